@@ -1,0 +1,46 @@
+// The parts of the skeleton that every plug-in library carries once.
+#include "AddOnKit.h"
+
+// The host finds this by name after loading the library. Each library offers
+// exactly one add-on, at index 0.
+extern "C" __attribute__((visibility("default"))) UxFilterAddOn* make_nth_filter(
+    int32 index, void* /*image*/, const void* cookie)
+{
+    return index == 0 ? MakeFilterAddOn(cookie) : nullptr;
+}
+
+UxNoteOn* NoteOnPastGate(UxEvent* event, bool isSetUp)
+{
+    if (!event || !isSetUp)
+        return nullptr;
+    const int32 type = event->Type();
+    if (type != kUxNoteOnType && type != kUxNoteType)
+        return nullptr;
+    return dynamic_cast<UxNoteOn*>(event);
+}
+
+UxNoteOn* CopyNote(const UxNoteOn* note)
+{
+    UxEvent* copy = note->Copy();
+    if (!copy)
+        return nullptr;
+    if (auto* noteCopy = dynamic_cast<UxNoteOn*>(copy))
+        return noteCopy;
+    copy->Delete();
+    return nullptr;
+}
+
+bool NextStartTime(const UxEvent* previous, UxTime* start)
+{
+    const UxTime end = previous->EndTime();
+    if (end == kUxMaxTime)
+        return false;
+    *start = end + 1;
+    return true;
+}
+
+// Until the library carries resources, the add-on has no picture.
+BBitmap* ClassIcon()
+{
+    return nullptr;
+}

@@ -1,0 +1,105 @@
+// The skeleton every filter plug-in of this kit is built on.
+//
+// A plug-in names two classes and supplies three things:
+//
+//     class DissolveFilter;
+//     class DissolveFilterAddOn final
+//         : public KitFilterAddOn<DissolveFilterAddOn, DissolveFilter> {
+//     public:
+//         using KitFilterAddOn::KitFilterAddOn;
+//         static constexpr const char* kName = "Dissolve";
+//         static constexpr const char* kShortDescription = "...";
+//     };
+//     class DissolveFilter final : public KitFilter<DissolveFilterAddOn, DissolveFilter> {
+//     public:
+//         using KitFilter::KitFilter;
+//         static void BuildChain(UxNoteOn* note);   // appends the new notes behind `note`
+//     };
+//     UxFilterAddOn* MakeFilterAddOn(const void* cookie)
+//     {
+//         return new DissolveFilterAddOn(cookie);
+//     }
+//
+// Everything else (the exported entry point, the values common to every add-on,
+// the event gate, the icon) is here, written once.
+#pragma once
+
+#include <UxFilterI.h>
+
+// Makes this library's add-on; defined by each plug-in.
+UxFilterAddOn* MakeFilterAddOn(const void* cookie);
+
+// The add-on's picture: a new copy of the library's "Class Icon", or null.
+BBitmap* ClassIcon();
+
+// Values common to every add-on of the kit.
+constexpr int32 kKitVersion = 19980926;
+constexpr int32 kKitMajorVersion = 1;
+constexpr int32 kKitMinorVersion = 0;
+constexpr const char* kKitAuthor = "The Ux filter kit authors";
+
+template <class AddOnClass, class FilterClass>
+class KitFilterAddOn : public UxFilterAddOn {
+public:
+    using UxFilterAddOn::UxFilterAddOn;
+
+    int32 Version() const override { return kKitVersion; }
+    const char* Name() const override { return AddOnClass::kName; }
+    const char* ClassName() const override { return AddOnClass::kName; }
+    const char* ShortDescription() const override { return AddOnClass::kShortDescription; }
+    const char* Author() const override { return kKitAuthor; }
+    void GetVersion(int32* major, int32* minor) const override
+    {
+        if (major)
+            *major = kKitMajorVersion;
+        if (minor)
+            *minor = kKitMinorVersion;
+    }
+    type Type() const override { return kTrackFilter; }
+    BBitmap* Image(BPoint) const override { return ClassIcon(); }
+    UxFilterI* NewInstance(UxFilterHolderI* holder, const BMessage* config) override
+    {
+        return new FilterClass(static_cast<AddOnClass*>(this), holder, config);
+    }
+};
+
+// The event gate: the note-on that `event` is, when a filter that was set up should
+// build a chain behind it; null for everything that passes unchanged.
+UxNoteOn* NoteOnPastGate(UxEvent* event, bool isSetUp);
+
+template <class AddOnClass, class FilterClass>
+class KitFilter : public UxFilterI {
+public:
+    // The filter keeps no configuration: `config` is not read.
+    KitFilter(AddOnClass* addOn, UxFilterHolderI* holder, const BMessage*)
+        : UxFilterI(addOn), mAddOn(addOn), mHolder(holder)
+    {
+    }
+
+    int32 Configure(ZelVector<BView*>&) override { return 0; }
+    BView* NewEditView(BPoint) const override { return nullptr; }
+    ZelCRef<UxInstrumentI> Instrument() const override { return {}; }
+
+    // Every event but a note-on comes back as it came; a note-on comes back as the
+    // head of the chain the plug-in builds behind it.
+    UxEvent* HandleEvent(UxEvent* event, const ux_filter_params*) final
+    {
+        if (UxNoteOn* note = NoteOnPastGate(event, mAddOn && mHolder))
+            FilterClass::BuildChain(note);
+        return event;
+    }
+
+protected:
+    AddOnClass* mAddOn;  // not owned: the base holds the counted reference
+    UxFilterHolderI* mHolder;  // not owned
+};
+
+// Helpers for chain builders: the one way to take the next copy and to place it.
+
+// A copy of `note` as a note-on that the caller owns, or null when the host made
+// none; a copy of another kind is released at once.
+UxNoteOn* CopyNote(const UxNoteOn* note);
+
+// The start of a note that follows `previous` without gap or overlap: one tick after
+// its end. False when `previous` ends on the last tick there is.
+bool NextStartTime(const UxEvent* previous, UxTime* start);

@@ -1,0 +1,143 @@
+// The host kernel library: reference counting, events and the default bodies of
+// the filter interface.
+#include <UxFilterI.h>
+
+#include <cstdlib>
+#include <new>
+
+// ---- Reference counting ----
+
+void ZelRefable::AddReference(ZelBaseRef*) const
+{
+    mReferences.fetch_add(1, std::memory_order_relaxed);
+}
+
+void ZelRefable::RemReference(ZelBaseRef*) const
+{
+    // The last release destroys; acq_rel orders every earlier use before it.
+    if (mReferences.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        const_cast<ZelRefable*>(this)->Delete();
+}
+
+ZelRefable::~ZelRefable() = default;
+
+void ZelRefable::Delete()
+{
+    delete this;
+}
+
+// ---- Events ----
+
+UxEvent::~UxEvent() = default;
+
+void* UxEvent::operator new(std::size_t size)
+{
+    if (void* memory = std::malloc(size))
+        return memory;
+    throw std::bad_alloc();
+}
+
+void UxEvent::operator delete(void* memory, std::size_t)
+{
+    std::free(memory);
+}
+
+void UxEvent::AppendEvent(UxEvent* event)
+{
+    if (!event)
+        return;
+    UxEvent* tail = event;
+    while (tail->mNext)
+        tail = tail->mNext;
+    tail->mNext = mNext;
+    mNext = event;
+}
+
+void UxEvent::DeleteChain(UxEvent* head)
+{
+    while (head) {
+        UxEvent* next = head->mNext;
+        head->mNext = nullptr;
+        head->Delete();
+        head = next;
+    }
+}
+
+UxNoteOn::~UxNoteOn() = default;
+int32 UxNoteOn::Type() const { return kUxNoteOnType; }
+UxEvent* UxNoteOn::Copy() const { return new UxNoteOn(*this); }
+
+UxControlChange::~UxControlChange() = default;
+int32 UxControlChange::Type() const { return kUxControlChangeType; }
+UxEvent* UxControlChange::Copy() const { return new UxControlChange(*this); }
+
+UxProgramChange::~UxProgramChange() = default;
+int32 UxProgramChange::Type() const { return kUxProgramChangeType; }
+UxEvent* UxProgramChange::Copy() const { return new UxProgramChange(*this); }
+
+UxPitchBend::~UxPitchBend() = default;
+int32 UxPitchBend::Type() const { return kUxPitchBendType; }
+UxEvent* UxPitchBend::Copy() const { return new UxPitchBend(*this); }
+
+// ---- Filters and add-ons ----
+
+UxFilterHolderI::~UxFilterHolderI() = default;
+UxInstrumentI::~UxInstrumentI() = default;
+
+UxFilterAddOn::~UxFilterAddOn() = default;
+
+const char* UxFilterAddOn::ClassNameForType(type filterType) const
+{
+    return filterType == Type() ? ClassName() : nullptr;
+}
+
+status_t UxFilterAddOn::GetArchiveTemplate(BMessage*, uint32) const
+{
+    return B_NAME_NOT_FOUND;
+}
+
+status_t UxFilterAddOn::CheckInstantiation(const BMessage*) const
+{
+    return B_OK;
+}
+
+status_t ZelConfigurableI::GetConfiguration(BMessage*) const { return B_OK; }
+status_t ZelConfigurableI::PutConfiguration(const BMessage*) { return B_OK; }
+int32 ZelConfigurableI::Configure(ZelVector<BView*>&) { return 0; }
+ZelConfigurableI::~ZelConfigurableI() = default;
+status_t ZelConfigurableI::GetNextConfiguration(BMessage*) const { return B_NAME_NOT_FOUND; }
+
+UxFilterI::UxFilterI(UxFilterAddOn* addOn) : mFilterAddOn(addOn) {}
+UxFilterI::~UxFilterI() = default;
+
+BView* UxFilterI::NewEditView(BPoint) const { return nullptr; }
+
+status_t UxFilterI::GetToolTipText(BString* text) const
+{
+    if (!text || !AddOn())
+        return B_BAD_VALUE;
+    text->SetTo(AddOn()->Name());
+    return B_OK;
+}
+
+BBitmap* UxFilterI::Image(BPoint where) const
+{
+    return AddOn() ? AddOn()->Image(where) : nullptr;
+}
+
+bool UxFilterI::MouseAction(BRect, BPoint, uint32, bool) { return false; }
+ZelCRef<UxInstrumentI> UxFilterI::Instrument() const { return {}; }
+int32 UxFilterI::HintChannel() const { return -1; }
+void UxFilterI::StartSection(UxTime, UxTime, const ux_filter_params*) {}
+void UxFilterI::FinishSection(UxTime, UxTime, const ux_filter_params*) {}
+void UxFilterI::Stop() {}
+
+UxEvent* UxFilterI::InteractiveEvent(UxEvent* event, const ux_filter_params* params)
+{
+    return HandleEvent(event, params);
+}
+
+UxEvent* UxFilterI::RealtimeEvent(UxEvent* event, const ux_filter_params* params)
+{
+    return HandleEvent(event, params);
+}

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: plainly, then under AddressSanitizer with
+# UndefinedBehaviorSanitizer, then the concurrency tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+run() {
+  local dir=$1
+  shift
+  echo "=== $dir"
+  scripts/build.sh "$dir" "$@"
+}
+
+run build
+ctest --test-dir build --output-on-failure -j2
+
+run build-asan -DUX_SANITIZE=address,undefined
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j2
+
+run build-tsan -DUX_SANITIZE=thread
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j2 -L concurrency --no-tests=error

@@ -1,0 +1,122 @@
+// What the tests share: loading a plug-in as the host does, notes whose copies can
+// be made to fail, and reading a chain back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <PluginLoader.h>
+
+inline std::string AddOnPath(const std::string& fileStem)
+{
+    return std::string(UX_BUILD_ADDON_DIR) + "/" + fileStem + ".so";
+}
+
+class TestHolder : public UxFilterHolderI {};
+
+// One plug-in, loaded with dlopen, and one filter made from its add-on.
+struct LoadedFilter {
+    explicit LoadedFilter(const std::string& fileStem, bool withHolder = true)
+        : plugin(Plugin::Load(AddOnPath(fileStem))),
+          filter(plugin->AddOn()->NewInstance(withHolder ? &holder : nullptr, nullptr))
+    {
+    }
+
+    // Runs one event through the filter; the caller owns the chain.
+    UxChainPtr Handle(UxEvent* event) { return UxChainPtr(filter->HandleEvent(event, &params)); }
+
+    std::unique_ptr<Plugin> plugin;  // declared first: unloaded last
+    TestHolder holder;
+    ux_filter_params params;
+    FilterPtr filter;
+};
+
+// Shared by a scripted note and all its copies: how many more copies succeed, what
+// a failing copy gives, and how many scripted events are alive.
+struct CopyScript {
+    enum class Failure { kNull, kNonNote };
+
+    int copiesLeft = INT_MAX;
+    Failure failure = Failure::kNull;
+    int copiesMade = 0;
+    int alive = 0;
+};
+
+// An event of another kind that counts itself in its script.
+class ScriptedEvent : public UxEvent {
+public:
+    ScriptedEvent(CopyScript* script, int32 type) : UxEvent(0, 0, 0), mScript(script), mType(type)
+    {
+        ++mScript->alive;
+    }
+    ScriptedEvent(const ScriptedEvent& other) : UxEvent(other), mScript(other.mScript), mType(other.mType)
+    {
+        ++mScript->alive;
+    }
+    ~ScriptedEvent() override { --mScript->alive; }
+
+    int32 Type() const override { return mType; }
+    UxEvent* Copy() const override { return new ScriptedEvent(*this); }
+
+private:
+    CopyScript* mScript;
+    int32 mType;
+};
+
+// A note whose copies follow a script: after `copiesLeft` copies the host answers
+// with nothing, or with an event that is no note.
+class ScriptedNote : public UxNoteOn {
+public:
+    ScriptedNote(CopyScript* script, UxTime start, UxTime duration, uchar note, uchar velocity,
+                 int32 type = kUxNoteOnType)
+        : UxNoteOn(start, duration, note, velocity), mScript(script), mType(type)
+    {
+        ++mScript->alive;
+    }
+    ScriptedNote(const ScriptedNote& other) : UxNoteOn(other), mScript(other.mScript), mType(other.mType)
+    {
+        ++mScript->alive;
+    }
+    ~ScriptedNote() override { --mScript->alive; }
+
+    int32 Type() const override { return mType; }
+    UxEvent* Copy() const override
+    {
+        ++mScript->copiesMade;
+        if (mScript->copiesLeft == 0) {
+            if (mScript->failure == CopyScript::Failure::kNull)
+                return nullptr;
+            return new ScriptedEvent(mScript, kUxControlChangeType);
+        }
+        --mScript->copiesLeft;
+        return new ScriptedNote(*this);
+    }
+
+private:
+    CopyScript* mScript;
+    int32 mType;
+};
+
+// The notes of a chain, head first; fails the test on an event that is no note.
+inline std::vector<const UxNoteOn*> NotesOf(const UxEvent* head)
+{
+    std::vector<const UxNoteOn*> notes;
+    for (const UxEvent* event = head; event; event = event->NextEvent()) {
+        const auto* note = dynamic_cast<const UxNoteOn*>(event);
+        EXPECT_NE(note, nullptr) << "a chain event is no note";
+        if (note)
+            notes.push_back(note);
+    }
+    return notes;
+}
+
+// Every note of the chain starts one tick after the one before it ends.
+inline void ExpectBackToBack(const std::vector<const UxNoteOn*>& notes)
+{
+    for (size_t i = 1; i < notes.size(); ++i)
+        EXPECT_EQ(notes[i]->StartTime(), notes[i - 1]->EndTime() + 1) << "note " << i;
+}
