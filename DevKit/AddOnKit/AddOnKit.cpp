@@ -16,27 +16,7 @@ UxNoteOn* NoteOnPastGate(UxEvent* event, bool isSetUp)
     const int32 type = event->Type();
     if (type != kUxNoteOnType && type != kUxNoteType)
         return nullptr;
-    return dynamic_cast<UxNoteOn*>(event);
-}
-
-UxNoteOn* CopyNote(const UxNoteOn* note)
-{
-    UxEvent* copy = note->Copy();
-    if (!copy)
-        return nullptr;
-    if (auto* noteCopy = dynamic_cast<UxNoteOn*>(copy))
-        return noteCopy;
-    copy->Delete();
-    return nullptr;
-}
-
-bool NextStartTime(const UxEvent* previous, UxTime* start)
-{
-    const UxTime end = previous->EndTime();
-    if (end == kUxMaxTime)
-        return false;
-    *start = end + 1;
-    return true;
+    return AsNoteOn(event);
 }
 
 // Until the library carries resources, the add-on has no picture.

@@ -26,6 +26,8 @@
 
 #include <UxFilterI.h>
 
+#include <typeinfo>
+
 // Makes this library's add-on; defined by each plug-in.
 UxFilterAddOn* MakeFilterAddOn(const void* cookie);
 
@@ -95,11 +97,38 @@ protected:
 };
 
 // Helpers for chain builders: the one way to take the next copy and to place it.
+// They run for every note of every chain, so they are inline.
+
+// The run-time type test for a note-on. Nearly every note the host hands over is
+// exactly a UxNoteOn, which one comparison of type information settles; other kinds
+// and classes derived from UxNoteOn take the full dynamic_cast.
+inline UxNoteOn* AsNoteOn(UxEvent* event)
+{
+    if (typeid(*event) == typeid(UxNoteOn))
+        return static_cast<UxNoteOn*>(event);
+    return dynamic_cast<UxNoteOn*>(event);
+}
 
 // A copy of `note` as a note-on that the caller owns, or null when the host made
 // none; a copy of another kind is released at once.
-UxNoteOn* CopyNote(const UxNoteOn* note);
+inline UxNoteOn* CopyNote(const UxNoteOn* note)
+{
+    UxEvent* copy = note->Copy();
+    if (!copy)
+        return nullptr;
+    if (UxNoteOn* noteCopy = AsNoteOn(copy))
+        return noteCopy;
+    copy->Delete();
+    return nullptr;
+}
 
 // The start of a note that follows `previous` without gap or overlap: one tick after
 // its end. False when `previous` ends on the last tick there is.
-bool NextStartTime(const UxEvent* previous, UxTime* start);
+inline bool NextStartTime(const UxEvent* previous, UxTime* start)
+{
+    const UxTime end = previous->EndTime();
+    if (end == kUxMaxTime)
+        return false;
+    *start = end + 1;
+    return true;
+}

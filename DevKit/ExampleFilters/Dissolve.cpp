@@ -14,7 +14,8 @@ constexpr uchar kLowestPitch = 0;
 // With d = 4q + r, 3d/4 = 3q + 3r/4: no product can overflow.
 UxTime ThreeQuarters(UxTime duration)
 {
-    return (duration / 4) * 3 + (duration % 4) * 3 / 4;
+    const uint64 d = static_cast<uint64>(duration);
+    return static_cast<UxTime>((d / 4) * 3 + (d % 4) * 3 / 4);
 }
 
 // Four fifths of a velocity, rounded down.
