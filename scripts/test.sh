@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: plainly, then under AddressSanitizer with
-# UndefinedBehaviorSanitizer, then the concurrency tests under ThreadSanitizer.
+# Builds and runs the whole test suite: plainly, then under valgrind's memcheck
+# (no error, no leak), then under AddressSanitizer with UndefinedBehaviorSanitizer,
+# then the concurrency tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,6 +15,12 @@ run() {
 
 run build
 ctest --test-dir build --output-on-failure -j2
+
+echo "=== build (valgrind)"
+ctest --test-dir build --output-on-failure -j2 -T memcheck --overwrite \
+  "MemoryCheckCommandOptions=--error-exitcode=1 --leak-check=full \
+--errors-for-leak-kinds=definite,indirect,possible --show-leak-kinds=definite,indirect,possible \
+--trace-children=yes --trace-children-skip=/bin/*,/usr/bin/*"
 
 run build-asan -DUX_SANITIZE=address,undefined
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
