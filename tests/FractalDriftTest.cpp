@@ -165,40 +165,4 @@ TEST_F(FractalDriftTest, CopyFailureEndsTheChainWithWhatItHas)
     }
 }
 
-// Notes begun in the same second with the same pitch drift alike, since each
-// reseeds the generator.
-TEST_F(FractalDriftTest, SameSecondAndPitchGiveTheSameChain)
-{
-    RandomSourceOverride random("FractalDrift", &TestRandom::CountedDraw);
-    const std::vector<int> first = AppendedPitches(mLoaded.Handle(new UxNoteOn(0, 480, 64, 100)).get());
-    drand48();  // whatever else used the generator before the next note
-    const std::vector<int> second = AppendedPitches(mLoaded.Handle(new UxNoteOn(9000, 240, 64, 50)).get());
-    EXPECT_EQ(first, second);
-    EXPECT_EQ(first.size(), kSteps);
-}
-
-// No note is placed after the last tick there is: the chain ends there.
-TEST_F(FractalDriftTest, ChainStopsAtTheEndOfTime)
-{
-    struct Case {
-        UxTime start, duration;
-        size_t notes;
-    } const cases[] = {
-        {kUxMaxTime, 480, 0},
-        {kUxMaxTime - 479, 480, 0},
-        {kUxMaxTime - 480, 480, 1},
-        {kUxMaxTime - 1000, 480, 2},
-        {0, kUxMaxTime, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "start " << c.start << " duration " << c.duration);
-        CopyScript script;
-        const std::vector<const UxNoteOn*> notes = Run(new ScriptedNote(&script, c.start, c.duration, 60, 100));
-        EXPECT_EQ(notes.size(), c.notes + 1);
-        ExpectBackToBack(notes);
-        mChain.reset();
-        EXPECT_EQ(script.alive, 0);
-    }
-}
-
 }  // namespace
