@@ -14,6 +14,8 @@ struct AddOnCase {
 
 const AddOnCase kAddOns[] = {
     {"Dissolve", "Dissolve", "1 a: to become dissipated or decomposed.  1 b: to fade away"},
+    {"FractalDrift", "Fractal Drift", "Successive notes constrained to Voss-McCartney 1/f fractal algorithm"},
+    {"BetaFade", "Beta Fade", "Successive notes asymptotically approach zero. Simulates radioactive beta decay"},
 };
 
 class AddOnTest : public testing::TestWithParam<AddOnCase> {};
@@ -111,6 +113,32 @@ TEST_P(AddOnTest, BothNoteCodesGetAChain)
         UxChainPtr chain = loaded.Handle(note);
         EXPECT_EQ(chain.get(), note);
         EXPECT_NE(chain->NextEvent(), nullptr);
+    }
+}
+
+// Every plug-in keeps to its own classes when all are loaded into one process: each
+// answers with its own name and its own chain.
+TEST(AllPlugins, WorkSideBySideInOneProcess)
+{
+    struct Case {
+        const char* fileStem;
+        const char* name;
+        size_t chainLength;
+    } const cases[] = {
+        {"Dissolve", "Dissolve", 11},
+        {"FractalDrift", "Fractal Drift", 21},
+        {"BetaFade", "Beta Fade", 11},
+    };
+    std::vector<std::unique_ptr<LoadedFilter>> loaded;
+    for (const Case& c : cases)
+        loaded.push_back(std::make_unique<LoadedFilter>(c.fileStem));
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = 0; i < loaded.size(); ++i) {
+            SCOPED_TRACE(cases[i].fileStem);
+            EXPECT_STREQ(loaded[i]->plugin->AddOn()->Name(), cases[i].name);
+            UxChainPtr chain = loaded[i]->Handle(new UxNoteOn(0, 480, 60, 100));
+            EXPECT_EQ(NotesOf(chain.get()).size(), cases[i].chainLength);
+        }
     }
 }
 

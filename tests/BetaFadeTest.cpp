@@ -1,0 +1,130 @@
+// Beta Fade's note chain, loaded as the host loads it, with its clock and draws fixed
+// where a test needs exact pitches.
+#include "RandomSourceSupport.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr size_t kChainLength = 10;
+
+class BetaFadeTest : public testing::Test {
+protected:
+    std::vector<const UxNoteOn*> Run(UxNoteOn* note)
+    {
+        mChain = mLoaded.Handle(note);
+        EXPECT_EQ(mChain.get(), note) << "the incoming note heads the chain";
+        return NotesOf(mChain.get());
+    }
+
+    LoadedFilter mLoaded{"BetaFade"};
+    UxChainPtr mChain;
+};
+
+// Every chain lies between the chain of draws all 0 and that of draws all just
+// below 1. A single-precision decay factor would turn 60 into 38, not 39.
+TEST_F(BetaFadeTest, PitchesLieBetweenTheBoundsOfTheirDraws)
+{
+    const double lowest = 0.0;
+    const double highest = std::nextafter(1.0, 0.0);
+    struct Case {
+        int pitch;
+        double draw;
+        std::vector<int> pitches;
+    } const cases[] = {
+        {127, lowest, {82, 53, 34, 22, 14, 9, 5, 3, 1, 0}},
+        {127, highest, {83, 54, 35, 23, 15, 10, 7, 5, 4, 3}},
+        {60, lowest, {39, 25, 16, 10, 6, 3, 1, 0, 0, 0}},
+        {60, highest, {39, 26, 17, 11, 7, 5, 4, 3, 2, 2}},
+        {1, lowest, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {1, highest, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+        {0, lowest, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {0, highest, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {255, highest, {166, 108, 70, 46, 30, 20, 13, 9, 6, 4}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "pitch " << c.pitch << " draw " << c.draw);
+        RandomSourceOverride random("BetaFade", &TestRandom::ScriptedDraw);
+        TestRandom::script = {c.draw};
+        Run(new UxNoteOn(0, 480, static_cast<uchar>(c.pitch), 100));
+        EXPECT_EQ(AppendedPitches(mChain.get()), c.pitches);
+        EXPECT_EQ(TestRandom::draws, static_cast<int>(kChainLength));
+        EXPECT_EQ(TestRandom::clockReads, 1);
+    }
+}
+
+// Whatever the generator gives: ten notes back to back, each with the incoming
+// note's duration, velocity and channel, pitches that never rise and that fall
+// while they are 3 or more, and the incoming note untouched.
+TEST_F(BetaFadeTest, ChainHasTenFallingNotesBackToBack)
+{
+    for (const int pitch : {0, 1, 2, 3, 60, 127, 255}) {
+        SCOPED_TRACE(testing::Message() << "pitch " << pitch);
+        CopyScript script;
+        const std::vector<const UxNoteOn*> notes =
+            Run(new ScriptedNote(&script, 77, 480, static_cast<uchar>(pitch), 99));
+        ASSERT_EQ(notes.size(), kChainLength + 1);
+        EXPECT_EQ(script.copiesMade, static_cast<int>(kChainLength));
+        EXPECT_EQ(script.alive, static_cast<int>(kChainLength) + 1) << "no copy was deleted";
+        EXPECT_EQ(notes[0]->StartTime(), 77);
+        EXPECT_EQ(notes[0]->Duration(), 480);
+        EXPECT_EQ(notes[0]->Note(), pitch);
+        EXPECT_EQ(notes[0]->Velocity(), 99);
+        for (size_t k = 1; k < notes.size(); ++k) {
+            SCOPED_TRACE(testing::Message() << "note " << k);
+            EXPECT_EQ(notes[k]->Duration(), 480);
+            EXPECT_EQ(notes[k]->Velocity(), 99);
+            const int previous = notes[k - 1]->Note();
+            EXPECT_LE(notes[k]->Note(), previous);
+            if (previous >= 3) {
+                EXPECT_LT(notes[k]->Note(), previous);
+            }
+        }
+        ExpectBackToBack(notes);
+        mChain.reset();
+        EXPECT_EQ(script.alive, 0);
+    }
+}
+
+// A note without duration comes back alone and leaves the generator as it was.
+TEST_F(BetaFadeTest, NoteWithoutDurationComesBackAloneWithoutReseeding)
+{
+    for (const UxTime duration : {UxTime(0), UxTime(-1), INT64_MIN}) {
+        SCOPED_TRACE(duration);
+        RandomSourceOverride random("BetaFade", &TestRandom::CountedDraw);
+        CopyScript script;
+        Run(new ScriptedNote(&script, 0, duration, 60, 100));
+        EXPECT_EQ(mChain->NextEvent(), nullptr);
+        EXPECT_EQ(script.copiesMade, 1);
+        EXPECT_EQ(script.alive, 1) << "the copy made for it was released";
+        EXPECT_EQ(TestRandom::clockReads, 0);
+        EXPECT_EQ(TestRandom::draws, 0);
+        mChain.reset();
+    }
+}
+
+// When the host cannot copy after step k, the chain keeps k notes and k values were
+// drawn; every copy that is not in the chain was released.
+TEST_F(BetaFadeTest, CopyFailureEndsTheChainWithWhatItHas)
+{
+    for (const auto failure : {CopyScript::Failure::kNull, CopyScript::Failure::kNonNote}) {
+        for (int copies = 0; copies <= 11; ++copies) {
+            SCOPED_TRACE(testing::Message() << "copies before failing " << copies << " non-note "
+                                            << (failure == CopyScript::Failure::kNonNote));
+            RandomSourceOverride random("BetaFade", &TestRandom::CountedDraw);
+            CopyScript script;
+            script.copiesLeft = copies;
+            script.failure = failure;
+            const std::vector<const UxNoteOn*> notes = Run(new ScriptedNote(&script, 0, 480, 60, 100));
+            const size_t steps = std::min(static_cast<size_t>(copies), kChainLength);
+            EXPECT_EQ(notes.size(), steps + 1);
+            EXPECT_EQ(TestRandom::draws, static_cast<int>(steps));
+            EXPECT_EQ(TestRandom::clockReads, copies > 0 ? 1 : 0);
+            EXPECT_EQ(script.alive, static_cast<int>(notes.size()));
+            mChain.reset();
+            EXPECT_EQ(script.alive, 0);
+        }
+    }
+}
+
+}  // namespace
