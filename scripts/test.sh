@@ -17,14 +17,14 @@ run build
 ctest --test-dir build --output-on-failure -j2
 
 echo "=== build (valgrind)"
-ctest --test-dir build --output-on-failure -j2 -T memcheck --overwrite \
+ctest --test-dir build --output-on-failure -j2 -LE stress -T memcheck --overwrite \
   "MemoryCheckCommandOptions=--error-exitcode=1 --leak-check=full \
 --errors-for-leak-kinds=definite,indirect,possible --show-leak-kinds=definite,indirect,possible \
 --trace-children=yes --trace-children-skip=/bin/*,/usr/bin/*"
 
 run build-asan -DUX_SANITIZE=address,undefined
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j2
+  ctest --test-dir build-asan --output-on-failure -j2 -LE stress
 
 run build-tsan -DUX_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j2 -L concurrency --no-tests=error

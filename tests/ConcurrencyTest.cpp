@@ -2,6 +2,7 @@
 #include "RandomSourceSupport.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -81,6 +82,60 @@ TEST(Concurrency, RandomFiltersGiveEveryNoteItsOwnSequence)
     for (std::thread& thread : threads)
         thread.join();
     for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(wrongChains[t], 0) << "thread " << t;
+}
+
+// Eight host threads share all three plug-ins, loaded into one process, and each
+// runs its notes through all of them; every chain must have its filter's shape.
+// UX_STRESS_NOTES sets the notes per thread: the stress run takes 100,000.
+TEST(Stress, AllFiltersOnEightThreads)
+{
+    constexpr int kStressThreads = 8;
+    const char* const notesSetting = std::getenv("UX_STRESS_NOTES");
+    const int notesPerThread = notesSetting ? std::atoi(notesSetting) : 1000;
+
+    struct Shape {
+        const char* fileStem;
+        size_t minNotes, maxNotes;  // in the chain, the incoming note included
+        bool echoesShorten;  // each note lasts three quarters of the one before
+    } const shapes[] = {
+        {"Dissolve", 11, 11, true},
+        {"FractalDrift", 21, 21, false},
+        {"BetaFade", 11, 11, false},
+    };
+    std::vector<std::unique_ptr<Plugin>> plugins;
+    for (const Shape& shape : shapes)
+        plugins.push_back(Plugin::Load(AddOnPath(shape.fileStem)));
+
+    std::vector<int> wrongChains(kStressThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kStressThreads; ++t) {
+        threads.emplace_back([&, t] {
+            TestHolder holder;
+            const ux_filter_params params;
+            std::vector<FilterPtr> filters;
+            for (const auto& plugin : plugins)
+                filters.emplace_back(plugin->AddOn()->NewInstance(&holder, nullptr));
+            for (int i = 0; i < notesPerThread; ++i) {
+                const size_t f = static_cast<size_t>(i + t) % filters.size();
+                const UxTime start = UxTime(i) * 10000;
+                const UxTime duration = 480 + (i % 7) * 120;
+                UxChainPtr chain(filters[f]->HandleEvent(
+                    new UxNoteOn(start, duration, uchar(36 + (i + t) % 60), 100), &params));
+                const std::vector<const UxNoteOn*> notes = NotesOf(chain.get());
+                bool right = notes.size() >= shapes[f].minNotes && notes.size() <= shapes[f].maxNotes;
+                for (size_t k = 1; right && k < notes.size(); ++k) {
+                    right = notes[k]->StartTime() == notes[k - 1]->EndTime() + 1
+                            && notes[k]->Duration()
+                                   == (shapes[f].echoesShorten ? notes[k - 1]->Duration() * 3 / 4 : duration);
+                }
+                wrongChains[t] += !right;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int t = 0; t < kStressThreads; ++t)
         EXPECT_EQ(wrongChains[t], 0) << "thread " << t;
 }
 
