@@ -236,6 +236,6 @@ std::string LeftOut::Summary() const
     }
     if (otherEvents > 0)
         summary += (summary.empty() ? "" : "; ") + std::to_string(otherEvents)
-                   + (otherEvents == 1 ? " event" : " events") + " that is no MIDI message";
+                   + (otherEvents == 1 ? " event" : " events") + " MIDI cannot carry";
     return summary;
 }

@@ -29,7 +29,7 @@ struct LeftOut {
     int outsideTime = 0;        // starts before tick 0, lasts less than nothing, or ends past the last tick
     int channelAbove15 = 0;
     int sameKeySameTick = 0;    // struck again on a key and channel on the tick it starts
-    int otherEvents = 0;        // events that are no MIDI message at all
+    int otherEvents = 0;        // events other than notes that no MIDI message can carry
 
     void Add(const LeftOut& other);
     int Total() const;
