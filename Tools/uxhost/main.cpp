@@ -198,6 +198,10 @@ int main(int argc, char** argv)
 {
     CLI::App app{"uxhost: loads filter plug-ins and runs MIDI events through them"};
     app.require_subcommand(1);
+    // Bad usage, like every bad input, gets one line.
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return std::string("uxhost: ") + error.what() + " (see --help)\n";
+    });
 
     CLI::App* list = app.add_subcommand("list", "List every plug-in found: name, version, file, description");
 
