@@ -53,6 +53,13 @@ void UxEvent::AppendEvent(UxEvent* event)
     mNext = event;
 }
 
+UxEvent* UxEvent::UnlinkNext()
+{
+    UxEvent* rest = mNext;
+    mNext = nullptr;
+    return rest;
+}
+
 void UxEvent::DeleteChain(UxEvent* head)
 {
     while (head) {
@@ -78,6 +85,10 @@ UxEvent* UxProgramChange::Copy() const { return new UxProgramChange(*this); }
 UxPitchBend::~UxPitchBend() = default;
 int32 UxPitchBend::Type() const { return kUxPitchBendType; }
 UxEvent* UxPitchBend::Copy() const { return new UxPitchBend(*this); }
+
+UxMidiMessage::~UxMidiMessage() = default;
+int32 UxMidiMessage::Type() const { return kUxMidiMessageType; }
+UxEvent* UxMidiMessage::Copy() const { return new UxMidiMessage(*this); }
 
 // ---- Filters and add-ons ----
 

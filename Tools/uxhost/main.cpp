@@ -6,15 +6,16 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+
+#include "MidiFileIo.h"
+#include "Pipeline.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
 
 namespace {
 
 enum ExitCode { kSuccess = 0, kInternalFailure = 1, kBadInput = 2 };
-
-// The host's holder of a filter: the host keeps nothing else about its place.
-class PipelineHolder : public UxFilterHolderI {};
 
 void PrintAddOn(std::ostream& out, const Plugin& plugin)
 {
@@ -84,19 +85,143 @@ void Demonstrate(std::ostream& out, const Plugin& plugin)
     PrintChain(out, control.get());
 }
 
+// The built-in phrase: a rising arpeggio and a closing chord at 120 beats a
+// minute, 480 ticks to the quarter note, on a piano.
+SmfFile DemoPhrase()
+{
+    constexpr uint16_t kTicksPerQuarter = 480;
+    constexpr int64_t kQuarter = kTicksPerQuarter;
+    SmfTrack track;
+    track.events.push_back({0, {kMetaStatus, kMetaTempo, 0x07, 0xA1, 0x20}});  // 500000 us a beat
+    track.events.push_back({0, {0xC0, 0}});                                   // program: piano
+    track.events.push_back({0, {0xB0, 7, 100}});                              // volume
+    const uint8_t arpeggio[] = {60, 64, 67, 72};
+    int64_t tick = 0;
+    for (const uint8_t pitch : arpeggio) {
+        track.events.push_back({tick, {0x90, pitch, 100}});
+        track.events.push_back({tick + kQuarter, {0x80, pitch, 64}});
+        tick += 2 * kQuarter;
+    }
+    for (const uint8_t pitch : {48, 55, 64})
+        track.events.push_back({tick, {0x90, pitch, 90}});
+    for (const uint8_t pitch : {48, 55, 64})
+        track.events.push_back({tick + 4 * kQuarter, {0x80, pitch, 64}});
+    track.endTick = tick + 4 * kQuarter;
+
+    SmfFile phrase;
+    phrase.format = 0;
+    phrase.division = kTicksPerQuarter;
+    phrase.tracks.push_back(std::move(track));
+    return phrase;
+}
+
+// Runs `file` through the plug-ins and writes the result to `outputPath`; says on
+// standard error what MIDI could not carry.
+void ApplyAndWrite(const SmfFile& file, const std::vector<const Plugin*>& plugins,
+                   const std::string& outputPath)
+{
+    LeftOut leftOut;
+    const SmfFile result = ApplyFilters(file, plugins, &leftOut);
+    WriteMidiFile(outputPath, result);
+    if (leftOut.Total() > 0)
+        std::cerr << "uxhost: " << outputPath << ": left out what MIDI cannot carry: "
+                  << leftOut.Summary() << "\n";
+}
+
+std::vector<std::unique_ptr<Plugin>> LoadNamedPlugins(const std::vector<std::string>& names)
+{
+    std::vector<std::unique_ptr<Plugin>> plugins;
+    for (const std::string& name : names)
+        plugins.push_back(LoadNamedPlugin(name));
+    return plugins;
+}
+
+void RunList()
+{
+    const std::vector<std::string> files = FindPluginFiles();
+    if (files.empty())
+        std::cout << "No plug-ins found.\n";
+    std::string failures;
+    for (const std::string& file : files) {
+        try {
+            const std::unique_ptr<Plugin> plugin = Plugin::Load(file);
+            const UxFilterAddOn* addOn = plugin->AddOn();
+            int32 major = 0;
+            int32 minor = 0;
+            addOn->GetVersion(&major, &minor);
+            std::cout << addOn->Name() << "\t" << major << "." << minor << "\t" << file << "\n"
+                      << "\t" << addOn->ShortDescription() << "\n";
+        } catch (const PluginError& error) {
+            failures += std::string(failures.empty() ? "" : "; ") + error.what();
+        }
+    }
+    // Every good plug-in is listed first; the bad ones are reported in one line.
+    if (!failures.empty())
+        throw PluginError(failures);
+}
+
+void RunApply(const std::vector<std::string>& filterNames, const std::string& inputPath,
+              const std::string& outputPath)
+{
+    const SmfFile input = ReadMidiFile(inputPath);
+    const std::vector<std::unique_ptr<Plugin>> plugins = LoadNamedPlugins(filterNames);
+    std::vector<const Plugin*> pipeline;
+    for (const auto& plugin : plugins)
+        pipeline.push_back(plugin.get());
+    ApplyAndWrite(input, pipeline, outputPath);
+}
+
+// For each plug-in: what it does to one note, then the built-in phrase through it
+// into demo-<file name>.mid in the current folder.
+void RunDemo(std::vector<std::string> names)
+{
+    if (names.empty())
+        names = FindPluginFiles();
+    if (names.empty())
+        throw PluginError("no plug-ins found; name one or set UX_ADDON_PATH");
+    const SmfFile phrase = DemoPhrase();
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0)
+            std::cout << "\n";
+        const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(names[i]);
+        Demonstrate(std::cout, *plugin);
+        const std::string output =
+            "demo-" + std::filesystem::path(plugin->Path()).stem().string() + ".mid";
+        ApplyAndWrite(phrase, {plugin.get()}, output);
+        std::cout << "The demo phrase through it: " << output << "\n";
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     CLI::App app{"uxhost: loads filter plug-ins and runs MIDI events through them"};
     app.require_subcommand(1);
+    // Bad usage, like every bad input, gets one line.
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return std::string("uxhost: ") + error.what() + " (see --help)\n";
+    });
+
+    CLI::App* list = app.add_subcommand("list", "List every plug-in found: name, version, file, description");
 
     std::string infoName;
     CLI::App* info = app.add_subcommand("info", "Show one plug-in's add-on values");
     info->add_option("plugin", infoName, "Plug-in path, name or file name")->required();
 
+    std::vector<std::string> applyFilters;
+    std::string applyInput;
+    std::string applyOutput;
+    CLI::App* apply = app.add_subcommand("apply", "Run a MIDI file through a pipeline of filters");
+    apply->add_option("-f,--filter", applyFilters, "A filter (path, name or file name); repeat for a pipeline")
+        ->required()
+        ->allow_extra_args(false);
+    apply->add_option("input", applyInput, "The Standard MIDI File to read")->required();
+    apply->add_option("-o,--output", applyOutput, "The MIDI file to write")->required();
+
     std::vector<std::string> demoNames;
-    CLI::App* demo = app.add_subcommand("demo", "Run a demo note through each plug-in");
+    CLI::App* demo = app.add_subcommand(
+        "demo", "Run a demo note through each plug-in, and a demo phrase into demo-<file name>.mid");
     demo->add_option("plugins", demoNames, "Plug-ins to show (default: every one found)");
 
     try {
@@ -107,20 +232,18 @@ int main(int argc, char** argv)
     }
 
     try {
-        if (*info) {
+        if (*list)
+            RunList();
+        else if (*info)
             PrintAddOn(std::cout, *LoadNamedPlugin(infoName));
-        } else if (*demo) {
-            if (demoNames.empty())
-                demoNames = FindPluginFiles();
-            if (demoNames.empty())
-                throw PluginError("no plug-ins found; name one or set UX_ADDON_PATH");
-            for (size_t i = 0; i < demoNames.size(); ++i) {
-                if (i > 0)
-                    std::cout << "\n";
-                Demonstrate(std::cout, *LoadNamedPlugin(demoNames[i]));
-            }
-        }
+        else if (*apply)
+            RunApply(applyFilters, applyInput, applyOutput);
+        else if (*demo)
+            RunDemo(demoNames);
     } catch (const PluginError& error) {
+        std::cerr << "uxhost: " << error.what() << "\n";
+        return kBadInput;
+    } catch (const FileError& error) {
         std::cerr << "uxhost: " << error.what() << "\n";
         return kBadInput;
     } catch (const std::exception& error) {

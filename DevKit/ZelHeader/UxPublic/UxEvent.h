@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "UxDefs.h"
 
@@ -19,6 +21,7 @@ enum UxEventType : int32 {
     kUxControlChangeType = 410,
     kUxProgramChangeType = 420,
     kUxPitchBendType = 430,
+    kUxMidiMessageType = 490,
 };
 
 // One event: a start time, a duration, a channel and a place in a chain.
@@ -62,6 +65,9 @@ public:
 
     UxEvent* NextEvent() const { return mNext; }
     void AppendEvent(UxEvent* event);
+    // Cuts the chain behind this event and returns what followed it, which the
+    // caller then owns; null when nothing followed.
+    UxEvent* UnlinkNext();
     // Releases `head` and every event behind it; does nothing for null.
     static void DeleteChain(UxEvent* head);
 
@@ -183,4 +189,28 @@ protected:
 
 private:
     int16 mBend;
+};
+
+// Any other MIDI message, carried as its raw bytes without a length prefix: a
+// channel message as sent (status byte and data), a system exclusive message from
+// its 0xF0 or 0xF7 byte on, or a file's meta event as 0xFF, its type and its data.
+// Filters pass it on unchanged.
+class UX_EXPORT UxMidiMessage : public UxEvent {
+public:
+    UxMidiMessage(UxTime start, std::vector<uint8> bytes, uint8 channel = 0)
+        : UxEvent(start, 0, channel), mBytes(std::move(bytes))
+    {
+    }
+    ~UxMidiMessage() override;
+
+    int32 Type() const override;
+    UxEvent* Copy() const override;
+
+    const std::vector<uint8>& Bytes() const { return mBytes; }
+
+protected:
+    UxMidiMessage(const UxMidiMessage&) = default;
+
+private:
+    std::vector<uint8> mBytes;
 };
