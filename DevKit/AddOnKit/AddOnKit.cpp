@@ -38,9 +38,3 @@ bool NextStartTime(const UxEvent* previous, UxTime* start)
     *start = end + 1;
     return true;
 }
-
-// Until the library carries resources, the add-on has no picture.
-BBitmap* ClassIcon()
-{
-    return nullptr;
-}

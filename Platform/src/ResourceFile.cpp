@@ -234,9 +234,9 @@ status_t FindElfDataEnd(const void* file, size_t size, size_t* end)
     const size_t address = is64 ? 8 : 4;  // width of addresses and offsets
     const ByteReader whole(file, size);
 
-    // Offsets of the header fields: e_phoff, e_shoff, e_phentsize, e_phnum,
-    // e_shentsize, e_shnum.
-    const size_t phoffAt = 0x1C;
+    // Offsets of the header fields: e_phoff and e_shoff follow e_entry, then after
+    // e_flags and e_ehsize come e_phentsize, e_phnum, e_shentsize, e_shnum.
+    const size_t phoffAt = 0x18 + address;
     const size_t shoffAt = phoffAt + address;
     const size_t phentsizeAt = shoffAt + address + 4 + 2;
     uint64 phoff = 0, shoff = 0, phentsize = 0, phnum = 0, shentsize = 0, shnum = 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "IconCommand.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
 
@@ -99,6 +100,9 @@ int main(int argc, char** argv)
     CLI::App* demo = app.add_subcommand("demo", "Run a demo note through each plug-in");
     demo->add_option("plugins", demoNames, "Plug-ins to show (default: every one found)");
 
+    IconOptions iconOptions;
+    CLI::App* icon = AddIconCommand(app, iconOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -109,6 +113,8 @@ int main(int argc, char** argv)
     try {
         if (*info) {
             PrintAddOn(std::cout, *LoadNamedPlugin(infoName));
+        } else if (*icon) {
+            RunIconCommand(iconOptions);
         } else if (*demo) {
             if (demoNames.empty())
                 demoNames = FindPluginFiles();
