@@ -11,6 +11,8 @@ constexpr const char* kClassName = "BBitmap";
 constexpr int32 kBytesPerPixel = 4;  // B_RGBA32, the one colour space supported
 // Larger bitmaps are refused, so that a corrupt archive cannot ask for gigabytes.
 constexpr int32 kMaxSide = 4096;
+// The flags this platform knows; an archive with others is not one of its bitmaps.
+constexpr uint32 kKnownFlags = B_BITMAP_CLEAR_TO_WHITE;
 
 // The number of pixels from `low` to `high`, both included, when both are whole
 // numbers with low = 0 and the side at most kMaxSide; 0 otherwise.
@@ -82,7 +84,8 @@ status_t BBitmap::Unarchive(const BMessage* archive)
         || archive->FindInt32("_rowbytes", &bytesPerRow) != B_OK
         || archive->FindData("_data", B_RAW_TYPE, 0, &data, &size) != B_OK)
         return B_BAD_DATA;
-    if (SetTo(frame, static_cast<color_space>(space), static_cast<uint32>(flags), bytesPerRow) != B_OK
+    if ((static_cast<uint32>(flags) & ~kKnownFlags) != 0
+        || SetTo(frame, static_cast<color_space>(space), static_cast<uint32>(flags), bytesPerRow) != B_OK
         || size != mBits.size()) {
         mBits.clear();
         mBounds = BRect();
