@@ -5,5 +5,3 @@
 #include "View.h"
 
 BView::~BView() = default;
-BMessage::~BMessage() = default;
-BBitmap::~BBitmap() = default;

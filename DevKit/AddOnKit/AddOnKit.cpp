@@ -18,9 +18,3 @@ UxNoteOn* NoteOnPastGate(UxEvent* event, bool isSetUp)
         return nullptr;
     return AsNoteOn(event);
 }
-
-// Until the library carries resources, the add-on has no picture.
-BBitmap* ClassIcon()
-{
-    return nullptr;
-}

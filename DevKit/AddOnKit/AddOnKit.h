@@ -31,7 +31,17 @@
 // Makes this library's add-on; defined by each plug-in.
 UxFilterAddOn* MakeFilterAddOn(const void* cookie);
 
-// The add-on's picture: a new copy of the library's "Class Icon", or null.
+namespace BExperimental {
+class BResourceSet;
+}
+
+// The library's resources, read from its own file by the first call in the
+// process (from any thread) and kept until the library is unloaded.
+BExperimental::BResourceSet& Resources();
+
+// The add-on's picture: a new copy of the library's "Class Icon" that the caller
+// owns, or null when the library carries none. Neither the add-on nor the point
+// matters: every add-on of a library shows the same icon.
 BBitmap* ClassIcon();
 
 // Values common to every add-on of the kit.

@@ -23,6 +23,7 @@ enum : status_t {
     B_NAME_NOT_FOUND = -3,
     B_NO_MEMORY = -4,
     B_BAD_DATA = -5,
+    B_NO_INIT = -6,
 };
 
 // Everything the platform and the host export carries default visibility, so that

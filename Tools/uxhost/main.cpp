@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "IconCommand.h"
 #include "MidiFileIo.h"
 #include "Pipeline.h"
 #include "PluginFinder.h"
@@ -224,6 +225,9 @@ int main(int argc, char** argv)
         "demo", "Run a demo note through each plug-in, and a demo phrase into demo-<file name>.mid");
     demo->add_option("plugins", demoNames, "Plug-ins to show (default: every one found)");
 
+    IconOptions iconOptions;
+    CLI::App* icon = AddIconCommand(app, iconOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -238,6 +242,8 @@ int main(int argc, char** argv)
             PrintAddOn(std::cout, *LoadNamedPlugin(infoName));
         else if (*apply)
             RunApply(applyFilters, applyInput, applyOutput);
+        else if (*icon)
+            RunIconCommand(iconOptions);
         else if (*demo)
             RunDemo(demoNames);
     } catch (const PluginError& error) {

@@ -1,0 +1,15 @@
+// The kernel kit's atomic operations and sleeping.
+#pragma once
+
+#include "SupportDefs.h"
+
+// ORs `bits` into `*value` as one indivisible step and returns the value before it.
+// The step both acquires and releases: what a thread wrote before its OR is seen by
+// a thread that later sees the bits.
+PLATFORM_EXPORT int32 atomic_or(int32* value, int32 bits);
+
+// Reads `*value` afresh, never from a cached copy, with acquire order.
+PLATFORM_EXPORT int32 atomic_get(int32* value);
+
+// Suspends the calling thread for `microseconds`; returns at once for 0 or less.
+PLATFORM_EXPORT status_t snooze(bigtime_t microseconds);
