@@ -20,7 +20,7 @@ echo "=== build (valgrind)"
 ctest --test-dir build --output-on-failure -j2 -LE stress -T memcheck --overwrite \
   "MemoryCheckCommandOptions=--error-exitcode=1 --leak-check=full \
 --errors-for-leak-kinds=definite,indirect,possible --show-leak-kinds=definite,indirect,possible \
---trace-children=yes --trace-children-skip=/bin/*,/usr/bin/*"
+--trace-children=yes --trace-children-skip=/bin/*,/usr/bin/* --suppressions=$PWD/tests/valgrind.supp"
 
 run build-asan -DUX_SANITIZE=address,undefined
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
