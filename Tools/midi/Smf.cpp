@@ -358,6 +358,12 @@ void SmfWriter::EndTrack(int64_t endTick)
     }
 }
 
+void SmfWriter::Finish()
+{
+    if (!mBuffer.empty())
+        Flush();
+}
+
 std::vector<uint8_t> WriteSmf(const SmfFile& file)
 {
     VectorSink sink;
@@ -368,5 +374,6 @@ std::vector<uint8_t> WriteSmf(const SmfFile& file)
             writer.Put(event.tick, event.bytes.data(), event.bytes.size());
         writer.EndTrack(track.endTick);
     }
+    writer.Finish();
     return sink.Take();
 }

@@ -141,6 +141,8 @@ public:
     void Put(int64_t tick, const uint8_t* bytes, size_t size);
     // The end-of-track event, at `endTick` or at the last event, whichever is later.
     void EndTrack(int64_t endTick);
+    // Hands the sink whatever it has not had yet.
+    void Finish();
 
 private:
     void Flush();
