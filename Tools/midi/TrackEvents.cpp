@@ -102,6 +102,14 @@ namespace {
 // Where an event goes among those of the same tick.
 enum TickPlace { kEndingNote, kOtherEvent, kStartingNote, kEndingEmptyNote };
 
+constexpr int kRankPlaceShift = 56;
+constexpr uint64_t kRankOrderMask = (uint64_t(1) << kRankPlaceShift) - 1;
+
+uint64_t Rank(TickPlace place, uint64_t order)
+{
+    return uint64_t(place) << kRankPlaceShift | order;
+}
+
 struct MidiNote {
     int64_t start;
     int64_t end;
@@ -190,11 +198,7 @@ bool TrackEventWriter::NoteAfter(const Note& a, const Note& b)
 
 bool TrackEventWriter::PlacedAfter(const Placed& a, const Placed& b)
 {
-    if (a.tick != b.tick)
-        return a.tick > b.tick;
-    if (a.place != b.place)
-        return a.place > b.place;
-    return a.order > b.order;
+    return a.tick != b.tick ? a.tick > b.tick : a.rank > b.rank;
 }
 
 void TrackEventWriter::Add(const UxEvent& event)
@@ -219,7 +223,9 @@ void TrackEventWriter::Add(const UxEvent& event)
     if (event.StartTime() < mWatermark)
         throw std::logic_error("an event at tick " + std::to_string(event.StartTime())
                                + " came after tick " + std::to_string(mWatermark));
-    mPlaced.push_back({event.StartTime(), kOtherEvent, mArrivals++, 0, 0, std::move(bytes)});
+    const uint64_t arrival = mArrivals++;
+    mMessages.emplace(arrival, std::move(bytes));
+    mPlaced.push_back({event.StartTime(), Rank(kOtherEvent, arrival), 0, 0});
     std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter);
 }
 
@@ -238,8 +244,7 @@ void TrackEventWriter::Finish()
 
 void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId)
 {
-    mPlaced.push_back({end, end == start ? kEndingEmptyNote : kEndingNote,
-                       static_cast<uint64_t>(key), noteId, 0, {}});
+    mPlaced.push_back({end, Rank(end == start ? kEndingEmptyNote : kEndingNote, key), noteId, 0});
     std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter);
 }
 
@@ -253,8 +258,7 @@ void TrackEventWriter::Resolve(const Note& note)
     if (key.sounding)
         PlaceNoteOff(note.key, key.start, std::min(key.end, note.start), 0);
     key = {true, ++mNoteIds, note.start, note.end};
-    mPlaced.push_back({note.start, kStartingNote, static_cast<uint64_t>(note.key), 0,
-                       note.velocity, {}});
+    mPlaced.push_back({note.start, Rank(kStartingNote, note.key), 0, note.velocity});
     std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter);
     PlaceNoteOff(note.key, note.start, note.end, key.noteId);
 }
@@ -270,16 +274,20 @@ void TrackEventWriter::Write(bool all, int64_t before)
     }
     while (!mPlaced.empty() && (all || mPlaced.front().tick < before)) {
         std::pop_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter);
-        const Placed placed = std::move(mPlaced.back());
+        const Placed placed = mPlaced.back();
         mPlaced.pop_back();
-        if (placed.place == kOtherEvent) {
-            mOut(placed.tick, placed.bytes.data(), placed.bytes.size());
+        const TickPlace place = static_cast<TickPlace>(placed.rank >> kRankPlaceShift);
+        const uint64_t order = placed.rank & kRankOrderMask;
+        if (place == kOtherEvent) {
+            const auto message = mMessages.find(order);
+            mOut(placed.tick, message->second.data(), message->second.size());
+            mMessages.erase(message);
             continue;
         }
-        const int key = static_cast<int>(placed.order);
+        const int key = static_cast<int>(order);
         const uint8_t channel = static_cast<uint8_t>(key / 128);
         const uint8_t pitch = static_cast<uint8_t>(key % 128);
-        if (placed.place == kStartingNote) {
+        if (place == kStartingNote) {
             const uint8_t message[] = {static_cast<uint8_t>(kNoteOn | channel), pitch, placed.velocity};
             mOut(placed.tick, message, sizeof message);
             continue;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <UxEvent.h>
@@ -97,15 +98,14 @@ private:
         uint8_t velocity;
         uint64_t arrival;
     };
-    // A message waiting for its tick; sorted by tick, then place on the tick, then
-    // key (for notes) or arrival (for other events).
+    // A message waiting for its tick, kept small so that the heap moves it cheaply.
+    // `rank` orders the messages of one tick: their place on the tick in the top
+    // bits, then the key (for notes) or the arrival (for other events).
     struct Placed {
         int64_t tick;
-        int place;
-        uint64_t order;
-        uint64_t noteId;    // for a note-off that a later note may still cut: 0 otherwise
-        uint8_t velocity;   // of a note-on
-        std::vector<uint8_t> bytes;  // of an event other than a note
+        uint64_t rank;
+        uint64_t noteId;   // for a note-off that a later note may still cut: 0 otherwise
+        uint8_t velocity;  // of a note-on
     };
     // The note last kept on one key and channel.
     struct KeyState {
@@ -129,4 +129,5 @@ private:
     std::vector<Note> mNotes;     // a heap: the notes not yet placed, earliest first
     std::vector<Placed> mPlaced;  // a heap: the messages not yet written, earliest first
     std::vector<KeyState> mKeys;
+    std::unordered_map<uint64_t, std::vector<uint8_t>> mMessages;  // other events', by arrival
 };
