@@ -25,21 +25,27 @@ median() {  # the median of the numbers on standard input
 
 echo "== HandleEvent on a note-on, against the host's floor ($repetitions repetitions, median CPU time)"
 "$bin/filter_bench" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
-  --benchmark_enable_random_interleaving=true --benchmark_format=csv 2>/dev/null | tr -d '"' | grep '_median,' >"$work/filters.csv"
-# name,iterations,real_time,cpu_time,time_unit,...,notes_per_call
-awk -F, '
-  $1 ~ /^HostFloor\// { split($1, part, "[/_]"); floor[part[2]] = $4 }
-  $1 ~ /^HandleNoteOn\// { split($1, part, "[/_]"); call[part[2]] = $4; notes[part[2]] = $NF }
+  --benchmark_enable_random_interleaving=true --benchmark_color=false 2>/dev/null \
+  | grep '_median ' >"$work/filters.txt"
+# name  real-time ns  cpu-time ns  iterations  counters...
+awk '
+  $5 != "ns" { print "unexpected time unit: " $0; exit 1 }
+  { split($1, part, "[/_]") }
+  $1 ~ /^HostFloor\// { floor[part[2]] = $4 }
+  $1 ~ /^HandleNoteOn\// {
+    call[part[2]] = $4
+    for (i = 6; i <= NF; ++i) if ($i ~ /^notes_per_call=/) { sub(/^notes_per_call=/, "", $i); notes[part[2]] = $i }
+  }
   END {
     target["Dissolve"] = 1.25; target["BetaFade"] = 1.25; target["FractalDrift"] = 2
     for (name in call) {
-      n = notes[name]; ratio = call[name] / floor[n]
+      n = int(notes[name] + 0.5); ratio = call[name] / floor[n]
       limit = (name in target) ? target[name] : 0
       printf "%-13s %7.1f ns a call, %5.1f ns a note (%d notes); floor %7.1f ns; ratio %.2f, target <= %s: %s\n",
         name, call[name], call[name] / n, n, floor[n], ratio, limit ? limit : "none",
         !limit ? "-" : (ratio <= limit ? "met" : "MISSED")
     }
-  }' "$work/filters.csv" | sort
+  }' "$work/filters.txt" | sort
 
 echo "== uxhost apply -f Dissolve, whole process ($runs runs, medians)"
 declare -A seconds kilobytes

@@ -91,7 +91,8 @@ void PutEvent(std::vector<uint8_t>* out, const uint8_t* bytes, size_t size, uint
         if (status != *runningStatus)
             out->push_back(status);
         *runningStatus = status;
-        out->insert(out->end(), bytes + 1, bytes + size);
+        for (size_t i = 1; i < size; ++i)
+            out->push_back(bytes[i]);
     } else if (status == kSysExStatus || status == kSysExEscapeStatus) {
         *runningStatus = 0;
         out->push_back(status);

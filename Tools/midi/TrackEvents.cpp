@@ -184,8 +184,7 @@ TrackEventWriter::TrackEventWriter(Output out, LeftOut* leftOut)
 {
 }
 
-// Heap orders: true when `a` comes after `b`.
-bool TrackEventWriter::NoteAfter(const Note& a, const Note& b)
+bool TrackEventWriter::NoteAfter::operator()(const Note& a, const Note& b) const
 {
     if (a.start != b.start)
         return a.start > b.start;
@@ -196,7 +195,7 @@ bool TrackEventWriter::NoteAfter(const Note& a, const Note& b)
     return a.arrival > b.arrival;
 }
 
-bool TrackEventWriter::PlacedAfter(const Placed& a, const Placed& b)
+bool TrackEventWriter::PlacedAfter::operator()(const Placed& a, const Placed& b) const
 {
     return a.tick != b.tick ? a.tick > b.tick : a.rank > b.rank;
 }
@@ -212,7 +211,7 @@ void TrackEventWriter::Add(const UxEvent& event)
                                    + " came after tick " + std::to_string(mWatermark));
         mNotes.push_back({note.start, note.end, KeyIndex(note.channel, note.pitch), note.velocity,
                           mArrivals++});
-        std::push_heap(mNotes.begin(), mNotes.end(), NoteAfter);
+        std::push_heap(mNotes.begin(), mNotes.end(), NoteAfter());
         return;
     }
     std::vector<uint8_t> bytes = MessageOf(event);
@@ -226,7 +225,7 @@ void TrackEventWriter::Add(const UxEvent& event)
     const uint64_t arrival = mArrivals++;
     mMessages.emplace(arrival, std::move(bytes));
     mPlaced.push_back({event.StartTime(), Rank(kOtherEvent, arrival), 0, 0});
-    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter);
+    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
 }
 
 void TrackEventWriter::AdvanceTo(int64_t tick)
@@ -245,7 +244,7 @@ void TrackEventWriter::Finish()
 void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId)
 {
     mPlaced.push_back({end, Rank(end == start ? kEndingEmptyNote : kEndingNote, key), noteId, 0});
-    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter);
+    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
 }
 
 void TrackEventWriter::Resolve(const Note& note)
@@ -259,7 +258,7 @@ void TrackEventWriter::Resolve(const Note& note)
         PlaceNoteOff(note.key, key.start, std::min(key.end, note.start), 0);
     key = {true, ++mNoteIds, note.start, note.end};
     mPlaced.push_back({note.start, Rank(kStartingNote, note.key), 0, note.velocity});
-    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter);
+    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
     PlaceNoteOff(note.key, note.start, note.end, key.noteId);
 }
 
@@ -268,12 +267,12 @@ void TrackEventWriter::Resolve(const Note& note)
 void TrackEventWriter::Write(bool all, int64_t before)
 {
     while (!mNotes.empty() && (all || mNotes.front().start < before)) {
-        std::pop_heap(mNotes.begin(), mNotes.end(), NoteAfter);
+        std::pop_heap(mNotes.begin(), mNotes.end(), NoteAfter());
         Resolve(mNotes.back());
         mNotes.pop_back();
     }
     while (!mPlaced.empty() && (all || mPlaced.front().tick < before)) {
-        std::pop_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter);
+        std::pop_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
         const Placed placed = mPlaced.back();
         mPlaced.pop_back();
         const TickPlace place = static_cast<TickPlace>(placed.rank >> kRankPlaceShift);

@@ -115,8 +115,13 @@ private:
         int64_t end = 0;
     };
 
-    static bool NoteAfter(const Note& a, const Note& b);
-    static bool PlacedAfter(const Placed& a, const Placed& b);
+    // Heap orders: true when `a` comes after `b`.
+    struct NoteAfter {
+        bool operator()(const Note& a, const Note& b) const;
+    };
+    struct PlacedAfter {
+        bool operator()(const Placed& a, const Placed& b) const;
+    };
     void Resolve(const Note& note);
     void PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId);
     void Write(bool all, int64_t before);
