@@ -214,4 +214,50 @@ TEST(Smf, NoDamageMakesTheReaderStepOutsideItsBuffer)
     EXPECT_GE(refused, static_cast<int>(good.size()));  // every prefix at least
 }
 
+// A track longer than the writer holds before handing its bytes on gets its length
+// filled in afterwards; a file of no tracks is its header alone.
+TEST(Smf, WritesTracksOfAnyLengthAndNone)
+{
+    for (const int events : {0, 1, 40000}) {
+        SCOPED_TRACE(events);
+        SmfFile file;
+        file.tracks.resize(events > 0 ? 2 : 0);
+        for (SmfTrack& track : file.tracks) {
+            for (int i = 0; i < events; ++i)
+                track.events.push_back({i, {static_cast<uint8_t>(0x90 | i % 3), static_cast<uint8_t>(i % 128), 100}});
+            track.endTick = events;
+        }
+        const SmfFile back = Parse(WriteSmf(file));
+        ASSERT_EQ(back.tracks.size(), file.tracks.size());
+        for (size_t i = 0; i < file.tracks.size(); ++i)
+            EXPECT_EQ(back.tracks[i], file.tracks[i]);
+    }
+}
+
+// CheckSmf keeps nothing, but refuses what ParseSmf refuses, with the same words.
+TEST(Smf, CheckingRefusesExactlyWhatReadingRefuses)
+{
+    const Bytes good = Join({Header(1, 2), Track(kRichTrack), Track(kEndOfTrack)});
+    const auto refusal = [](void (*read)(const Bytes&), const Bytes& bytes) {
+        try {
+            read(bytes);
+        } catch (const SmfError& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    };
+    const auto parse = [](const Bytes& bytes) { Parse(bytes); };
+    const auto check = [](const Bytes& bytes) { CheckSmf(bytes.data(), bytes.size()); };
+    int refused = 0;
+    for (size_t at = 0; at < good.size(); ++at)
+        for (const uint8_t value : {0x00, 0x7F, 0x80, 0xFF}) {
+            Bytes damaged = good;
+            damaged[at] = value;
+            const std::string expected = refusal(parse, damaged);
+            refused += !expected.empty();
+            EXPECT_EQ(refusal(check, damaged), expected) << "byte " << at << " set to " << int(value);
+        }
+    EXPECT_GT(refused, 0);
+}
+
 }  // namespace

@@ -4,6 +4,11 @@
 
 #include <TrackEvents.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <utility>
+
 namespace {
 
 TEST(TrackToEvents, PairsNotesAndKeepsEveryOtherEvent)
@@ -141,6 +146,107 @@ TEST(EventsToTrack, LeavesOutWhatMidiCannotCarryAndSaysWhy)
               "3 outside the file's time, 1 on a channel above 15, 1 struck again on the same tick, "
               "key and channel; 1 event MIDI cannot carry");
     EXPECT_EQ(LeftOut().Summary(), "");
+}
+
+TEST(TrackEventReader, HoldsEveryEventBehindANoteStillSounding)
+{
+    TrackEventReader reader;
+    reader.Add({0, {0x90, 60, 100}});
+    reader.Add({5, {0xB0, 7, 80}});
+    EXPECT_EQ(reader.Take(), nullptr);
+    reader.Add({10, {0x80, 60, 64}});
+    const UxChainPtr note = reader.Take();
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(note->Duration(), 10);
+    const UxChainPtr control = reader.Take();
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->Type(), kUxControlChangeType);
+
+    reader.Add({20, {0x90, 61, 100}});  // never ended
+    EXPECT_EQ(reader.Take(), nullptr);
+    reader.Finish(50);
+    const UxChainPtr last = reader.Take();
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->Duration(), 30);
+    EXPECT_EQ(reader.Take(), nullptr);
+}
+
+// Events arrive the way a pipeline answers a track: for each incoming note, in time
+// order, the note and a chain of notes after it, which may start after notes of
+// later incoming events. Written as they come, the track must be what the whole
+// list gives at once, and must never strike a key that still sounds or end one
+// that does not.
+TEST(TrackEventWriter, WritesChainsAsTheyComeAsIfAllWereKnown)
+{
+    for (const unsigned seed : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u}) {
+        SCOPED_TRACE(seed);
+        srand(seed);
+        const auto random = [](int below) { return rand() % below; };
+        EventList all;
+        std::vector<SmfEvent> streamed;
+        LeftOut streamedLeftOut;
+        TrackEventWriter writer(
+            [&streamed](int64_t tick, const uint8_t* bytes, size_t size) {
+                streamed.push_back({tick, std::vector<uint8_t>(bytes, bytes + size)});
+            },
+            &streamedLeftOut);
+        UxTime start = 0;
+        for (int incoming = 0; incoming < 200; ++incoming) {
+            start += random(4) * random(10);
+            writer.AdvanceTo(start);
+            if (random(8) == 0) {
+                all.emplace_back(new UxControlChange(start, 7, static_cast<uint8>(random(128))));
+                writer.Add(*all.back());
+                continue;
+            }
+            UxTime noteStart = start;
+            UxTime duration = random(4) == 0 ? 0 : random(40);
+            auto pitch = static_cast<uchar>(60 + random(4));
+            const auto velocity = static_cast<uchar>(random(4) == 0 ? 0 : 1 + random(127));
+            const auto channel = static_cast<uint8>(random(2));
+            for (int echo = random(5); echo >= 0; --echo) {
+                all.emplace_back(new UxNoteOn(noteStart, duration, pitch, velocity, channel));
+                writer.Add(*all.back());
+                noteStart += std::max<UxTime>(duration, 1);
+                duration = duration * 3 / 4;
+                pitch = static_cast<uchar>(pitch - 1);
+            }
+        }
+        writer.Finish();
+
+        LeftOut wholeLeftOut;
+        EXPECT_EQ(streamed, EventsToTrack(all, 0, &wholeLeftOut).events);
+        EXPECT_EQ(streamedLeftOut.Summary(), wholeLeftOut.Summary());
+        EXPECT_GT(wholeLeftOut.sameKeySameTick, 0);  // the case is exercised
+
+        std::map<int, bool> sounding;
+        int64_t tick = 0;
+        for (const SmfEvent& event : streamed) {
+            SCOPED_TRACE(event.tick);
+            EXPECT_GE(event.tick, tick);
+            tick = event.tick;
+            const int kind = event.bytes[0] & 0xF0;
+            const int key = (event.bytes[0] & 0x0F) * 128 + event.bytes[1];
+            if (kind == 0x90) {
+                EXPECT_FALSE(std::exchange(sounding[key], true)) << "struck while sounding";
+            } else if (kind == 0x80) {
+                EXPECT_TRUE(std::exchange(sounding[key], false)) << "ended while silent";
+            }
+        }
+        for (const auto& [key, on] : sounding)
+            EXPECT_FALSE(on) << "left hanging: " << key;
+    }
+}
+
+TEST(TrackEventWriter, RefusesAnEventBeforeWhatItHasWritten)
+{
+    LeftOut leftOut;
+    TrackEventWriter writer([](int64_t, const uint8_t*, size_t) {}, &leftOut);
+    writer.AdvanceTo(10);
+    writer.Add(UxNoteOn(-5, 10, 60, 100));  // left out whatever the time
+    EXPECT_EQ(leftOut.outsideTime, 1);
+    EXPECT_THROW(writer.Add(UxNoteOn(5, 10, 60, 100)), std::logic_error);
+    EXPECT_THROW(writer.Add(UxControlChange(9, 7, 100)), std::logic_error);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "Smf.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -30,106 +31,6 @@ size_t ChannelDataSize(uint8_t status)
     const uint8_t kind = status & 0xF0;
     return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
 }
-
-// Reads one track chunk's events. Every read is checked against the chunk's end,
-// which the caller has already checked against the buffer's.
-class TrackReader {
-public:
-    TrackReader(const uint8_t* data, size_t begin, size_t end, int trackNumber)
-        : mData(data), mPos(begin), mEnd(end), mTrackNumber(trackNumber)
-    {
-    }
-
-    SmfTrack Read()
-    {
-        SmfTrack track;
-        int64_t tick = 0;
-        uint8_t runningStatus = 0;
-        while (mPos < mEnd) {
-            mEventStart = mPos;
-            tick += VariableLength();
-            uint8_t status = Byte();
-            if (!(status & kStatusBit)) {
-                if (!runningStatus)
-                    Fail("a data byte " + Hex(status) + " where a status byte belongs");
-                status = runningStatus;
-                --mPos;  // the byte read was the first data byte
-            }
-            SmfEvent event{tick, {status}};
-            if (IsChannelStatus(status)) {
-                runningStatus = status;
-                for (size_t i = 0; i < ChannelDataSize(status); ++i) {
-                    const uint8_t value = Byte();
-                    if (value & kStatusBit)
-                        Fail("a channel message with the data byte " + Hex(value));
-                    event.bytes.push_back(value);
-                }
-            } else if (status == kSysExStatus || status == kSysExEscapeStatus) {
-                runningStatus = 0;
-                Append(&event.bytes, VariableLength());
-            } else if (status == kMetaStatus) {
-                runningStatus = 0;
-                const uint8_t type = Byte();
-                if (type & kStatusBit)
-                    Fail("a meta event of type " + Hex(type));
-                event.bytes.push_back(type);
-                Append(&event.bytes, VariableLength());
-                if (type == kMetaEndOfTrack) {
-                    if (mPos != mEnd)
-                        Fail("bytes after the end-of-track event");
-                    track.endTick = tick;
-                    return track;
-                }
-            } else {
-                Fail("the status byte " + Hex(status) + ", which a file cannot hold");
-            }
-            track.events.push_back(std::move(event));
-        }
-        throw SmfError(Where() + ": no end-of-track event");
-    }
-
-private:
-    std::string Where() const { return "track " + std::to_string(mTrackNumber); }
-
-    [[noreturn]] void Fail(const std::string& problem) const
-    {
-        throw SmfError(Where() + ", event at byte " + std::to_string(mEventStart) + ": "
-                       + problem);
-    }
-
-    uint8_t Byte()
-    {
-        if (mPos >= mEnd)
-            Fail("the event runs past the end of its track chunk");
-        return mData[mPos++];
-    }
-
-    uint32_t VariableLength()
-    {
-        uint32_t value = 0;
-        for (int i = 0; i < kMaxVariableLengthBytes; ++i) {
-            const uint8_t byte = Byte();
-            value = (value << 7) | (byte & 0x7F);
-            if (!(byte & kStatusBit))
-                return value;
-        }
-        Fail("a variable-length number of more than four bytes");
-    }
-
-    void Append(std::vector<uint8_t>* bytes, uint32_t count)
-    {
-        if (count > mEnd - mPos)
-            Fail("the event runs past the end of its track chunk");
-        bytes->insert(bytes->end(), mData + mPos, mData + mPos + count);
-        mPos += count;
-    }
-
-    const uint8_t* mData;
-    size_t mPos;
-    size_t mEnd;
-    int mTrackNumber;
-    size_t mEventStart = 0;
-};
 
 uint32_t ReadBigEndian(const uint8_t* bytes, int count)
 {
@@ -177,65 +78,148 @@ void PutDelta(std::vector<uint8_t>* out, int64_t delta)
     PutVariableLength(out, static_cast<uint32_t>(delta));
 }
 
-void PutEvent(std::vector<uint8_t>* out, const std::vector<uint8_t>& bytes, uint8_t* runningStatus)
+void PutEvent(std::vector<uint8_t>* out, const uint8_t* bytes, size_t size, uint8_t* runningStatus)
 {
-    const uint8_t status = bytes.empty() ? 0 : bytes[0];
+    const uint8_t status = size == 0 ? 0 : bytes[0];
     if (IsChannelStatus(status)) {
-        if (bytes.size() != 1 + ChannelDataSize(status))
-            throw SmfError("a channel message " + Hex(status) + " of "
-                           + std::to_string(bytes.size()) + " bytes");
-        for (size_t i = 1; i < bytes.size(); ++i)
+        if (size != 1 + ChannelDataSize(status))
+            throw SmfError("a channel message " + Hex(status) + " of " + std::to_string(size)
+                           + " bytes");
+        for (size_t i = 1; i < size; ++i)
             if (bytes[i] & kStatusBit)
                 throw SmfError("a channel message with the data byte " + Hex(bytes[i]));
         if (status != *runningStatus)
             out->push_back(status);
         *runningStatus = status;
-        out->insert(out->end(), bytes.begin() + 1, bytes.end());
+        for (size_t i = 1; i < size; ++i)
+            out->push_back(bytes[i]);
     } else if (status == kSysExStatus || status == kSysExEscapeStatus) {
         *runningStatus = 0;
         out->push_back(status);
-        PutLength(out, bytes.size() - 1);
-        out->insert(out->end(), bytes.begin() + 1, bytes.end());
-    } else if (status == kMetaStatus && bytes.size() >= 2 && !(bytes[1] & kStatusBit)
+        PutLength(out, size - 1);
+        out->insert(out->end(), bytes + 1, bytes + size);
+    } else if (status == kMetaStatus && size >= 2 && !(bytes[1] & kStatusBit)
                && bytes[1] != kMetaEndOfTrack) {
         *runningStatus = 0;
-        out->insert(out->end(), bytes.begin(), bytes.begin() + 2);
-        PutLength(out, bytes.size() - 2);
-        out->insert(out->end(), bytes.begin() + 2, bytes.end());
+        out->insert(out->end(), bytes, bytes + 2);
+        PutLength(out, size - 2);
+        out->insert(out->end(), bytes + 2, bytes + size);
     } else {
-        throw SmfError(bytes.empty() ? std::string("an empty event")
-                                     : "an event with the status byte " + Hex(status)
-                                           + " that a track cannot hold");
+        throw SmfError(size == 0 ? std::string("an empty event")
+                                 : "an event with the status byte " + Hex(status)
+                                       + " that a track cannot hold");
     }
 }
 
-void PutTrack(std::vector<uint8_t>* out, const SmfTrack& track)
-{
-    std::vector<uint8_t> body;
-    int64_t tick = 0;
-    uint8_t runningStatus = 0;
-    for (const SmfEvent& event : track.events) {
-        if (event.tick < tick)
-            throw SmfError("an event at tick " + std::to_string(event.tick) + " after tick "
-                           + std::to_string(tick));
-        PutDelta(&body, event.tick - tick);
-        PutEvent(&body, event.bytes, &runningStatus);
-        tick = event.tick;
+// Collects a whole file in memory.
+class VectorSink : public SmfSink {
+public:
+    void Append(const uint8_t* bytes, size_t size) override
+    {
+        mBytes.insert(mBytes.end(), bytes, bytes + size);
     }
-    PutDelta(&body, track.endTick > tick ? track.endTick - tick : 0);
-    body.insert(body.end(), {kMetaStatus, kMetaEndOfTrack, 0});
-    if (body.size() > UINT32_MAX)
-        throw SmfError("a track too long for a file");
-    out->insert(out->end(), {'M', 'T', 'r', 'k'});
-    PutBigEndian(out, static_cast<uint32_t>(body.size()), 4);
-    out->insert(out->end(), body.begin(), body.end());
-}
+    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
+    {
+        std::copy(bytes, bytes + size, mBytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
+    std::vector<uint8_t> Take() { return std::move(mBytes); }
+
+private:
+    std::vector<uint8_t> mBytes;
+};
 
 }  // namespace
 
-// The header chunk comes first; then the track chunks, among which chunks of other
-// kinds are skipped. Anything after the last track the header declares is ignored.
-SmfFile ParseSmf(const uint8_t* data, size_t size)
+SmfTrackReader::SmfTrackReader(const uint8_t* data, size_t begin, size_t end, int trackNumber)
+    : mData(data), mPos(begin), mEnd(end), mTrackNumber(trackNumber)
+{
+}
+
+bool SmfTrackReader::Next(SmfEvent* event)
+{
+    if (mEnded)
+        return false;
+    if (mPos >= mEnd)
+        throw SmfError("track " + std::to_string(mTrackNumber) + ": no end-of-track event");
+    mEventStart = mPos;
+    mTick += VariableLength();
+    uint8_t status = Byte();
+    if (!(status & kStatusBit)) {
+        if (!mRunningStatus)
+            Fail("a data byte " + Hex(status) + " where a status byte belongs");
+        status = mRunningStatus;
+        --mPos;  // the byte read was the first data byte
+    }
+    event->tick = mTick;
+    std::vector<uint8_t>& bytes = event->bytes;
+    bytes.assign(1, status);
+    if (IsChannelStatus(status)) {
+        mRunningStatus = status;
+        for (size_t i = 0; i < ChannelDataSize(status); ++i) {
+            const uint8_t value = Byte();
+            if (value & kStatusBit)
+                Fail("a channel message with the data byte " + Hex(value));
+            bytes.push_back(value);
+        }
+    } else if (status == kSysExStatus || status == kSysExEscapeStatus) {
+        mRunningStatus = 0;
+        Append(&bytes, VariableLength());
+    } else if (status == kMetaStatus) {
+        mRunningStatus = 0;
+        const uint8_t type = Byte();
+        if (type & kStatusBit)
+            Fail("a meta event of type " + Hex(type));
+        bytes.push_back(type);
+        Append(&bytes, VariableLength());
+        if (type == kMetaEndOfTrack) {
+            if (mPos != mEnd)
+                Fail("bytes after the end-of-track event");
+            mEnded = true;
+            mEndTick = mTick;
+            return false;
+        }
+    } else {
+        Fail("the status byte " + Hex(status) + ", which a file cannot hold");
+    }
+    return true;
+}
+
+void SmfTrackReader::Fail(const std::string& problem) const
+{
+    throw SmfError("track " + std::to_string(mTrackNumber) + ", event at byte "
+                   + std::to_string(mEventStart) + ": " + problem);
+}
+
+// Every read is checked against the chunk's end, which SmfReader has already
+// checked against the buffer's.
+uint8_t SmfTrackReader::Byte()
+{
+    if (mPos >= mEnd)
+        Fail("the event runs past the end of its track chunk");
+    return mData[mPos++];
+}
+
+uint32_t SmfTrackReader::VariableLength()
+{
+    uint32_t value = 0;
+    for (int i = 0; i < kMaxVariableLengthBytes; ++i) {
+        const uint8_t byte = Byte();
+        value = (value << 7) | (byte & 0x7F);
+        if (!(byte & kStatusBit))
+            return value;
+    }
+    Fail("a variable-length number of more than four bytes");
+}
+
+void SmfTrackReader::Append(std::vector<uint8_t>* bytes, uint32_t count)
+{
+    if (count > mEnd - mPos)
+        Fail("the event runs past the end of its track chunk");
+    bytes->insert(bytes->end(), mData + mPos, mData + mPos + count);
+    mPos += count;
+}
+
+SmfReader::SmfReader(const uint8_t* data, size_t size) : mData(data), mSize(size)
 {
     if (size < kChunkHeaderSize || std::string(data, data + 4) != "MThd")
         throw SmfError("not a Standard MIDI File: it does not begin with MThd");
@@ -245,51 +229,152 @@ SmfFile ParseSmf(const uint8_t* data, size_t size)
     if (headerSize > size - kChunkHeaderSize)
         throw SmfError("truncated: the header chunk runs past the end of the file");
 
-    SmfFile file;
-    file.format = static_cast<uint16_t>(ReadBigEndian(data + 8, 2));
-    const uint32_t trackCount = ReadBigEndian(data + 10, 2);
-    file.division = static_cast<uint16_t>(ReadBigEndian(data + 12, 2));
-    if (file.format > 1)
-        throw SmfError("format " + std::to_string(file.format) + " is not supported, only 0 and 1");
-    if (file.format == 0 && trackCount != 1)
-        throw SmfError("a format 0 file with " + std::to_string(trackCount) + " tracks");
-    if (file.division == 0)
+    mFormat = static_cast<uint16_t>(ReadBigEndian(data + 8, 2));
+    mTrackCount = ReadBigEndian(data + 10, 2);
+    mDivision = static_cast<uint16_t>(ReadBigEndian(data + 12, 2));
+    if (mFormat > 1)
+        throw SmfError("format " + std::to_string(mFormat) + " is not supported, only 0 and 1");
+    if (mFormat == 0 && mTrackCount != 1)
+        throw SmfError("a format 0 file with " + std::to_string(mTrackCount) + " tracks");
+    if (mDivision == 0)
         throw SmfError("a division of 0 ticks per quarter note");
+    mPos = kChunkHeaderSize + headerSize;
+}
 
-    size_t pos = kChunkHeaderSize + headerSize;
-    while (file.tracks.size() < trackCount) {
-        const int trackNumber = static_cast<int>(file.tracks.size()) + 1;
-        if (size - pos < kChunkHeaderSize)
-            throw SmfError("truncated: the header declares " + std::to_string(trackCount)
+// Chunks of other kinds are skipped. Anything after the last track the header
+// declares is ignored.
+SmfTrackReader SmfReader::NextTrack()
+{
+    const int trackNumber = static_cast<int>(++mTracksRead);
+    for (;;) {
+        if (mSize - mPos < kChunkHeaderSize)
+            throw SmfError("truncated: the header declares " + std::to_string(mTrackCount)
                            + " tracks, the file ends before track " + std::to_string(trackNumber));
-        const uint32_t chunkSize = ReadBigEndian(data + pos + 4, 4);
-        if (chunkSize > size - pos - kChunkHeaderSize)
-            throw SmfError("truncated: the chunk at byte " + std::to_string(pos) + " claims "
+        const uint32_t chunkSize = ReadBigEndian(mData + mPos + 4, 4);
+        if (chunkSize > mSize - mPos - kChunkHeaderSize)
+            throw SmfError("truncated: the chunk at byte " + std::to_string(mPos) + " claims "
                            + std::to_string(chunkSize) + " bytes, past the end of the file");
-        const size_t begin = pos + kChunkHeaderSize;
+        const size_t begin = mPos + kChunkHeaderSize;
         const size_t end = begin + chunkSize;
-        if (std::string(data + pos, data + pos + 4) == "MTrk")
-            file.tracks.push_back(TrackReader(data, begin, end, trackNumber).Read());
-        pos = end;
+        const bool isTrack = std::string(mData + mPos, mData + mPos + 4) == "MTrk";
+        mPos = end;
+        if (isTrack)
+            return SmfTrackReader(mData, begin, end, trackNumber);
+    }
+}
+
+SmfFile ParseSmf(const uint8_t* data, size_t size)
+{
+    SmfReader reader(data, size);
+    SmfFile file;
+    file.format = reader.Format();
+    file.division = reader.Division();
+    for (size_t i = 0; i < reader.TrackCount(); ++i) {
+        SmfTrackReader trackReader = reader.NextTrack();
+        SmfTrack track;
+        SmfEvent event;
+        while (trackReader.Next(&event))
+            track.events.push_back(event);
+        track.endTick = trackReader.EndTick();
+        file.tracks.push_back(std::move(track));
     }
     return file;
 }
 
+void CheckSmf(const uint8_t* data, size_t size)
+{
+    SmfReader reader(data, size);
+    SmfEvent event;
+    for (size_t i = 0; i < reader.TrackCount(); ++i) {
+        SmfTrackReader trackReader = reader.NextTrack();
+        while (trackReader.Next(&event)) {
+        }
+    }
+}
+
+// Bytes are handed to the sink in blocks of about this size.
+constexpr size_t kSinkBlockSize = 1 << 16;
+
+SmfWriter::SmfWriter(SmfSink* sink, uint16_t format, uint16_t division, size_t trackCount)
+    : mSink(sink)
+{
+    if (format > 1)
+        throw SmfError("format " + std::to_string(format) + " is not supported, only 0 and 1");
+    if (format == 0 && trackCount != 1)
+        throw SmfError("a format 0 file with " + std::to_string(trackCount) + " tracks");
+    if (trackCount > UINT16_MAX)
+        throw SmfError("too many tracks for a file");
+    mBuffer = {'M', 'T', 'h', 'd'};
+    PutBigEndian(&mBuffer, kHeaderDataSize, 4);
+    PutBigEndian(&mBuffer, format, 2);
+    PutBigEndian(&mBuffer, static_cast<uint32_t>(trackCount), 2);
+    PutBigEndian(&mBuffer, division, 2);
+}
+
+void SmfWriter::Flush()
+{
+    mSink->Append(mBuffer.data(), mBuffer.size());
+    mWritten += mBuffer.size();
+    mBuffer.clear();
+}
+
+// The chunk's length is not known yet: four zero bytes hold its place.
+void SmfWriter::BeginTrack()
+{
+    mBuffer.insert(mBuffer.end(), {'M', 'T', 'r', 'k', 0, 0, 0, 0});
+    mTrackStart = mWritten + mBuffer.size();
+    mTick = 0;
+    mRunningStatus = 0;
+}
+
+void SmfWriter::Put(int64_t tick, const uint8_t* bytes, size_t size)
+{
+    if (tick < mTick)
+        throw SmfError("an event at tick " + std::to_string(tick) + " after tick "
+                       + std::to_string(mTick));
+    PutDelta(&mBuffer, tick - mTick);
+    PutEvent(&mBuffer, bytes, size, &mRunningStatus);
+    mTick = tick;
+    if (mBuffer.size() >= kSinkBlockSize)
+        Flush();
+}
+
+void SmfWriter::EndTrack(int64_t endTick)
+{
+    PutDelta(&mBuffer, endTick > mTick ? endTick - mTick : 0);
+    mBuffer.insert(mBuffer.end(), {kMetaStatus, kMetaEndOfTrack, 0});
+    const uint64_t length = mWritten + mBuffer.size() - mTrackStart;
+    if (length > UINT32_MAX)
+        throw SmfError("a track too long for a file");
+    std::vector<uint8_t> lengthBytes;
+    PutBigEndian(&lengthBytes, static_cast<uint32_t>(length), 4);
+    const uint64_t lengthAt = mTrackStart - lengthBytes.size();
+    if (lengthAt >= mWritten) {
+        std::copy(lengthBytes.begin(), lengthBytes.end(),
+                  mBuffer.begin() + static_cast<std::ptrdiff_t>(lengthAt - mWritten));
+        Flush();
+    } else {
+        Flush();
+        mSink->Overwrite(lengthAt, lengthBytes.data(), lengthBytes.size());
+    }
+}
+
+void SmfWriter::Finish()
+{
+    if (!mBuffer.empty())
+        Flush();
+}
+
 std::vector<uint8_t> WriteSmf(const SmfFile& file)
 {
-    if (file.format > 1)
-        throw SmfError("format " + std::to_string(file.format) + " is not supported, only 0 and 1");
-    if (file.format == 0 && file.tracks.size() != 1)
-        throw SmfError("a format 0 file with " + std::to_string(file.tracks.size()) + " tracks");
-    if (file.tracks.size() > UINT16_MAX)
-        throw SmfError("too many tracks for a file");
-
-    std::vector<uint8_t> out = {'M', 'T', 'h', 'd'};
-    PutBigEndian(&out, kHeaderDataSize, 4);
-    PutBigEndian(&out, file.format, 2);
-    PutBigEndian(&out, static_cast<uint32_t>(file.tracks.size()), 2);
-    PutBigEndian(&out, file.division, 2);
-    for (const SmfTrack& track : file.tracks)
-        PutTrack(&out, track);
-    return out;
+    VectorSink sink;
+    SmfWriter writer(&sink, file.format, file.division, file.tracks.size());
+    for (const SmfTrack& track : file.tracks) {
+        writer.BeginTrack();
+        for (const SmfEvent& event : track.events)
+            writer.Put(event.tick, event.bytes.data(), event.bytes.size());
+        writer.EndTrack(track.endTick);
+    }
+    writer.Finish();
+    return sink.Take();
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 // Malformed or unsupported file contents. The message names the problem and where
@@ -58,10 +59,100 @@ constexpr uint8_t kMetaEndOfTrack = 0x2F;
 constexpr uint8_t kMetaText = 0x01;
 constexpr uint8_t kMetaTempo = 0x51;
 
+// Reads one track chunk's events, one at a time, without holding the track.
+class SmfTrackReader {
+public:
+    SmfTrackReader(const uint8_t* data, size_t begin, size_t end, int trackNumber);
+
+    // Puts the next event into `event` (its bytes replaced, their memory reused) and
+    // returns true; returns false at the end-of-track event, whose tick EndTick()
+    // then gives. Throws SmfError where the track is malformed.
+    bool Next(SmfEvent* event);
+    int64_t EndTick() const { return mEndTick; }
+
+private:
+    [[noreturn]] void Fail(const std::string& problem) const;
+    uint8_t Byte();
+    uint32_t VariableLength();
+    void Append(std::vector<uint8_t>* bytes, uint32_t count);
+
+    const uint8_t* mData;
+    size_t mPos;
+    size_t mEnd;
+    int mTrackNumber;
+    size_t mEventStart = 0;
+    int64_t mTick = 0;
+    uint8_t mRunningStatus = 0;
+    bool mEnded = false;
+    int64_t mEndTick = 0;
+};
+
+// Reads a file from a byte buffer one track at a time. The buffer must outlive the
+// reader and the track readers it hands out.
+class SmfReader {
+public:
+    // Reads and checks the header; throws SmfError where it is wrong.
+    SmfReader(const uint8_t* data, size_t size);
+
+    uint16_t Format() const { return mFormat; }
+    uint16_t Division() const { return mDivision; }
+    size_t TrackCount() const { return mTrackCount; }
+    // The next track chunk, skipping chunks of other kinds; call it TrackCount()
+    // times. Throws SmfError when the file ends before it.
+    SmfTrackReader NextTrack();
+
+private:
+    const uint8_t* mData;
+    size_t mSize;
+    uint16_t mFormat = 1;
+    uint16_t mDivision = 480;
+    size_t mTrackCount = 0;
+    size_t mTracksRead = 0;
+    size_t mPos = 0;
+};
+
 // Throws SmfError for anything but a well-formed file of format 0 or 1.
 SmfFile ParseSmf(const uint8_t* data, size_t size);
 
-// Throws SmfError when the file cannot be written as given: a track whose ticks go
-// backwards, an event that is not a whole message, or a format 0 file without
-// exactly one track.
+// Reads the whole file without keeping anything: throws SmfError exactly where
+// ParseSmf would.
+void CheckSmf(const uint8_t* data, size_t size);
+
+// Where a file's bytes go as they are made. A writer appends; once a track is
+// complete it goes back to fill in the length at the start of its chunk.
+class SmfSink {
+public:
+    virtual ~SmfSink() = default;
+    virtual void Append(const uint8_t* bytes, size_t size) = 0;
+    virtual void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) = 0;
+};
+
+// Writes a file one event at a time, handing its bytes to a sink as they are made:
+// the header, then each track between BeginTrack() and EndTrack(). Throws SmfError
+// for what a file cannot hold: a format other than 0 or 1, a format 0 file without
+// exactly one track, a track whose ticks go backwards, an event that is not a
+// whole message, a track too long for its chunk.
+class SmfWriter {
+public:
+    SmfWriter(SmfSink* sink, uint16_t format, uint16_t division, size_t trackCount);
+
+    void BeginTrack();
+    // One event: `bytes` as in SmfEvent.
+    void Put(int64_t tick, const uint8_t* bytes, size_t size);
+    // The end-of-track event, at `endTick` or at the last event, whichever is later.
+    void EndTrack(int64_t endTick);
+    // Hands the sink whatever it has not had yet.
+    void Finish();
+
+private:
+    void Flush();
+
+    SmfSink* mSink;
+    std::vector<uint8_t> mBuffer;  // bytes not yet handed to the sink
+    uint64_t mWritten = 0;         // bytes handed to the sink
+    uint64_t mTrackStart = 0;      // where the current track's body begins
+    int64_t mTick = 0;
+    uint8_t mRunningStatus = 0;
+};
+
 std::vector<uint8_t> WriteSmf(const SmfFile& file);

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <deque>
-#include <map>
+#include <limits>
+#include <stdexcept>
 
 namespace {
 
@@ -23,46 +24,76 @@ int KeyIndex(uint8_t channel, uint8_t pitch)
 
 }  // namespace
 
+void TrackEventReader::Add(const SmfEvent& message)
+{
+    const std::vector<uint8_t>& bytes = message.bytes;
+    if (bytes.size() < 2)
+        return;  // no message a file holds
+    const uint8_t status = bytes[0];
+    const uint8_t kind = status & 0xF0;
+    const uint8_t channel = status & 0x0F;
+    UxEvent* event = nullptr;
+    if (status >= 0xF0) {
+        event = new UxMidiMessage(message.tick, bytes);
+    } else if (bytes.size() < 3 && kind != kProgramChange) {
+        event = new UxMidiMessage(message.tick, bytes, channel);
+    } else if (kind == kNoteOn && bytes[2] > 0) {
+        mPending.push_back({UxChainPtr(new UxNoteOn(message.tick, 0, bytes[1], bytes[2], channel)), true});
+        mSounding[KeyIndex(channel, bytes[1])].push_back(&mPending.back());
+        return;
+    } else if (kind == kNoteOn || kind == kNoteOff) {
+        auto found = mSounding.find(KeyIndex(channel, bytes[1]));
+        if (found != mSounding.end() && !found->second.empty()) {
+            Pending* note = found->second.front();
+            found->second.pop_front();
+            note->event->SetDuration(message.tick - note->event->StartTime());
+            note->sounding = false;
+        }
+        return;
+    } else if (kind == kControlChange) {
+        event = new UxControlChange(message.tick, bytes[1], bytes[2], channel);
+    } else if (kind == kProgramChange) {
+        event = new UxProgramChange(message.tick, bytes[1], channel);
+    } else if (kind == kPitchBend) {
+        const int bend = (bytes[2] << 7 | bytes[1]) - kBendCentre;
+        event = new UxPitchBend(message.tick, static_cast<int16>(bend), channel);
+    } else {
+        event = new UxMidiMessage(message.tick, bytes, channel);
+    }
+    mPending.push_back({UxChainPtr(event), false});
+}
+
+void TrackEventReader::Finish(int64_t endTick)
+{
+    for (auto& [key, notes] : mSounding)
+        for (Pending* note : notes) {
+            note->event->SetDuration(std::max<int64_t>(endTick - note->event->StartTime(), 0));
+            note->sounding = false;
+        }
+    mSounding.clear();
+}
+
+UxChainPtr TrackEventReader::Take()
+{
+    if (mPending.empty() || mPending.front().sounding)
+        return nullptr;
+    UxChainPtr event = std::move(mPending.front().event);
+    mPending.pop_front();
+    return event;
+}
+
 EventList TrackToEvents(const SmfTrack& track)
 {
     EventList events;
-    std::map<int, std::deque<UxNoteOn*>> sounding;
+    TrackEventReader reader;
     for (const SmfEvent& message : track.events) {
-        const std::vector<uint8_t>& bytes = message.bytes;
-        if (bytes.size() < 2)
-            continue;  // no message ParseSmf gives
-        const uint8_t status = bytes[0];
-        const uint8_t kind = status & 0xF0;
-        const uint8_t channel = status & 0x0F;
-        if (status >= 0xF0) {
-            events.emplace_back(new UxMidiMessage(message.tick, bytes));
-        } else if (bytes.size() < 3 && kind != kProgramChange) {
-            events.emplace_back(new UxMidiMessage(message.tick, bytes, channel));
-        } else if (kind == kNoteOn && bytes[2] > 0) {
-            auto* note = new UxNoteOn(message.tick, 0, bytes[1], bytes[2], channel);
-            events.emplace_back(note);
-            sounding[KeyIndex(channel, bytes[1])].push_back(note);
-        } else if (kind == kNoteOn || kind == kNoteOff) {
-            auto found = sounding.find(KeyIndex(channel, bytes[1]));
-            if (found != sounding.end() && !found->second.empty()) {
-                UxNoteOn* note = found->second.front();
-                found->second.pop_front();
-                note->SetDuration(message.tick - note->StartTime());
-            }
-        } else if (kind == kControlChange) {
-            events.emplace_back(new UxControlChange(message.tick, bytes[1], bytes[2], channel));
-        } else if (kind == kProgramChange) {
-            events.emplace_back(new UxProgramChange(message.tick, bytes[1], channel));
-        } else if (kind == kPitchBend) {
-            const int bend = (bytes[2] << 7 | bytes[1]) - kBendCentre;
-            events.emplace_back(new UxPitchBend(message.tick, static_cast<int16>(bend), channel));
-        } else {
-            events.emplace_back(new UxMidiMessage(message.tick, bytes, channel));
-        }
+        reader.Add(message);
+        while (UxChainPtr event = reader.Take())
+            events.push_back(std::move(event));
     }
-    for (auto& [key, notes] : sounding)
-        for (UxNoteOn* note : notes)
-            note->SetDuration(std::max<int64_t>(track.endTick - note->StartTime(), 0));
+    reader.Finish(track.endTick);
+    while (UxChainPtr event = reader.Take())
+        events.push_back(std::move(event));
     return events;
 }
 
@@ -71,13 +102,15 @@ namespace {
 // Where an event goes among those of the same tick.
 enum TickPlace { kEndingNote, kOtherEvent, kStartingNote, kEndingEmptyNote };
 
-struct PlacedEvent {
-    int64_t tick;
-    TickPlace place;
-    std::vector<uint8_t> bytes;
-};
+constexpr int kRankPlaceShift = 56;
+constexpr uint64_t kRankOrderMask = (uint64_t(1) << kRankPlaceShift) - 1;
 
-struct Note {
+uint64_t Rank(TickPlace place, uint64_t order)
+{
+    return uint64_t(place) << kRankPlaceShift | order;
+}
+
+struct MidiNote {
     int64_t start;
     int64_t end;
     uint8_t channel;
@@ -86,7 +119,7 @@ struct Note {
 };
 
 // Checks that MIDI can carry the note and gives its place in time, or counts why not.
-bool ToNote(const UxNoteOn& event, Note* note, LeftOut* leftOut)
+bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
 {
     if (event.Note() > kMaxData)
         ++leftOut->pitchAbove127;
@@ -134,62 +167,163 @@ std::vector<uint8_t> MessageOf(const UxEvent& event)
     return {};
 }
 
-// Applies the one-note-per-key rule to the notes of one key and channel.
-void SeparateNotesOfOneKey(std::vector<Note>* notes, LeftOut* leftOut)
+}  // namespace
+
+// The one-note-per-key rule, note by note: notes are placed in order of start,
+// then key, then longest first. A note struck on the tick of the note last kept on
+// its key is left out; one struck while that note still sounds cuts it short. A
+// note's note-off is final once the next note on its key is placed, or once the
+// writing has passed it; until then a later note may still cut it, so each note-off
+// placed early carries the note's id and counts only while its note is the last
+// kept and still sounding.
+TrackEventWriter::TrackEventWriter(Output out, LeftOut* leftOut)
+    : mOut(std::move(out)),
+      mLeftOut(leftOut),
+      mWatermark(std::numeric_limits<int64_t>::min()),
+      mKeys(KeyIndex(kMaxChannel, kMaxData) + 1)
 {
-    std::stable_sort(notes->begin(), notes->end(), [](const Note& a, const Note& b) {
-        return a.start != b.start ? a.start < b.start : a.end > b.end;
-    });
-    std::vector<Note> kept;
-    for (const Note& note : *notes) {
-        if (!kept.empty() && kept.back().start == note.start) {
-            ++leftOut->sameKeySameTick;
-            continue;
-        }
-        if (!kept.empty() && kept.back().end > note.start)
-            kept.back().end = note.start;
-        kept.push_back(note);
-    }
-    *notes = std::move(kept);
 }
 
-}  // namespace
+bool TrackEventWriter::NoteAfter::operator()(const Note& a, const Note& b) const
+{
+    if (a.start != b.start)
+        return a.start > b.start;
+    if (a.key != b.key)
+        return a.key > b.key;
+    if (a.end != b.end)
+        return a.end < b.end;  // the longest first
+    return a.arrival > b.arrival;
+}
+
+bool TrackEventWriter::PlacedAfter::operator()(const Placed& a, const Placed& b) const
+{
+    return a.tick != b.tick ? a.tick > b.tick : a.rank > b.rank;
+}
+
+void TrackEventWriter::Add(const UxEvent& event)
+{
+    if (const auto* noteEvent = dynamic_cast<const UxNoteOn*>(&event)) {
+        MidiNote note;
+        if (!ToNote(*noteEvent, &note, mLeftOut))
+            return;
+        if (note.start < mWatermark)
+            throw std::logic_error("a note at tick " + std::to_string(note.start)
+                                   + " came after tick " + std::to_string(mWatermark));
+        mNotes.push_back({note.start, note.end, KeyIndex(note.channel, note.pitch), note.velocity,
+                          mArrivals++});
+        std::push_heap(mNotes.begin(), mNotes.end(), NoteAfter());
+        return;
+    }
+    std::vector<uint8_t> bytes = MessageOf(event);
+    if (bytes.empty() || event.StartTime() < 0) {
+        ++mLeftOut->otherEvents;
+        return;
+    }
+    if (event.StartTime() < mWatermark)
+        throw std::logic_error("an event at tick " + std::to_string(event.StartTime())
+                               + " came after tick " + std::to_string(mWatermark));
+    const uint64_t arrival = mArrivals++;
+    mMessages.emplace(arrival, std::move(bytes));
+    mPlaced.push_back({event.StartTime(), Rank(kOtherEvent, arrival), 0, 0});
+    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
+}
+
+void TrackEventWriter::AdvanceTo(int64_t tick)
+{
+    if (tick <= mWatermark)
+        return;
+    Write(false, tick);
+    mWatermark = tick;
+}
+
+void TrackEventWriter::Finish()
+{
+    Write(true, 0);
+}
+
+void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId)
+{
+    mPlaced.push_back({end, Rank(end == start ? kEndingEmptyNote : kEndingNote, key), noteId, 0});
+    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
+}
+
+void TrackEventWriter::Resolve(const Note& note)
+{
+    KeyState& key = mKeys[note.key];
+    if (key.sounding && key.start == note.start) {
+        ++mLeftOut->sameKeySameTick;
+        return;
+    }
+    if (key.sounding)
+        PlaceNoteOff(note.key, key.start, std::min(key.end, note.start), 0);
+    key = {true, ++mNoteIds, note.start, note.end};
+    mPlaced.push_back({note.start, Rank(kStartingNote, note.key), 0, note.velocity});
+    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
+    PlaceNoteOff(note.key, note.start, note.end, key.noteId);
+}
+
+// Writes every message before `before` (or all): first the notes starting there are
+// placed, which settles every note-off there, then the messages go out in order.
+void TrackEventWriter::Write(bool all, int64_t before)
+{
+    while (!mNotes.empty() && (all || mNotes.front().start < before)) {
+        std::pop_heap(mNotes.begin(), mNotes.end(), NoteAfter());
+        Resolve(mNotes.back());
+        mNotes.pop_back();
+    }
+    while (!mPlaced.empty() && (all || mPlaced.front().tick < before)) {
+        std::pop_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
+        const Placed placed = mPlaced.back();
+        mPlaced.pop_back();
+        const TickPlace place = static_cast<TickPlace>(placed.rank >> kRankPlaceShift);
+        const uint64_t order = placed.rank & kRankOrderMask;
+        if (place == kOtherEvent) {
+            const auto message = mMessages.find(order);
+            mOut(placed.tick, message->second.data(), message->second.size());
+            mMessages.erase(message);
+            continue;
+        }
+        const int key = static_cast<int>(order);
+        const uint8_t channel = static_cast<uint8_t>(key / 128);
+        const uint8_t pitch = static_cast<uint8_t>(key % 128);
+        if (place == kStartingNote) {
+            const uint8_t message[] = {static_cast<uint8_t>(kNoteOn | channel), pitch, placed.velocity};
+            mOut(placed.tick, message, sizeof message);
+            continue;
+        }
+        if (placed.noteId) {
+            KeyState& state = mKeys[key];
+            if (!state.sounding || state.noteId != placed.noteId)
+                continue;  // the note was cut short: its note-off was placed anew
+            state.sounding = false;
+        }
+        const uint8_t message[] = {static_cast<uint8_t>(kNoteOff | channel), pitch, kReleaseVelocity};
+        mOut(placed.tick, message, sizeof message);
+    }
+}
 
 SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut)
 {
-    std::vector<PlacedEvent> placed;
-    std::map<int, std::vector<Note>> notesByKey;
-    for (const UxChainPtr& event : events) {
-        if (const auto* noteEvent = dynamic_cast<const UxNoteOn*>(event.get())) {
-            Note note;
-            if (ToNote(*noteEvent, &note, leftOut))
-                notesByKey[KeyIndex(note.channel, note.pitch)].push_back(note);
-            continue;
-        }
-        std::vector<uint8_t> bytes = MessageOf(*event);
-        if (bytes.empty() || event->StartTime() < 0)
-            ++leftOut->otherEvents;
-        else
-            placed.push_back({event->StartTime(), kOtherEvent, std::move(bytes)});
-    }
-    for (auto& [key, notes] : notesByKey) {
-        SeparateNotesOfOneKey(&notes, leftOut);
-        for (const Note& note : notes) {
-            placed.push_back({note.start, kStartingNote,
-                              {static_cast<uint8_t>(kNoteOn | note.channel), note.pitch, note.velocity}});
-            placed.push_back({note.end, note.end == note.start ? kEndingEmptyNote : kEndingNote,
-                              {static_cast<uint8_t>(kNoteOff | note.channel), note.pitch, kReleaseVelocity}});
-        }
-    }
-    std::stable_sort(placed.begin(), placed.end(), [](const PlacedEvent& a, const PlacedEvent& b) {
-        return a.tick != b.tick ? a.tick < b.tick : a.place < b.place;
+    std::vector<const UxEvent*> inTimeOrder;
+    inTimeOrder.reserve(events.size());
+    for (const UxChainPtr& event : events)
+        inTimeOrder.push_back(event.get());
+    std::stable_sort(inTimeOrder.begin(), inTimeOrder.end(), [](const UxEvent* a, const UxEvent* b) {
+        return a->StartTime() < b->StartTime();
     });
 
     SmfTrack track;
-    track.endTick = std::max<int64_t>(endTick, placed.empty() ? 0 : placed.back().tick);
-    track.events.reserve(placed.size());
-    for (PlacedEvent& event : placed)
-        track.events.push_back({event.tick, std::move(event.bytes)});
+    TrackEventWriter writer(
+        [&track](int64_t tick, const uint8_t* bytes, size_t size) {
+            track.events.push_back({tick, std::vector<uint8_t>(bytes, bytes + size)});
+        },
+        leftOut);
+    for (const UxEvent* event : inTimeOrder) {
+        writer.AdvanceTo(event->StartTime());
+        writer.Add(*event);
+    }
+    writer.Finish();
+    track.endTick = std::max<int64_t>(endTick, track.events.empty() ? 0 : track.events.back().tick);
     return track;
 }
 

@@ -6,7 +6,12 @@
 // stay the file's own.
 #pragma once
 
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <UxEvent.h>
@@ -20,6 +25,27 @@ using EventList = std::vector<UxChainPtr>;
 // sounding on its key and channel; a note-off with none sounding is dropped; a note
 // never ended lasts to the end of the track.
 EventList TrackToEvents(const SmfTrack& track);
+
+// TrackToEvents one message at a time: each host event becomes ready once it is
+// whole (a note once its note-off has come) and every event before it is ready,
+// so events come out in file order. Holds only the events from the oldest note
+// still sounding on.
+class TrackEventReader {
+public:
+    void Add(const SmfEvent& message);
+    // Ends every note still sounding at the track's end.
+    void Finish(int64_t endTick);
+    // The next ready event, or null.
+    UxChainPtr Take();
+
+private:
+    struct Pending {
+        UxChainPtr event;
+        bool sounding;  // a note whose note-off has not come yet
+    };
+    std::deque<Pending> mPending;
+    std::map<int, std::deque<Pending*>> mSounding;  // by key and channel, oldest first
+};
 
 // What EventsToTrack could not write, by reason.
 struct LeftOut {
@@ -45,3 +71,68 @@ struct LeftOut {
 // events in the order given, then note-ons; a note of no duration ends right after
 // it starts. Whatever MIDI cannot carry is left out and counted in `leftOut`.
 SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut);
+
+// EventsToTrack one event at a time, for events that come in time order: each
+// message goes to `out` as soon as nothing still to come can change it or come
+// before it. Holds only the notes still sounding or yet to start, and the events
+// yet to be written.
+class TrackEventWriter {
+public:
+    using Output = std::function<void(int64_t tick, const uint8_t* bytes, size_t size)>;
+
+    TrackEventWriter(Output out, LeftOut* leftOut);
+
+    // Everything still to come starts at or after `tick`: writes what lies before it.
+    void AdvanceTo(int64_t tick);
+    // One event, starting at or after the last AdvanceTo tick unless MIDI cannot
+    // carry it; the caller keeps it. Throws std::logic_error for an event before.
+    void Add(const UxEvent& event);
+    // Writes everything still held.
+    void Finish();
+
+private:
+    struct Note {
+        int64_t start;
+        int64_t end;
+        int key;
+        uint8_t velocity;
+        uint64_t arrival;
+    };
+    // A message waiting for its tick, kept small so that the heap moves it cheaply.
+    // `rank` orders the messages of one tick: their place on the tick in the top
+    // bits, then the key (for notes) or the arrival (for other events).
+    struct Placed {
+        int64_t tick;
+        uint64_t rank;
+        uint64_t noteId;   // for a note-off that a later note may still cut: 0 otherwise
+        uint8_t velocity;  // of a note-on
+    };
+    // The note last kept on one key and channel.
+    struct KeyState {
+        bool sounding = false;
+        uint64_t noteId = 0;
+        int64_t start = 0;
+        int64_t end = 0;
+    };
+
+    // Heap orders: true when `a` comes after `b`.
+    struct NoteAfter {
+        bool operator()(const Note& a, const Note& b) const;
+    };
+    struct PlacedAfter {
+        bool operator()(const Placed& a, const Placed& b) const;
+    };
+    void Resolve(const Note& note);
+    void PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId);
+    void Write(bool all, int64_t before);
+
+    Output mOut;
+    LeftOut* mLeftOut;
+    int64_t mWatermark;
+    uint64_t mArrivals = 0;
+    uint64_t mNoteIds = 0;
+    std::vector<Note> mNotes;     // a heap: the notes not yet placed, earliest first
+    std::vector<Placed> mPlaced;  // a heap: the messages not yet written, earliest first
+    std::vector<KeyState> mKeys;
+    std::unordered_map<uint64_t, std::vector<uint8_t>> mMessages;  // other events', by arrival
+};

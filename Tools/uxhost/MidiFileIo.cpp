@@ -84,46 +84,85 @@ mode_t CreationMode()
 
 }  // namespace
 
-SmfFile ReadMidiFile(const std::string& path)
+std::vector<uint8_t> ReadMidiFile(const std::string& path)
 {
-    const std::vector<uint8_t> bytes = ReadWhole(path);
+    std::vector<uint8_t> bytes = ReadWhole(path);
     try {
-        return ParseSmf(bytes.data(), bytes.size());
+        CheckSmf(bytes.data(), bytes.size());
     } catch (const SmfError& error) {
         throw FileError(path + ": " + error.what());
     }
+    return bytes;
 }
 
-void WriteMidiFile(const std::string& path, const SmfFile& file)
-{
-    std::vector<uint8_t> bytes;
-    try {
-        bytes = WriteSmf(file);
-    } catch (const SmfError& error) {
-        throw FileError(path + ": cannot write: " + error.what());
-    }
+MidiFileWriter::MidiFileWriter(std::string path) : mPath(std::move(path)) {}
 
-    std::string temporary = path + ".XXXXXX";
-    Descriptor out(mkostemp(temporary.data(), O_CLOEXEC));
-    if (out.Get() < 0)
-        throw FileError(path + ": cannot write: " + SystemError());
-    const auto fail = [&](const std::string& problem) {
-        unlink(temporary.c_str());
-        throw FileError(path + ": cannot write: " + problem);
-    };
-    if (fchmod(out.Get(), CreationMode()) != 0)
-        fail(SystemError());
+MidiFileWriter::~MidiFileWriter()
+{
+    if (mFd >= 0) {
+        close(mFd);
+        unlink(mTemporary.c_str());
+    }
+}
+
+void MidiFileWriter::Open()
+{
+    std::string temporary = mPath + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw FileError(mPath + ": cannot write: " + SystemError());
+    mFd = fd;
+    mTemporary = std::move(temporary);
+    if (fchmod(mFd, CreationMode()) != 0)
+        Fail(SystemError());
+}
+
+void MidiFileWriter::Fail(const std::string& problem)
+{
+    close(mFd);
+    mFd = -1;
+    unlink(mTemporary.c_str());
+    throw FileError(mPath + ": cannot write: " + problem);
+}
+
+void MidiFileWriter::Append(const uint8_t* bytes, size_t size)
+{
+    if (mFd < 0)
+        Open();
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = write(out.Get(), bytes.data() + done, bytes.size() - done);
+    while (done < size) {
+        const ssize_t written = write(mFd, bytes + done, size - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
-            fail(SystemError());
+            Fail(SystemError());
         done += static_cast<size_t>(written);
     }
-    if (!out.Close())
-        fail(SystemError());
-    if (rename(temporary.c_str(), path.c_str()) != 0)
-        fail(SystemError());
+}
+
+void MidiFileWriter::Overwrite(uint64_t offset, const uint8_t* bytes, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t written =
+            pwrite(mFd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            Fail(SystemError());
+        done += static_cast<size_t>(written);
+    }
+}
+
+void MidiFileWriter::Commit()
+{
+    if (mFd < 0)
+        Open();
+    const int fd = mFd;
+    mFd = -1;
+    if (close(fd) != 0 || rename(mTemporary.c_str(), mPath.c_str()) != 0) {
+        const std::string problem = SystemError();
+        unlink(mTemporary.c_str());
+        throw FileError(mPath + ": cannot write: " + problem);
+    }
 }

@@ -16,6 +16,29 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-SmfFile ReadMidiFile(const std::string& path);
+// The bytes of a MIDI file, checked from end to end: whatever ParseSmf refuses is
+// refused here.
+std::vector<uint8_t> ReadMidiFile(const std::string& path);
 
-void WriteMidiFile(const std::string& path, const SmfFile& file);
+// A MIDI file written as it is made. The temporary file is made on the first bytes
+// written; Commit() renames it into place, and a writer destroyed without it
+// removes it.
+class MidiFileWriter : public SmfSink {
+public:
+    explicit MidiFileWriter(std::string path);
+    ~MidiFileWriter() override;
+    MidiFileWriter(const MidiFileWriter&) = delete;
+    MidiFileWriter& operator=(const MidiFileWriter&) = delete;
+
+    void Append(const uint8_t* bytes, size_t size) override;
+    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override;
+    void Commit();
+
+private:
+    void Open();
+    [[noreturn]] void Fail(const std::string& problem);
+
+    std::string mPath;
+    std::string mTemporary;
+    int mFd = -1;
+};

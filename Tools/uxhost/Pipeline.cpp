@@ -1,6 +1,8 @@
 #include "Pipeline.h"
 
-FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins)
+#include <memory>
+
+FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins) : mPlugins(plugins)
 {
     for (const Plugin* plugin : plugins) {
         mFilters.emplace_back(plugin->AddOn()->NewInstance(&mHolder, nullptr));
@@ -9,40 +11,67 @@ FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins)
     }
 }
 
-EventList FilterPipeline::Run(EventList events)
+void FilterPipeline::Run(UxChainPtr event, const Output& out)
 {
-    EventList out;
-    out.reserve(events.size());
-    for (UxChainPtr& event : events)
-        Feed(0, std::move(event), &out);
-    return out;
+    Feed(0, std::move(event), out);
 }
 
 // The host owns whatever a filter answers with: the chain is taken apart here, and
-// each of its events handed on alone.
-void FilterPipeline::Feed(size_t stage, UxChainPtr event, EventList* out)
+// each of its events handed on alone. Writing as it goes relies on no event of a
+// chain starting before the event it answers; one before tick 0 is left out later
+// anyway.
+void FilterPipeline::Feed(size_t stage, UxChainPtr event, const Output& out)
 {
     if (stage == mFilters.size()) {
-        out->push_back(std::move(event));
+        out(std::move(event));
         return;
     }
+    const UxTime given = event->StartTime();
     UxChainPtr chain(mFilters[stage]->HandleEvent(event.release(), &mParams));
     while (chain) {
         UxChainPtr rest(chain->UnlinkNext());
+        if (chain->StartTime() < given && chain->StartTime() >= 0)
+            throw PluginError(mPlugins[stage]->Path() + ": the filter answered an event at tick "
+                              + std::to_string(given) + " with one at tick "
+                              + std::to_string(chain->StartTime()) + ", before it");
         Feed(stage + 1, std::move(chain), out);
         chain = std::move(rest);
     }
 }
 
-SmfFile ApplyFilters(const SmfFile& file, const std::vector<const Plugin*>& plugins, LeftOut* leftOut)
+void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins,
+                  SmfSink* out, LeftOut* leftOut)
 {
-    SmfFile result;
-    result.format = file.format;
-    result.division = file.division;
-    for (const SmfTrack& track : file.tracks) {
-        FilterPipeline pipeline(plugins);
-        EventList events = pipeline.Run(TrackToEvents(track));
-        result.tracks.push_back(EventsToTrack(events, track.endTick, leftOut));
+    SmfReader reader(bytes.data(), bytes.size());
+    // Every filter is made before anything is written.
+    std::vector<std::unique_ptr<FilterPipeline>> pipelines;
+    for (size_t i = 0; i < reader.TrackCount(); ++i)
+        pipelines.push_back(std::make_unique<FilterPipeline>(plugins));
+
+    SmfWriter writer(out, reader.Format(), reader.Division(), reader.TrackCount());
+    SmfEvent message;
+    for (const auto& pipeline : pipelines) {
+        SmfTrackReader track = reader.NextTrack();
+        writer.BeginTrack();
+        TrackEventWriter events(
+            [&writer](int64_t tick, const uint8_t* data, size_t size) { writer.Put(tick, data, size); },
+            leftOut);
+        const FilterPipeline::Output toWriter = [&events](UxChainPtr event) { events.Add(*event); };
+        TrackEventReader notes;
+        const auto runReady = [&] {
+            while (UxChainPtr event = notes.Take()) {
+                events.AdvanceTo(event->StartTime());
+                pipeline->Run(std::move(event), toWriter);
+            }
+        };
+        while (track.Next(&message)) {
+            notes.Add(message);
+            runReady();
+        }
+        notes.Finish(track.EndTick());
+        runReady();
+        events.Finish();
+        writer.EndTrack(track.EndTick());
     }
-    return result;
+    writer.Finish();
 }

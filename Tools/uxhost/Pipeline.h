@@ -2,6 +2,7 @@
 // the host: one filter instance per plug-in and track, one event at a time.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include <Smf.h>
@@ -15,21 +16,29 @@ class PipelineHolder : public UxFilterHolderI {};
 // One filter of each plug-in, in order. The plug-ins must outlive the pipeline.
 class FilterPipeline {
 public:
+    using Output = std::function<void(UxChainPtr event)>;
+
     explicit FilterPipeline(const std::vector<const Plugin*>& plugins);
 
-    // Hands each event to the first filter; each event of the chain it answers with
-    // goes on its own to the next filter, and so on. Returns what the last filter
-    // answered, chain by chain in the order the events came.
-    EventList Run(EventList events);
+    // Hands the event to the first filter; each event of the chain it answers with
+    // goes on its own to the next filter, and so on. `out` gets each event the last
+    // filter answers with, chain by chain. Throws PluginError when a filter answers
+    // with an event that starts before the one it was given.
+    void Run(UxChainPtr event, const Output& out);
 
 private:
-    void Feed(size_t stage, UxChainPtr event, EventList* out);
+    void Feed(size_t stage, UxChainPtr event, const Output& out);
 
     PipelineHolder mHolder;
     ux_filter_params mParams;
+    std::vector<const Plugin*> mPlugins;
     std::vector<FilterPtr> mFilters;
 };
 
-// Every track of `file` through a pipeline of its own. What MIDI cannot carry of the
-// result is left out and counted in `leftOut`.
-SmfFile ApplyFilters(const SmfFile& file, const std::vector<const Plugin*>& plugins, LeftOut* leftOut);
+// Every track of the file in `bytes` through a pipeline of its own, written to `out`
+// as it goes: the events of a track go through in time order, and each message is
+// written as soon as nothing still to come can come before it. What MIDI cannot
+// carry of the result is left out and counted in `leftOut`. Throws SmfError for a
+// file ParseSmf refuses or a result a file cannot hold.
+void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins,
+                  SmfSink* out, LeftOut* leftOut);

@@ -118,12 +118,17 @@ SmfFile DemoPhrase()
 
 // Runs `file` through the plug-ins and writes the result to `outputPath`; says on
 // standard error what MIDI could not carry.
-void ApplyAndWrite(const SmfFile& file, const std::vector<const Plugin*>& plugins,
+void ApplyAndWrite(const std::vector<uint8_t>& input, const std::vector<const Plugin*>& plugins,
                    const std::string& outputPath)
 {
     LeftOut leftOut;
-    const SmfFile result = ApplyFilters(file, plugins, &leftOut);
-    WriteMidiFile(outputPath, result);
+    MidiFileWriter output(outputPath);
+    try {
+        ApplyFilters(input, plugins, &output, &leftOut);
+    } catch (const SmfError& error) {
+        throw FileError(outputPath + ": cannot write: " + error.what());
+    }
+    output.Commit();
     if (leftOut.Total() > 0)
         std::cerr << "uxhost: " << outputPath << ": left out what MIDI cannot carry: "
                   << leftOut.Summary() << "\n";
@@ -164,7 +169,7 @@ void RunList()
 void RunApply(const std::vector<std::string>& filterNames, const std::string& inputPath,
               const std::string& outputPath)
 {
-    const SmfFile input = ReadMidiFile(inputPath);
+    const std::vector<uint8_t> input = ReadMidiFile(inputPath);
     const std::vector<std::unique_ptr<Plugin>> plugins = LoadNamedPlugins(filterNames);
     std::vector<const Plugin*> pipeline;
     for (const auto& plugin : plugins)
@@ -180,7 +185,7 @@ void RunDemo(std::vector<std::string> names)
         names = FindPluginFiles();
     if (names.empty())
         throw PluginError("no plug-ins found; name one or set UX_ADDON_PATH");
-    const SmfFile phrase = DemoPhrase();
+    const std::vector<uint8_t> phrase = WriteSmf(DemoPhrase());
     for (size_t i = 0; i < names.size(); ++i) {
         if (i > 0)
             std::cout << "\n";

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Measures the filters and `uxhost apply` in a Release build and prints every figure
+# against its target, all from this one run:
+#   - HandleEvent on a note-on for each plug-in against the host's floor (the same
+#     number of copies made, placed and appended with no arithmetic), median CPU
+#     time of REPETITIONS repetitions;
+#   - `uxhost apply -f Dissolve` on generated songs of 100,000 and 1,000,000 notes,
+#     whole process: median wall time and peak memory of RUNS runs.
+# The machine may be shared: the medians keep one disturbed run from deciding.
+#
+# Usage: scripts/bench.sh [REPETITIONS [RUNS]]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repetitions=${1:-9}
+runs=${2:-5}
+scripts/setup.sh
+scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+bin=build-release/bin
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+median() {  # the median of the numbers on standard input
+  sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+echo "== HandleEvent on a note-on, against the host's floor ($repetitions repetitions, median CPU time)"
+"$bin/filter_bench" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+  --benchmark_enable_random_interleaving=true --benchmark_color=false 2>/dev/null \
+  | grep '_median ' >"$work/filters.txt"
+# name  real-time ns  cpu-time ns  iterations  counters...
+awk '
+  $5 != "ns" { print "unexpected time unit: " $0; exit 1 }
+  { split($1, part, "[/_]") }
+  $1 ~ /^HostFloor\// { floor[part[2]] = $4 }
+  $1 ~ /^HandleNoteOn\// {
+    call[part[2]] = $4
+    for (i = 6; i <= NF; ++i) if ($i ~ /^notes_per_call=/) { sub(/^notes_per_call=/, "", $i); notes[part[2]] = $i }
+  }
+  END {
+    target["Dissolve"] = 1.25; target["BetaFade"] = 1.25; target["FractalDrift"] = 2
+    for (name in call) {
+      n = int(notes[name] + 0.5); ratio = call[name] / floor[n]
+      limit = (name in target) ? target[name] : 0
+      printf "%-13s %7.1f ns a call, %5.1f ns a note (%d notes); floor %7.1f ns; ratio %.2f, target <= %s: %s\n",
+        name, call[name], call[name] / n, n, floor[n], ratio, limit ? limit : "none",
+        !limit ? "-" : (ratio <= limit ? "met" : "MISSED")
+    }
+  }' "$work/filters.txt" | sort
+
+echo "== uxhost apply -f Dissolve, whole process ($runs runs, medians)"
+declare -A seconds kilobytes
+for notes in 100000 1000000; do
+  "$bin/make_song" "$notes" "$work/song-$notes.mid"
+  for ((run = 0; run < runs; ++run)); do
+    /usr/bin/time -f "%e %M" -o "$work/time" "$bin/uxhost" apply -f Dissolve \
+      "$work/song-$notes.mid" -o "$work/out-$notes.mid"
+    cat "$work/time" >>"$work/times-$notes"
+  done
+  seconds[$notes]=$(cut -d' ' -f1 "$work/times-$notes" | median)
+  kilobytes[$notes]=$(cut -d' ' -f2 "$work/times-$notes" | median)
+  printf "%8d notes in, %9d bytes out: %5.2f s, %6.1f MB peak\n" "$notes" \
+    "$(stat -c %s "$work/out-$notes.mid")" "${seconds[$notes]}" "$(echo "${kilobytes[$notes]}" | awk '{ print $1 / 1024 }')"
+done
+awk -v small="${seconds[100000]}" -v big="${seconds[1000000]}" -v kb="${kilobytes[1000000]}" 'BEGIN {
+  growth = big / small; mb = kb / 1024
+  printf "growth, 1,000,000 against 100,000 notes: %.1f times, target <= 11: %s\n", growth, growth <= 11 ? "met" : "MISSED"
+  printf "time, 1,000,000 notes: %.2f s, target < 3 s: %s\n", big, big < 3 ? "met" : "MISSED"
+  printf "peak memory, 1,000,000 notes: %.1f MB, target < 400 MB: %s\n", mb, mb < 400 ? "met" : "MISSED"
+}'

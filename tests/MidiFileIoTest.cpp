@@ -1,0 +1,82 @@
+// Writing a MIDI file as it is made: the whole file appears at once under its name,
+// or nothing does.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <MidiFileIo.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class MidiFileWriterTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = testing::TempDir() + "midi-file-io-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        mDir = pattern;
+    }
+    void TearDown() override { fs::remove_all(mDir); }
+
+    std::vector<std::string> Files() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(mDir))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    fs::path mDir;
+};
+
+// A track longer than one block of the writer is written before its length is
+// known, which then goes back into its chunk header.
+TEST_F(MidiFileWriterTest, WritesALongFileAndRenamesItIntoPlace)
+{
+    SmfFile file;
+    file.format = 1;
+    for (int track = 0; track < 2; ++track) {
+        file.tracks.emplace_back();
+        for (int i = 0; i < 30000; ++i)
+            file.tracks.back().events.push_back({i, {0x90, static_cast<uint8_t>(i % 128), 100}});
+        file.tracks.back().endTick = 30000;
+    }
+    const std::string path = (mDir / "out.mid").string();
+    {
+        MidiFileWriter output(path);
+        SmfWriter writer(&output, file.format, file.division, file.tracks.size());
+        for (const SmfTrack& track : file.tracks) {
+            writer.BeginTrack();
+            for (const SmfEvent& event : track.events)
+                writer.Put(event.tick, event.bytes.data(), event.bytes.size());
+            writer.EndTrack(track.endTick);
+        }
+        writer.Finish();
+        output.Commit();
+    }
+    EXPECT_EQ(Files(), std::vector<std::string>{"out.mid"});
+    const std::vector<uint8_t> bytes = ReadMidiFile(path);
+    EXPECT_EQ(bytes, WriteSmf(file));
+}
+
+TEST_F(MidiFileWriterTest, LeavesNothingBehindWithoutCommit)
+{
+    const std::string path = (mDir / "kept.mid").string();
+    std::ofstream(path) << "keep me";
+    {
+        MidiFileWriter output(path);
+        const uint8_t bytes[] = {'M', 'T', 'h', 'd'};
+        output.Append(bytes, sizeof bytes);
+        EXPECT_EQ(Files().size(), 2u);  // the temporary file beside it
+    }
+    EXPECT_EQ(Files(), std::vector<std::string>{"kept.mid"});
+    std::ifstream in(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
+}
+
+}  // namespace
