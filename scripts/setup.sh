@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   g++ clang cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libcli11-dev
-  midicsv valgrind
+  midicsv valgrind libclang-rt-14-dev
 )
 
 missing=()
