@@ -167,11 +167,14 @@ void PutLength(std::vector<uint8_t>* out, size_t length)
 
 // Writes the delta time before an event. A gap longer than one delta can hold is
 // bridged by empty text events, the one kind of event that means nothing to play.
-void PutDelta(std::vector<uint8_t>* out, int64_t delta)
+// Like every meta event they cancel running status, so the channel message after
+// them carries its status byte again.
+void PutDelta(std::vector<uint8_t>* out, int64_t delta, uint8_t* runningStatus)
 {
     while (delta > kMaxVariableLength) {
         PutVariableLength(out, kMaxVariableLength);
         out->insert(out->end(), {kMetaStatus, kMetaText, 0});
+        *runningStatus = 0;
         delta -= kMaxVariableLength;
     }
     PutVariableLength(out, static_cast<uint32_t>(delta));
@@ -218,11 +221,11 @@ void PutTrack(std::vector<uint8_t>* out, const SmfTrack& track)
         if (event.tick < tick)
             throw SmfError("an event at tick " + std::to_string(event.tick) + " after tick "
                            + std::to_string(tick));
-        PutDelta(&body, event.tick - tick);
+        PutDelta(&body, event.tick - tick, &runningStatus);
         PutEvent(&body, event.bytes, &runningStatus);
         tick = event.tick;
     }
-    PutDelta(&body, track.endTick > tick ? track.endTick - tick : 0);
+    PutDelta(&body, track.endTick > tick ? track.endTick - tick : 0, &runningStatus);
     body.insert(body.end(), {kMetaStatus, kMetaEndOfTrack, 0});
     if (body.size() > UINT32_MAX)
         throw SmfError("a track too long for a file");
