@@ -18,7 +18,7 @@ ctest --test-dir build --output-on-failure -j2
 
 echo "=== build (valgrind)"
 ctest --test-dir build --output-on-failure -j2 -LE stress -T memcheck --overwrite \
-  "MemoryCheckCommandOptions=--error-exitcode=1 --leak-check=full \
+  "MemoryCheckCommandOptions=--error-exitcode=1 --leak-check=full --suppressions=$PWD/tests/valgrind.supp \
 --errors-for-leak-kinds=definite,indirect,possible --show-leak-kinds=definite,indirect,possible \
 --trace-children=yes --trace-children-skip=/bin/*,/usr/bin/*"
 
