@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   g++ clang cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libcli11-dev
-  midicsv valgrind time
+  midicsv valgrind time libclang-rt-14-dev
 )
 
 missing=()

@@ -84,6 +84,12 @@ status_t BBitmap::Unarchive(const BMessage* archive)
         || archive->FindInt32("_rowbytes", &bytesPerRow) != B_OK
         || archive->FindData("_data", B_RAW_TYPE, 0, &data, &size) != B_OK)
         return B_BAD_DATA;
+    // The pixel data must fill the frame exactly. Checked before SetTo takes the
+    // frame's memory, so that a small archive that claims a large frame is refused
+    // without allocating it.
+    const size_t rows = static_cast<size_t>(PixelsAlong(frame.top, frame.bottom));
+    if (bytesPerRow <= 0 || size != static_cast<size_t>(bytesPerRow) * rows)
+        return B_BAD_DATA;
     if ((static_cast<uint32>(flags) & ~kKnownFlags) != 0
         || SetTo(frame, static_cast<color_space>(space), static_cast<uint32>(flags), bytesPerRow) != B_OK
         || size != mBits.size()) {

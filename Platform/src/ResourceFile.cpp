@@ -37,7 +37,6 @@ void WriteFill(ByteWriter& out, size_t end)
 // offset and size of the reserved block, fill, offset and size of the info table,
 // fill; then the entries and fill up to the section's end.
 constexpr size_t kHeadFillAfterSection = 8;
-constexpr size_t kHeadFillAfterReserved = 20;
 constexpr size_t kHeadInfoTable = 120;
 constexpr size_t kHeadFillAfterInfoTable = 128;
 

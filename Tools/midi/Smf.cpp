@@ -68,11 +68,14 @@ void PutLength(std::vector<uint8_t>* out, size_t length)
 
 // Writes the delta time before an event. A gap longer than one delta can hold is
 // bridged by empty text events, the one kind of event that means nothing to play.
-void PutDelta(std::vector<uint8_t>* out, int64_t delta)
+// Like every meta event they cancel running status, so the channel message after
+// them carries its status byte again.
+void PutDelta(std::vector<uint8_t>* out, int64_t delta, uint8_t* runningStatus)
 {
     while (delta > kMaxVariableLength) {
         PutVariableLength(out, kMaxVariableLength);
         out->insert(out->end(), {kMetaStatus, kMetaText, 0});
+        *runningStatus = 0;
         delta -= kMaxVariableLength;
     }
     PutVariableLength(out, static_cast<uint32_t>(delta));
@@ -332,7 +335,7 @@ void SmfWriter::Put(int64_t tick, const uint8_t* bytes, size_t size)
     if (tick < mTick)
         throw SmfError("an event at tick " + std::to_string(tick) + " after tick "
                        + std::to_string(mTick));
-    PutDelta(&mBuffer, tick - mTick);
+    PutDelta(&mBuffer, tick - mTick, &mRunningStatus);
     PutEvent(&mBuffer, bytes, size, &mRunningStatus);
     mTick = tick;
     if (mBuffer.size() >= kSinkBlockSize)
@@ -341,7 +344,7 @@ void SmfWriter::Put(int64_t tick, const uint8_t* bytes, size_t size)
 
 void SmfWriter::EndTrack(int64_t endTick)
 {
-    PutDelta(&mBuffer, endTick > mTick ? endTick - mTick : 0);
+    PutDelta(&mBuffer, endTick > mTick ? endTick - mTick : 0, &mRunningStatus);
     mBuffer.insert(mBuffer.end(), {kMetaStatus, kMetaEndOfTrack, 0});
     const uint64_t length = mWritten + mBuffer.size() - mTrackStart;
     if (length > UINT32_MAX)
