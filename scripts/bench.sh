@@ -4,6 +4,7 @@
 #   - HandleEvent on a note-on for each plug-in against the host's floor (the same
 #     number of copies made, placed and appended with no arithmetic), median CPU
 #     time of REPETITIONS repetitions;
+#   - Resources() after the fill and Image() for each plug-in;
 #   - `uxhost apply -f Dissolve` on generated songs of 100,000 and 1,000,000 notes,
 #     whole process: median wall time and peak memory of RUNS runs.
 # The machine may be shared: the medians keep one disturbed run from deciding.
@@ -46,6 +47,15 @@ awk '
         !limit ? "-" : (ratio <= limit ? "met" : "MISSED")
     }
   }' "$work/filters.txt" | sort
+
+echo "== Resources() after the fill and Image() ($repetitions repetitions, median CPU time)"
+"$bin/resources_bench" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+  --benchmark_color=false 2>/dev/null | grep '_median ' \
+  | awk '{ split($1, part, "[/_]")
+           if (part[1] == "Resources")
+             printf "Resources() %-13s %6.1f ns, target <= 10 ns: %s\n", part[2], $4, $4 <= 10 ? "met" : "MISSED"
+           else
+             printf "Image()     %-13s %6.1f ns\n", part[2], $4 }' | sort
 
 echo "== uxhost apply -f Dissolve, whole process ($runs runs, medians)"
 declare -A seconds kilobytes
