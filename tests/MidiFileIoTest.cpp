@@ -49,14 +49,7 @@ TEST_F(MidiFileWriterTest, WritesALongFileAndRenamesItIntoPlace)
     const std::string path = (mDir / "out.mid").string();
     {
         MidiFileWriter output(path);
-        SmfWriter writer(&output, file.format, file.division, file.tracks.size());
-        for (const SmfTrack& track : file.tracks) {
-            writer.BeginTrack();
-            for (const SmfEvent& event : track.events)
-                writer.Put(event.tick, event.bytes.data(), event.bytes.size());
-            writer.EndTrack(track.endTick);
-        }
-        writer.Finish();
+        WriteSmf(file, &output);
         output.Commit();
     }
     EXPECT_EQ(Files(), std::vector<std::string>{"out.mid"});

@@ -368,10 +368,9 @@ void SmfWriter::Finish()
         Flush();
 }
 
-std::vector<uint8_t> WriteSmf(const SmfFile& file)
+void WriteSmf(const SmfFile& file, SmfSink* sink)
 {
-    VectorSink sink;
-    SmfWriter writer(&sink, file.format, file.division, file.tracks.size());
+    SmfWriter writer(sink, file.format, file.division, file.tracks.size());
     for (const SmfTrack& track : file.tracks) {
         writer.BeginTrack();
         for (const SmfEvent& event : track.events)
@@ -379,5 +378,11 @@ std::vector<uint8_t> WriteSmf(const SmfFile& file)
         writer.EndTrack(track.endTick);
     }
     writer.Finish();
+}
+
+std::vector<uint8_t> WriteSmf(const SmfFile& file)
+{
+    VectorSink sink;
+    WriteSmf(file, &sink);
     return sink.Take();
 }

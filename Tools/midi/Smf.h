@@ -156,3 +156,6 @@ private:
 };
 
 std::vector<uint8_t> WriteSmf(const SmfFile& file);
+
+// The same, written through `sink`.
+void WriteSmf(const SmfFile& file, SmfSink* sink);
