@@ -179,8 +179,7 @@ std::vector<uint8_t> MessageOf(const UxEvent& event)
 TrackEventWriter::TrackEventWriter(Output out, LeftOut* leftOut)
     : mOut(std::move(out)),
       mLeftOut(leftOut),
-      mWatermark(std::numeric_limits<int64_t>::min()),
-      mKeys(KeyIndex(kMaxChannel, kMaxData) + 1)
+      mWatermark(std::numeric_limits<int64_t>::min())
 {
 }
 
@@ -249,17 +248,18 @@ void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_
 
 void TrackEventWriter::Resolve(const Note& note)
 {
-    KeyState& key = mKeys[note.key];
-    if (key.sounding && key.start == note.start) {
+    const uint64_t id = ++mNoteIds;
+    const KeyLedger::Strike strike =
+        mKeys.StrikeNote(note.key, note.start, note.end, NoteOrigin::kPlayed, id);
+    if (!strike.sounds) {
         ++mLeftOut->sameKeySameTick;
         return;
     }
-    if (key.sounding)
-        PlaceNoteOff(note.key, key.start, std::min(key.end, note.start), 0);
-    key = {true, ++mNoteIds, note.start, note.end};
+    if (strike.displaced)
+        PlaceNoteOff(note.key, strike.displacedStart, strike.displacedAt, 0);
     mPlaced.push_back({note.start, Rank(kStartingNote, note.key), 0, note.velocity});
     std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
-    PlaceNoteOff(note.key, note.start, note.end, key.noteId);
+    PlaceNoteOff(note.key, note.start, note.end, id);
 }
 
 // Writes every message before `before` (or all): first the notes starting there are
@@ -291,12 +291,8 @@ void TrackEventWriter::Write(bool all, int64_t before)
             mOut(placed.tick, message, sizeof message);
             continue;
         }
-        if (placed.noteId) {
-            KeyState& state = mKeys[key];
-            if (!state.sounding || state.noteId != placed.noteId)
-                continue;  // the note was cut short: its note-off was placed anew
-            state.sounding = false;
-        }
+        if (placed.noteId && !mKeys.Release(key, placed.noteId))
+            continue;  // the note was cut short: its note-off was placed anew
         const uint8_t message[] = {static_cast<uint8_t>(kNoteOff | channel), pitch, kReleaseVelocity};
         mOut(placed.tick, message, sizeof message);
     }

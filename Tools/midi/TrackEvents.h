@@ -16,6 +16,7 @@
 
 #include <UxEvent.h>
 
+#include "KeyLedger.h"
 #include "Smf.h"
 
 // Host events, each on its own (unlinked) and owned by the list.
@@ -107,14 +108,6 @@ private:
         uint64_t noteId;   // for a note-off that a later note may still cut: 0 otherwise
         uint8_t velocity;  // of a note-on
     };
-    // The note last kept on one key and channel.
-    struct KeyState {
-        bool sounding = false;
-        uint64_t noteId = 0;
-        int64_t start = 0;
-        int64_t end = 0;
-    };
-
     // Heap orders: true when `a` comes after `b`.
     struct NoteAfter {
         bool operator()(const Note& a, const Note& b) const;
@@ -133,6 +126,6 @@ private:
     uint64_t mNoteIds = 0;
     std::vector<Note> mNotes;     // a heap: the notes not yet placed, earliest first
     std::vector<Placed> mPlaced;  // a heap: the messages not yet written, earliest first
-    std::vector<KeyState> mKeys;
+    KeyLedger mKeys;
     std::unordered_map<uint64_t, std::vector<uint8_t>> mMessages;  // other events', by arrival
 };

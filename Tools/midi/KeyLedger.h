@@ -1,0 +1,129 @@
+// Which note sounds on each key and channel: the one-note-per-key rule that every
+// host of the kit applies to what the filters hand back, whether it writes a file
+// or plays live.
+//
+// At most one note sounds on a key and channel at a time. A note is struck by the
+// player (its own note in a song or on a live input) or made by a filter, and the
+// player's notes come first:
+// - a played note cuts short whatever sounds on its key;
+// - a made note struck where a played note sounds gives way (is left out);
+// - a made note cuts short a made note that sounds on its key;
+// - of two notes of the same origin struck on one tick and key, the one struck
+//   first stays and the second gives way. Callers that know the notes' lengths
+//   strike the longest first; on one tick they strike played notes before made ones.
+//
+// The ledger allocates nothing and makes no call outside itself, so a live host can
+// use it in its audio cycle. Times are ticks (or frames); a note whose end is not
+// known yet (a live note still held) ends at kOpenEnd.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+
+enum class NoteOrigin : uint8_t { kPlayed, kMade };
+
+class KeyLedger {
+public:
+    static constexpr int kChannels = 16;
+    static constexpr int kPitches = 128;
+    static constexpr int kKeys = kChannels * kPitches;
+    static constexpr int64_t kOpenEnd = std::numeric_limits<int64_t>::max();
+
+    static int KeyIndex(uint8_t channel, uint8_t pitch) { return channel * kPitches + pitch; }
+    static uint8_t ChannelOf(int key) { return static_cast<uint8_t>(key / kPitches); }
+    static uint8_t PitchOf(int key) { return static_cast<uint8_t>(key % kPitches); }
+
+    // What striking a note did. When `displaced` is set, the note `displacedId` that
+    // held the key since `displacedStart` ends at `displacedAt` (its own end, or
+    // earlier when it was cut short): the caller sends that note-off, and none later
+    // for that note.
+    struct Strike {
+        bool sounds = false;
+        bool displaced = false;
+        uint64_t displacedId = 0;
+        int64_t displacedStart = 0;
+        int64_t displacedAt = 0;
+    };
+
+    // Strikes note `id` (ids are the caller's, unique among notes it strikes) on
+    // `key` from `start` to `end`. A note that sounds holds the key until it is
+    // released or displaced.
+    Strike StrikeNote(int key, int64_t start, int64_t end, NoteOrigin origin, uint64_t id)
+    {
+        Held& held = mKeys[key];
+        Strike strike;
+        if (held.active) {
+            const bool overlaps = held.end > start || held.start == start;
+            if (overlaps
+                && ((held.origin == NoteOrigin::kPlayed && origin == NoteOrigin::kMade)
+                    || (held.start == start && held.origin == origin)))
+                return strike;  // gives way
+            strike.displaced = true;
+            strike.displacedId = held.id;
+            strike.displacedStart = held.start;
+            strike.displacedAt = held.end < start ? held.end : start;
+        }
+        held = {true, origin, id, start, end};
+        strike.sounds = true;
+        return strike;
+    }
+
+    // Note `id` on `key` ends. True when it still held the key, so that its note-off
+    // is due; false when it was displaced or never sounded.
+    bool Release(int key, uint64_t id)
+    {
+        Held& held = mKeys[key];
+        if (!held.active || held.id != id)
+            return false;
+        held.active = false;
+        return true;
+    }
+
+    // Sets the end of note `id`, still held on `key`, once it is known.
+    void SetEnd(int key, uint64_t id, int64_t end)
+    {
+        Held& held = mKeys[key];
+        if (held.active && held.id == id)
+            held.end = end;
+    }
+
+    // The note holding `key`, if any.
+    bool Holder(int key, uint64_t* id, NoteOrigin* origin = nullptr) const
+    {
+        const Held& held = mKeys[key];
+        if (!held.active)
+            return false;
+        *id = held.id;
+        if (origin)
+            *origin = held.origin;
+        return true;
+    }
+
+    // Releases every note sounding on `channel`, calling `noteOff(key, id)` for each,
+    // lowest key first.
+    template <class NoteOff>
+    void ReleaseChannel(uint8_t channel, NoteOff&& noteOff)
+    {
+        for (int key = KeyIndex(channel, 0); key < KeyIndex(channel, 0) + kPitches; ++key) {
+            Held& held = mKeys[key];
+            if (held.active) {
+                held.active = false;
+                noteOff(key, held.id);
+            }
+        }
+    }
+
+    // Forgets every note, sending nothing.
+    void Clear() { mKeys.fill(Held()); }
+
+private:
+    struct Held {
+        bool active = false;
+        NoteOrigin origin = NoteOrigin::kPlayed;
+        uint64_t id = 0;
+        int64_t start = 0;
+        int64_t end = 0;
+    };
+    std::array<Held, kKeys> mKeys{};
+};
