@@ -7,13 +7,13 @@
 #include <fstream>
 #include <string>
 
-#include <MidiFileIo.h>
+#include <OutputFile.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class MidiFileWriterTest : public testing::Test {
+class OutputFileTest : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -36,7 +36,7 @@ protected:
 
 // A track longer than one block of the writer is written before its length is
 // known, which then goes back into its chunk header.
-TEST_F(MidiFileWriterTest, WritesALongFileAndRenamesItIntoPlace)
+TEST_F(OutputFileTest, WritesALongFileAndRenamesItIntoPlace)
 {
     SmfFile file;
     file.format = 1;
@@ -48,7 +48,7 @@ TEST_F(MidiFileWriterTest, WritesALongFileAndRenamesItIntoPlace)
     }
     const std::string path = (mDir / "out.mid").string();
     {
-        MidiFileWriter output(path);
+        OutputFile output(path);
         WriteSmf(file, &output);
         output.Commit();
     }
@@ -57,12 +57,12 @@ TEST_F(MidiFileWriterTest, WritesALongFileAndRenamesItIntoPlace)
     EXPECT_EQ(bytes, WriteSmf(file));
 }
 
-TEST_F(MidiFileWriterTest, LeavesNothingBehindWithoutCommit)
+TEST_F(OutputFileTest, LeavesNothingBehindWithoutCommit)
 {
     const std::string path = (mDir / "kept.mid").string();
     std::ofstream(path) << "keep me";
     {
-        MidiFileWriter output(path);
+        OutputFile output(path);
         const uint8_t bytes[] = {'M', 'T', 'h', 'd'};
         output.Append(bytes, sizeof bytes);
         EXPECT_EQ(Files().size(), 2u);  // the temporary file beside it

@@ -1,7 +1,9 @@
-// uxhost icon PLUGIN -o FILE [--scale N]: writes a plug-in's icon as a PNG file.
+// uxhost icon PLUGIN -o FILE [--scale N]: writes a plug-in's icon as a PNG file
+// ("-o -" for standard output).
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <Bitmap.h>
 
@@ -19,9 +21,9 @@ struct IconOptions {
 CLI::App* AddIconCommand(CLI::App& app, IconOptions& options);
 
 // Loads the plug-in and writes its icon. Throws PluginError when the plug-in
-// cannot be loaded, has no icon, or the file cannot be written.
+// cannot be loaded or has no icon, FileError when the output cannot be written.
 void RunIconCommand(const IconOptions& options);
 
-// Writes `icon`, each pixel as a `scale` by `scale` square, as an RGBA PNG file.
-// The file appears whole or not at all. Throws PluginError naming `path`.
-void WriteIconPng(const BBitmap& icon, int scale, const std::string& path);
+// `icon`, each pixel as a `scale` by `scale` square, as the bytes of an RGBA PNG
+// file. Throws PluginError naming `name` when it cannot be encoded.
+std::vector<uint8_t> IconPng(const BBitmap& icon, int scale, const std::string& name);

@@ -31,17 +31,41 @@ public:
     Descriptor& operator=(const Descriptor&) = delete;
 
     int Get() const { return mFd; }
-    // Closes now, reporting whether everything written reached the file.
-    bool Close()
-    {
-        const int fd = mFd;
-        mFd = -1;
-        return close(fd) == 0;
-    }
 
 private:
     int mFd;
 };
+
+// Reads `fd` to its end; `sizeHint` is what the file is expected to hold.
+std::vector<uint8_t> ReadToEnd(int fd, const std::string& name, size_t sizeHint)
+{
+    constexpr size_t kFirstRead = 64 << 10;
+    std::vector<uint8_t> bytes(sizeHint + kFirstRead);
+    size_t done = 0;
+    for (;;) {
+        if (done == bytes.size())
+            bytes.resize(2 * bytes.size());
+        const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw FileError(name + ": cannot read: " + SystemError());
+        if (got == 0)
+            break;
+        done += static_cast<size_t>(got);
+        if (done > static_cast<size_t>(kMaxFileSize))
+            throw FileError(name + ": too large for a MIDI file");
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+std::vector<uint8_t> ReadStandardInput()
+{
+    if (isatty(STDIN_FILENO))
+        throw FileError(std::string(kStandardInputName) + ": is a terminal, not a MIDI file");
+    return ReadToEnd(STDIN_FILENO, kStandardInputName, 0);
+}
 
 std::vector<uint8_t> ReadWhole(const std::string& path)
 {
@@ -58,111 +82,19 @@ std::vector<uint8_t> ReadWhole(const std::string& path)
         throw FileError(path + ": not a regular file");
     if (info.st_size > kMaxFileSize)
         throw FileError(path + ": too large for a MIDI file");
-
-    std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = read(file.Get(), bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw FileError(path + ": cannot read: " + SystemError());
-        if (got == 0)
-            break;  // the file shrank while we read it
-        done += static_cast<size_t>(got);
-    }
-    bytes.resize(done);
-    return bytes;
-}
-
-mode_t CreationMode()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+    return ReadToEnd(file.Get(), path, static_cast<size_t>(info.st_size));
 }
 
 }  // namespace
 
 std::vector<uint8_t> ReadMidiFile(const std::string& path)
 {
-    std::vector<uint8_t> bytes = ReadWhole(path);
+    const bool standardInput = path == kStandardStream;
+    std::vector<uint8_t> bytes = standardInput ? ReadStandardInput() : ReadWhole(path);
     try {
         CheckSmf(bytes.data(), bytes.size());
     } catch (const SmfError& error) {
-        throw FileError(path + ": " + error.what());
+        throw FileError((standardInput ? kStandardInputName : path) + ": " + error.what());
     }
     return bytes;
-}
-
-MidiFileWriter::MidiFileWriter(std::string path) : mPath(std::move(path)) {}
-
-MidiFileWriter::~MidiFileWriter()
-{
-    if (mFd >= 0) {
-        close(mFd);
-        unlink(mTemporary.c_str());
-    }
-}
-
-void MidiFileWriter::Open()
-{
-    std::string temporary = mPath + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        throw FileError(mPath + ": cannot write: " + SystemError());
-    mFd = fd;
-    mTemporary = std::move(temporary);
-    if (fchmod(mFd, CreationMode()) != 0)
-        Fail(SystemError());
-}
-
-void MidiFileWriter::Fail(const std::string& problem)
-{
-    close(mFd);
-    mFd = -1;
-    unlink(mTemporary.c_str());
-    throw FileError(mPath + ": cannot write: " + problem);
-}
-
-void MidiFileWriter::Append(const uint8_t* bytes, size_t size)
-{
-    if (mFd < 0)
-        Open();
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t written = write(mFd, bytes + done, size - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            Fail(SystemError());
-        done += static_cast<size_t>(written);
-    }
-}
-
-void MidiFileWriter::Overwrite(uint64_t offset, const uint8_t* bytes, size_t size)
-{
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t written =
-            pwrite(mFd, bytes + done, size - done, static_cast<off_t>(offset + done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            Fail(SystemError());
-        done += static_cast<size_t>(written);
-    }
-}
-
-void MidiFileWriter::Commit()
-{
-    if (mFd < 0)
-        Open();
-    const int fd = mFd;
-    mFd = -1;
-    if (close(fd) != 0 || rename(mTemporary.c_str(), mPath.c_str()) != 0) {
-        const std::string problem = SystemError();
-        unlink(mTemporary.c_str());
-        throw FileError(mPath + ": cannot write: " + problem);
-    }
 }

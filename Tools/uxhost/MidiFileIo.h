@@ -1,6 +1,5 @@
-// Reading MIDI files whole, and writing them so that a failure leaves nothing
-// behind: the bytes go to a temporary file beside the target, which is renamed
-// into place only once it is complete.
+// Reading MIDI files whole, from a file or from standard input. Writing any file
+// is OutputFile's (OutputFile.h).
 #pragma once
 
 #include <stdexcept>
@@ -9,36 +8,19 @@
 
 #include <Smf.h>
 
+// How the command line names standard input (as an input) and standard output (as
+// an output), and how messages name them.
+constexpr const char* kStandardStream = "-";
+constexpr const char* kStandardInputName = "standard input";
+constexpr const char* kStandardOutputName = "standard output";
+
 // A file that cannot be read, is no MIDI file, or cannot be written; the message
-// begins with the file's name.
+// begins with the file's name (or how it names a standard stream).
 class FileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
 // The bytes of a MIDI file, checked from end to end: whatever ParseSmf refuses is
-// refused here.
+// refused here. "-" reads standard input to its end.
 std::vector<uint8_t> ReadMidiFile(const std::string& path);
-
-// A MIDI file written as it is made. The temporary file is made on the first bytes
-// written; Commit() renames it into place, and a writer destroyed without it
-// removes it.
-class MidiFileWriter : public SmfSink {
-public:
-    explicit MidiFileWriter(std::string path);
-    ~MidiFileWriter() override;
-    MidiFileWriter(const MidiFileWriter&) = delete;
-    MidiFileWriter& operator=(const MidiFileWriter&) = delete;
-
-    void Append(const uint8_t* bytes, size_t size) override;
-    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override;
-    void Commit();
-
-private:
-    void Open();
-    [[noreturn]] void Fail(const std::string& problem);
-
-    std::string mPath;
-    std::string mTemporary;
-    int mFd = -1;
-};

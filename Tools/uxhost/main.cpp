@@ -10,6 +10,7 @@
 
 #include "IconCommand.h"
 #include "MidiFileIo.h"
+#include "OutputFile.h"
 #include "Pipeline.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
@@ -116,21 +117,20 @@ SmfFile DemoPhrase()
     return phrase;
 }
 
-// Runs `file` through the plug-ins and writes the result to `outputPath`; says on
+// Runs the MIDI file in `input` through the plug-ins into `output`; says on
 // standard error what MIDI could not carry.
 void ApplyAndWrite(const std::vector<uint8_t>& input, const std::vector<const Plugin*>& plugins,
-                   const std::string& outputPath)
+                   OutputFile& output)
 {
     LeftOut leftOut;
-    MidiFileWriter output(outputPath);
     try {
         ApplyFilters(input, plugins, &output, &leftOut);
     } catch (const SmfError& error) {
-        throw FileError(outputPath + ": cannot write: " + error.what());
+        throw FileError(output.Name() + ": cannot write: " + error.what());
     }
     output.Commit();
     if (leftOut.Total() > 0)
-        std::cerr << "uxhost: " << outputPath << ": left out what MIDI cannot carry: "
+        std::cerr << "uxhost: " << output.Name() << ": left out what MIDI cannot carry: "
                   << leftOut.Summary() << "\n";
 }
 
@@ -169,12 +169,13 @@ void RunList()
 void RunApply(const std::vector<std::string>& filterNames, const std::string& inputPath,
               const std::string& outputPath)
 {
+    OutputFile output(outputPath, {inputPath});
     const std::vector<uint8_t> input = ReadMidiFile(inputPath);
     const std::vector<std::unique_ptr<Plugin>> plugins = LoadNamedPlugins(filterNames);
     std::vector<const Plugin*> pipeline;
     for (const auto& plugin : plugins)
         pipeline.push_back(plugin.get());
-    ApplyAndWrite(input, pipeline, outputPath);
+    ApplyAndWrite(input, pipeline, output);
 }
 
 // For each plug-in: what it does to one note, then the built-in phrase through it
@@ -191,11 +192,27 @@ void RunDemo(std::vector<std::string> names)
             std::cout << "\n";
         const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(names[i]);
         Demonstrate(std::cout, *plugin);
-        const std::string output =
-            "demo-" + std::filesystem::path(plugin->Path()).stem().string() + ".mid";
+        OutputFile output("demo-" + std::filesystem::path(plugin->Path()).stem().string() + ".mid");
         ApplyAndWrite(phrase, {plugin.get()}, output);
-        std::cout << "The demo phrase through it: " << output << "\n";
+        std::cout << "The demo phrase through it: " << output.Name() << "\n";
     }
+}
+
+bool IsCommand(const CLI::App& app, const std::string& word)
+{
+    for (const CLI::App* command : app.get_subcommands({}))
+        if (command->get_name() == word)
+            return true;
+    return false;
+}
+
+// The commands in the order they were registered: "list, info, ...".
+std::string CommandNames(const CLI::App& app)
+{
+    std::string names;
+    for (const CLI::App* command : app.get_subcommands({}))
+        names += (names.empty() ? "" : ", ") + command->get_name();
+    return names;
 }
 
 }  // namespace
@@ -222,16 +239,24 @@ int main(int argc, char** argv)
     apply->add_option("-f,--filter", applyFilters, "A filter (path, name or file name); repeat for a pipeline")
         ->required()
         ->allow_extra_args(false);
-    apply->add_option("input", applyInput, "The Standard MIDI File to read")->required();
-    apply->add_option("-o,--output", applyOutput, "The MIDI file to write")->required();
+    apply->add_option("input", applyInput, "The Standard MIDI File to read (- for standard input)")->required();
+    apply->add_option("-o,--output", applyOutput, "The MIDI file to write (- for standard output)")->required();
+
+    IconOptions iconOptions;
+    CLI::App* icon = AddIconCommand(app, iconOptions);
 
     std::vector<std::string> demoNames;
     CLI::App* demo = app.add_subcommand(
         "demo", "Run a demo note through each plug-in, and a demo phrase into demo-<file name>.mid");
     demo->add_option("plugins", demoNames, "Plug-ins to show (default: every one found)");
 
-    IconOptions iconOptions;
-    CLI::App* icon = AddIconCommand(app, iconOptions);
+    // A mistyped command gets the list of commands, whatever commands there are.
+    if (argc < 2 || (argv[1][0] != '-' && !IsCommand(app, argv[1]))) {
+        const std::string problem =
+            argc < 2 ? "no command given" : "no command '" + std::string(argv[1]) + "'";
+        std::cerr << "uxhost: " << problem << "; the commands are " << CommandNames(app) << "\n";
+        return kBadInput;
+    }
 
     try {
         app.parse(argc, argv);
