@@ -21,6 +21,18 @@ protected:
     UxChainPtr mChain;
 };
 
+// Seeded with the clock reading 1000000000, pitch 60 decays the same way every
+// time. Its draws differ from step to step, so this also checks which draw goes
+// to which step, and that the decay factor is a double.
+TEST_F(BetaFadeTest, WorkedChainFromAKnownSecond)
+{
+    RandomSourceOverride random(&TestRandom::CountedDraw);
+    Run(new UxNoteOn(0, 480, 60, 100));
+    EXPECT_EQ(AppendedPitches(mChain.get()), (std::vector<int>{39, 26, 17, 11, 7, 4, 2, 1, 0, 0}));
+    EXPECT_EQ(TestRandom::draws, static_cast<int>(kChainLength));
+    EXPECT_EQ(TestRandom::clockReads, 1);
+}
+
 // Every chain lies between the chain of draws all 0 and that of draws all just
 // below 1. A single-precision decay factor would turn 60 into 38, not 39.
 TEST_F(BetaFadeTest, PitchesLieBetweenTheBoundsOfTheirDraws)
@@ -44,7 +56,7 @@ TEST_F(BetaFadeTest, PitchesLieBetweenTheBoundsOfTheirDraws)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "pitch " << c.pitch << " draw " << c.draw);
-        RandomSourceOverride random("BetaFade", &TestRandom::ScriptedDraw);
+        RandomSourceOverride random(&TestRandom::ScriptedDraw);
         TestRandom::script = {c.draw};
         Run(new UxNoteOn(0, 480, static_cast<uchar>(c.pitch), 100));
         EXPECT_EQ(AppendedPitches(mChain.get()), c.pitches);
@@ -91,7 +103,7 @@ TEST_F(BetaFadeTest, NoteWithoutDurationComesBackAloneWithoutReseeding)
 {
     for (const UxTime duration : {UxTime(0), UxTime(-1), INT64_MIN}) {
         SCOPED_TRACE(duration);
-        RandomSourceOverride random("BetaFade", &TestRandom::CountedDraw);
+        RandomSourceOverride random(&TestRandom::CountedDraw);
         CopyScript script;
         Run(new ScriptedNote(&script, 0, duration, 60, 100));
         EXPECT_EQ(mChain->NextEvent(), nullptr);
@@ -111,7 +123,7 @@ TEST_F(BetaFadeTest, CopyFailureEndsTheChainWithWhatItHas)
         for (int copies = 0; copies <= 11; ++copies) {
             SCOPED_TRACE(testing::Message() << "copies before failing " << copies << " non-note "
                                             << (failure == CopyScript::Failure::kNonNote));
-            RandomSourceOverride random("BetaFade", &TestRandom::CountedDraw);
+            RandomSourceOverride random(&TestRandom::CountedDraw);
             CopyScript script;
             script.copiesLeft = copies;
             script.failure = failure;
