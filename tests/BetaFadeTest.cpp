@@ -22,8 +22,8 @@ protected:
 };
 
 // Seeded with the clock reading 1000000000, pitch 60 decays the same way every
-// time. Its draws differ from step to step, so this also checks which draw goes
-// to which step, and that the decay factor is a double.
+// time. Its draws differ from step to step, so this checks which draw goes to
+// which step.
 TEST_F(BetaFadeTest, WorkedChainFromAKnownSecond)
 {
     RandomSourceOverride random(&TestRandom::CountedDraw);
@@ -34,7 +34,9 @@ TEST_F(BetaFadeTest, WorkedChainFromAKnownSecond)
 }
 
 // Every chain lies between the chain of draws all 0 and that of draws all just
-// below 1. A single-precision decay factor would turn 60 into 38, not 39.
+// below 1. A single-precision decay factor would turn 60 into 38, not 39; and
+// arithmetic in single precision would turn 127 with the draw 0.592157 (which
+// lifts 0.65 x 127 = 82.55 to just above 83) into 82.
 TEST_F(BetaFadeTest, PitchesLieBetweenTheBoundsOfTheirDraws)
 {
     const double lowest = 0.0;
@@ -53,6 +55,7 @@ TEST_F(BetaFadeTest, PitchesLieBetweenTheBoundsOfTheirDraws)
         {0, lowest, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {0, highest, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {255, highest, {166, 108, 70, 46, 30, 20, 13, 9, 6, 4}},
+        {127, 0.592157, {83, 54, 35, 23, 15, 10, 6, 4, 3, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "pitch " << c.pitch << " draw " << c.draw);
