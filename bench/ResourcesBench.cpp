@@ -16,7 +16,7 @@
 
 namespace {
 
-// The library's own Resources(), reached through its test seam.
+// The library's own Resources(), reached through the seam of its test build.
 KitTestSeam* SeamOf(const Plugin& plugin)
 {
     void* handle = dlopen(plugin.Path().c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -50,13 +50,18 @@ int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     std::vector<std::unique_ptr<Plugin>> plugins;
+    std::vector<std::unique_ptr<Plugin>> seamed;
     for (const std::string& file : FindPluginFiles())
         plugins.push_back(Plugin::Load(file));
 
     for (const auto& plugin : plugins) {
         const std::string stem = std::filesystem::path(plugin->Path()).stem().string();
-        if (KitTestSeam* seam = SeamOf(*plugin))
-            benchmark::RegisterBenchmark(("Resources/" + stem).c_str(), ResourcesAfterFill, seam);
+        const std::string seamedFile = std::string(UX_SEAMED_ADDON_DIR) + "/" + stem + ".so";
+        if (std::filesystem::exists(seamedFile)) {
+            seamed.push_back(Plugin::Load(seamedFile));
+            if (KitTestSeam* seam = SeamOf(*seamed.back()))
+                benchmark::RegisterBenchmark(("Resources/" + stem).c_str(), ResourcesAfterFill, seam);
+        }
         benchmark::RegisterBenchmark(("Image/" + stem).c_str(), Image, plugin.get());
     }
 

@@ -21,8 +21,22 @@ protected:
     UxChainPtr mChain;
 };
 
+// Seeded with the clock reading 1000000000, pitch 60 decays the same way every
+// time. Its draws differ from step to step, so this checks which draw goes to
+// which step.
+TEST_F(BetaFadeTest, WorkedChainFromAKnownSecond)
+{
+    RandomSourceOverride random(&TestRandom::CountedDraw);
+    Run(new UxNoteOn(0, 480, 60, 100));
+    EXPECT_EQ(AppendedPitches(mChain.get()), (std::vector<int>{39, 26, 17, 11, 7, 4, 2, 1, 0, 0}));
+    EXPECT_EQ(TestRandom::draws, static_cast<int>(kChainLength));
+    EXPECT_EQ(TestRandom::clockReads, 1);
+}
+
 // Every chain lies between the chain of draws all 0 and that of draws all just
-// below 1. A single-precision decay factor would turn 60 into 38, not 39.
+// below 1. A single-precision decay factor would turn 60 into 38, not 39; and
+// arithmetic in single precision would turn 127 with the draw 0.592157 (which
+// lifts 0.65 x 127 = 82.55 to just above 83) into 82.
 TEST_F(BetaFadeTest, PitchesLieBetweenTheBoundsOfTheirDraws)
 {
     const double lowest = 0.0;
@@ -41,10 +55,11 @@ TEST_F(BetaFadeTest, PitchesLieBetweenTheBoundsOfTheirDraws)
         {0, lowest, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {0, highest, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {255, highest, {166, 108, 70, 46, 30, 20, 13, 9, 6, 4}},
+        {127, 0.592157, {83, 54, 35, 23, 15, 10, 6, 4, 3, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "pitch " << c.pitch << " draw " << c.draw);
-        RandomSourceOverride random("BetaFade", &TestRandom::ScriptedDraw);
+        RandomSourceOverride random(&TestRandom::ScriptedDraw);
         TestRandom::script = {c.draw};
         Run(new UxNoteOn(0, 480, static_cast<uchar>(c.pitch), 100));
         EXPECT_EQ(AppendedPitches(mChain.get()), c.pitches);
@@ -91,7 +106,7 @@ TEST_F(BetaFadeTest, NoteWithoutDurationComesBackAloneWithoutReseeding)
 {
     for (const UxTime duration : {UxTime(0), UxTime(-1), INT64_MIN}) {
         SCOPED_TRACE(duration);
-        RandomSourceOverride random("BetaFade", &TestRandom::CountedDraw);
+        RandomSourceOverride random(&TestRandom::CountedDraw);
         CopyScript script;
         Run(new ScriptedNote(&script, 0, duration, 60, 100));
         EXPECT_EQ(mChain->NextEvent(), nullptr);
@@ -111,7 +126,7 @@ TEST_F(BetaFadeTest, CopyFailureEndsTheChainWithWhatItHas)
         for (int copies = 0; copies <= 11; ++copies) {
             SCOPED_TRACE(testing::Message() << "copies before failing " << copies << " non-note "
                                             << (failure == CopyScript::Failure::kNonNote));
-            RandomSourceOverride random("BetaFade", &TestRandom::CountedDraw);
+            RandomSourceOverride random(&TestRandom::CountedDraw);
             CopyScript script;
             script.copiesLeft = copies;
             script.failure = failure;

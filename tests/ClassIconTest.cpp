@@ -2,13 +2,14 @@
 // copy on every call, and null when the library's resources are missing or broken.
 #include "IconTestSupport.h"
 
+#include <iterator>
 
 namespace {
 
 TEST(ClassIcon, CopiesAreIndependentOfEachOtherAndOfTheSet)
 {
     ScratchFolder folder;
-    SeamedPlugin loaded(folder.Add("Dissolve", ReadBytes(AddOnPath("Dissolve"))));
+    SeamedPlugin loaded(folder.Add("Dissolve", ReadBytes(SeamedAddOnPath("Dissolve"))));
     std::unique_ptr<BBitmap> first(loaded.plugin->AddOn()->Image(BPoint(0, 0)));
     std::unique_ptr<BBitmap> second(loaded.plugin->AddOn()->Image(BPoint(64, 64)));
     ASSERT_TRUE(first && second);
@@ -31,7 +32,7 @@ TEST(ClassIcon, CopiesAreIndependentOfEachOtherAndOfTheSet)
 TEST(ClassIcon, OneFillNoSleepGuardEndsAtThree)
 {
     ScratchFolder folder;
-    SeamedPlugin loaded(folder.Add("Dissolve", ReadBytes(AddOnPath("Dissolve"))));
+    SeamedPlugin loaded(folder.Add("Dissolve", ReadBytes(SeamedAddOnPath("Dissolve"))));
     EXPECT_EQ(loaded.Guard(), 0);
     for (int i = 0; i < 5; ++i)
         EXPECT_TRUE(loaded.Image());
@@ -43,26 +44,42 @@ TEST(ClassIcon, OneFillNoSleepGuardEndsAtThree)
 }
 
 // Each library in one process fills its own set from its own file, and shows its
-// own icon, pixel for pixel the one its source describes.
+// own icon, pixel for pixel the one its source describes. The shipped libraries
+// are loaded first, into the global scope and in reverse order, beside the test
+// builds, which have the same internal names: none may bind another's.
 TEST(ClassIcon, EachLibraryShowsItsOwnIcon)
 {
-    std::vector<std::unique_ptr<SeamedPlugin>> loaded;
-    for (const IconCase& icon : kIcons)
-        loaded.push_back(std::make_unique<SeamedPlugin>(AddOnPath(icon.library)));
-    for (size_t i = 0; i < loaded.size(); ++i) {
-        SCOPED_TRACE(kIcons[i].library);
-        const std::unique_ptr<BBitmap> shown = loaded[i]->Image();
-        ASSERT_TRUE(shown);
-        EXPECT_TRUE(SamePixels(*shown, *ReadIconSource(IconSourcePath(kIcons[i].library))));
-        EXPECT_EQ(loaded[i]->Guard(), 3);
+    std::vector<void*> global;
+    for (size_t i = std::size(kIcons); i-- > 0;) {
+        global.push_back(dlopen(AddOnPath(kIcons[i].library).c_str(), RTLD_NOW | RTLD_GLOBAL));
+        ASSERT_NE(global.back(), nullptr) << dlerror();
     }
+    std::vector<std::unique_ptr<Plugin>> shipped;
+    std::vector<std::unique_ptr<SeamedPlugin>> seamed;
+    for (const IconCase& icon : kIcons) {
+        shipped.push_back(Plugin::Load(AddOnPath(icon.library)));
+        seamed.push_back(std::make_unique<SeamedPlugin>(SeamedAddOnPath(icon.library)));
+    }
+    for (size_t i = 0; i < std::size(kIcons); ++i) {
+        SCOPED_TRACE(kIcons[i].library);
+        const std::unique_ptr<BBitmap> source = ReadIconSource(IconSourcePath(kIcons[i].library));
+        const std::unique_ptr<BBitmap> shown = seamed[i]->Image();
+        const std::unique_ptr<BBitmap> shownShipped(shipped[i]->AddOn()->Image(BPoint()));
+        ASSERT_TRUE(shown && shownShipped);
+        EXPECT_TRUE(SamePixels(*shown, *source));
+        EXPECT_TRUE(SamePixels(*shownShipped, *source));
+        EXPECT_EQ(seamed[i]->Guard(), 3);
+    }
+    shipped.clear();
+    for (void* handle : global)
+        dlclose(handle);
 }
 
 // A library whose resources are missing or broken shows no icon, every time, and
 // tries the fill only once.
 TEST(ClassIcon, MissingOrBrokenResourcesGiveNull)
 {
-    const std::vector<uint8> built = ReadBytes(AddOnPath("Dissolve"));
+    const std::vector<uint8> built = ReadBytes(SeamedAddOnPath("Dissolve"));
     const size_t start = ContainerOffset(built);
     struct Case {
         const char* what;

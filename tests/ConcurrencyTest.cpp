@@ -50,11 +50,9 @@ TEST(Concurrency, RandomFiltersGiveEveryNoteItsOwnSequence)
     constexpr int kRandomNotesPerThread = 3000;
     const char* const fileStems[] = {"FractalDrift", "BetaFade"};
     std::vector<std::unique_ptr<LoadedFilter>> filters;
-    std::vector<std::unique_ptr<RandomSourceOverride>> sameSecond;
-    for (const char* fileStem : fileStems) {
+    for (const char* fileStem : fileStems)
         filters.push_back(std::make_unique<LoadedFilter>(fileStem));
-        sameSecond.push_back(std::make_unique<RandomSourceOverride>(fileStem, &drand48));
-    }
+    const RandomSourceOverride sameSecond(&TestRandom::LibraryDraw);
 
     // What each pitch gets alone, from each filter.
     std::vector<std::vector<int>> alone[2];

@@ -23,7 +23,7 @@ protected:
 // four of its steps need one retry each.
 TEST_F(FractalDriftTest, WorkedChainFromAKnownSecond)
 {
-    RandomSourceOverride random("FractalDrift", &TestRandom::CountedDraw);
+    RandomSourceOverride random(&TestRandom::CountedDraw);
     Run(new UxNoteOn(0, 480, 60, 100));
     EXPECT_EQ(AppendedPitches(mChain.get()),
               (std::vector<int>{102, 86, 63, 64, 56, 64, 57, 69, 52, 88, 56, 79, 57, 86, 114, 66, 61, 95, 79, 117}));
@@ -56,7 +56,7 @@ TEST_F(FractalDriftTest, AttemptsAreAcceptedExactlyWithin1To128)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "s " << c.s << " r " << c.r);
-        RandomSourceOverride random("FractalDrift", &TestRandom::ScriptedDraw);
+        RandomSourceOverride random(&TestRandom::ScriptedDraw);
         TestRandom::script = {TestRandom::ForWhole(c.r), TestRandom::ForWhole(50)};
         CopyScript script;
         script.copiesLeft = 1;  // one step only
@@ -85,7 +85,7 @@ TEST_F(FractalDriftTest, StepWithoutAcceptedAttemptEndsTheChain)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        RandomSourceOverride random("FractalDrift", &TestRandom::ScriptedDraw);
+        RandomSourceOverride random(&TestRandom::ScriptedDraw);
         TestRandom::script = c.draws;
         CopyScript script;
         Run(new ScriptedNote(&script, 0, 480, static_cast<uchar>(c.pitch), 100));
@@ -131,7 +131,7 @@ TEST_F(FractalDriftTest, NoteWithoutDurationComesBackAloneAndReseeds)
 {
     for (const UxTime duration : {UxTime(0), UxTime(-1), INT64_MIN}) {
         SCOPED_TRACE(duration);
-        RandomSourceOverride random("FractalDrift", &TestRandom::CountedDraw);
+        RandomSourceOverride random(&TestRandom::CountedDraw);
         CopyScript script;
         Run(new ScriptedNote(&script, 0, duration, 60, 100));
         EXPECT_EQ(mChain->NextEvent(), nullptr);
@@ -151,7 +151,7 @@ TEST_F(FractalDriftTest, CopyFailureEndsTheChainWithWhatItHas)
         for (int copies = 0; copies <= 21; ++copies) {
             SCOPED_TRACE(testing::Message() << "copies before failing " << copies << " non-note "
                                             << (failure == CopyScript::Failure::kNonNote));
-            RandomSourceOverride random("FractalDrift", &TestRandom::CountedDraw);
+            RandomSourceOverride random(&TestRandom::CountedDraw);
             CopyScript script;
             script.copiesLeft = copies;
             script.failure = failure;

@@ -30,7 +30,7 @@ protected:
         gFillStarted = false;
         gFillReleased = false;
         gFillFails = false;
-        loaded = std::make_unique<SeamedPlugin>(folder.Add("Dissolve", ReadBytes(AddOnPath("Dissolve"))));
+        loaded = std::make_unique<SeamedPlugin>(folder.Add("Dissolve", ReadBytes(SeamedAddOnPath("Dissolve"))));
         loaded->seam->beforeFill = &HoldFill;
     }
 
@@ -110,7 +110,7 @@ TEST_F(IconFill, FailedFillReleasesTheWaiters)
 TEST(IconLookups, ManyThreadsEachGetTheirOwnCopy)
 {
     ScratchFolder folder;
-    SeamedPlugin loaded(folder.Add("Dissolve", ReadBytes(AddOnPath("Dissolve"))));
+    SeamedPlugin loaded(folder.Add("Dissolve", ReadBytes(SeamedAddOnPath("Dissolve"))));
     constexpr int kThreads = 4;
     constexpr int kCallsPerThread = 200;
     std::vector<std::thread> threads;

@@ -1,6 +1,6 @@
 // What the icon tests share: the three icons and what they should measure, copies
 // of a plug-in library made to carry other (or broken) resources, and a loaded
-// library's test seam.
+// library's test seam, which only the test builds of the plug-ins have.
 #pragma once
 
 #include <dlfcn.h>
@@ -33,6 +33,12 @@ const IconCase kIcons[] = {
     {"Dissolve", 167, 163, 237, 9},
     {"BetaFade", 162, 43, 357, 12},
 };
+
+// The test build of a plug-in: the same library with its resource fill's seam.
+inline std::string SeamedAddOnPath(const std::string& fileStem)
+{
+    return std::string(UX_SEAMED_ADDON_DIR) + "/" + fileStem + ".so";
+}
 
 inline std::string IconSourcePath(const std::string& library)
 {

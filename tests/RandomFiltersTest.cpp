@@ -2,6 +2,8 @@
 // note, and chains that end where time ends.
 #include "RandomSourceSupport.h"
 
+#include <cstdlib>
+
 namespace {
 
 class RandomFilterTest : public testing::TestWithParam<const char*> {
@@ -13,7 +15,7 @@ protected:
 // something else drew from the generator in between: each note reseeds it.
 TEST_P(RandomFilterTest, SameSecondAndPitchGiveTheSameChain)
 {
-    RandomSourceOverride random(GetParam(), &TestRandom::CountedDraw);
+    RandomSourceOverride random(&TestRandom::CountedDraw);
     const std::vector<int> first = AppendedPitches(mLoaded.Handle(new UxNoteOn(0, 480, 100, 100)).get());
     drand48();
     const std::vector<int> second = AppendedPitches(mLoaded.Handle(new UxNoteOn(9000, 240, 100, 50)).get());

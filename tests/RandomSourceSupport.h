@@ -1,25 +1,31 @@
-// What the tests of the random filters share: a plug-in's random source made to
+// What the tests of the random filters share: the plug-ins' random source made to
 // read a fixed clock and to draw scripted or counted values.
 #pragma once
 
-#include <dlfcn.h>
-
 #include <algorithm>
-#include <cstdlib>
+#include <ctime>
 #include <vector>
-
-#include <RandomSource.h>
 
 #include "TestSupport.h"
 
-// A clock that always reads the same second, and draws that count themselves and
-// either come from the generator or follow a script (whose last value repeats).
-// The tests that use it run one note at a time, or only read it.
+// The clock and the generator as the plug-ins see them. The test program defines
+// `time` and `drand48` itself (RandomSourceSupport.cpp) and every plug-in it loads
+// binds to those first. Outside a RandomSourceOverride they are the C library's;
+// inside one the clock always reads the same second, and the draws count
+// themselves and either come from the generator or follow a script (whose last
+// value repeats). The tests that use it run one note at a time, or only read it.
 struct TestRandom {
     static inline time_t second = 1000000000;
     static inline int clockReads = 0;
     static inline int draws = 0;
     static inline std::vector<double> script;
+    // What `time` and `drand48` answer while an override is in place.
+    static inline time_t (*clock)(time_t*) = nullptr;
+    static inline double (*draw)() = nullptr;
+
+    // The C library's own functions.
+    static time_t LibraryClock(time_t* stored);
+    static double LibraryDraw();
 
     static time_t Clock(time_t*)
     {
@@ -29,7 +35,7 @@ struct TestRandom {
     static double CountedDraw()
     {
         ++draws;
-        return drand48();
+        return LibraryDraw();
     }
     static double ScriptedDraw()
     {
@@ -48,39 +54,24 @@ struct TestRandom {
     }
 };
 
-// Points a loaded plug-in's random source at TestRandom for its lifetime, and puts
-// the plug-in's own clock and generator back afterwards.
+// Fixes the clock at TestRandom::second and routes the draws through `draw` for
+// the lifetime of the object, for every plug-in in the process.
 class RandomSourceOverride {
 public:
-    // The plug-in `fileStem` must already be loaded.
-    RandomSourceOverride(const std::string& fileStem, double (*draw)())
-        : mHandle(dlopen(AddOnPath(fileStem).c_str(), RTLD_NOW | RTLD_NOLOAD)),
-          mHooks(mHandle ? static_cast<RandomSourceHooks*>(dlsym(mHandle, kRandomSourceTestHooksSymbol))
-                         : nullptr)
+    explicit RandomSourceOverride(double (*draw)())
     {
         TestRandom::Reset();
-        if (!mHooks) {
-            ADD_FAILURE() << fileStem << " has no random source hooks";
-            return;
-        }
-        mSaved = *mHooks;
-        *mHooks = {&TestRandom::Clock, draw};
+        __atomic_store_n(&TestRandom::draw, draw, __ATOMIC_RELEASE);
+        __atomic_store_n(&TestRandom::clock, &TestRandom::Clock, __ATOMIC_RELEASE);
     }
     ~RandomSourceOverride()
     {
-        if (mHooks)
-            *mHooks = mSaved;
-        if (mHandle)
-            dlclose(mHandle);
+        __atomic_store_n(&TestRandom::clock, nullptr, __ATOMIC_RELEASE);
+        __atomic_store_n(&TestRandom::draw, nullptr, __ATOMIC_RELEASE);
     }
 
     RandomSourceOverride(const RandomSourceOverride&) = delete;
     RandomSourceOverride& operator=(const RandomSourceOverride&) = delete;
-
-private:
-    void* mHandle;
-    RandomSourceHooks* mHooks;
-    RandomSourceHooks mSaved{};
 };
 
 // The pitches of a chain's appended notes, in order.

@@ -10,7 +10,9 @@
 #include <ResourceSet.h>
 
 #include "AddOnKit.h"
+#ifdef UX_KIT_TEST_SEAM
 #include "KitTestSeam.h"
+#endif
 
 namespace {
 
@@ -24,13 +26,29 @@ BExperimental::BResourceSet gResources;
 // The guard word: 0 from static data, then 1 (claimed), then 3 (done).
 int32 gInitResources = 0;
 
+#ifdef UX_KIT_TEST_SEAM
 KitTestSeam gTestSeam{&Resources, &gInitResources};
 
-void FillResources()
+void NoteFillStarting()
 {
     gTestSeam.fills.fetch_add(1, std::memory_order_relaxed);
     if (void (*hook)() = gTestSeam.beforeFill.load())
         hook();
+}
+
+void NoteSleep()
+{
+    gTestSeam.sleeps.fetch_add(1, std::memory_order_relaxed);
+}
+#else
+// The libraries that are shipped carry no seam.
+void NoteFillStarting() {}
+void NoteSleep() {}
+#endif
+
+void FillResources()
+{
+    NoteFillStarting();
     // The function's own address names the image to read: this library's file.
     gResources.AddResources(reinterpret_cast<const void*>(&Resources), false);
 }
@@ -52,7 +70,7 @@ BExperimental::BResourceSet& Resources()
         atomic_or(&gInitResources, kFillDone);
     } else if (!(before & kFillDone)) {
         do {
-            gTestSeam.sleeps.fetch_add(1, std::memory_order_relaxed);
+            NoteSleep();
             snooze(kFillPollInterval);
         } while (!(atomic_get(&gInitResources) & kFillDone));
     }
@@ -67,7 +85,9 @@ BBitmap* ClassIcon()
     return new BBitmap(icon, false, false);
 }
 
+#ifdef UX_KIT_TEST_SEAM
 extern "C" __attribute__((visibility("default"))) KitTestSeam* ux_kit_test_seam()
 {
     return &gTestSeam;
 }
+#endif

@@ -1,6 +1,7 @@
-// What tests can observe and steer of a library's one-time resource fill. Hosts
-// never use it: it is reached only through the exported symbol below, which tests
-// find with dlsym.
+// What tests can observe and steer of a library's one-time resource fill. Only the
+// test builds of the plug-ins (compiled with UX_KIT_TEST_SEAM) have it; tests find
+// it with dlsym under the symbol below. The plug-ins that are shipped export
+// nothing but their entry point.
 #pragma once
 
 #include <atomic>

@@ -1,23 +1,18 @@
-// The random source: one indirect call to the clock per note and one per draw.
+// The random source: the C library's clock and generator, called by name. They are
+// resolved when the library is loaded, so a program that defines `time` or
+// `drand48` itself (a test fixing the second or scripting the draws) is what every
+// plug-in in it calls.
 #include "RandomSource.h"
 
 #include <cstdlib>
 
-// Exported under a plain name for tests alone: a test finds it with dlsym.
-extern "C" {
-__attribute__((visibility("default"))) RandomSourceHooks ux_random_source_test_hooks = {
-    &time,
-    &drand48,
-};
-}
-
 void SeedRandomFromClock()
 {
     // The generator takes the calendar second as an unsigned 32-bit value.
-    srand48(static_cast<uint32>(ux_random_source_test_hooks.clock(nullptr)));
+    srand48(static_cast<uint32>(time(nullptr)));
 }
 
 double DrawRandom()
 {
-    return ux_random_source_test_hooks.draw();
+    return drand48();
 }

@@ -21,17 +21,9 @@ private:
     std::lock_guard<std::mutex> mLock;
 };
 
-// Seeds the generator with the current calendar second. Only under the guard.
+// Seeds the generator with the current calendar second, read with `time`. Only
+// under the guard.
 void SeedRandomFromClock();
 
 // The next value of the generator, uniform in [0, 1). Only under the guard.
 double DrawRandom();
-
-// Where the random source reads the clock and draws. Tests replace these to fix
-// the seed and script or count the draws; hosts never touch them. Every plug-in
-// that uses the random source has its own table, found by its symbol name.
-struct RandomSourceHooks {
-    time_t (*clock)(time_t*);
-    double (*draw)();
-};
-constexpr const char* kRandomSourceTestHooksSymbol = "ux_random_source_test_hooks";

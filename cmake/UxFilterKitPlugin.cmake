@@ -1,0 +1,61 @@
+# ux_add_filter_plugin(NAME ICON icon-source SOURCES source...)
+#
+# Builds the filter plug-in NAME.so from SOURCES and the kit's skeleton
+# (UxFilterKit::AddOnKit), the same way for every plug-in of the kit and of its
+# users:
+#   - hidden visibility, a link that exports make_nth_filter alone, and every
+#     reference of the library bound to the library itself, so that plug-ins loaded
+#     into one process never reach into each other, whatever the order or the
+#     loading mode;
+#   - IEEE double arithmetic one operation at a time (no fused multiply-add);
+#   - after linking, uxres attaches the icon (a text grid, ICON) and the file type
+#     behind the ELF data;
+#   - built with the RPATH it is installed with, so that installing copies the file
+#     unchanged (a rewritten file would lose the resources), and installed into the
+#     add-ons folder.
+#
+# Read when it is called, with defaults for a project of its own:
+#   UX_FILTER_PLUGIN_RPATH        the plug-ins' RPATH
+#   UX_FILTER_PLUGIN_OUTPUT_DIR   where the build puts them (add-ons/ of the build)
+#   UX_FILTER_PLUGIN_INSTALL_DIR  where they are installed (lib/ux-add-ons)
+function(ux_add_filter_plugin name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ICON" "SOURCES")
+  if(NOT arg_ICON OR NOT arg_SOURCES OR arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "ux_add_filter_plugin(${name}) takes ICON file and SOURCES file...")
+  endif()
+  get_filename_component(icon "${arg_ICON}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  set(export_map "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/filter-plugin.map")
+  set(output_dir "${UX_FILTER_PLUGIN_OUTPUT_DIR}")
+  if(NOT output_dir)
+    set(output_dir "${CMAKE_BINARY_DIR}/add-ons")
+  endif()
+  set(install_dir "${UX_FILTER_PLUGIN_INSTALL_DIR}")
+  if(NOT install_dir)
+    set(install_dir "lib/ux-add-ons")
+  endif()
+
+  add_library(${name} MODULE ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE UxFilterKit::AddOnKit)
+  target_compile_options(${name} PRIVATE -ffp-contract=off)
+  target_link_options(${name} PRIVATE -Wl,--no-undefined -Wl,-Bsymbolic
+    "-Wl,--version-script=${export_map}")
+  set_target_properties(${name} PROPERTIES
+    PREFIX ""
+    LIBRARY_OUTPUT_DIRECTORY "${output_dir}"
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    BUILD_WITH_INSTALL_RPATH ON
+    INSTALL_RPATH "${UX_FILTER_PLUGIN_RPATH}"
+    LINK_DEPENDS "${icon};${export_map}"
+    UX_FILTER_PLUGIN_ICON "${icon}")
+
+  # In the kit's own build uxres is built first; an installed kit brings it.
+  add_dependencies(${name} UxFilterKit::uxres)
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND $<TARGET_FILE:UxFilterKit::uxres> attach $<TARGET_FILE:${name}> --icon ${icon}
+    COMMENT "Attaching the icon and file type to ${name}"
+    VERBATIM)
+  install(TARGETS ${name} LIBRARY DESTINATION "${install_dir}")
+  set_property(GLOBAL APPEND PROPERTY UX_FILTER_PLUGINS ${name})
+  set_property(GLOBAL APPEND PROPERTY UX_FILTER_PLUGIN_ICONS "${name}=${icon}")
+endfunction()
