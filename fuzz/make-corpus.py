@@ -104,7 +104,23 @@ def small_midi_files():
         # A chunk of another kind before the track, which the reader skips.
         "other-chunk": b"MThd" + struct.pack(">IHHH", 6, 1, 1, 96) + b"XFIH\x00\x00\x00\x02ab"
         + b"MTrk" + struct.pack(">I", len(END_OF_TRACK)) + END_OF_TRACK,
+        # A track that ends without its end-of-track event, which the reader ends
+        # where its chunk ends.
+        "unended-track": smf(1, 96, [running, system + END_OF_TRACK]),
+        # The same file wrapped in RIFF, behind an odd-sized chunk padded to even.
+        "riff-wrapped": riff(b"RMID", [(b"LIST", b"INF"), (b"data", smf(0, 96, [running + END_OF_TRACK]))]),
+        "damaged-riff-no-data": riff(b"RMID", [(b"LIST", b"INFO")]),
+        "damaged-misnamed-track": smf(0, 96, [END_OF_TRACK]).replace(b"MTrk", b"Mtrk"),
+        "damaged-header-length": smf(0, 96, [END_OF_TRACK]).replace(b"MThd\x00\x00\x00\x06",
+                                                                    b"MThd\x00\x00\x01\x06"),
     }
+
+
+def riff(form, chunks):
+    body = form
+    for name, data in chunks:
+        body += name + struct.pack("<I", len(data)) + data + (b"\x00" if len(data) % 2 else b"")
+    return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
 def write(target, name, data):

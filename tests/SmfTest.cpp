@@ -34,6 +34,24 @@ Bytes Join(std::initializer_list<Bytes> parts)
     return all;
 }
 
+// A RIFF file of `form` holding the chunks, each padded to an even size.
+Bytes Riff(const char* form, std::initializer_list<std::pair<const char*, Bytes>> chunks)
+{
+    Bytes body(form, form + 4);
+    for (const auto& [name, data] : chunks) {
+        body.insert(body.end(), name, name + 4);
+        for (int shift = 0; shift < 32; shift += 8)
+            body.push_back(static_cast<uint8_t>(data.size() >> shift));
+        body.insert(body.end(), data.begin(), data.end());
+        if (data.size() % 2)
+            body.push_back(0);
+    }
+    Bytes riff = {'R', 'I', 'F', 'F'};
+    for (int shift = 0; shift < 32; shift += 8)
+        riff.push_back(static_cast<uint8_t>(body.size() >> shift));
+    return Join({riff, body});
+}
+
 SmfFile Parse(const Bytes& bytes)
 {
     return ParseSmf(bytes.data(), bytes.size());
@@ -136,6 +154,12 @@ TEST(Smf, RefusesMalformedFilesSayingWhatIsWrong)
     longChunk[14 + 7] = 200;  // the track claims 200 bytes
     Bytes truncated = good;
     truncated.pop_back();
+    Bytes lyingHeader = good;
+    lyingHeader[6] = 1;  // 262 bytes
+    Bytes misnamed = Track(kEndOfTrack);
+    misnamed[1] = 't';
+    Bytes riffCutOff = Riff("RMID", {{"data", good}});
+    riffCutOff.pop_back();
 
     const struct {
         const char* name;
@@ -144,21 +168,32 @@ TEST(Smf, RefusesMalformedFilesSayingWhatIsWrong)
     } cases[] = {
         {"empty", {}, "not a Standard MIDI File"},
         {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n'}, "not a Standard MIDI File"},
-        {"header only", Header(0, 1), "the file ends before track 1"},
+        {"header only", Header(0, 1), "truncated: the header declares 1 track, the file ends before track 1"},
         {"short header chunk", {'M', 'T', 'h', 'd', 0, 0, 0, 2, 0, 0}, "fewer than 6"},
-        {"header past the end", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0}, "header chunk runs past"},
+        {"header past the end", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0},
+         "truncated: the file ends inside its header chunk"},
+        {"header length that lies", lyingHeader,
+         "a wrong header length: the header chunk claims 262 bytes, but a track chunk follows its first 6"},
+        {"misnamed track chunk", Join({Header(0, 1), misnamed}),
+         "no track 1: the chunk at byte 14 is named \"Mtrk\", not \"MTrk\""},
         {"format 2", Join({Header(2, 1), Track(kEndOfTrack)}), "format 2 is not supported"},
         {"format 0, two tracks", Join({Header(0, 2), Track(kEndOfTrack), Track(kEndOfTrack)}),
          "a format 0 file with 2 tracks"},
         {"division 0", Join({Header(0, 1, 0), Track(kEndOfTrack)}), "division of 0"},
-        {"missing track", Join({Header(1, 2), Track(kEndOfTrack)}), "ends before track 2"},
+        {"missing track", Join({Header(1, 2), Track(kEndOfTrack)}),
+         "truncated: the header declares 2 tracks, the file ends before track 2"},
         {"chunk past the end", longChunk, "claims 200 bytes, past the end of the file"},
         {"truncated", truncated, "past the end of the file"},
         {"event past its chunk", Join({Header(0, 1), Track({0x00, 0x90, 60}), Track(kEndOfTrack)}),
          "track 1, event at byte 22: the event runs past the end of its track chunk"},
         {"sysex past its chunk", Join({Header(0, 1), Track({0x00, 0xF0, 0x7F, 1})}),
          "runs past the end of its track chunk"},
-        {"no end of track", Join({Header(0, 1), Track({0x00, 0xC0, 1})}), "no end-of-track event"},
+        {"no end of track, cut off inside an event", Join({Header(0, 1), Track({0x00, 0xC0})}),
+         "the event runs past the end of its track chunk"},
+        {"RIFF of another form", Riff("WAVE", {{"data", good}}), "a RIFF file of form \"WAVE\", not RMID"},
+        {"RIFF without data", Riff("RMID", {{"LIST", {1, 2}}}), "a RIFF MIDI file (RMID) without a data chunk"},
+        {"RIFF data past the end", riffCutOff, "truncated: the RIFF chunk \"data\" at byte 12 claims"},
+        {"RIFF data no MIDI file", Riff("RMID", {{"data", {'h', 'i'}}}), "not a Standard MIDI File"},
         {"bytes after the end", Join({Header(0, 1), Track({0, 0xFF, 0x2F, 0, 0})}),
          "bytes after the end-of-track event"},
         {"data without status", Join({Header(0, 1), Track({0x00, 0x40, 0x40})}),
@@ -177,6 +212,40 @@ TEST(Smf, RefusesMalformedFilesSayingWhatIsWrong)
         } catch (const SmfError& error) {
             EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
         }
+    }
+}
+
+// What other readers accept is read, and written back as a plain file with every
+// track ended.
+TEST(Smf, ReadsATrackWithoutItsEndAndAFileInARiffWrapper)
+{
+    const Bytes plain = Join({Header(1, 2), Track(kRichTrack), Track(kEndOfTrack)});
+    const SmfFile expected = Parse(plain);
+    const Bytes unended(kRichTrack.begin(), kRichTrack.end() - 4);  // the last controller, no end
+    SmfFile expectedUnended = expected;
+    expectedUnended.tracks[0].endTick -= 10;
+    const struct {
+        const char* name;
+        Bytes bytes;
+        const SmfFile& file;
+        bool fromRiff;
+    } cases[] = {
+        {"a track ends where its chunk ends", Join({Header(1, 2), Track(unended), Track({})}),
+         expectedUnended, false},
+        {"RIFF, data after an odd-sized chunk", Riff("RMID", {{"LIST", {'I', 'N', 'F'}}, {"data", plain}}),
+         expected, true},
+        {"RIFF, data then more", Riff("RMID", {{"data", plain}, {"DISP", {1, 2}}}), expected, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SmfFile file = Parse(c.bytes);
+        ASSERT_EQ(file.tracks.size(), c.file.tracks.size());
+        for (size_t i = 0; i < file.tracks.size(); ++i)
+            EXPECT_EQ(file.tracks[i], c.file.tracks[i]);
+        EXPECT_EQ(SmfReader(c.bytes.data(), c.bytes.size()).FromRiff(), c.fromRiff);
+        const Bytes written = WriteSmf(file);
+        EXPECT_EQ(Bytes(written.begin(), written.begin() + 4), Bytes({'M', 'T', 'h', 'd'}));
+        EXPECT_EQ(Parse(written).tracks, file.tracks);
     }
 }
 

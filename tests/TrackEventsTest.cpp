@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <set>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -19,7 +21,7 @@ TEST(TrackToEvents, PairsNotesAndKeepsEveryOtherEvent)
         {0, {0x92, 60, 100}},
         {10, {0x92, 60, 90}},    // same key again: the first note-off ends the first note
         {20, {0xB2, 7, 80}},
-        {30, {0x82, 60, 64}},
+        {30, {0x82, 60, 20}},    // released slowly
         {40, {0x92, 60, 0}},     // velocity 0: a note-off
         {50, {0x82, 61, 64}},    // nothing sounds on 61: dropped
         {60, {0xC2, 5}},
@@ -34,11 +36,11 @@ TEST(TrackToEvents, PairsNotesAndKeepsEveryOtherEvent)
     struct NoteCase {
         size_t index;
         UxTime start, duration;
-        int pitch, velocity, channel;
+        int pitch, velocity, channel, release;
     } const notes[] = {
-        {1, 0, 30, 60, 100, 2},
-        {2, 10, 30, 60, 90, 2},
-        {7, 90, 110, 72, 50, 3},
+        {1, 0, 30, 60, 100, 2, 20},
+        {2, 10, 30, 60, 90, 2, 64},  // ended by a note-on of velocity 0: none given
+        {7, 90, 110, 72, 50, 3, 64},
     };
     for (const NoteCase& n : notes) {
         SCOPED_TRACE(n.index);
@@ -49,6 +51,7 @@ TEST(TrackToEvents, PairsNotesAndKeepsEveryOtherEvent)
         EXPECT_EQ(note->Note(), n.pitch);
         EXPECT_EQ(note->Velocity(), n.velocity);
         EXPECT_EQ(note->Channel(), n.channel);
+        EXPECT_EQ(note->ReleaseVelocity(), n.release);
     }
     EXPECT_EQ(events[0]->Type(), kUxMidiMessageType);
     EXPECT_EQ(events[3]->Type(), kUxControlChangeType);
@@ -59,10 +62,13 @@ TEST(TrackToEvents, PairsNotesAndKeepsEveryOtherEvent)
     EXPECT_EQ(events[6]->Type(), kUxMidiMessageType);
     EXPECT_EQ(events[6]->Channel(), 2);
 
-    // Back again, the other events come out as they went in.
+    // Back again, the other events come out as they went in, and the note-off its
+    // release velocity.
     LeftOut leftOut;
     const SmfTrack back = EventsToTrack(events, track.endTick, &leftOut);
-    EXPECT_EQ(leftOut.Total(), 0);
+    EXPECT_EQ(leftOut.CannotCarry(), 0);
+    EXPECT_NE(std::find(back.events.begin(), back.events.end(), SmfEvent{10, {0x82, 60, 20}}),
+              back.events.end());
     std::vector<SmfEvent> others;
     for (const SmfEvent& event : back.events)
         if ((event.bytes[0] & 0xE0) != 0x80)
@@ -141,11 +147,14 @@ TEST(EventsToTrack, LeavesOutWhatMidiCannotCarryAndSaysWhy)
     LeftOut leftOut;
     const SmfTrack track = EventsToTrack(events, 0, &leftOut);
     EXPECT_EQ(track.events.size(), 4u);  // notes 66 and 67, on and off
-    EXPECT_EQ(leftOut.Summary(),
-              "9 notes: 2 with a pitch above 127, 1 with a velocity of 0, 1 with a velocity above 127, "
-              "3 outside the file's time, 1 on a channel above 15, 1 struck again on the same tick, "
-              "key and channel; 1 event MIDI cannot carry");
-    EXPECT_EQ(LeftOut().Summary(), "");
+    EXPECT_EQ(leftOut.CannotCarrySentence(),
+              "left out what MIDI cannot carry: 2 notes with a pitch above 127, 1 note with a "
+              "velocity of 0, 1 note with a velocity above 127, 3 notes outside the file's time, "
+              "1 note on a channel above 16 and 1 other event");
+    EXPECT_EQ(leftOut.GaveWaySentence(),
+              "1 note gave way to another on its key and channel: 1 of the input's notes left out");
+    EXPECT_EQ(LeftOut().CannotCarrySentence(), "");
+    EXPECT_EQ(LeftOut().GaveWaySentence(), "");
 }
 
 TEST(TrackEventReader, HoldsEveryEventBehindANoteStillSounding)
@@ -171,18 +180,77 @@ TEST(TrackEventReader, HoldsEveryEventBehindANoteStillSounding)
     EXPECT_EQ(reader.Take(), nullptr);
 }
 
+// Events with their origins, written as EventsToTrack writes played notes: all at
+// once, in order of start.
+struct Given {
+    UxChainPtr event;
+    NoteOrigin origin;
+};
+
+std::vector<SmfEvent> WriteAll(const std::vector<Given>& given, LeftOut* leftOut)
+{
+    std::vector<const Given*> inTimeOrder;
+    for (const Given& g : given)
+        inTimeOrder.push_back(&g);
+    std::stable_sort(inTimeOrder.begin(), inTimeOrder.end(), [](const Given* a, const Given* b) {
+        return a->event->StartTime() < b->event->StartTime();
+    });
+    std::vector<SmfEvent> out;
+    TrackEventWriter writer(
+        [&out](int64_t tick, const uint8_t* bytes, size_t size) {
+            out.push_back({tick, std::vector<uint8_t>(bytes, bytes + size)});
+        },
+        leftOut);
+    for (const Given* g : inTimeOrder) {
+        writer.AdvanceTo(g->event->StartTime());
+        writer.Add(*g->event, g->origin);
+    }
+    writer.Finish();
+    return out;
+}
+
+// The notes a track sounds, as (key, on, off, velocity, release); fails on a key
+// struck while it sounds, a note-off with nothing sounding, and a note left hanging.
+std::set<std::tuple<int, int64_t, int64_t, int, int>> Sounded(const std::vector<SmfEvent>& track)
+{
+    std::set<std::tuple<int, int64_t, int64_t, int, int>> notes;
+    std::map<int, std::pair<int64_t, int>> sounding;
+    int64_t tick = 0;
+    for (const SmfEvent& event : track) {
+        SCOPED_TRACE(event.tick);
+        EXPECT_GE(event.tick, tick);
+        tick = event.tick;
+        const int kind = event.bytes[0] & 0xF0;
+        const int key = (event.bytes[0] & 0x0F) * 128 + event.bytes[1];
+        if (kind == 0x90) {
+            EXPECT_TRUE(sounding.emplace(key, std::make_pair(event.tick, event.bytes[2])).second)
+                << "struck while sounding";
+        } else if (kind == 0x80) {
+            const auto on = sounding.find(key);
+            if (on == sounding.end()) {
+                ADD_FAILURE() << "ended while silent";
+                continue;
+            }
+            notes.emplace(key, on->second.first, event.tick, on->second.second, event.bytes[2]);
+            sounding.erase(on);
+        }
+    }
+    EXPECT_TRUE(sounding.empty()) << sounding.size() << " left hanging";
+    return notes;
+}
+
 // Events arrive the way a pipeline answers a track: for each incoming note, in time
-// order, the note and a chain of notes after it, which may start after notes of
-// later incoming events. Written as they come, the track must be what the whole
-// list gives at once, and must never strike a key that still sounds or end one
-// that does not.
+// order, the played note and a chain of made notes after it, which may start after
+// notes of later incoming events. Written as they come, the track must be what the
+// whole list gives at once; it must never strike a key that still sounds or end
+// one that does not; and the played notes must sound exactly as they would alone.
 TEST(TrackEventWriter, WritesChainsAsTheyComeAsIfAllWereKnown)
 {
     for (const unsigned seed : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u}) {
         SCOPED_TRACE(seed);
         srand(seed);
         const auto random = [](int below) { return rand() % below; };
-        EventList all;
+        std::vector<Given> all;
         std::vector<SmfEvent> streamed;
         LeftOut streamedLeftOut;
         TrackEventWriter writer(
@@ -190,13 +258,16 @@ TEST(TrackEventWriter, WritesChainsAsTheyComeAsIfAllWereKnown)
                 streamed.push_back({tick, std::vector<uint8_t>(bytes, bytes + size)});
             },
             &streamedLeftOut);
+        const auto add = [&](UxEvent* event, NoteOrigin origin) {
+            all.push_back({UxChainPtr(event), origin});
+            writer.Add(*event, origin);
+        };
         UxTime start = 0;
         for (int incoming = 0; incoming < 200; ++incoming) {
             start += random(4) * random(10);
             writer.AdvanceTo(start);
             if (random(8) == 0) {
-                all.emplace_back(new UxControlChange(start, 7, static_cast<uint8>(random(128))));
-                writer.Add(*all.back());
+                add(new UxControlChange(start, 7, static_cast<uint8>(random(128))), NoteOrigin::kPlayed);
                 continue;
             }
             UxTime noteStart = start;
@@ -204,9 +275,12 @@ TEST(TrackEventWriter, WritesChainsAsTheyComeAsIfAllWereKnown)
             auto pitch = static_cast<uchar>(60 + random(4));
             const auto velocity = static_cast<uchar>(random(4) == 0 ? 0 : 1 + random(127));
             const auto channel = static_cast<uint8>(random(2));
+            NoteOrigin origin = NoteOrigin::kPlayed;
             for (int echo = random(5); echo >= 0; --echo) {
-                all.emplace_back(new UxNoteOn(noteStart, duration, pitch, velocity, channel));
-                writer.Add(*all.back());
+                auto* note = new UxNoteOn(noteStart, duration, pitch, velocity, channel);
+                note->SetReleaseVelocity(static_cast<uchar>(random(128)));
+                add(note, origin);
+                origin = NoteOrigin::kMade;
                 noteStart += std::max<UxTime>(duration, 1);
                 duration = duration * 3 / 4;
                 pitch = static_cast<uchar>(pitch - 1);
@@ -215,26 +289,74 @@ TEST(TrackEventWriter, WritesChainsAsTheyComeAsIfAllWereKnown)
         writer.Finish();
 
         LeftOut wholeLeftOut;
-        EXPECT_EQ(streamed, EventsToTrack(all, 0, &wholeLeftOut).events);
-        EXPECT_EQ(streamedLeftOut.Summary(), wholeLeftOut.Summary());
-        EXPECT_GT(wholeLeftOut.sameKeySameTick, 0);  // the case is exercised
+        EXPECT_EQ(streamed, WriteAll(all, &wholeLeftOut));
+        EXPECT_EQ(streamedLeftOut.CannotCarrySentence(), wholeLeftOut.CannotCarrySentence());
+        EXPECT_EQ(streamedLeftOut.GaveWaySentence(), wholeLeftOut.GaveWaySentence());
+        for (const int count : {wholeLeftOut.madeLeftOut, wholeLeftOut.madeCutShort,
+                                wholeLeftOut.playedLeftOut, wholeLeftOut.playedCutShort})
+            EXPECT_GT(count, 0);  // every case is exercised
 
-        std::map<int, bool> sounding;
-        int64_t tick = 0;
-        for (const SmfEvent& event : streamed) {
-            SCOPED_TRACE(event.tick);
-            EXPECT_GE(event.tick, tick);
-            tick = event.tick;
-            const int kind = event.bytes[0] & 0xF0;
-            const int key = (event.bytes[0] & 0x0F) * 128 + event.bytes[1];
-            if (kind == 0x90) {
-                EXPECT_FALSE(std::exchange(sounding[key], true)) << "struck while sounding";
-            } else if (kind == 0x80) {
-                EXPECT_TRUE(std::exchange(sounding[key], false)) << "ended while silent";
-            }
+        std::vector<Given> played;
+        for (const Given& g : all)
+            if (g.origin == NoteOrigin::kPlayed)
+                played.push_back({UxChainPtr(g.event->Copy()), g.origin});
+        LeftOut playedLeftOut;
+        const auto playedAlone = Sounded(WriteAll(played, &playedLeftOut));
+        const auto withMade = Sounded(streamed);
+        EXPECT_TRUE(std::includes(withMade.begin(), withMade.end(), playedAlone.begin(), playedAlone.end()))
+            << "a made note changed a played one";
+    }
+}
+
+// Where played and made notes meet on one key, note for note, each note-off with
+// its own note's release velocity.
+TEST(TrackEventWriter, ThePlayersNotesComeFirst)
+{
+    constexpr NoteOrigin P = NoteOrigin::kPlayed;
+    constexpr NoteOrigin M = NoteOrigin::kMade;
+    struct Note {
+        UxTime start, duration;
+        int velocity, release;
+        NoteOrigin origin;
+    };
+    const struct {
+        const char* name;
+        std::vector<Note> notes;  // on pitch 60, in the order given
+        std::vector<SmfEvent> expected;
+        int madeLeftOut, madeCutShort;
+    } cases[] = {
+        {"made where a played note sounds: left out",
+         {{0, 100, 90, 10, P}, {50, 20, 40, 20, M}},
+         {{0, {0x90, 60, 90}}, {100, {0x80, 60, 10}}}, 1, 0},
+        {"played cuts made",
+         {{0, 100, 40, 20, M}, {50, 20, 90, 10, P}},
+         {{0, {0x90, 60, 40}}, {50, {0x80, 60, 20}}, {50, {0x90, 60, 90}}, {70, {0x80, 60, 10}}}, 0, 1},
+        {"made cuts made",
+         {{0, 100, 40, 20, M}, {50, 20, 30, 30, M}},
+         {{0, {0x90, 60, 40}}, {50, {0x80, 60, 20}}, {50, {0x90, 60, 30}}, {70, {0x80, 60, 30}}}, 0, 1},
+        {"one tick: played wins, however short, and the made note does not come back",
+         {{0, 100, 40, 20, M}, {0, 10, 90, 10, P}},
+         {{0, {0x90, 60, 90}}, {10, {0x80, 60, 10}}}, 1, 0},
+        {"one tick: the longest made note stays",
+         {{0, 10, 40, 20, M}, {0, 100, 30, 30, M}},
+         {{0, {0x90, 60, 30}}, {100, {0x80, 60, 30}}}, 1, 0},
+        {"made after the played note ends",
+         {{0, 50, 90, 10, P}, {50, 20, 40, 20, M}},
+         {{0, {0x90, 60, 90}}, {50, {0x80, 60, 10}}, {50, {0x90, 60, 40}}, {70, {0x80, 60, 20}}}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Given> given;
+        for (const Note& n : c.notes) {
+            auto* note = new UxNoteOn(n.start, n.duration, 60, static_cast<uchar>(n.velocity));
+            note->SetReleaseVelocity(static_cast<uchar>(n.release));
+            given.push_back({UxChainPtr(note), n.origin});
         }
-        for (const auto& [key, on] : sounding)
-            EXPECT_FALSE(on) << "left hanging: " << key;
+        LeftOut leftOut;
+        EXPECT_EQ(WriteAll(given, &leftOut), c.expected);
+        EXPECT_EQ(leftOut.madeLeftOut, c.madeLeftOut);
+        EXPECT_EQ(leftOut.madeCutShort, c.madeCutShort);
+        EXPECT_EQ(leftOut.playedLeftOut + leftOut.playedCutShort, 0);
     }
 }
 

@@ -13,6 +13,8 @@ printf 'hello, world\n' >text.mid
 printf 'MThd\0\0\0\6\0\0' >truncated.mid
 printf "${header}MTrk\0\0\1\0\0\377\57\0" >long-chunk.mid
 printf "${header}MTrk\0\0\0\3\0\220\74" >long-event.mid
+printf 'MThd\0\0\1\6\0\0\0\1\1\340MTrk\0\0\0\4\0\377\57\0' >lying-header.mid
+printf "${header}Mtrk\0\0\0\4\0\377\57\0" >misnamed.mid
 mkdir folder.mid
 echo 'keep me' >existing.mid
 
@@ -41,8 +43,12 @@ check() {
 check "missing file" "no-such.mid: cannot read: No such file or directory" new.mid -f Dissolve no-such.mid
 check "directory" "folder.mid: is a directory" new.mid -f Dissolve folder.mid
 check "not MIDI" "text.mid: not a Standard MIDI File" new.mid -f Dissolve text.mid
-check "truncated" "truncated.mid: truncated: the header chunk runs past the end of the file" \
+check "truncated" "truncated.mid: truncated: the file ends inside its header chunk" \
   new.mid -f Dissolve truncated.mid
+check "lying header length" "lying-header.mid: a wrong header length: the header chunk claims 262 bytes" \
+  new.mid -f Dissolve lying-header.mid
+check "misnamed track" 'misnamed.mid: no track 1: the chunk at byte 14 is named "Mtrk", not "MTrk"' \
+  new.mid -f Dissolve misnamed.mid
 check "chunk past the end" "long-chunk.mid: truncated: the chunk at byte 14 claims 256 bytes" \
   new.mid -f Dissolve long-chunk.mid
 check "event past its chunk" "long-event.mid: track 1, event at byte 22: the event runs past the end" \
@@ -53,5 +59,7 @@ check "output folder missing" "no-such-folder/new.mid: cannot write: No such fil
 check "output is a folder" "folder.mid: cannot write: Is a directory" folder.mid -f Dissolve good.mid
 check "existing output kept" "text.mid: not a Standard MIDI File" existing.mid -f Dissolve text.mid
 check "no filter" "--filter is required" new.mid good.mid
+check "bad channel list" '"0" is no channel; channels are 1 to 16' new.mid -f Dissolve --channels 1-9,0 good.mid
+check "backward channel range" 'the range 9-1 runs backwards' new.mid -f Dissolve --channels 9-1 good.mid
 
 [ $failures -eq 0 ]

@@ -36,14 +36,16 @@ public:
 
     // What striking a note did. When `displaced` is set, the note `displacedId` that
     // held the key since `displacedStart` ends at `displacedAt` (its own end, or
-    // earlier when it was cut short): the caller sends that note-off, and none later
-    // for that note.
+    // earlier when it was cut short, as `displacedCutShort` says): the caller sends
+    // that note-off, and none later for that note.
     struct Strike {
         bool sounds = false;
         bool displaced = false;
         uint64_t displacedId = 0;
         int64_t displacedStart = 0;
         int64_t displacedAt = 0;
+        NoteOrigin displacedOrigin = NoteOrigin::kPlayed;
+        bool displacedCutShort = false;
     };
 
     // Strikes note `id` (ids are the caller's, unique among notes it strikes) on
@@ -63,6 +65,8 @@ public:
             strike.displacedId = held.id;
             strike.displacedStart = held.start;
             strike.displacedAt = held.end < start ? held.end : start;
+            strike.displacedOrigin = held.origin;
+            strike.displacedCutShort = held.end > start;
         }
         held = {true, origin, id, start, end};
         strike.sounds = true;

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
 
 constexpr size_t kChunkHeaderSize = 8;
+constexpr size_t kRiffFormOffset = 8;   // "RIFF", its length, then the form's name
+constexpr size_t kRiffHeaderSize = 12;
 constexpr uint32_t kHeaderDataSize = 6;
 constexpr uint32_t kMaxVariableLength = 0x0FFFFFFF;  // four 7-bit groups
 constexpr int kMaxVariableLengthBytes = 4;
@@ -30,6 +33,39 @@ size_t ChannelDataSize(uint8_t status)
 {
     const uint8_t kind = status & 0xF0;
     return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
+}
+
+uint32_t ReadLittleEndian32(const uint8_t* bytes)
+{
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16
+           | uint32_t(bytes[3]) << 24;
+}
+
+bool HasName(const uint8_t* chunk, const char* name)
+{
+    return std::memcmp(chunk, name, 4) == 0;
+}
+
+// A chunk's four-byte name as it can be shown: printable bytes as they are,
+// others as \xNN.
+std::string NameOf(const uint8_t* chunk)
+{
+    std::string name = "\"";
+    for (int i = 0; i < 4; ++i) {
+        if (chunk[i] >= 0x20 && chunk[i] < 0x7F && chunk[i] != '"' && chunk[i] != '\\') {
+            name += static_cast<char>(chunk[i]);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", chunk[i]);
+            name += escaped;
+        }
+    }
+    return name + "\"";
+}
+
+std::string Counted(size_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 uint32_t ReadBigEndian(const uint8_t* bytes, int count)
@@ -142,8 +178,12 @@ bool SmfTrackReader::Next(SmfEvent* event)
 {
     if (mEnded)
         return false;
-    if (mPos >= mEnd)
-        throw SmfError("track " + std::to_string(mTrackNumber) + ": no end-of-track event");
+    if (mPos >= mEnd) {
+        // A track without its end-of-track event ends where its chunk ends.
+        mEnded = true;
+        mEndTick = mTick;
+        return false;
+    }
     mEventStart = mPos;
     mTick += VariableLength();
     uint8_t status = Byte();
@@ -222,47 +262,98 @@ void SmfTrackReader::Append(std::vector<uint8_t>* bytes, uint32_t count)
     mPos += count;
 }
 
+// The Standard MIDI File inside a RIFF file of form RMID: the body of its first
+// "data" chunk. Other chunks (names, copyright) are skipped. Offsets stay the
+// file's own, so that every message names the byte where the problem lies.
+void SmfReader::Unwrap()
+{
+    if (!HasName(mData + kRiffFormOffset, "RMID"))
+        throw SmfError("not a MIDI file: a RIFF file of form " + NameOf(mData + kRiffFormOffset)
+                       + ", not RMID");
+    const uint64_t riffEnd = uint64_t(kChunkHeaderSize) + ReadLittleEndian32(mData + 4);
+    const size_t end = static_cast<size_t>(std::min<uint64_t>(riffEnd, mSize));
+    for (size_t pos = kRiffHeaderSize; pos <= end && end - pos >= kChunkHeaderSize;) {
+        const uint32_t chunkSize = ReadLittleEndian32(mData + pos + 4);
+        const size_t begin = pos + kChunkHeaderSize;
+        if (chunkSize > mSize - begin)
+            throw SmfError("truncated: the RIFF chunk " + NameOf(mData + pos) + " at byte "
+                           + std::to_string(pos) + " claims " + std::to_string(chunkSize)
+                           + " bytes, past the end of the file");
+        if (HasName(mData + pos, "data")) {
+            mBegin = begin;
+            mSize = begin + chunkSize;
+            mFromRiff = true;
+            return;
+        }
+        pos = begin + chunkSize + (chunkSize & 1);  // chunks are padded to an even size
+    }
+    throw SmfError("a RIFF MIDI file (RMID) without a data chunk");
+}
+
 SmfReader::SmfReader(const uint8_t* data, size_t size) : mData(data), mSize(size)
 {
-    if (size < kChunkHeaderSize || std::string(data, data + 4) != "MThd")
+    if (size >= kRiffHeaderSize && HasName(data, "RIFF"))
+        Unwrap();
+    const uint8_t* header = mData + mBegin;
+    const size_t available = mSize - mBegin;
+    if (available < kChunkHeaderSize || !HasName(header, "MThd"))
         throw SmfError("not a Standard MIDI File: it does not begin with MThd");
-    const uint32_t headerSize = ReadBigEndian(data + 4, 4);
+    const uint32_t headerSize = ReadBigEndian(header + 4, 4);
     if (headerSize < kHeaderDataSize)
         throw SmfError("a header chunk of " + std::to_string(headerSize) + " bytes, fewer than 6");
-    if (headerSize > size - kChunkHeaderSize)
-        throw SmfError("truncated: the header chunk runs past the end of the file");
+    // A header longer than six bytes is allowed, but one whose length hides the first
+    // track chunk says the wrong length.
+    const size_t firstTrackAt = kChunkHeaderSize + kHeaderDataSize;
+    if (headerSize > kHeaderDataSize && available >= firstTrackAt + 4
+        && HasName(header + firstTrackAt, "MTrk"))
+        throw SmfError("a wrong header length: the header chunk claims " + std::to_string(headerSize)
+                       + " bytes, but a track chunk follows its first 6");
+    if (headerSize > available - kChunkHeaderSize)
+        throw SmfError("truncated: the file ends inside its header chunk");
 
-    mFormat = static_cast<uint16_t>(ReadBigEndian(data + 8, 2));
-    mTrackCount = ReadBigEndian(data + 10, 2);
-    mDivision = static_cast<uint16_t>(ReadBigEndian(data + 12, 2));
+    mFormat = static_cast<uint16_t>(ReadBigEndian(header + 8, 2));
+    mTrackCount = ReadBigEndian(header + 10, 2);
+    mDivision = static_cast<uint16_t>(ReadBigEndian(header + 12, 2));
     if (mFormat > 1)
         throw SmfError("format " + std::to_string(mFormat) + " is not supported, only 0 and 1");
     if (mFormat == 0 && mTrackCount != 1)
-        throw SmfError("a format 0 file with " + std::to_string(mTrackCount) + " tracks");
+        throw SmfError("a format 0 file with " + Counted(mTrackCount, "track", "tracks"));
     if (mDivision == 0)
         throw SmfError("a division of 0 ticks per quarter note");
-    mPos = kChunkHeaderSize + headerSize;
+    mPos = mBegin + kChunkHeaderSize + headerSize;
 }
 
 // Chunks of other kinds are skipped. Anything after the last track the header
-// declares is ignored.
+// declares is ignored. When the file ends before a track, the chunk skipped last
+// (if any) is named: most likely it is the track, misnamed.
 SmfTrackReader SmfReader::NextTrack()
 {
     const int trackNumber = static_cast<int>(++mTracksRead);
+    size_t skipped = 0;
+    bool skippedAny = false;
     for (;;) {
-        if (mSize - mPos < kChunkHeaderSize)
-            throw SmfError("truncated: the header declares " + std::to_string(mTrackCount)
-                           + " tracks, the file ends before track " + std::to_string(trackNumber));
+        if (mSize - mPos < kChunkHeaderSize) {
+            if (skippedAny)
+                throw SmfError("no track " + std::to_string(trackNumber) + ": the chunk at byte "
+                               + std::to_string(skipped) + " is named " + NameOf(mData + skipped)
+                               + ", not \"MTrk\"");
+            throw SmfError("truncated: the header declares "
+                           + Counted(mTrackCount, "track", "tracks")
+                           + ", the file ends before track " + std::to_string(trackNumber));
+        }
         const uint32_t chunkSize = ReadBigEndian(mData + mPos + 4, 4);
         if (chunkSize > mSize - mPos - kChunkHeaderSize)
             throw SmfError("truncated: the chunk at byte " + std::to_string(mPos) + " claims "
                            + std::to_string(chunkSize) + " bytes, past the end of the file");
         const size_t begin = mPos + kChunkHeaderSize;
         const size_t end = begin + chunkSize;
-        const bool isTrack = std::string(mData + mPos, mData + mPos + 4) == "MTrk";
-        mPos = end;
-        if (isTrack)
+        if (HasName(mData + mPos, "MTrk")) {
+            mPos = end;
             return SmfTrackReader(mData, begin, end, trackNumber);
+        }
+        skipped = mPos;
+        skippedAny = true;
+        mPos = end;
     }
 }
 

@@ -1,8 +1,12 @@
 // Standard MIDI Files, formats 0 and 1, read from and written to byte buffers.
 //
 // The reader is strict: whatever the bytes, it either returns a whole file or throws
-// SmfError saying what is wrong and where; it never reads past the buffer. Running
-// status is understood on reading and used on writing.
+// SmfError saying what is wrong and where; it never reads past the buffer. It reads
+// what other readers commonly accept: a track chunk that ends without its
+// end-of-track event ends where the chunk does, and a RIFF file of form RMID is
+// read as the Standard MIDI File it wraps. Running status is understood on
+// reading and used on writing, and a file is always written plain, every track
+// with its end-of-track event.
 #pragma once
 
 #include <cstddef>
@@ -65,8 +69,9 @@ public:
     SmfTrackReader(const uint8_t* data, size_t begin, size_t end, int trackNumber);
 
     // Puts the next event into `event` (its bytes replaced, their memory reused) and
-    // returns true; returns false at the end-of-track event, whose tick EndTick()
-    // then gives. Throws SmfError where the track is malformed.
+    // returns true; returns false at the end-of-track event (or at the chunk's end
+    // where that event is missing), whose tick EndTick() then gives. Throws
+    // SmfError where the track is malformed.
     bool Next(SmfEvent* event);
     int64_t EndTick() const { return mEndTick; }
 
@@ -97,13 +102,19 @@ public:
     uint16_t Format() const { return mFormat; }
     uint16_t Division() const { return mDivision; }
     size_t TrackCount() const { return mTrackCount; }
+    // True when the file is a RIFF file (RMID) wrapping the Standard MIDI File read.
+    bool FromRiff() const { return mFromRiff; }
     // The next track chunk, skipping chunks of other kinds; call it TrackCount()
     // times. Throws SmfError when the file ends before it.
     SmfTrackReader NextTrack();
 
 private:
+    void Unwrap();
+
     const uint8_t* mData;
-    size_t mSize;
+    size_t mSize;     // where the Standard MIDI File ends
+    size_t mBegin = 0;  // and where it begins
+    bool mFromRiff = false;
     uint16_t mFormat = 1;
     uint16_t mDivision = 480;
     size_t mTrackCount = 0;

@@ -12,7 +12,6 @@ constexpr uint8_t kNoteOn = 0x90;
 constexpr uint8_t kControlChange = 0xB0;
 constexpr uint8_t kProgramChange = 0xC0;
 constexpr uint8_t kPitchBend = 0xE0;
-constexpr uint8_t kReleaseVelocity = 64;  // the note-off velocity that means "none given"
 constexpr uint8_t kMaxData = 127;
 constexpr uint8_t kMaxChannel = 15;
 constexpr int kBendCentre = 8192;
@@ -46,7 +45,11 @@ void TrackEventReader::Add(const SmfEvent& message)
         if (found != mSounding.end() && !found->second.empty()) {
             Pending* note = found->second.front();
             found->second.pop_front();
-            note->event->SetDuration(message.tick - note->event->StartTime());
+            auto* noteOn = static_cast<UxNoteOn*>(note->event.get());
+            noteOn->SetDuration(message.tick - noteOn->StartTime());
+            // A note-on of velocity 0 ends a note without a release velocity.
+            if (kind == kNoteOff)
+                noteOn->SetReleaseVelocity(bytes[2]);
             note->sounding = false;
         }
         return;
@@ -116,6 +119,7 @@ struct MidiNote {
     uint8_t channel;
     uint8_t pitch;
     uint8_t velocity;
+    uint8_t releaseVelocity;
 };
 
 // Checks that MIDI can carry the note and gives its place in time, or counts why not.
@@ -133,8 +137,12 @@ bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
              || event.Duration() > kUxMaxTime - event.StartTime())
         ++leftOut->outsideTime;
     else {
+        // A release velocity no message can carry is written as none given.
+        const uint8_t release = event.ReleaseVelocity() <= kMaxData
+                                    ? event.ReleaseVelocity()
+                                    : UxNoteOn::kDefaultReleaseVelocity;
         *note = {event.StartTime(), event.StartTime() + event.Duration(), event.Channel(),
-                 event.Note(), event.Velocity()};
+                 event.Note(), event.Velocity(), release};
         return true;
     }
     return false;
@@ -170,12 +178,11 @@ std::vector<uint8_t> MessageOf(const UxEvent& event)
 }  // namespace
 
 // The one-note-per-key rule, note by note: notes are placed in order of start,
-// then key, then longest first. A note struck on the tick of the note last kept on
-// its key is left out; one struck while that note still sounds cuts it short. A
-// note's note-off is final once the next note on its key is placed, or once the
-// writing has passed it; until then a later note may still cut it, so each note-off
-// placed early carries the note's id and counts only while its note is the last
-// kept and still sounding.
+// then key, then played before made, then longest first, and KeyLedger says
+// whether each sounds and which note it cuts short. A note's note-off is final once
+// the next note on its key is placed, or once the writing has passed it; until then
+// a later note may still cut it, so each note-off placed early carries the note's
+// id and counts only while its note holds the key.
 TrackEventWriter::TrackEventWriter(Output out, LeftOut* leftOut)
     : mOut(std::move(out)),
       mLeftOut(leftOut),
@@ -189,6 +196,8 @@ bool TrackEventWriter::NoteAfter::operator()(const Note& a, const Note& b) const
         return a.start > b.start;
     if (a.key != b.key)
         return a.key > b.key;
+    if (a.origin != b.origin)
+        return a.origin == NoteOrigin::kMade;  // played first
     if (a.end != b.end)
         return a.end < b.end;  // the longest first
     return a.arrival > b.arrival;
@@ -199,7 +208,7 @@ bool TrackEventWriter::PlacedAfter::operator()(const Placed& a, const Placed& b)
     return a.tick != b.tick ? a.tick > b.tick : a.rank > b.rank;
 }
 
-void TrackEventWriter::Add(const UxEvent& event)
+void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
 {
     if (const auto* noteEvent = dynamic_cast<const UxNoteOn*>(&event)) {
         MidiNote note;
@@ -209,7 +218,7 @@ void TrackEventWriter::Add(const UxEvent& event)
             throw std::logic_error("a note at tick " + std::to_string(note.start)
                                    + " came after tick " + std::to_string(mWatermark));
         mNotes.push_back({note.start, note.end, KeyIndex(note.channel, note.pitch), note.velocity,
-                          mArrivals++});
+                          note.releaseVelocity, origin, mArrivals++});
         std::push_heap(mNotes.begin(), mNotes.end(), NoteAfter());
         return;
     }
@@ -240,26 +249,33 @@ void TrackEventWriter::Finish()
     Write(true, 0);
 }
 
-void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId)
+void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId,
+                                    uint8_t releaseVelocity)
 {
-    mPlaced.push_back({end, Rank(end == start ? kEndingEmptyNote : kEndingNote, key), noteId, 0});
+    mPlaced.push_back(
+        {end, Rank(end == start ? kEndingEmptyNote : kEndingNote, key), noteId, releaseVelocity});
     std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
 }
 
 void TrackEventWriter::Resolve(const Note& note)
 {
     const uint64_t id = ++mNoteIds;
-    const KeyLedger::Strike strike =
-        mKeys.StrikeNote(note.key, note.start, note.end, NoteOrigin::kPlayed, id);
+    const KeyLedger::Strike strike = mKeys.StrikeNote(note.key, note.start, note.end, note.origin, id);
+    const bool made = note.origin == NoteOrigin::kMade;
     if (!strike.sounds) {
-        ++mLeftOut->sameKeySameTick;
+        ++(made ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
         return;
     }
-    if (strike.displaced)
-        PlaceNoteOff(note.key, strike.displacedStart, strike.displacedAt, 0);
+    if (strike.displaced) {
+        PlaceNoteOff(note.key, strike.displacedStart, strike.displacedAt, 0, mHeldRelease[note.key]);
+        if (strike.displacedCutShort)
+            ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort
+                                                           : mLeftOut->playedCutShort);
+    }
+    mHeldRelease[note.key] = note.releaseVelocity;
     mPlaced.push_back({note.start, Rank(kStartingNote, note.key), 0, note.velocity});
     std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
-    PlaceNoteOff(note.key, note.start, note.end, id);
+    PlaceNoteOff(note.key, note.start, note.end, id, note.releaseVelocity);
 }
 
 // Writes every message before `before` (or all): first the notes starting there are
@@ -293,7 +309,7 @@ void TrackEventWriter::Write(bool all, int64_t before)
         }
         if (placed.noteId && !mKeys.Release(key, placed.noteId))
             continue;  // the note was cut short: its note-off was placed anew
-        const uint8_t message[] = {static_cast<uint8_t>(kNoteOff | channel), pitch, kReleaseVelocity};
+        const uint8_t message[] = {static_cast<uint8_t>(kNoteOff | channel), pitch, placed.velocity};
         mOut(placed.tick, message, sizeof message);
     }
 }
@@ -330,42 +346,78 @@ void LeftOut::Add(const LeftOut& other)
     velocityAbove127 += other.velocityAbove127;
     outsideTime += other.outsideTime;
     channelAbove15 += other.channelAbove15;
-    sameKeySameTick += other.sameKeySameTick;
     otherEvents += other.otherEvents;
+    madeLeftOut += other.madeLeftOut;
+    madeCutShort += other.madeCutShort;
+    playedLeftOut += other.playedLeftOut;
+    playedCutShort += other.playedCutShort;
 }
 
-int LeftOut::Total() const
+int LeftOut::CannotCarry() const
 {
     return pitchAbove127 + velocityZero + velocityAbove127 + outsideTime + channelAbove15
-           + sameKeySameTick + otherEvents;
+           + otherEvents;
 }
 
-std::string LeftOut::Summary() const
+int LeftOut::GaveWay() const
 {
-    const int notes = Total() - otherEvents;
-    const struct {
-        int count;
-        const char* reason;
-    } reasons[] = {
-        {pitchAbove127, "with a pitch above 127"},
-        {velocityZero, "with a velocity of 0"},
-        {velocityAbove127, "with a velocity above 127"},
-        {outsideTime, "outside the file's time"},
-        {channelAbove15, "on a channel above 15"},
-        {sameKeySameTick, "struck again on the same tick, key and channel"},
+    return madeLeftOut + madeCutShort + playedLeftOut + playedCutShort;
+}
+
+namespace {
+
+struct Reason {
+    int count;
+    const char* one;   // the words after the count when it is 1
+    const char* many;  // and otherwise
+};
+
+// "2 notes with a pitch above 127, 1 note with a velocity of 0 and 1 other event":
+// the reasons that count, each with its own noun.
+template <size_t N>
+std::string CountedList(const Reason (&reasons)[N])
+{
+    std::vector<std::string> parts;
+    for (const Reason& reason : reasons)
+        if (reason.count > 0)
+            parts.push_back(std::to_string(reason.count) + " "
+                            + (reason.count == 1 ? reason.one : reason.many));
+    std::string list;
+    for (size_t i = 0; i < parts.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    return list;
+}
+
+}  // namespace
+
+std::string LeftOut::CannotCarrySentence() const
+{
+    if (CannotCarry() == 0)
+        return "";
+    const Reason reasons[] = {
+        {pitchAbove127, "note with a pitch above 127", "notes with a pitch above 127"},
+        {velocityZero, "note with a velocity of 0", "notes with a velocity of 0"},
+        {velocityAbove127, "note with a velocity above 127", "notes with a velocity above 127"},
+        {outsideTime, "note outside the file's time", "notes outside the file's time"},
+        {channelAbove15, "note on a channel above 16", "notes on a channel above 16"},
+        {otherEvents, "other event", "other events"},
     };
-    std::string summary;
-    if (notes > 0) {
-        summary = std::to_string(notes) + (notes == 1 ? " note:" : " notes:");
-        const char* separator = " ";
-        for (const auto& reason : reasons)
-            if (reason.count > 0) {
-                summary += separator + std::to_string(reason.count) + " " + reason.reason;
-                separator = ", ";
-            }
-    }
-    if (otherEvents > 0)
-        summary += (summary.empty() ? "" : "; ") + std::to_string(otherEvents)
-                   + (otherEvents == 1 ? " event" : " events") + " MIDI cannot carry";
-    return summary;
+    return "left out what MIDI cannot carry: " + CountedList(reasons);
+}
+
+std::string LeftOut::GaveWaySentence() const
+{
+    const int notes = GaveWay();
+    if (notes == 0)
+        return "";
+    const Reason reasons[] = {
+        {madeLeftOut, "made by the filters left out", "made by the filters left out"},
+        {madeCutShort, "made by the filters cut short", "made by the filters cut short"},
+        {playedLeftOut, "of the input's notes left out", "of the input's notes left out"},
+        {playedCutShort, "of the input's notes cut short", "of the input's notes cut short"},
+    };
+    return std::to_string(notes)
+           + (notes == 1 ? " note gave way to another on its key and channel: "
+                         : " notes gave way to others on their keys and channels: ")
+           + CountedList(reasons);
 }

@@ -1,11 +1,12 @@
 // A track of a MIDI file as host events, and host events back as a track.
 //
 // A note-on and the note-off that ends it become one UxNoteOn with start, duration,
-// pitch, velocity and channel; controller, program and pitch-bend messages become
+// pitch, velocity, channel and the note-off's release velocity; controller, program and pitch-bend messages become
 // their own host events; every other message or meta event a UxMidiMessage. Ticks
 // stay the file's own.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -48,35 +49,50 @@ private:
     std::map<int, std::deque<Pending*>> mSounding;  // by key and channel, oldest first
 };
 
-// What EventsToTrack could not write, by reason.
+// What the writer did not write as it was given, counted apart: what MIDI cannot
+// carry, left out; and the notes that gave way under the one-note-per-key rule,
+// left out or cut short, by origin.
 struct LeftOut {
     int pitchAbove127 = 0;
     int velocityZero = 0;       // MIDI would read it as a note-off
     int velocityAbove127 = 0;
     int outsideTime = 0;        // starts before tick 0, lasts less than nothing, or ends past the last tick
     int channelAbove15 = 0;
-    int sameKeySameTick = 0;    // struck again on a key and channel on the tick it starts
     int otherEvents = 0;        // events other than notes that no MIDI message can carry
 
+    int madeLeftOut = 0;        // struck where a played note sounds, or on the tick of a longer made one
+    int madeCutShort = 0;       // by a played note, or by a later made one
+    int playedLeftOut = 0;      // struck again on the tick, key and channel of a longer played note
+    int playedCutShort = 0;     // by the next played note on its key and channel
+
     void Add(const LeftOut& other);
-    int Total() const;
-    // "12 notes: 10 with a pitch above 127, 2 with a velocity of 0", or empty.
-    std::string Summary() const;
+    int CannotCarry() const;
+    int GaveWay() const;
+    // "left out what MIDI cannot carry: 2 notes with a pitch above 127 and 1 other
+    // event", or empty.
+    std::string CannotCarrySentence() const;
+    // "3 notes gave way to others on their keys and channels: 2 made by the filters
+    // left out and 1 of the input's notes cut short", or empty.
+    std::string GaveWaySentence() const;
 };
 
-// The events as a track, in time order, its end where the last event or `endTick`
-// is, whichever is later. At most one note sounds on a key and channel at a time:
-// a note struck while an earlier one still sounds there cuts that one short, so
-// that it ends where the new one starts; of notes struck on the same tick, key and
-// channel only the longest is kept. On one tick, note-offs come first, then other
-// events in the order given, then note-ons; a note of no duration ends right after
-// it starts. Whatever MIDI cannot carry is left out and counted in `leftOut`.
+// The events, all of them played notes, as a track, in time order, its end where
+// the last event or `endTick` is, whichever is later. At most one note sounds on a
+// key and channel at a time (KeyLedger decides which): a note struck while an
+// earlier one still sounds there cuts that one short, so that it ends where the
+// new one starts; of notes struck on the same tick, key and channel only the
+// longest is kept. On one tick, note-offs come first, then other events in the
+// order given, then note-ons; a note of no duration ends right after it starts.
+// Each note-off carries its note's release velocity. Whatever MIDI cannot carry is
+// left out, and what gave way counted, in `leftOut`.
 SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut);
 
-// EventsToTrack one event at a time, for events that come in time order: each
-// message goes to `out` as soon as nothing still to come can change it or come
-// before it. Holds only the notes still sounding or yet to start, and the events
-// yet to be written.
+// EventsToTrack one event at a time, for events that come in time order, each note
+// played or made: each message goes to `out` as soon as nothing still to come can
+// change it or come before it. Notes starting on one tick are struck on their keys
+// played first, then longest first, so that KeyLedger's rule keeps the player's
+// notes and, of made ones, the longest. Holds only the notes still sounding or yet
+// to start, and the events yet to be written.
 class TrackEventWriter {
 public:
     using Output = std::function<void(int64_t tick, const uint8_t* bytes, size_t size)>;
@@ -86,8 +102,9 @@ public:
     // Everything still to come starts at or after `tick`: writes what lies before it.
     void AdvanceTo(int64_t tick);
     // One event, starting at or after the last AdvanceTo tick unless MIDI cannot
-    // carry it; the caller keeps it. Throws std::logic_error for an event before.
-    void Add(const UxEvent& event);
+    // carry it; the caller keeps it. `origin` matters for notes only. Throws
+    // std::logic_error for an event before.
+    void Add(const UxEvent& event, NoteOrigin origin = NoteOrigin::kPlayed);
     // Writes everything still held.
     void Finish();
 
@@ -97,6 +114,8 @@ private:
         int64_t end;
         int key;
         uint8_t velocity;
+        uint8_t releaseVelocity;
+        NoteOrigin origin;
         uint64_t arrival;
     };
     // A message waiting for its tick, kept small so that the heap moves it cheaply.
@@ -106,7 +125,7 @@ private:
         int64_t tick;
         uint64_t rank;
         uint64_t noteId;   // for a note-off that a later note may still cut: 0 otherwise
-        uint8_t velocity;  // of a note-on
+        uint8_t velocity;  // of a note-on, or the release velocity of a note-off
     };
     // Heap orders: true when `a` comes after `b`.
     struct NoteAfter {
@@ -116,7 +135,7 @@ private:
         bool operator()(const Placed& a, const Placed& b) const;
     };
     void Resolve(const Note& note);
-    void PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId);
+    void PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId, uint8_t releaseVelocity);
     void Write(bool all, int64_t before);
 
     Output mOut;
@@ -127,5 +146,6 @@ private:
     std::vector<Note> mNotes;     // a heap: the notes not yet placed, earliest first
     std::vector<Placed> mPlaced;  // a heap: the messages not yet written, earliest first
     KeyLedger mKeys;
+    std::array<uint8_t, KeyLedger::kKeys> mHeldRelease{};  // the release velocity of each key's holder
     std::unordered_map<uint64_t, std::vector<uint8_t>> mMessages;  // other events', by arrival
 };

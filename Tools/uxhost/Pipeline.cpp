@@ -1,8 +1,48 @@
 #include "Pipeline.h"
 
 #include <memory>
+#include <stdexcept>
 
-FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins) : mPlugins(plugins)
+namespace {
+
+constexpr int kChannels = 16;
+
+// A channel number of a list, 1 to 16.
+int ChannelNumber(const std::string& text, const std::string& list)
+{
+    const bool digits = !text.empty() && text.size() <= 2
+                        && text.find_first_not_of("0123456789") == std::string::npos;
+    const int number = digits ? std::stoi(text) : 0;
+    if (number < 1 || number > kChannels)
+        throw std::invalid_argument("\"" + list + "\": \"" + text
+                                    + "\" is no channel; channels are 1 to 16");
+    return number;
+}
+
+}  // namespace
+
+ChannelMask ParseChannelList(const std::string& list)
+{
+    ChannelMask channels = 0;
+    size_t begin = 0;
+    for (;;) {
+        const size_t comma = list.find(',', begin);
+        const std::string item = list.substr(begin, comma == std::string::npos ? comma : comma - begin);
+        const size_t dash = item.find('-');
+        const int first = ChannelNumber(item.substr(0, dash), list);
+        const int last = dash == std::string::npos ? first : ChannelNumber(item.substr(dash + 1), list);
+        if (last < first)
+            throw std::invalid_argument("\"" + list + "\": the range " + item + " runs backwards");
+        for (int channel = first; channel <= last; ++channel)
+            channels |= ChannelMask(1u << (channel - 1));
+        if (comma == std::string::npos)
+            return channels;
+        begin = comma + 1;
+    }
+}
+
+FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins, ChannelMask channels)
+    : mPlugins(plugins), mChannels(channels)
 {
     for (const Plugin* plugin : plugins) {
         mFilters.emplace_back(plugin->AddOn()->NewInstance(&mHolder, nullptr));
@@ -13,17 +53,23 @@ FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins) : mPlu
 
 void FilterPipeline::Run(UxChainPtr event, const Output& out)
 {
-    Feed(0, std::move(event), out);
+    const uint8 channel = event->Channel();
+    const bool filtered = channel < kChannels && (mChannels >> channel & 1);
+    if (!filtered && dynamic_cast<const UxNoteOn*>(event.get())) {
+        out(std::move(event), NoteOrigin::kPlayed);
+        return;
+    }
+    Feed(0, std::move(event), NoteOrigin::kPlayed, out);
 }
 
 // The host owns whatever a filter answers with: the chain is taken apart here, and
 // each of its events handed on alone. Writing as it goes relies on no event of a
 // chain starting before the event it answers; one before tick 0 is left out later
 // anyway.
-void FilterPipeline::Feed(size_t stage, UxChainPtr event, const Output& out)
+void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, const Output& out)
 {
     if (stage == mFilters.size()) {
-        out(std::move(event));
+        out(std::move(event), origin);
         return;
     }
     const UxTime given = event->StartTime();
@@ -34,19 +80,20 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, const Output& out)
             throw PluginError(mPlugins[stage]->Path() + ": the filter answered an event at tick "
                               + std::to_string(given) + " with one at tick "
                               + std::to_string(chain->StartTime()) + ", before it");
-        Feed(stage + 1, std::move(chain), out);
+        Feed(stage + 1, std::move(chain), origin, out);
+        origin = NoteOrigin::kMade;  // whatever follows the head
         chain = std::move(rest);
     }
 }
 
 void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins,
-                  SmfSink* out, LeftOut* leftOut)
+                  SmfSink* out, LeftOut* leftOut, ChannelMask channels)
 {
     SmfReader reader(bytes.data(), bytes.size());
     // Every filter is made before anything is written.
     std::vector<std::unique_ptr<FilterPipeline>> pipelines;
     for (size_t i = 0; i < reader.TrackCount(); ++i)
-        pipelines.push_back(std::make_unique<FilterPipeline>(plugins));
+        pipelines.push_back(std::make_unique<FilterPipeline>(plugins, channels));
 
     SmfWriter writer(out, reader.Format(), reader.Division(), reader.TrackCount());
     SmfEvent message;
@@ -56,7 +103,9 @@ void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plu
         TrackEventWriter events(
             [&writer](int64_t tick, const uint8_t* data, size_t size) { writer.Put(tick, data, size); },
             leftOut);
-        const FilterPipeline::Output toWriter = [&events](UxChainPtr event) { events.Add(*event); };
+        const FilterPipeline::Output toWriter = [&events](UxChainPtr event, NoteOrigin origin) {
+            events.Add(*event, origin);
+        };
         TrackEventReader notes;
         const auto runReady = [&] {
             while (UxChainPtr event = notes.Take()) {

@@ -2,7 +2,9 @@
 // the host: one filter instance per plug-in and track, one event at a time.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include <Smf.h>
@@ -13,32 +15,50 @@
 // The host's holder of a filter: the host keeps nothing else about its place.
 class PipelineHolder : public UxFilterHolderI {};
 
+// A set of MIDI channels, one bit each: bit 0 for channel 1, bit 15 for channel 16.
+using ChannelMask = uint16_t;
+constexpr ChannelMask kAllChannels = 0xFFFF;
+
+// The channels of a list such as "10" or "1-9,11-16" (numbered 1 to 16). Throws
+// std::invalid_argument saying what is wrong with it.
+ChannelMask ParseChannelList(const std::string& list);
+
 // One filter of each plug-in, in order. The plug-ins must outlive the pipeline.
 class FilterPipeline {
 public:
-    using Output = std::function<void(UxChainPtr event)>;
+    // Each event out of the pipeline with its origin: an event the host handed in
+    // comes out played, as the head of the chain each filter answers it with; every
+    // event a filter appends behind that head comes out made, and so does whatever
+    // later filters make of it.
+    using Output = std::function<void(UxChainPtr event, NoteOrigin origin)>;
 
-    explicit FilterPipeline(const std::vector<const Plugin*>& plugins);
+    // Notes on channels outside `channels` pass by the filters.
+    explicit FilterPipeline(const std::vector<const Plugin*>& plugins,
+                            ChannelMask channels = kAllChannels);
 
     // Hands the event to the first filter; each event of the chain it answers with
     // goes on its own to the next filter, and so on. `out` gets each event the last
-    // filter answers with, chain by chain. Throws PluginError when a filter answers
-    // with an event that starts before the one it was given.
+    // filter answers with, chain by chain. A note on a channel the pipeline leaves
+    // alone goes to `out` at once, untouched. Throws PluginError when a filter
+    // answers with an event that starts before the one it was given.
     void Run(UxChainPtr event, const Output& out);
 
 private:
-    void Feed(size_t stage, UxChainPtr event, const Output& out);
+    void Feed(size_t stage, UxChainPtr event, NoteOrigin origin, const Output& out);
 
     PipelineHolder mHolder;
     ux_filter_params mParams;
     std::vector<const Plugin*> mPlugins;
     std::vector<FilterPtr> mFilters;
+    ChannelMask mChannels;
 };
 
-// Every track of the file in `bytes` through a pipeline of its own, written to `out`
-// as it goes: the events of a track go through in time order, and each message is
-// written as soon as nothing still to come can come before it. What MIDI cannot
-// carry of the result is left out and counted in `leftOut`. Throws SmfError for a
-// file ParseSmf refuses or a result a file cannot hold.
+// Every track of the file in `bytes` through a pipeline of its own, filtering the
+// notes on `channels`, written to `out` as it goes: the events of a track go
+// through in time order, and each message is written as soon as nothing still to
+// come can come before it. The file's own notes are played, the filters' made:
+// where they meet on a key, the played note stays whole (see KeyLedger). What MIDI
+// cannot carry of the result is left out, and what gave way counted, in `leftOut`.
+// Throws SmfError for a file ParseSmf refuses or a result a file cannot hold.
 void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins,
-                  SmfSink* out, LeftOut* leftOut);
+                  SmfSink* out, LeftOut* leftOut, ChannelMask channels = kAllChannels);

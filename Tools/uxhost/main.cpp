@@ -1,6 +1,7 @@
 // uxhost: a command-line host for filter plug-ins.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -87,8 +88,12 @@ void Demonstrate(std::ostream& out, const Plugin& plugin)
     PrintChain(out, control.get());
 }
 
+// The demo's drums play on channel 10, and its filters leave them alone.
+constexpr const char* kDemoChannels = "1-9,11-16";
+
 // The built-in phrase: a rising arpeggio and a closing chord at 120 beats a
-// minute, 480 ticks to the quarter note, on a piano.
+// minute, 480 ticks to the quarter note, on a piano, over a bass drum and hi-hat
+// on the drum channel.
 SmfFile DemoPhrase()
 {
     constexpr uint16_t kTicksPerQuarter = 480;
@@ -97,6 +102,15 @@ SmfFile DemoPhrase()
     track.events.push_back({0, {kMetaStatus, kMetaTempo, 0x07, 0xA1, 0x20}});  // 500000 us a beat
     track.events.push_back({0, {0xC0, 0}});                                   // program: piano
     track.events.push_back({0, {0xB0, 7, 100}});                              // volume
+    constexpr uint8_t kDrumNoteOn = 0x99;  // channel 10
+    constexpr uint8_t kDrumNoteOff = 0x89;
+    constexpr uint8_t kBassDrum = 36;
+    constexpr uint8_t kOpenHiHat = 46;
+    for (int64_t beat = 0; beat < 12; ++beat) {
+        const uint8_t drum = beat % 2 ? kOpenHiHat : kBassDrum;
+        track.events.push_back({beat * kQuarter, {kDrumNoteOn, drum, 110}});
+        track.events.push_back({beat * kQuarter + kQuarter / 4, {kDrumNoteOff, drum, 64}});
+    }
     const uint8_t arpeggio[] = {60, 64, 67, 72};
     int64_t tick = 0;
     for (const uint8_t pitch : arpeggio) {
@@ -110,6 +124,8 @@ SmfFile DemoPhrase()
         track.events.push_back({tick + 4 * kQuarter, {0x80, pitch, 64}});
     track.endTick = tick + 4 * kQuarter;
 
+    std::stable_sort(track.events.begin(), track.events.end(),
+                     [](const SmfEvent& a, const SmfEvent& b) { return a.tick < b.tick; });
     SmfFile phrase;
     phrase.format = 0;
     phrase.division = kTicksPerQuarter;
@@ -118,20 +134,24 @@ SmfFile DemoPhrase()
 }
 
 // Runs the MIDI file in `input` through the plug-ins into `output`; says on
-// standard error what MIDI could not carry.
+// standard error, one line each, that a RIFF wrapper was dropped, what MIDI could
+// not carry and what gave way to another note on its key.
 void ApplyAndWrite(const std::vector<uint8_t>& input, const std::vector<const Plugin*>& plugins,
-                   OutputFile& output)
+                   OutputFile& output, ChannelMask channels = kAllChannels)
 {
     LeftOut leftOut;
     try {
-        ApplyFilters(input, plugins, &output, &leftOut);
+        ApplyFilters(input, plugins, &output, &leftOut, channels);
     } catch (const SmfError& error) {
         throw FileError(output.Name() + ": cannot write: " + error.what());
     }
     output.Commit();
-    if (leftOut.Total() > 0)
-        std::cerr << "uxhost: " << output.Name() << ": left out what MIDI cannot carry: "
-                  << leftOut.Summary() << "\n";
+    if (SmfReader(input.data(), input.size()).FromRiff())
+        std::cerr << "uxhost: " << output.Name()
+                  << ": written as a plain Standard MIDI File, without the input's RIFF (RMID) wrapper\n";
+    for (const std::string& sentence : {leftOut.CannotCarrySentence(), leftOut.GaveWaySentence()})
+        if (!sentence.empty())
+            std::cerr << "uxhost: " << output.Name() << ": " << sentence << ".\n";
 }
 
 std::vector<std::unique_ptr<Plugin>> LoadNamedPlugins(const std::vector<std::string>& names)
@@ -167,15 +187,16 @@ void RunList()
 }
 
 void RunApply(const std::vector<std::string>& filterNames, const std::string& inputPath,
-              const std::string& outputPath)
+              const std::string& outputPath, const std::string& channelList)
 {
+    const ChannelMask channels = ParseChannelList(channelList);
     OutputFile output(outputPath, {inputPath});
     const std::vector<uint8_t> input = ReadMidiFile(inputPath);
     const std::vector<std::unique_ptr<Plugin>> plugins = LoadNamedPlugins(filterNames);
     std::vector<const Plugin*> pipeline;
     for (const auto& plugin : plugins)
         pipeline.push_back(plugin.get());
-    ApplyAndWrite(input, pipeline, output);
+    ApplyAndWrite(input, pipeline, output, channels);
 }
 
 // For each plug-in: what it does to one note, then the built-in phrase through it
@@ -193,8 +214,9 @@ void RunDemo(std::vector<std::string> names)
         const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(names[i]);
         Demonstrate(std::cout, *plugin);
         OutputFile output("demo-" + std::filesystem::path(plugin->Path()).stem().string() + ".mid");
-        ApplyAndWrite(phrase, {plugin.get()}, output);
-        std::cout << "The demo phrase through it: " << output.Name() << "\n";
+        ApplyAndWrite(phrase, {plugin.get()}, output, ParseChannelList(kDemoChannels));
+        std::cout << "The demo phrase through it, its drums on channel 10 left alone (--channels "
+                  << kDemoChannels << "): " << output.Name() << "\n";
     }
 }
 
@@ -241,6 +263,20 @@ int main(int argc, char** argv)
         ->allow_extra_args(false);
     apply->add_option("input", applyInput, "The Standard MIDI File to read (- for standard input)")->required();
     apply->add_option("-o,--output", applyOutput, "The MIDI file to write (- for standard output)")->required();
+    std::string applyChannels = "1-16";
+    apply->add_option("--channels", applyChannels,
+                      "The channels whose notes go through the filters, e.g. 1-9,11-16 (default: all); "
+                      "notes on the others pass through untouched")
+        ->check(CLI::Validator(
+            [](const std::string& list) {
+                try {
+                    ParseChannelList(list);
+                    return std::string();
+                } catch (const std::invalid_argument& error) {
+                    return std::string(error.what());
+                }
+            },
+            "LIST"));
 
     IconOptions iconOptions;
     CLI::App* icon = AddIconCommand(app, iconOptions);
@@ -271,7 +307,7 @@ int main(int argc, char** argv)
         else if (*info)
             PrintAddOn(std::cout, *LoadNamedPlugin(infoName));
         else if (*apply)
-            RunApply(applyFilters, applyInput, applyOutput);
+            RunApply(applyFilters, applyInput, applyOutput, applyChannels);
         else if (*icon)
             RunIconCommand(iconOptions);
         else if (*demo)

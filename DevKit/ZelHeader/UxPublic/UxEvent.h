@@ -101,9 +101,12 @@ struct UxChainDeleter {
 };
 using UxChainPtr = std::unique_ptr<UxEvent, UxChainDeleter>;
 
-// A note: pitch and velocity, unsigned 8-bit each, sounding for its duration.
+// A note: pitch and velocity, unsigned 8-bit each, sounding for its duration, and
+// the velocity of its release (how fast the key came up; 64 when none was given).
 class UX_EXPORT UxNoteOn : public UxEvent {
 public:
+    static constexpr uchar kDefaultReleaseVelocity = 64;
+
     UxNoteOn(UxTime start, UxTime duration, uchar note, uchar velocity, uint8 channel = 0)
         : UxEvent(start, duration, channel), mNote(note), mVelocity(velocity)
     {
@@ -117,6 +120,8 @@ public:
     void SetNote(uchar note) { mNote = note; }
     uchar Velocity() const { return mVelocity; }
     void SetVelocity(uchar velocity) { mVelocity = velocity; }
+    uchar ReleaseVelocity() const { return mReleaseVelocity; }
+    void SetReleaseVelocity(uchar velocity) { mReleaseVelocity = velocity; }
 
 protected:
     UxNoteOn(const UxNoteOn&) = default;
@@ -124,6 +129,7 @@ protected:
 private:
     uchar mNote;
     uchar mVelocity;
+    uchar mReleaseVelocity = kDefaultReleaseVelocity;
 };
 
 // A controller change: controller number and value, 0 to 127 each.
