@@ -13,6 +13,8 @@
 #include "Pipeline.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
+#include "RenderCommand.h"
+#include "RollCommand.h"
 
 namespace {
 
@@ -178,13 +180,15 @@ void RunApply(const std::vector<std::string>& filterNames, const std::string& in
 }
 
 // For each plug-in: what it does to one note, then the built-in phrase through it
-// into demo-<file name>.mid in the current folder.
+// into demo-<file name>.mid in the current folder, drawn into demo-<file name>.png
+// and played into demo-<file name>.wav.
 void RunDemo(std::vector<std::string> names)
 {
     if (names.empty())
         names = FindPluginFiles();
     if (names.empty())
         throw PluginError("no plug-ins found; name one or set UX_ADDON_PATH");
+    const std::string soundFont = FindSoundFont("");
     const std::vector<uint8_t> phrase = WriteSmf(DemoPhrase());
     for (size_t i = 0; i < names.size(); ++i) {
         if (i > 0)
@@ -192,9 +196,12 @@ void RunDemo(std::vector<std::string> names)
         const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(names[i]);
         Demonstrate(std::cout, *plugin);
         const std::string output =
-            "demo-" + std::filesystem::path(plugin->Path()).stem().string() + ".mid";
-        ApplyAndWrite(phrase, {plugin.get()}, output);
-        std::cout << "The demo phrase through it: " << output << "\n";
+            "demo-" + std::filesystem::path(plugin->Path()).stem().string();
+        ApplyAndWrite(phrase, {plugin.get()}, output + ".mid");
+        const Song song = MakeSong("the demo phrase", phrase, {plugin.get()});
+        WriteRoll(song, RollView(), output + ".png");
+        WriteSongWav(song, soundFont, output + ".wav");
+        std::cout << "The demo phrase through it: " << output << ".mid, .png and .wav\n";
     }
 }
 
@@ -227,11 +234,15 @@ int main(int argc, char** argv)
 
     std::vector<std::string> demoNames;
     CLI::App* demo = app.add_subcommand(
-        "demo", "Run a demo note through each plug-in, and a demo phrase into demo-<file name>.mid");
+        "demo", "Run a demo note through each plug-in, and a demo phrase into demo-<file name>.mid, .png and .wav");
     demo->add_option("plugins", demoNames, "Plug-ins to show (default: every one found)");
 
     IconOptions iconOptions;
     CLI::App* icon = AddIconCommand(app, iconOptions);
+    RollOptions rollOptions;
+    CLI::App* roll = AddRollCommand(app, rollOptions);
+    RenderOptions renderOptions;
+    CLI::App* render = AddRenderCommand(app, renderOptions);
 
     try {
         app.parse(argc, argv);
@@ -249,6 +260,10 @@ int main(int argc, char** argv)
             RunApply(applyFilters, applyInput, applyOutput);
         else if (*icon)
             RunIconCommand(iconOptions);
+        else if (*roll)
+            RunRollCommand(rollOptions);
+        else if (*render)
+            RunRenderCommand(renderOptions);
         else if (*demo)
             RunDemo(demoNames);
     } catch (const PluginError& error) {
