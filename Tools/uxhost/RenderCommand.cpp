@@ -294,6 +294,7 @@ private:
 
 std::string FindSoundFont(const std::string& named)
 {
+    SilenceSynthesizerLog();
     const std::string path = named.empty() ? kDefaultSoundFont : named;
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
@@ -322,7 +323,6 @@ void WriteSongWav(const Song& song, const std::string& soundFont, const std::str
         throw FileError(path + ": " + song.name + " lasts " + std::to_string(songFrames / kSampleRate / 3600)
                         + " hours, more than a WAV file can hold");
 
-    SilenceSynthesizerLog();
     const std::unique_ptr<fluid_settings_t, SynthDeleter> settings(new_fluid_settings());
     if (!settings)
         throw std::runtime_error("the synthesizer cannot start");

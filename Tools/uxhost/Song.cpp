@@ -37,7 +37,7 @@ std::vector<SongNote> NotesOf(const SmfFile& file)
                 continue;
             SongNote added;
             added.start = note->StartTime();
-            added.end = note->EndTime();
+            added.end = note->StartTime() + note->Duration();
             added.pitch = note->Note();
             added.velocity = note->Velocity();
             added.channel = note->Channel();

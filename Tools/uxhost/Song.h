@@ -14,7 +14,7 @@
 
 struct SongNote {
     int64_t start = 0;
-    int64_t end = 0;
+    int64_t end = 0;  // the first tick after it
     uint8_t pitch = 0;
     uint8_t velocity = 0;
     uint8_t channel = 0;
