@@ -9,6 +9,8 @@ cd "$dir" || exit 1
 
 printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\4\0\377\57\0' >good.mid
 printf 'hello, world\n' >text.mid
+# A quarter of nearly 17 seconds, 1516 of them: seven hours.
+printf 'MThd\0\0\0\6\0\0\0\1\0\1MTrk\0\0\0\14\0\377\121\3\377\377\377\213\154\377\57\0' >long.mid
 
 failures=0
 # check COMMAND NAME TEXT OUTPUT ARGS...: runs uxhost COMMAND ARGS -o OUTPUT.
@@ -38,6 +40,7 @@ done
 check render "no SoundFont" "no-such.sf2: cannot read: No such file or directory" new.wav good.mid \
   --soundfont no-such.sf2
 check render "not a SoundFont" "text.mid: not a SoundFont" new.wav good.mid --soundfont text.mid
+check render "too long" "long.mid lasts 7 hours, more than a WAV file can hold" new.wav long.mid
 check roll "bars the wrong way round" "--to: the last bar comes before the first" new.png good.mid \
   --from 3 --to 2
 

@@ -317,11 +317,12 @@ void WriteSongWav(const Song& song, const std::string& soundFont, const std::str
     const TempoMap tempo(song.file);
     const std::vector<Scheduled> schedule = Schedule(song.file);
     const int64_t endTick = std::max(song.EndTick(), schedule.empty() ? 0 : schedule.back().tick);
-    const int64_t songFrames = FrameAt(tempo.Seconds(endTick));
-    const int64_t mostFrames = songFrames + FrameAt(kMaxReleaseSeconds);
-    if (static_cast<uint64_t>(mostFrames) * kChannels * kBytesPerSample > kMaxWavData)
-        throw FileError(path + ": " + song.name + " lasts " + std::to_string(songFrames / kSampleRate / 3600)
+    const double songSeconds = tempo.Seconds(endTick);
+    if ((songSeconds + kMaxReleaseSeconds) * kSampleRate * kChannels * kBytesPerSample > double(kMaxWavData))
+        throw FileError(path + ": " + song.name + " lasts " + std::to_string(std::llround(songSeconds / 3600))
                         + " hours, more than a WAV file can hold");
+    const int64_t songFrames = FrameAt(songSeconds);
+    const int64_t mostFrames = songFrames + FrameAt(kMaxReleaseSeconds);
 
     const std::unique_ptr<fluid_settings_t, SynthDeleter> settings(new_fluid_settings());
     if (!settings)

@@ -231,8 +231,10 @@ void DrawNotes(cairo_t* cr, const Song& song, const RollLayout& layout)
             || note.pitch < layout.LowestPitch() || note.pitch > layout.HighestPitch())
             continue;
         const Colour& colour = (note.madeByFilter ? kFilterColours : kOwnColours)[voice % kVoiceColours];
-        const double left = layout.X(note.start);
-        const double width = std::max(layout.X(note.end) - left, kMinNoteWidth);
+        // Cut to the plot: cairo's coordinates do not reach far beyond the picture.
+        const double left = std::max(layout.X(note.start), layout.PlotLeft() - 2);
+        const double right = std::min(layout.X(note.end), layout.PlotRight() + 2);
+        const double width = std::max(right - left, kMinNoteWidth);
         const double top = layout.RowTop(note.pitch) + inset;
         const double height = layout.RowHeight() - 2 * inset;
         SetColour(cr, Shaded(colour, note.velocity));
