@@ -132,6 +132,13 @@ size_t BarLabelStep(double pixelsPerBar)
                 return step;
 }
 
+// Whether bar `index` (counted from 0) gets a number: the first shown does, and
+// then every bar whose number is a multiple of the step, apart from the first.
+bool NumberedBar(size_t index, size_t first, size_t step)
+{
+    return index == first || ((index + 1) % step == 0 && 2 * (index - first) > step);
+}
+
 void DrawGrid(cairo_t* cr, const RollLayout& layout)
 {
     const double left = layout.PlotLeft();
@@ -168,7 +175,7 @@ void DrawGrid(cairo_t* cr, const RollLayout& layout)
     const bool everyBar = (right - left) / static_cast<double>(layout.BarCount()) >= kMinBeatSpacing;
     SetColour(cr, kBarLine);
     for (size_t i = first; i < last; ++i)
-        if (everyBar || i % step == 0)
+        if (everyBar || NumberedBar(i, first, step))
             VerticalLine(cr, layout.X(bars[i].start), top, bottom);
 }
 
@@ -187,7 +194,7 @@ void DrawLabels(cairo_t* cr, const Song& song, const RollLayout& layout, bool an
         (layout.PlotRight() - layout.PlotLeft()) / static_cast<double>(layout.BarCount());
     const size_t step = BarLabelStep(pixelsPerBar);
     for (size_t i = layout.FirstBar(); i < layout.FirstBar() + layout.BarCount(); ++i) {
-        if (i % step != 0)
+        if (!NumberedBar(i, layout.FirstBar(), step))
             continue;
         cairo_move_to(cr, layout.X(layout.Bars()[i].start) + 2, kBarNumberBaseline);
         cairo_show_text(cr, std::to_string(i + 1).c_str());
