@@ -27,7 +27,7 @@ protected:
 
     // One track at 480 ticks a quarter and 120 quarters a minute: each note as
     // {start, duration, pitch, velocity}, the track ending with the last note.
-    std::vector<uint8_t> Song(const std::vector<std::vector<int64_t>>& notes)
+    std::vector<uint8_t> OneTrackSong(const std::vector<std::vector<int64_t>>& notes)
     {
         SmfTrack track;
         track.events.push_back({0, {kMetaStatus, kMetaTempo, 0x07, 0xA1, 0x20}});

@@ -81,7 +81,7 @@ TEST_F(Render, LastsAsLongAsTheSongAndSoundsWhereItsNotesDo)
         {{}, 2.0, {{0, 0.995, false}, {1.0, 1.05, true}, {1.05, 1.95, true}, {2.6, 3.0, false}}},
         {{"-f", "Dissolve"}, 4.85, {{0, 0.995, false}, {1.0, 1.05, true}, {2.6, 3.0, true}, {4.0, 4.5, true}}},
     };
-    const std::string input = WriteSong("note.mid", Song({{960, 960, 60, 100}}));
+    const std::string input = WriteSong("note.mid", OneTrackSong({{960, 960, 60, 100}}));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.filters.empty() ? "the song alone" : "through Dissolve");
         const std::string output = PathOf("note.wav");

@@ -31,7 +31,7 @@ class Roll : public MediaTest {};
 // semitone lower, starting where the one before ends, three quarters as long.
 TEST_F(Roll, OneNoteThroughDissolveDrawsElevenNotesWhereTheySound)
 {
-    const std::vector<uint8_t> bytes = Song({{0, 480, 60, 100}});
+    const std::vector<uint8_t> bytes = OneTrackSong({{0, 480, 60, 100}});
     const std::string input = WriteSong("one-note.mid", bytes);
     const std::string output = PathOf("roll.png");
     ASSERT_EQ(RunUxhost({"roll", input, "-f", "Dissolve", "--width", "1000", "--height", "400", "-o", output}), 0);

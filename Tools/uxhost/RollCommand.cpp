@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <stdexcept>
