@@ -6,6 +6,7 @@ packages=(
   g++ clang cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libcli11-dev
   midicsv valgrind time libclang-rt-14-dev
+  libcairo2-dev fonts-dejavu-core libfluidsynth-dev timgm6mb-soundfont
 )
 
 missing=()

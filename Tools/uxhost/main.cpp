@@ -15,6 +15,8 @@
 #include "Pipeline.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
+#include "RenderCommand.h"
+#include "RollCommand.h"
 
 namespace {
 
@@ -149,9 +151,7 @@ void ApplyAndWrite(const std::vector<uint8_t>& input, const std::vector<const Pl
     if (SmfReader(input.data(), input.size()).FromRiff())
         std::cerr << "uxhost: " << output.Name()
                   << ": written as a plain Standard MIDI File, without the input's RIFF (RMID) wrapper\n";
-    for (const std::string& sentence : {leftOut.CannotCarrySentence(), leftOut.GaveWaySentence()})
-        if (!sentence.empty())
-            std::cerr << "uxhost: " << output.Name() << ": " << sentence << ".\n";
+    ReportLeftOut(output.Name(), leftOut);
 }
 
 std::vector<std::unique_ptr<Plugin>> LoadNamedPlugins(const std::vector<std::string>& names)
@@ -200,23 +200,33 @@ void RunApply(const std::vector<std::string>& filterNames, const std::string& in
 }
 
 // For each plug-in: what it does to one note, then the built-in phrase through it
-// into demo-<file name>.mid in the current folder.
+// into demo-<file name>.mid in the current folder, drawn into demo-<file name>.png
+// and played into demo-<file name>.wav.
 void RunDemo(std::vector<std::string> names)
 {
     if (names.empty())
         names = FindPluginFiles();
     if (names.empty())
         throw PluginError("no plug-ins found; name one or set UX_ADDON_PATH");
+    const std::string soundFont = FindSoundFont("");
     const std::vector<uint8_t> phrase = WriteSmf(DemoPhrase());
     for (size_t i = 0; i < names.size(); ++i) {
         if (i > 0)
             std::cout << "\n";
         const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(names[i]);
         Demonstrate(std::cout, *plugin);
-        OutputFile output("demo-" + std::filesystem::path(plugin->Path()).stem().string() + ".mid");
-        ApplyAndWrite(phrase, {plugin.get()}, output, ParseChannelList(kDemoChannels));
+        const std::string output =
+            "demo-" + std::filesystem::path(plugin->Path()).stem().string();
+        OutputFile midi(output + ".mid");
+        OutputFile roll(output + ".png");
+        OutputFile wav(output + ".wav");
+        const ChannelMask channels = ParseChannelList(kDemoChannels);
+        ApplyAndWrite(phrase, {plugin.get()}, midi, channels);
+        const Song song = MakeSong("the demo phrase", phrase, {plugin.get()}, channels);
+        WriteRoll(song, RollView(), roll);
+        WriteSongWav(song, soundFont, wav);
         std::cout << "The demo phrase through it, its drums on channel 10 left alone (--channels "
-                  << kDemoChannels << "): " << output.Name() << "\n";
+                  << kDemoChannels << "): " << output << ".mid, .png and .wav\n";
     }
 }
 
@@ -283,8 +293,13 @@ int main(int argc, char** argv)
 
     std::vector<std::string> demoNames;
     CLI::App* demo = app.add_subcommand(
-        "demo", "Run a demo note through each plug-in, and a demo phrase into demo-<file name>.mid");
+        "demo", "Run a demo note through each plug-in, and a demo phrase into demo-<file name>.mid, .png and .wav");
     demo->add_option("plugins", demoNames, "Plug-ins to show (default: every one found)");
+
+    RollOptions rollOptions;
+    CLI::App* roll = AddRollCommand(app, rollOptions);
+    RenderOptions renderOptions;
+    CLI::App* render = AddRenderCommand(app, renderOptions);
 
     // A mistyped command gets the list of commands, whatever commands there are.
     if (argc < 2 || (argv[1][0] != '-' && !IsCommand(app, argv[1]))) {
@@ -310,6 +325,10 @@ int main(int argc, char** argv)
             RunApply(applyFilters, applyInput, applyOutput, applyChannels);
         else if (*icon)
             RunIconCommand(iconOptions);
+        else if (*roll)
+            RunRollCommand(rollOptions);
+        else if (*render)
+            RunRenderCommand(renderOptions);
         else if (*demo)
             RunDemo(demoNames);
     } catch (const PluginError& error) {

@@ -1,0 +1,41 @@
+// uxhost render SONG.mid [-f FILTER...] -o FILE.wav [--soundfont FILE]: plays a
+// MIDI file through a software synthesizer into a WAV file, as it comes out of a
+// pipeline of filters when filters are named.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "OutputFile.h"
+#include "Song.h"
+
+namespace CLI {
+class App;
+}
+
+// Where the General MIDI SoundFont of the system's synthesizer package lives.
+constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
+
+struct RenderOptions {
+    std::string input;
+    std::vector<std::string> filters;
+    std::string output;
+    std::string soundFont;  // empty: the default
+};
+
+// Registers the subcommand on `app`; it fills `options` when parsed.
+CLI::App* AddRenderCommand(CLI::App& app, RenderOptions& options);
+
+// Reads the song, runs it through the filters and writes its sound.
+void RunRenderCommand(const RenderOptions& options);
+
+// The SoundFont to play with: `named`, or the default when it is empty. Throws
+// FileError when there is none, saying how to get one.
+std::string FindSoundFont(const std::string& named);
+
+// Plays the song through a synthesizer with the SoundFont and writes what it
+// sounds like as a 16-bit stereo WAV file at 44.1 kHz, whole or not at all: the
+// song from its first tick to its end, then until the last note has died away
+// (at most ten seconds more), into `output`, which it commits. Throws FileError
+// naming the output or the SoundFont.
+void WriteSongWav(const Song& song, const std::string& soundFont, OutputFile& output);

@@ -1,0 +1,104 @@
+// uxhost roll SONG.mid [-f FILTER...] -o FILE.png: draws a piano roll of a MIDI
+// file, as it comes out of a pipeline of filters when filters are named.
+#pragma once
+
+#include <cairo.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "OutputFile.h"
+#include "Song.h"
+
+namespace CLI {
+class App;
+}
+
+// What part of a song a roll shows, and how large. Zero picks a size from the
+// song: about 160 pixels a bar and 12 a key, within bounds.
+struct RollView {
+    int width = 0;
+    int height = 0;
+    int fromBar = 1;  // counted from 1
+    int toBar = 0;    // the last bar shown; 0: the song's last bar
+};
+
+struct RollOptions {
+    std::string input;
+    std::vector<std::string> filters;
+    std::string output;
+    RollView view;
+};
+
+// Registers the subcommand on `app`; it fills `options` when parsed.
+CLI::App* AddRollCommand(CLI::App& app, RollOptions& options);
+
+// Reads the song, runs it through the filters and writes its roll.
+void RunRollCommand(const RollOptions& options);
+
+// One bar: where it starts and ends, and how long a beat lasts in it. A file whose
+// division counts frames of a timecode has no beats: each bar is then a second of
+// one beat.
+struct Bar {
+    int64_t start = 0;
+    int64_t end = 0;
+    int64_t beatTicks = 0;
+};
+
+// The bars of a song from its division and its time signatures (four quarters a
+// bar until the first): at least `atLeast` of them, and enough to reach `endTick`,
+// up to a bound far beyond any song. A signature that comes in the middle of a bar
+// cuts the bar short and starts a new one.
+std::vector<Bar> BarsOf(const SmfFile& file, int64_t endTick, size_t atLeast);
+
+// Where a roll puts ticks and keys. Time runs left to right across the bars shown;
+// pitch runs upwards, a row a key, over the song's range of keys with a margin.
+class RollLayout {
+public:
+    RollLayout(const Song& song, const RollView& view);
+
+    int Width() const { return mWidth; }
+    int Height() const { return mHeight; }
+    double X(int64_t tick) const;
+    // The top edge of the key's row; the row ends a RowHeight() below.
+    double RowTop(int pitch) const;
+    double RowHeight() const { return mRowHeight; }
+    int LowestPitch() const { return mLowestPitch; }
+    int HighestPitch() const { return mHighestPitch; }
+    int64_t FirstTick() const { return mFirstTick; }
+    int64_t EndTick() const { return mEndTick; }
+    // The plot area: everything inside the labels.
+    double PlotLeft() const { return mPlotLeft; }
+    double PlotTop() const { return mPlotTop; }
+    double PlotRight() const { return mWidth - kRightMargin; }
+    double PlotBottom() const { return mHeight - kBottomMargin; }
+    const std::vector<Bar>& Bars() const { return mBars; }
+    size_t FirstBar() const { return mFirstBar; }  // index into Bars()
+    size_t BarCount() const { return mBarCount; }
+
+    static constexpr int kRightMargin = 12;
+    static constexpr int kBottomMargin = 12;
+
+private:
+    int mWidth = 0;
+    int mHeight = 0;
+    double mPlotLeft = 0;
+    double mPlotTop = 0;
+    double mRowHeight = 0;
+    int mLowestPitch = 0;
+    int mHighestPitch = 0;
+    int64_t mFirstTick = 0;
+    int64_t mEndTick = 0;
+    std::vector<Bar> mBars;
+    size_t mFirstBar = 0;
+    size_t mBarCount = 0;
+};
+
+// Draws the song's roll on a new image surface the caller destroys. The song's own
+// notes are drawn in cool colours, the notes the filters made in warm ones, each
+// track and channel in its own hue; a note's shade follows its velocity.
+cairo_surface_t* DrawRoll(const Song& song, const RollLayout& layout);
+
+// Draws the roll and writes it as a PNG file into `output`, which it commits.
+void WriteRoll(const Song& song, const RollView& view, OutputFile& output);

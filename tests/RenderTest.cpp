@@ -1,0 +1,110 @@
+// uxhost render from end to end: what the WAV file holds, span by span.
+#include "MediaTestSupport.h"
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+constexpr int kRate = 44100;
+
+struct Wav {
+    int channels = 0;
+    int rate = 0;
+    int bits = 0;
+    std::vector<int16_t> samples;  // interleaved
+
+    double Seconds() const { return static_cast<double>(samples.size()) / channels / rate; }
+
+    // The root mean square of both channels from `from` to `to` seconds, full scale 1.
+    double Rms(double from, double to) const
+    {
+        const size_t begin = static_cast<size_t>(from * rate) * channels;
+        const size_t end = std::min(samples.size(), static_cast<size_t>(to * rate) * channels);
+        double sum = 0;
+        for (size_t i = begin; i < end; ++i)
+            sum += double(samples[i]) * samples[i];
+        return end > begin ? std::sqrt(sum / double(end - begin)) / 32768 : 0;
+    }
+};
+
+uint32_t Little(const std::vector<uint8_t>& bytes, size_t at, int size)
+{
+    uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | bytes[at + i];
+    return value;
+}
+
+// A canonical 44-byte header and its samples; fails the test on anything else.
+Wav ReadWav(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
+    Wav wav;
+    EXPECT_GE(bytes.size(), 44u);
+    if (bytes.size() < 44)
+        return wav;
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+    EXPECT_EQ(Little(bytes, 4, 4), bytes.size() - 8);
+    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(Little(bytes, 20, 2), 1u);
+    EXPECT_EQ(std::string(bytes.begin() + 36, bytes.begin() + 40), "data");
+    EXPECT_EQ(Little(bytes, 40, 4), bytes.size() - 44);
+    wav.channels = static_cast<int>(Little(bytes, 22, 2));
+    wav.rate = static_cast<int>(Little(bytes, 24, 4));
+    wav.bits = static_cast<int>(Little(bytes, 34, 2));
+    for (size_t at = 44; at + 1 < bytes.size(); at += 2)
+        wav.samples.push_back(static_cast<int16_t>(Little(bytes, at, 2)));
+    return wav;
+}
+
+class Render : public MediaTest {};
+
+// A note from 1 s to 2 s of a song that ends there: alone it has died away a
+// second later; Dissolve's echoes go on to 4.85 s.
+TEST_F(Render, LastsAsLongAsTheSongAndSoundsWhereItsNotesDo)
+{
+    constexpr double kSilent = 1e-4;  // of full scale
+    constexpr double kSounding = 2e-3;
+    constexpr double kLongestRelease = 4;
+    struct Span {
+        double from, to;
+        bool sounds;
+    };
+    const struct Case {
+        std::vector<std::string> filters;
+        double songSeconds;
+        std::vector<Span> spans;
+    } cases[] = {
+        {{}, 2.0, {{0, 0.995, false}, {1.0, 1.05, true}, {1.05, 1.95, true}, {2.6, 3.0, false}}},
+        {{"-f", "Dissolve"}, 4.85, {{0, 0.995, false}, {1.0, 1.05, true}, {2.6, 3.0, true}, {4.0, 4.5, true}}},
+    };
+    const std::string input = WriteSong("note.mid", OneTrackSong({{960, 960, 60, 100}}));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.filters.empty() ? "the song alone" : "through Dissolve");
+        const std::string output = PathOf("note.wav");
+        std::vector<std::string> arguments{"render", input, "-o", output};
+        arguments.insert(arguments.end(), c.filters.begin(), c.filters.end());
+        ASSERT_EQ(RunUxhost(arguments), 0);
+
+        const Wav wav = ReadWav(output);
+        EXPECT_EQ(wav.channels, 2);
+        EXPECT_EQ(wav.rate, kRate);
+        EXPECT_EQ(wav.bits, 16);
+        EXPECT_GE(wav.Seconds(), c.songSeconds);
+        EXPECT_LE(wav.Seconds(), c.songSeconds + kLongestRelease);
+        for (const Span& span : c.spans) {
+            SCOPED_TRACE(std::to_string(span.from) + " s to " + std::to_string(span.to) + " s");
+            if (span.sounds)
+                EXPECT_GT(wav.Rms(span.from, span.to), kSounding);
+            else
+                EXPECT_LT(wav.Rms(span.from, span.to), kSilent);
+        }
+        // It ends once the sound has died away.
+        EXPECT_LT(wav.Rms(wav.Seconds() - 0.05, wav.Seconds()), kSilent);
+    }
+}
+
+}  // namespace
