@@ -150,23 +150,6 @@ void PutEvent(std::vector<uint8_t>* out, const uint8_t* bytes, size_t size, uint
     }
 }
 
-// Collects a whole file in memory.
-class VectorSink : public SmfSink {
-public:
-    void Append(const uint8_t* bytes, size_t size) override
-    {
-        mBytes.insert(mBytes.end(), bytes, bytes + size);
-    }
-    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
-    {
-        std::copy(bytes, bytes + size, mBytes.begin() + static_cast<std::ptrdiff_t>(offset));
-    }
-    std::vector<uint8_t> Take() { return std::move(mBytes); }
-
-private:
-    std::vector<uint8_t> mBytes;
-};
-
 }  // namespace
 
 SmfTrackReader::SmfTrackReader(const uint8_t* data, size_t begin, size_t end, int trackNumber)
@@ -473,7 +456,7 @@ void WriteSmf(const SmfFile& file, SmfSink* sink)
 
 std::vector<uint8_t> WriteSmf(const SmfFile& file)
 {
-    VectorSink sink;
+    SmfMemorySink sink;
     WriteSmf(file, &sink);
     return sink.Take();
 }

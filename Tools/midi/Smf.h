@@ -9,6 +9,7 @@
 // with its end-of-track event.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -136,6 +137,24 @@ public:
     virtual ~SmfSink() = default;
     virtual void Append(const uint8_t* bytes, size_t size) = 0;
     virtual void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) = 0;
+};
+
+// Collects a whole file in memory.
+class SmfMemorySink : public SmfSink {
+public:
+    void Append(const uint8_t* bytes, size_t size) override
+    {
+        mBytes.insert(mBytes.end(), bytes, bytes + size);
+    }
+    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
+    {
+        std::copy(bytes, bytes + size, mBytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
+    const std::vector<uint8_t>& Bytes() const { return mBytes; }
+    std::vector<uint8_t> Take() { return std::move(mBytes); }
+
+private:
+    std::vector<uint8_t> mBytes;
 };
 
 // Writes a file one event at a time, handing its bytes to a sink as they are made:

@@ -11,23 +11,6 @@
 
 namespace {
 
-// Collects a file in memory as the pipeline writes it.
-class MemorySink : public SmfSink {
-public:
-    void Append(const uint8_t* bytes, size_t size) override
-    {
-        mBytes.insert(mBytes.end(), bytes, bytes + size);
-    }
-    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
-    {
-        std::copy(bytes, bytes + size, mBytes.begin() + static_cast<std::ptrdiff_t>(offset));
-    }
-    const std::vector<uint8_t>& Bytes() const { return mBytes; }
-
-private:
-    std::vector<uint8_t> mBytes;
-};
-
 std::vector<SongNote> NotesOf(const SmfFile& file)
 {
     std::vector<SongNote> notes;
@@ -90,7 +73,7 @@ Song MakeSong(const std::string& path, const std::vector<uint8_t>& bytes,
             song.file = input;
             song.notes = NotesOf(input);
         } else {
-            MemorySink output;
+            SmfMemorySink output;
             ApplyFilters(bytes, plugins, &output, &song.leftOut, channels);
             song.file = ParseSmf(output.Bytes().data(), output.Bytes().size());
             song.notes = NotesOf(song.file);
