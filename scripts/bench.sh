@@ -3,7 +3,8 @@
 # against its target, all from this one run:
 #   - HandleEvent on a note-on for each plug-in against the host's floor (the same
 #     number of copies made, placed and appended with no arithmetic), median CPU
-#     time of REPETITIONS repetitions;
+#     time of REPETITIONS repetitions; then both again with the events taken from an
+#     event pool, as a live host takes them;
 #   - Resources() after the fill and Image() for each plug-in;
 #   - `uxhost apply -f Dissolve` on generated songs of 100,000 and 1,000,000 notes,
 #     whole process: median wall time and peak memory of RUNS runs.
@@ -33,10 +34,12 @@ awk '
   $5 != "ns" { print "unexpected time unit: " $0; exit 1 }
   { split($1, part, "[/_]") }
   $1 ~ /^HostFloor\// { floor[part[2]] = $4 }
+  $1 ~ /^PooledFloor\// { pooledFloor[part[2]] = $4 }
   $1 ~ /^HandleNoteOn\// {
     call[part[2]] = $4
     for (i = 6; i <= NF; ++i) if ($i ~ /^notes_per_call=/) { sub(/^notes_per_call=/, "", $i); notes[part[2]] = $i }
   }
+  $1 ~ /^PooledNoteOn\// { pooledCall[part[2]] = $4 }
   END {
     target["Dissolve"] = 1.25; target["BetaFade"] = 1.25; target["FractalDrift"] = 2
     for (name in call) {
@@ -45,6 +48,12 @@ awk '
       printf "%-13s %7.1f ns a call, %5.1f ns a note (%d notes); floor %7.1f ns; ratio %.2f, target <= %s: %s\n",
         name, call[name], call[name] / n, n, floor[n], ratio, limit ? limit : "none",
         !limit ? "-" : (ratio <= limit ? "met" : "MISSED")
+    }
+    for (name in pooledCall) {
+      n = int(notes[name] + 0.5)
+      printf "%-13s in a pool: %7.1f ns a call (%.2f of the heap call); floor %7.1f ns (%.2f of the heap floor); ratio %.2f\n",
+        name, pooledCall[name], pooledCall[name] / call[name], pooledFloor[n], pooledFloor[n] / floor[n],
+        pooledCall[name] / pooledFloor[n]
     }
   }' "$work/filters.txt" | sort
 
