@@ -13,6 +13,7 @@
 #include <PluginLoader.h>
 #include <Smf.h>
 
+#include "CallCounter.h"
 #include "Lv2TestHost.h"
 
 // The random filters seed from the calendar second: here it never changes, so that
@@ -292,7 +293,46 @@ TEST(Lv2Adapter, PlaysWhatApplyWrites)
     }
 }
 
-// ---- Cycles, stuck notes and capacity ----
+// ---- Real time, cycles, stuck notes and capacity ----
+
+// Dense input: a note struck and one released every 8 frames on 16 channels, with
+// the seeded stream's panics and stops behind it.
+TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
+{
+    std::vector<LiveEvent> stream;
+    for (int i = 0; i < 3000; ++i) {
+        const uint8_t channel = static_cast<uint8_t>(i % 16);
+        const uint8_t pitch = static_cast<uint8_t>(30 + i % 60);
+        stream.push_back(Midi(8 * i, 0x90 | channel, pitch, 100));
+        stream.push_back(Midi(8 * i + 200, 0x80 | channel, pitch, 64));
+    }
+    int64_t randomFrames = 0;
+    for (LiveEvent event : RandomStream(2, 1500, &randomFrames)) {
+        event.frame += 8 * 3000 + 200;
+        stream.push_back(event);
+    }
+    std::stable_sort(stream.begin(), stream.end(),
+                     [](const LiveEvent& a, const LiveEvent& b) { return a.frame < b.frame; });
+    for (const char* stem : kFilters) {
+        SCOPED_TRACE(stem);
+        Lv2TestHost host(Uri(stem));
+        long heapCalls = 0;
+        long mutexLocks = 0;
+        const Heard heard = Listen(host.Play(stream, 8 * 3000 + 200 + randomFrames, Block64,
+                                             [&](uint32_t frames) {
+                                                 const CallCounter counter;
+                                                 host.Run(frames);
+                                                 const CallCounts counts = counter.Counts();
+                                                 heapCalls += counts.HeapCalls();
+                                                 mutexLocks += counts.mutexLocks;
+                                             }));
+        EXPECT_EQ(heapCalls, 0);
+        EXPECT_EQ(mutexLocks, 0);
+        EXPECT_GT(heard.notes.size(), 3000u);
+        EXPECT_EQ(heard.sounding, 0);
+    }
+}
+
 
 TEST(Lv2Adapter, SameOutputForEveryBlockSize)
 {

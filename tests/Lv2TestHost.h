@@ -117,9 +117,11 @@ public:
     }
 
     // Plays a whole stream (frames in order) in cycles whose sizes `nextBlock` gives,
-    // until `totalFrames`; returns every output event.
+    // until `totalFrames`; returns every output event. `run` (Run by default) runs
+    // each cycle once its input is ready.
     std::vector<LiveEvent> Play(const std::vector<LiveEvent>& stream, int64_t totalFrames,
-                                const std::function<uint32_t()>& nextBlock)
+                                const std::function<uint32_t()>& nextBlock,
+                                const std::function<void(uint32_t)>& run = nullptr)
     {
         std::vector<LiveEvent> out;
         size_t next = 0;
@@ -129,7 +131,10 @@ public:
             while (end < stream.size() && stream[end].frame < start + frames)
                 ++end;
             Prepare(stream.data() + next, end - next, start);
-            Run(frames);
+            if (run)
+                run(frames);
+            else
+                Run(frames);
             Collect(start, &out);
             next = end;
             start += frames;
