@@ -48,9 +48,8 @@ public:
         mInstance = lilv_plugin_instantiate(plugin, 48000, features);
         if (!mInstance)
             throw std::runtime_error(uri + ": the plug-in could not be made");
-        mInput.resize(kInputCapacity / sizeof(uint64_t));
         mOutput.resize((outputCapacity + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1);
-        lilv_instance_connect_port(mInstance, 0, mInput.data());
+        Prepare(nullptr, 0, 0);
         lilv_instance_connect_port(mInstance, 1, mOutput.data());
         lilv_instance_activate(mInstance);
     }
@@ -65,10 +64,21 @@ public:
 
     void Activate() { lilv_instance_activate(mInstance); }
 
-    // Fills the input port with `events` (frames within the cycle), ready for Run().
+    // Fills the input port with `events` (frames from the stream's start) and makes
+    // the output port empty, ready for Run().
     void Prepare(const LiveEvent* events, size_t count, int64_t cycleStart)
     {
-        auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(mInput.data());
+        Sequence(events, count, cycleStart, &mInput);
+        lilv_instance_connect_port(mInstance, 0, mInput.data());
+        ResetOutput();
+    }
+
+    // An input sequence of `events` in `buffer`, to connect with ConnectInput.
+    void Sequence(const LiveEvent* events, size_t count, int64_t cycleStart,
+                  std::vector<uint64_t>* buffer)
+    {
+        buffer->resize(kInputCapacity / sizeof(uint64_t));
+        auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(buffer->data());
         sequence->atom.type = Urid(LV2_ATOM__Sequence);
         sequence->atom.size = sizeof(LV2_Atom_Sequence_Body);
         sequence->body.unit = 0;
@@ -97,9 +107,17 @@ public:
             }
             sequence->atom.size += lv2_atom_pad_size(sizeof(LV2_Atom_Event) + event->body.size);
         }
-        auto* output = reinterpret_cast<LV2_Atom_Sequence*>(mOutput.data());
-        output->atom.type = 0;
-        output->atom.size = mOutputCapacity;
+    }
+
+    void ConnectInput(const std::vector<uint64_t>& buffer)
+    {
+        lilv_instance_connect_port(mInstance, 0, const_cast<uint64_t*>(buffer.data()));
+    }
+
+    // The output port's size set to its capacity, as a host does before each cycle.
+    void ResetOutput()
+    {
+        reinterpret_cast<LV2_Atom*>(mOutput.data())->size = mOutputCapacity;
     }
 
     void Run(uint32_t frames) { lilv_instance_run(mInstance, frames); }

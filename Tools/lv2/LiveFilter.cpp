@@ -22,8 +22,7 @@ constexpr uint8_t kNoReleaseVelocity = 64;
 constexpr size_t kRecordHeader = 2;
 constexpr size_t kMaxHeldMessage = 0xFFFF;
 constexpr size_t kNoteMessageSize = 3;
-// Room kept for the note-off of every key that can sound at once.
-constexpr size_t kNoteOffRoom = KeyLedger::kKeys * (kRecordHeader + kNoteMessageSize);
+constexpr size_t kNoteRecord = kRecordHeader + kNoteMessageSize;
 
 }  // namespace
 
@@ -42,7 +41,10 @@ LiveFilter::LiveFilter(UxFilterI* filter, const LiveCapacity& capacity)
     : mFilter(filter), mPool(capacity.eventPool), mCapacity(capacity)
 {
     mQueue.reserve(capacity.queuedNotes);
-    mHeldOutput.resize(capacity.heldBytes + kNoteOffRoom);
+    // Note-offs of sounding notes have room of their own: one for each key that
+    // sounded when the output filled, and one for each note-on held over.
+    mHeldOutput.resize(capacity.heldBytes + KeyLedger::kKeys * kNoteRecord
+                       + capacity.heldBytes / kNoteRecord * kNoteRecord);
     Reset();
 }
 
@@ -305,7 +307,7 @@ bool LiveFilter::Emit(int64_t at, const uint8_t* bytes, uint32_t size, bool isNo
             mWroteThisCycle = true;
             return true;
         }
-        if (!mWroteThisCycle) {
+        if (!mWroteThisCycle && size > kNoteMessageSize) {
             // Not even an empty output takes it: it would block everything behind it.
             ++mDroppedMessages;
             return false;
@@ -333,7 +335,7 @@ void LiveFilter::FlushHeld()
         const uint32_t size = static_cast<uint32_t>(record[0] << 8 | record[1]);
         if (mOut && mOut->Write(0, record + kRecordHeader, size)) {
             mWroteThisCycle = true;
-        } else if (mWroteThisCycle || !mOut) {
+        } else if (mWroteThisCycle || !mOut || size <= kNoteMessageSize) {
             break;
         } else {
             ++mDroppedMessages;  // not even an empty output takes it
