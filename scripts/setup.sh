@@ -6,7 +6,7 @@ packages=(
   g++ clang cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libcli11-dev
   midicsv valgrind time libclang-rt-14-dev
-  lv2-dev liblilv-dev
+  lv2-dev liblilv-dev lilv-utils sordi jalv jackd2
 )
 
 missing=()

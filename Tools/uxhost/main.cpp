@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "IconCommand.h"
+#include "Lv2BundleCommand.h"
 #include "MidiFileIo.h"
 #include "Pipeline.h"
 #include "PluginFinder.h"
@@ -233,6 +234,9 @@ int main(int argc, char** argv)
     IconOptions iconOptions;
     CLI::App* icon = AddIconCommand(app, iconOptions);
 
+    Lv2BundleOptions bundleOptions;
+    CLI::App* bundle = AddLv2BundleCommand(app, bundleOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -249,6 +253,8 @@ int main(int argc, char** argv)
             RunApply(applyFilters, applyInput, applyOutput);
         else if (*icon)
             RunIconCommand(iconOptions);
+        else if (*bundle)
+            RunLv2BundleCommand(bundleOptions);
         else if (*demo)
             RunDemo(demoNames);
     } catch (const PluginError& error) {
