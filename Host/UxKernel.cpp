@@ -2,8 +2,9 @@
 // the filter interface.
 #include <UxFilterI.h>
 
-#include <cstdlib>
 #include <new>
+
+#include "EventMemory.h"
 
 // ---- Reference counting ----
 
@@ -27,20 +28,10 @@ void ZelRefable::Delete()
 }
 
 // ---- Events ----
+//
+// Their memory comes from UxEventPool.cpp.
 
 UxEvent::~UxEvent() = default;
-
-void* UxEvent::operator new(std::size_t size)
-{
-    if (void* memory = std::malloc(size))
-        return memory;
-    throw std::bad_alloc();
-}
-
-void UxEvent::operator delete(void* memory, std::size_t)
-{
-    std::free(memory);
-}
 
 void UxEvent::AppendEvent(UxEvent* event)
 {
@@ -72,23 +63,34 @@ void UxEvent::DeleteChain(UxEvent* head)
 
 UxNoteOn::~UxNoteOn() = default;
 int32 UxNoteOn::Type() const { return kUxNoteOnType; }
-UxEvent* UxNoteOn::Copy() const { return new UxNoteOn(*this); }
+UxEvent* UxNoteOn::Copy() const { return new (std::nothrow) UxNoteOn(*this); }
 
 UxControlChange::~UxControlChange() = default;
 int32 UxControlChange::Type() const { return kUxControlChangeType; }
-UxEvent* UxControlChange::Copy() const { return new UxControlChange(*this); }
+UxEvent* UxControlChange::Copy() const { return new (std::nothrow) UxControlChange(*this); }
 
 UxProgramChange::~UxProgramChange() = default;
 int32 UxProgramChange::Type() const { return kUxProgramChangeType; }
-UxEvent* UxProgramChange::Copy() const { return new UxProgramChange(*this); }
+UxEvent* UxProgramChange::Copy() const { return new (std::nothrow) UxProgramChange(*this); }
 
 UxPitchBend::~UxPitchBend() = default;
 int32 UxPitchBend::Type() const { return kUxPitchBendType; }
-UxEvent* UxPitchBend::Copy() const { return new UxPitchBend(*this); }
+UxEvent* UxPitchBend::Copy() const { return new (std::nothrow) UxPitchBend(*this); }
 
 UxMidiMessage::~UxMidiMessage() = default;
 int32 UxMidiMessage::Type() const { return kUxMidiMessageType; }
-UxEvent* UxMidiMessage::Copy() const { return new UxMidiMessage(*this); }
+
+// The bytes of a copy need the heap, which is off limits in a pool's scope.
+UxEvent* UxMidiMessage::Copy() const
+{
+    if (InEventPoolScope())
+        return nullptr;
+    try {
+        return new (std::nothrow) UxMidiMessage(*this);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 // ---- Filters and add-ons ----
 

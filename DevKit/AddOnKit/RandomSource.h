@@ -5,12 +5,14 @@
 // builder holds a RandomSequenceGuard from before it seeds until after its last
 // draw. The guard takes the platform's process-wide lock, not one of this library,
 // because every plug-in in the process draws from the same generator. Notes handled
-// on several threads at once thus each get the values they would get alone.
+// on several threads at once thus each get the values they would get alone. The
+// lock spins rather than sleeps, so a live host's audio thread may take it.
 #pragma once
 
 #include <RandomSequence.h>
 
 #include <ctime>
+#include <mutex>
 
 // Holds the process-wide random sequence for the lifetime of the object.
 class RandomSequenceGuard {
@@ -18,7 +20,7 @@ public:
     RandomSequenceGuard() : mLock(RandomSequenceLock()) {}
 
 private:
-    std::lock_guard<std::mutex> mLock;
+    std::lock_guard<SpinLock> mLock;
 };
 
 // Seeds the generator with the current calendar second. Only under the guard.

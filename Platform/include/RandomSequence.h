@@ -4,8 +4,27 @@
 // the process comes in between.
 #pragma once
 
-#include <mutex>
+#include <atomic>
 
 #include "SupportDefs.h"
 
-PLATFORM_EXPORT std::mutex& RandomSequenceLock();
+// A lock for a critical section of a few hundred nanoseconds that a real-time
+// thread may enter: a waiting thread spins instead of sleeping, so taking it makes
+// no system call and never waits on a thread that is not running, unless the holder
+// was preempted inside its section. Then, after a while spinning, the waiting
+// thread yields its processor so that the holder can finish.
+// Lockable: std::lock_guard takes it.
+class PLATFORM_EXPORT SpinLock {
+public:
+    constexpr SpinLock() = default;
+    SpinLock(const SpinLock&) = delete;
+    SpinLock& operator=(const SpinLock&) = delete;
+
+    void lock() noexcept;
+    void unlock() noexcept;
+
+private:
+    std::atomic<bool> mLocked{false};
+};
+
+PLATFORM_EXPORT SpinLock& RandomSequenceLock();

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -38,7 +39,8 @@ public:
 
     virtual int32 Type() const = 0;
     // A new, unlinked event of the same kind with every attribute of this one;
-    // the caller owns it.
+    // the caller owns it. Null when there is no memory for it (see UxEventPool.h);
+    // never throws.
     virtual UxEvent* Copy() const = 0;
     // Destroys this event alone; it must not be linked behind another.
     void Delete() { delete this; }
@@ -72,9 +74,13 @@ public:
     static void DeleteChain(UxEvent* head);
 
     // The host recycles event memory; every event kind, including those that other
-    // libraries derive, allocates through these.
+    // libraries derive, allocates through these. Inside a UxEventPoolScope the
+    // memory comes from the pool; elsewhere from the heap. Plain new throws
+    // std::bad_alloc when there is none; new (std::nothrow) answers null.
     static void* operator new(std::size_t size);
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
     static void operator delete(void* memory, std::size_t size);
+    static void operator delete(void* memory, const std::nothrow_t&) noexcept;
 
 protected:
     UxEvent(UxTime start, UxTime duration, uint8 channel)

@@ -1,0 +1,214 @@
+// The counting stand-ins for the heap functions, operator new and delete and
+// pthread_mutex_lock. Each finds the function it stands in front of with
+// dlsym(RTLD_NEXT) on its first call (the C library's, or a sanitizer's or
+// valgrind's that stands in front of that).
+#include "CallCounter.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// This thread's calls, counted while at least one counter lives on it. Plain
+// thread-local data of the executable: reading it allocates nothing.
+thread_local int tCounterDepth = 0;
+thread_local CallCounts tTotals;
+
+void Count(long CallCounts::*which)
+{
+    if (tCounterDepth > 0)
+        ++(tTotals.*which);
+}
+
+// dlsym may itself allocate; what it asks for while this thread looks a function up
+// comes from a small static arena that is never given back.
+thread_local bool tLookingUp = false;
+alignas(std::max_align_t) unsigned char gArena[16384];
+std::atomic<size_t> gArenaUsed{0};
+
+bool InArena(const void* memory)
+{
+    const auto* byte = static_cast<const unsigned char*>(memory);
+    return byte >= gArena && byte < gArena + sizeof gArena;
+}
+
+void* ArenaAllocate(size_t size)
+{
+    const size_t rounded = (size + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+    const size_t offset = gArenaUsed.fetch_add(rounded);
+    return offset + rounded <= sizeof gArena ? gArena + offset : nullptr;
+}
+
+// The function `name` stands in front of, looked up once.
+template <class Function>
+Function Next(std::atomic<Function>& cache, const char* name)
+{
+    Function function = cache.load(std::memory_order_relaxed);
+    if (!function) {
+        tLookingUp = true;
+        function = reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+        tLookingUp = false;
+        cache.store(function, std::memory_order_relaxed);
+    }
+    return function;
+}
+
+using MallocFunction = void* (*)(size_t);
+using CallocFunction = void* (*)(size_t, size_t);
+using ReallocFunction = void* (*)(void*, size_t);
+using AlignedAllocFunction = void* (*)(size_t, size_t);
+using PosixMemalignFunction = int (*)(void**, size_t, size_t);
+using FreeFunction = void (*)(void*);
+using MutexLockFunction = int (*)(pthread_mutex_t*);
+
+std::atomic<MallocFunction> gMalloc{nullptr};
+std::atomic<CallocFunction> gCalloc{nullptr};
+std::atomic<ReallocFunction> gRealloc{nullptr};
+std::atomic<AlignedAllocFunction> gAlignedAlloc{nullptr};
+std::atomic<PosixMemalignFunction> gPosixMemalign{nullptr};
+std::atomic<FreeFunction> gFree{nullptr};
+std::atomic<MutexLockFunction> gMutexLock{nullptr};
+
+void* NextMalloc(size_t size)
+{
+    if (tLookingUp)
+        return ArenaAllocate(size);
+    return Next(gMalloc, "malloc")(size);
+}
+
+void NextFree(void* memory)
+{
+    if (!memory || InArena(memory))
+        return;
+    Next(gFree, "free")(memory);
+}
+
+}  // namespace
+
+std::ostream& operator<<(std::ostream& out, const CallCounts& counts)
+{
+    return out << "malloc " << counts.mallocs << ", calloc " << counts.callocs << ", realloc "
+               << counts.reallocs << ", aligned " << counts.alignedAllocs << ", free " << counts.frees
+               << ", new " << counts.news << ", delete " << counts.deletes
+               << ", pthread_mutex_lock " << counts.mutexLocks;
+}
+
+CallCounter::CallCounter() : mStart(tTotals)
+{
+    ++tCounterDepth;
+}
+
+CallCounter::~CallCounter()
+{
+    --tCounterDepth;
+}
+
+CallCounts CallCounter::Counts() const
+{
+    const CallCounts now = tTotals;
+    CallCounts counts;
+    counts.mallocs = now.mallocs - mStart.mallocs;
+    counts.callocs = now.callocs - mStart.callocs;
+    counts.reallocs = now.reallocs - mStart.reallocs;
+    counts.alignedAllocs = now.alignedAllocs - mStart.alignedAllocs;
+    counts.frees = now.frees - mStart.frees;
+    counts.news = now.news - mStart.news;
+    counts.deletes = now.deletes - mStart.deletes;
+    counts.mutexLocks = now.mutexLocks - mStart.mutexLocks;
+    return counts;
+}
+
+bool CallCounter::SeesHeapCalls()
+{
+    const CallCounter probe;
+    // Through a volatile pointer, so that the compiler cannot drop the pair.
+    void* (*volatile allocate)(size_t) = &malloc;
+    free(allocate(1));
+    return probe.Counts().mallocs == 1;
+}
+
+extern "C" {
+
+void* malloc(size_t size)
+{
+    Count(&CallCounts::mallocs);
+    return NextMalloc(size);
+}
+
+void* calloc(size_t count, size_t size)
+{
+    Count(&CallCounts::callocs);
+    if (tLookingUp) {
+        if (size && count > SIZE_MAX / size)
+            return nullptr;
+        return ArenaAllocate(count * size);  // static memory starts zeroed
+    }
+    return Next(gCalloc, "calloc")(count, size);
+}
+
+void* realloc(void* memory, size_t size)
+{
+    Count(&CallCounts::reallocs);
+    if (InArena(memory)) {
+        // The arena does not know the old size; it holds at most the rest of it.
+        void* moved = NextMalloc(size);
+        const size_t room = static_cast<size_t>(gArena + sizeof gArena - static_cast<unsigned char*>(memory));
+        if (moved)
+            std::memcpy(moved, memory, size < room ? size : room);
+        return moved;
+    }
+    return Next(gRealloc, "realloc")(memory, size);
+}
+
+void* aligned_alloc(size_t alignment, size_t size)
+{
+    Count(&CallCounts::alignedAllocs);
+    return Next(gAlignedAlloc, "aligned_alloc")(alignment, size);
+}
+
+int posix_memalign(void** memory, size_t alignment, size_t size)
+{
+    Count(&CallCounts::alignedAllocs);
+    return Next(gPosixMemalign, "posix_memalign")(memory, alignment, size);
+}
+
+void free(void* memory)
+{
+    Count(&CallCounts::frees);
+    NextFree(memory);
+}
+
+int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept
+{
+    Count(&CallCounts::mutexLocks);
+    return Next(gMutexLock, "pthread_mutex_lock")(mutex);
+}
+
+}  // extern "C"
+
+// The replaceable global forms: libstdc++'s array, nothrow and sized forms call
+// these two, and its aligned forms call aligned_alloc and free.
+void* operator new(std::size_t size)
+{
+    Count(&CallCounts::news);
+    if (void* memory = NextMalloc(size ? size : 1))
+        return memory;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept
+{
+    Count(&CallCounts::deletes);
+    NextFree(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept
+{
+    Count(&CallCounts::deletes);
+    NextFree(memory);
+}
