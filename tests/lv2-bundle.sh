@@ -39,12 +39,12 @@ need() {
 
 work=$(mktemp -d)
 pids=()
+# Ends every process started here, the last started first: the JACK clients
+# before their server.
 cleanup() {
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null
+  for ((i = ${#pids[@]} - 1; i >= 0; --i)); do
+    kill "${pids[i]}" 2>/dev/null
+    wait "${pids[i]}" 2>/dev/null
   done
   rm -rf "$work"
 }
@@ -143,7 +143,7 @@ live)
 
   timeout 60 jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 48000 -p $period >"$work/jackd.log" 2>&1 &
   pids+=($!)
-  timeout 10 jack_wait -w -t 10 >/dev/null || { cat "$work/jackd.log"; fail "the JACK server did not start"; }
+  timeout 10 jack_wait -w -t 10 >"$work/wait.log" 2>&1 || { cat "$work/jackd.log"; fail "the JACK server did not start"; }
 
   # jalv's console reads commands from standard input and ends at its end: a fifo
   # held open keeps it running until the test closes it.
