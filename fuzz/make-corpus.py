@@ -130,6 +130,30 @@ def write(target, name, data):
         file.write(data)
 
 
+def live_scripts():
+    """Scripts for the live adapter's fuzz target (see lv2_adapter_fuzzer.cpp)."""
+    def cycle(frames, room):
+        return bytes([0x00, frames - 1, room])
+
+    def midi(frame, *message):
+        return bytes([len(message) + 1, frame]) + bytes(message)
+
+    def speed(frame, rolling):
+        return bytes([0x09 if rolling else 0x01, frame])
+
+    chord = b"".join(midi(i, 0x90, i % 4, 100) for i in range(4))
+    release = b"".join(midi(10 + i, 0x80, i % 4, 40) for i in range(4))
+    return {
+        "notes": cycle(64, 15) + chord + cycle(64, 15) + release + cycle(255, 15) * 4,
+        "retrigger-velocity-0-orphan": cycle(64, 15) + midi(0, 0x90, 1, 90) + midi(2, 0x90, 1, 80)
+            + midi(4, 0x90, 1, 0) + midi(5, 0x80, 2, 0) + midi(9, 0x80, 1, 64) + cycle(255, 15),
+        "panic-and-stop": cycle(64, 15) + speed(0, True) + chord + release + midi(20, 0xB0, 123, 0)
+            + chord + speed(40, False) + cycle(64, 15),
+        "full-output": cycle(64, 1) + chord + release + midi(12, 0xF0, 1, 2, 3, 0xF7)
+            + cycle(1, 0) * 8 + cycle(64, 2),
+    }
+
+
 def main():
     if len(sys.argv) != 2:
         raise SystemExit("usage: make-corpus.py BUILD_DIR")
@@ -184,6 +208,8 @@ def main():
     write("midi_file_fuzzer", "damaged-cut-short", demo[:-3])
     write("midi_file_fuzzer", "damaged-chunk-size", demo[:18] + b"\x7f\xff\xff\xff" + demo[22:])
     write("midi_file_fuzzer", "damaged-header", b"MThd\x00\x00\x00\x06\x00\x02\x00\x01\x00\x60")
+    for name, data in live_scripts().items():
+        write("lv2_adapter_fuzzer", name, data)
 
 
 if __name__ == "__main__":

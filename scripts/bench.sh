@@ -6,6 +6,8 @@
 #     time of REPETITIONS repetitions; then both again with the events taken from an
 #     event pool, as a live host takes them;
 #   - Resources() after the fill and Image() for each plug-in;
+#   - the LV2 adapter's run() in cycles of 64 frames at 48 kHz, empty and with 100
+#     notes a second through each example filter, as a share of real time;
 #   - `uxhost apply -f Dissolve` on generated songs of 100,000 and 1,000,000 notes,
 #     whole process: median wall time and peak memory of RUNS runs.
 # The machine may be shared: the medians keep one disturbed run from deciding.
@@ -65,6 +67,17 @@ echo "== Resources() after the fill and Image() ($repetitions repetitions, media
              printf "Resources() %-13s %6.1f ns, target <= 10 ns: %s\n", part[2], $4, $4 <= 10 ? "met" : "MISSED"
            else
              printf "Image()     %-13s %6.1f ns\n", part[2], $4 }' | sort
+
+echo "== LV2 adapter run(), 64 frames at 48 kHz ($repetitions repetitions, median CPU time)"
+"$bin/lv2_bench" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+  --benchmark_enable_random_interleaving=true --benchmark_color=false 2>/dev/null | grep '_median ' \
+  | awk '{ split($1, part, "[/_]"); share = $4 / (64 / 48000 * 1e9) * 100
+           if (part[1] == "EmptyCycle")
+             printf "empty cycle               %7.1f ns, %.4f%% of a core, target < 100 ns: %s\n", $4, share,
+               $4 < 100 ? "met" : "MISSED"
+           else
+             printf "100 notes/s %-13s %7.1f ns a cycle, %.4f%% of a core, target < 0.1%%: %s\n", part[2], $4,
+               share, share < 0.1 ? "met" : "MISSED" }' | sort
 
 echo "== uxhost apply -f Dissolve, whole process ($runs runs, medians)"
 declare -A seconds kilobytes

@@ -14,7 +14,7 @@ seconds=${FUZZ_SECONDS:-60}
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(resource_container_fuzzer image_resources_fuzzer message_fuzzer
-           bitmap_archive_fuzzer midi_file_fuzzer)
+           bitmap_archive_fuzzer midi_file_fuzzer lv2_adapter_fuzzer)
 fi
 
 echo "=== build-fuzz"

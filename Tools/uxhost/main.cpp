@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "IconCommand.h"
+#include "Lv2BundleCommand.h"
 #include "MidiFileIo.h"
 #include "OutputFile.h"
 #include "Pipeline.h"
@@ -300,6 +301,8 @@ int main(int argc, char** argv)
     CLI::App* roll = AddRollCommand(app, rollOptions);
     RenderOptions renderOptions;
     CLI::App* render = AddRenderCommand(app, renderOptions);
+    Lv2BundleOptions bundleOptions;
+    CLI::App* bundle = AddLv2BundleCommand(app, bundleOptions);
 
     // A mistyped command gets the list of commands, whatever commands there are.
     if (argc < 2 || (argv[1][0] != '-' && !IsCommand(app, argv[1]))) {
@@ -329,6 +332,8 @@ int main(int argc, char** argv)
             RunRollCommand(rollOptions);
         else if (*render)
             RunRenderCommand(renderOptions);
+        else if (*bundle)
+            RunLv2BundleCommand(bundleOptions);
         else if (*demo)
             RunDemo(demoNames);
     } catch (const PluginError& error) {

@@ -1,0 +1,347 @@
+#include "LiveFilter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace {
+
+constexpr uint8_t kNoteOffStatus = 0x80;
+constexpr uint8_t kNoteOnStatus = 0x90;
+constexpr uint8_t kControlChangeStatus = 0xB0;
+constexpr uint8_t kAllSoundOff = 120;
+constexpr uint8_t kAllNotesOff = 123;
+constexpr uint8_t kMaxData = 127;
+constexpr uint8_t kMaxChannel = 15;
+// The note-off velocity that means "none given": a note-on of velocity 0 ends a
+// note with it, and so does a note cut short before its own note-off is known.
+constexpr uint8_t kNoReleaseVelocity = 64;
+
+// A held-over record: the message's size in two bytes, then its bytes.
+constexpr size_t kRecordHeader = 2;
+constexpr size_t kMaxHeldMessage = 0xFFFF;
+constexpr size_t kNoteMessageSize = 3;
+constexpr size_t kNoteRecord = kRecordHeader + kNoteMessageSize;
+
+}  // namespace
+
+bool LiveFilter::QueuedAfter::operator()(const Queued& a, const Queued& b) const
+{
+    if (a.frame != b.frame)
+        return a.frame > b.frame;
+    if (a.phase != b.phase)
+        return a.phase > b.phase;
+    if (a.end != b.end && a.phase == Phase::kNoteOn)
+        return a.end < b.end;  // the longest note-on of a frame first
+    return a.order > b.order;
+}
+
+LiveFilter::LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& capacity)
+    : mFilter(std::move(filter)), mPool(capacity.eventPool), mCapacity(capacity)
+{
+    mQueue.reserve(capacity.queuedNotes);
+    // Note-offs of sounding notes have room of their own: one for each key that
+    // sounded when the output filled, and one for each note-on held over.
+    mHeldOutput.resize(capacity.heldBytes + KeyLedger::kKeys * kNoteRecord
+                       + capacity.heldBytes / kNoteRecord * kNoteRecord);
+    Reset();
+}
+
+LiveFilter::~LiveFilter() = default;
+
+void LiveFilter::Reset()
+{
+    mCycleStart = 0;
+    mFrames = 0;
+    mLastFrame = 0;
+    mRolling = false;
+    mKeys.Clear();
+    mRelease.fill(kNoReleaseVelocity);
+    mUnheard.fill(false);
+    mHeld.fill(HeldKey());
+    mQueue.clear();
+    mHeldOutputSize = 0;
+}
+
+void LiveFilter::BeginCycle(uint32_t frames, MidiSink* out)
+{
+    mOut = out;
+    mFrames = frames;
+    mLastFrame = mCycleStart;
+    mWroteThisCycle = false;
+    FlushHeld();
+}
+
+void LiveFilter::EndCycle()
+{
+    PlayQueue(mCycleStart + mFrames, false);
+    mCycleStart += mFrames;
+    mOut = nullptr;
+}
+
+int64_t LiveFilter::FrameOf(int64_t frame)
+{
+    const int64_t last = mFrames > 0 ? mFrames - 1 : 0;
+    const int64_t at = mCycleStart + std::clamp<int64_t>(frame, 0, last);
+    mLastFrame = std::max(mLastFrame, at);
+    return mLastFrame;
+}
+
+// The input's events on a frame come after the chain notes that end there and
+// before those that start there.
+void LiveFilter::Input(int64_t frame, const uint8_t* bytes, uint32_t size)
+{
+    if (size == 0)
+        return;
+    const int64_t at = FrameOf(frame);
+    PlayQueue(at, true);
+    const uint8_t kind = bytes[0] & 0xF0;
+    const uint8_t channel = bytes[0] & 0x0F;
+    const bool channelMessage = bytes[0] >= 0x80 && bytes[0] < 0xF0;
+    const bool wellFormed = channelMessage && size == kNoteMessageSize && bytes[1] <= kMaxData
+                            && bytes[2] <= kMaxData;
+    if (wellFormed && kind == kNoteOnStatus && bytes[2] > 0) {
+        NoteOn(at, channel, bytes[1], bytes[2]);
+        return;
+    }
+    if (wellFormed && (kind == kNoteOnStatus || kind == kNoteOffStatus)) {
+        const uint8_t release = kind == kNoteOffStatus ? bytes[2] : kNoReleaseVelocity;
+        NoteOff(at, channel, bytes[1], release, bytes, size);
+        return;
+    }
+    if (wellFormed && kind == kControlChangeStatus
+        && (bytes[1] == kAllNotesOff || bytes[1] == kAllSoundOff))
+        Silence(at, channel);
+    Emit(at, bytes, size, false);
+}
+
+void LiveFilter::TransportSpeed(int64_t frame, double speed)
+{
+    const int64_t at = FrameOf(frame);
+    const bool rolling = speed != 0.0;
+    if (mRolling && !rolling) {
+        PlayQueue(at, true);
+        Silence(at, -1);
+    }
+    mRolling = rolling;
+}
+
+// A played note passes at once and cuts whatever sounds on its key. It is kept
+// until its note-off; a key retriggered more often than it can keep forgets its
+// oldest note, which then gets no chain.
+void LiveFilter::NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velocity)
+{
+    const int key = KeyLedger::KeyIndex(channel, pitch);
+    const uint64_t id = ++mIds;
+    const KeyLedger::Strike strike =
+        mKeys.StrikeNote(key, at, KeyLedger::kOpenEnd, NoteOrigin::kPlayed, id);
+    if (strike.displaced)
+        EmitNoteOff(at, key);
+    if (strike.sounds) {
+        mRelease[key] = kNoReleaseVelocity;
+        mUnheard[key] = !EmitNote(at, kNoteOnStatus, key, velocity);
+    }
+    HeldKey& held = mHeld[key];
+    if (held.count == kHeldPerKey) {
+        held.first = (held.first + 1) % kHeldPerKey;
+        --held.count;
+    }
+    held.notes[(held.first + held.count) % kHeldPerKey] = {at, id, velocity};
+    ++held.count;
+}
+
+// A note-off ends the oldest played note held on its key, which then goes to the
+// filter; one for a note never seen passes through and builds nothing.
+void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t release,
+                         const uint8_t* bytes, uint32_t size)
+{
+    const int key = KeyLedger::KeyIndex(channel, pitch);
+    HeldKey& held = mHeld[key];
+    if (held.count == 0) {
+        Emit(at, bytes, size, false);
+        return;
+    }
+    const HeldNote note = held.notes[held.first];
+    held.first = (held.first + 1) % kHeldPerKey;
+    --held.count;
+    if (mKeys.Release(key, note.id)) {
+        mRelease[key] = release;
+        EmitNoteOff(at, key);
+    }
+    BuildChain(note, at, channel, pitch, release);
+}
+
+// The filter gets the note whole, as the offline host hands it over, and the notes
+// of its chain are queued. The chain's events come from the fixed pool and are
+// released before the scope ends: the filter answers a copy it cannot make with
+// the end of its chain.
+void LiveFilter::BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch,
+                            uint8_t release)
+{
+    const UxEventPoolScope scope(mPool);
+    UxNoteOn* head =
+        new (std::nothrow) UxNoteOn(note.start, at - note.start, pitch, note.velocity, channel);
+    if (!head)
+        return;
+    UxEvent* chain = mFilter->HandleEvent(head, &mParams);
+    for (const UxEvent* event = chain; event; event = event->NextEvent())
+        if (event != head)
+            Schedule(*event, at, release);
+    UxEvent::DeleteChain(chain);
+}
+
+// A chain note MIDI can carry is queued to start at its own frame, or at the
+// note-off that made it when it would start before. Events other than notes are
+// not played.
+void LiveFilter::Schedule(const UxEvent& event, int64_t at, uint8_t release)
+{
+    if (event.Type() != kUxNoteOnType && event.Type() != kUxNoteType)
+        return;
+    const auto* note = dynamic_cast<const UxNoteOn*>(&event);
+    if (!note || note->Note() > kMaxData || note->Velocity() == 0
+        || note->Velocity() > kMaxData || note->Channel() > kMaxChannel || note->Duration() < 0)
+        return;
+    if (mQueue.size() == mCapacity.queuedNotes) {
+        ++mDroppedNotes;
+        return;
+    }
+    const int64_t start = std::max(note->StartTime(), at);
+    const int64_t end = note->Duration() > KeyLedger::kOpenEnd - 1 - start
+                            ? KeyLedger::kOpenEnd - 1
+                            : start + note->Duration();
+    Queued item{};
+    item.frame = start;
+    item.end = end;
+    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note->Channel(), note->Note()));
+    item.phase = Phase::kNoteOn;
+    item.velocity = note->Velocity();
+    item.release = release;
+    item.order = mOrders++;
+    mQueue.push_back(item);
+    std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
+}
+
+void LiveFilter::PlayQueue(int64_t before, bool offsAtIt)
+{
+    while (!mQueue.empty()) {
+        const Queued& next = mQueue.front();
+        if (next.frame > before
+            || (next.frame == before && !(offsAtIt && next.phase == Phase::kNoteOff)))
+            return;
+        std::pop_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
+        const Queued item = mQueue.back();
+        mQueue.pop_back();
+        Play(item);
+    }
+}
+
+// A chain note that starts strikes its key by the ledger's rules and queues its
+// own note-off in the place its note-on leaves, so that a sounding note's
+// note-off always has room.
+void LiveFilter::Play(const Queued& item)
+{
+    const int key = item.key;
+    if (item.phase != Phase::kNoteOn) {
+        if (mKeys.Release(key, item.id))
+            EmitNoteOff(item.frame, key);
+        return;
+    }
+    const uint64_t id = ++mIds;
+    const KeyLedger::Strike strike =
+        mKeys.StrikeNote(key, item.frame, item.end, NoteOrigin::kMade, id);
+    if (!strike.sounds)
+        return;
+    if (strike.displaced)
+        EmitNoteOff(item.frame, key);
+    mRelease[key] = item.release;
+    mUnheard[key] = !EmitNote(item.frame, kNoteOnStatus, key, item.velocity);
+    Queued off = item;
+    off.frame = item.end;
+    off.phase = item.end == item.frame ? Phase::kEmptyNoteOff : Phase::kNoteOff;
+    off.id = id;
+    mQueue.push_back(off);
+    std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
+}
+
+// Panic and stop: every note sounding on the channel ends now, its queued chain
+// notes are dropped, and its held notes are forgotten, so their note-offs pass
+// through and build nothing.
+void LiveFilter::Silence(int64_t at, int channel)
+{
+    for (int c = 0; c < KeyLedger::kChannels; ++c) {
+        if (channel >= 0 && c != channel)
+            continue;
+        mKeys.ReleaseChannel(static_cast<uint8_t>(c),
+                             [&](int key, uint64_t) { EmitNoteOff(at, key); });
+        for (int key = KeyLedger::KeyIndex(c, 0); key < KeyLedger::KeyIndex(c, 0) + KeyLedger::kPitches;
+             ++key)
+            mHeld[key] = HeldKey();
+    }
+    const auto onChannel = [channel](const Queued& item) {
+        return channel < 0 || KeyLedger::ChannelOf(item.key) == channel;
+    };
+    mQueue.erase(std::remove_if(mQueue.begin(), mQueue.end(), onChannel), mQueue.end());
+    std::make_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
+}
+
+// The note-off of the note that held `key`, unless its note-on never went out.
+void LiveFilter::EmitNoteOff(int64_t at, int key)
+{
+    if (!std::exchange(mUnheard[key], false))
+        EmitNote(at, kNoteOffStatus, key, mRelease[key]);
+}
+
+bool LiveFilter::EmitNote(int64_t at, uint8_t status, int key, uint8_t velocity)
+{
+    const uint8_t message[] = {static_cast<uint8_t>(status | KeyLedger::ChannelOf(key)),
+                               KeyLedger::PitchOf(key), velocity};
+    return Emit(at, message, sizeof message, status == kNoteOffStatus);
+}
+
+// True when the message went out or is held over; false when it was dropped.
+bool LiveFilter::Emit(int64_t at, const uint8_t* bytes, uint32_t size, bool isNoteOff)
+{
+    if (mHeldOutputSize == 0 && mOut) {
+        if (mOut->Write(static_cast<uint32_t>(at - mCycleStart), bytes, size)) {
+            mWroteThisCycle = true;
+            return true;
+        }
+        if (!mWroteThisCycle && size > kNoteMessageSize) {
+            // Not even an empty output takes it: it would block everything behind it.
+            ++mDroppedMessages;
+            return false;
+        }
+    }
+    const size_t limit = isNoteOff ? mHeldOutput.size() : mCapacity.heldBytes;
+    if (size > kMaxHeldMessage || mHeldOutputSize + kRecordHeader + size > limit) {
+        ++mDroppedMessages;
+        return false;
+    }
+    uint8_t* record = mHeldOutput.data() + mHeldOutputSize;
+    record[0] = static_cast<uint8_t>(size >> 8);
+    record[1] = static_cast<uint8_t>(size & 0xFF);
+    std::memcpy(record + kRecordHeader, bytes, size);
+    mHeldOutputSize += kRecordHeader + size;
+    return true;
+}
+
+// Held-over output goes out first, at the cycle's first frame, as much as fits.
+void LiveFilter::FlushHeld()
+{
+    size_t offset = 0;
+    while (offset < mHeldOutputSize) {
+        const uint8_t* record = mHeldOutput.data() + offset;
+        const uint32_t size = static_cast<uint32_t>(record[0] << 8 | record[1]);
+        if (mOut && mOut->Write(0, record + kRecordHeader, size)) {
+            mWroteThisCycle = true;
+        } else if (mWroteThisCycle || !mOut || size <= kNoteMessageSize) {
+            break;
+        } else {
+            ++mDroppedMessages;  // not even an empty output takes it
+        }
+        offset += kRecordHeader + size;
+    }
+    std::memmove(mHeldOutput.data(), mHeldOutput.data() + offset, mHeldOutputSize - offset);
+    mHeldOutputSize -= offset;
+}

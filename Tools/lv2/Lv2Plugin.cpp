@@ -1,0 +1,297 @@
+// Every filter plug-in in the bundle's add-ons folder as an LV2 plug-in.
+//
+// The adapter library lies in the bundle folder beside `add-ons/`. Plug-in i is the
+// i-th filter file there by name, under the URI urn:ux-filter-kit:<file stem>.
+// Each instance loads its filter file, makes one filter and plays it live through
+// a LiveFilter: MIDI and the transport's position come in on one atom port, MIDI
+// goes out on the other.
+#include <dirent.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
+#include <lv2/core/lv2.h>
+#include <lv2/midi/midi.h>
+#include <lv2/time/time.h>
+#include <lv2/urid/urid.h>
+
+#include "LiveFilter.h"
+
+namespace {
+
+enum PortIndex : uint32_t { kInputPort = 0, kOutputPort = 1 };
+
+constexpr const char* kUriPrefix = "urn:ux-filter-kit:";
+constexpr const char* kAddOnFolder = "/add-ons/";
+constexpr const char* kPluginSuffix = ".so";
+
+// ---- The plug-ins of the bundle ----
+
+struct FilterFile {
+    std::string uri;
+    std::string path;
+    LV2_Descriptor descriptor;
+};
+
+// Only stems a URI can carry as they are.
+bool IsPluginStem(const std::string& stem)
+{
+    return !stem.empty() && std::all_of(stem.begin(), stem.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
+               || c == '_' || c == '-';
+    });
+}
+
+// This library's own folder, found through the address of one of its functions.
+std::string OwnFolder()
+{
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<const void*>(&OwnFolder), &info) || !info.dli_fname)
+        return ".";
+    const std::string path = info.dli_fname;
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+LV2_Handle Instantiate(const LV2_Descriptor*, double, const char*, const LV2_Feature* const*);
+void ConnectPort(LV2_Handle, uint32_t, void*);
+void Activate(LV2_Handle);
+void Run(LV2_Handle, uint32_t);
+void Cleanup(LV2_Handle);
+
+// Listed once, before the first instance, and never changed: the descriptors
+// handed to the host point into this list.
+const std::vector<FilterFile>& FilterFiles()
+{
+    static std::vector<FilterFile> files;
+    static std::once_flag listed;
+    std::call_once(listed, [] {
+        const std::string folder = OwnFolder() + kAddOnFolder;
+        std::vector<std::string> stems;
+        if (DIR* dir = opendir(folder.c_str())) {
+            const size_t suffix = std::strlen(kPluginSuffix);
+            while (const dirent* entry = readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name.size() > suffix
+                    && name.compare(name.size() - suffix, suffix, kPluginSuffix) == 0) {
+                    std::string stem = name.substr(0, name.size() - suffix);
+                    if (IsPluginStem(stem))
+                        stems.push_back(std::move(stem));
+                }
+            }
+            closedir(dir);
+        }
+        std::sort(stems.begin(), stems.end());
+        files.reserve(stems.size());
+        for (const std::string& stem : stems)
+            files.push_back({kUriPrefix + stem, folder + stem + kPluginSuffix, {}});
+        for (FilterFile& file : files)
+            file.descriptor = {file.uri.c_str(), Instantiate, ConnectPort, Activate, Run,
+                               nullptr, Cleanup, nullptr};
+    });
+    return files;
+}
+
+// ---- One instance ----
+
+struct Uris {
+    LV2_URID midiEvent;
+    LV2_URID atomSequence;
+    LV2_URID atomObject;
+    LV2_URID atomBlank;
+    LV2_URID atomFloat;
+    LV2_URID atomDouble;
+    LV2_URID timePosition;
+    LV2_URID timeSpeed;
+};
+
+// The host holds nothing about a live filter's place.
+class LiveHolder : public UxFilterHolderI {};
+
+// Writes a cycle's MIDI into the output port's atom sequence, as long as it fits.
+class SequenceSink : public MidiSink {
+public:
+    void Start(LV2_Atom_Sequence* sequence, LV2_URID sequenceType)
+    {
+        mSequence = sequence;
+        // The host sets the size to the capacity of the whole buffer.
+        mCapacity = sequence->atom.size;
+        sequence->atom.type = sequenceType;
+        sequence->atom.size = sizeof(LV2_Atom_Sequence_Body);
+        sequence->body.unit = 0;
+        sequence->body.pad = 0;
+    }
+    void SetMidiType(LV2_URID midiType) { mMidiType = midiType; }
+
+    bool Write(uint32_t frame, const uint8_t* bytes, uint32_t size) override
+    {
+        const uint32_t used = sizeof(LV2_Atom) + mSequence->atom.size;
+        const uint32_t needed = lv2_atom_pad_size(sizeof(LV2_Atom_Event) + size);
+        if (used > mCapacity || needed > mCapacity - used)
+            return false;
+        LV2_Atom_Event* event = lv2_atom_sequence_end(&mSequence->body, mSequence->atom.size);
+        event->time.frames = frame;
+        event->body.type = mMidiType;
+        event->body.size = size;
+        std::memcpy(event + 1, bytes, size);
+        mSequence->atom.size += needed;
+        return true;
+    }
+
+private:
+    LV2_Atom_Sequence* mSequence = nullptr;
+    uint32_t mCapacity = 0;
+    LV2_URID mMidiType = 0;
+};
+
+struct Instance {
+    void* library = nullptr;
+    ZelCRef<UxFilterAddOn> addOn;
+    LiveHolder holder;
+    std::unique_ptr<LiveFilter> live;
+    Uris uris{};
+    const LV2_Atom_Sequence* input = nullptr;
+    LV2_Atom_Sequence* output = nullptr;
+    SequenceSink sink;
+
+    ~Instance()
+    {
+        // The filter's and the add-on's code are in the library.
+        live.reset();
+        addOn = ZelCRef<UxFilterAddOn>();
+        if (library)
+            dlclose(library);
+    }
+};
+
+const LV2_URID_Map* FindUridMap(const LV2_Feature* const* features)
+{
+    for (; features && *features; ++features)
+        if (std::strcmp((*features)->URI, LV2_URID__map) == 0)
+            return static_cast<const LV2_URID_Map*>((*features)->data);
+    return nullptr;
+}
+
+// Loads the filter file and makes its filter, with every buffer the live filter
+// will use; null (the host reports it) when any of it fails.
+LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
+                       const LV2_Feature* const* features)
+{
+    const LV2_URID_Map* map = FindUridMap(features);
+    const auto& files = FilterFiles();
+    const auto file = std::find_if(files.begin(), files.end(), [descriptor](const FilterFile& f) {
+        return &f.descriptor == descriptor;
+    });
+    if (!map || file == files.end())
+        return nullptr;
+    try {
+        auto instance = std::make_unique<Instance>();
+        instance->library = dlopen(file->path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!instance->library)
+            return nullptr;
+        const auto entry =
+            reinterpret_cast<make_nth_filter_func>(dlsym(instance->library, kMakeNthFilterSymbol));
+        if (!entry)
+            return nullptr;
+        instance->addOn = ZelCRef<UxFilterAddOn>(entry(0, instance->library, nullptr));
+        if (!instance->addOn)
+            return nullptr;
+        std::unique_ptr<UxFilterI> filter(instance->addOn->NewInstance(&instance->holder, nullptr));
+        if (!filter)
+            return nullptr;
+        instance->live = std::make_unique<LiveFilter>(std::move(filter));
+
+        const auto urid = [map](const char* uri) { return map->map(map->handle, uri); };
+        instance->uris = {urid(LV2_MIDI__MidiEvent), urid(LV2_ATOM__Sequence),
+                          urid(LV2_ATOM__Object),    urid(LV2_ATOM__Blank),
+                          urid(LV2_ATOM__Float),     urid(LV2_ATOM__Double),
+                          urid(LV2_TIME__Position),  urid(LV2_TIME__speed)};
+        instance->sink.SetMidiType(instance->uris.midiEvent);
+        return instance.release();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+void ConnectPort(LV2_Handle handle, uint32_t port, void* data)
+{
+    auto* instance = static_cast<Instance*>(handle);
+    switch (port) {
+    case kInputPort:
+        instance->input = static_cast<const LV2_Atom_Sequence*>(data);
+        break;
+    case kOutputPort:
+        instance->output = static_cast<LV2_Atom_Sequence*>(data);
+        break;
+    default:
+        break;
+    }
+}
+
+void Activate(LV2_Handle handle)
+{
+    static_cast<Instance*>(handle)->live->Reset();
+}
+
+// The transport's speed, when `atom` is a time:Position that carries one.
+bool PositionSpeed(const Uris& uris, const LV2_Atom* atom, double* speed)
+{
+    if (atom->type != uris.atomObject && atom->type != uris.atomBlank)
+        return false;
+    const auto* object = reinterpret_cast<const LV2_Atom_Object*>(atom);
+    if (object->body.otype != uris.timePosition)
+        return false;
+    const LV2_Atom* value = nullptr;
+    lv2_atom_object_get(object, uris.timeSpeed, &value, 0);
+    if (value && value->type == uris.atomFloat && value->size >= sizeof(float))
+        *speed = reinterpret_cast<const LV2_Atom_Float*>(value)->body;
+    else if (value && value->type == uris.atomDouble && value->size >= sizeof(double))
+        *speed = reinterpret_cast<const LV2_Atom_Double*>(value)->body;
+    else
+        return false;
+    return true;
+}
+
+// The usual idiom of a MIDI plug-in: walk the input sequence in time order and
+// write the output along the way; the live filter adds what is due between.
+void Run(LV2_Handle handle, uint32_t frames)
+{
+    auto* instance = static_cast<Instance*>(handle);
+    if (!instance->output)
+        return;
+    instance->sink.Start(instance->output, instance->uris.atomSequence);
+    LiveFilter& live = *instance->live;
+    live.BeginCycle(frames, &instance->sink);
+    if (instance->input) {
+        LV2_ATOM_SEQUENCE_FOREACH(instance->input, event)
+        {
+            double speed = 0;
+            if (event->body.type == instance->uris.midiEvent)
+                live.Input(event->time.frames, reinterpret_cast<const uint8_t*>(event + 1),
+                           event->body.size);
+            else if (PositionSpeed(instance->uris, &event->body, &speed))
+                live.TransportSpeed(event->time.frames, speed);
+        }
+    }
+    live.EndCycle();
+}
+
+void Cleanup(LV2_Handle handle)
+{
+    delete static_cast<Instance*>(handle);
+}
+
+}  // namespace
+
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
+{
+    const auto& files = FilterFiles();
+    return index < files.size() ? &files[index].descriptor : nullptr;
+}

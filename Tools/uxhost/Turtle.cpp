@@ -1,0 +1,72 @@
+#include "Turtle.h"
+
+#include <cstdint>
+#include <cstdio>
+
+bool IsUtf8(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<uint8_t>(text[i]);
+        size_t length = 0;
+        uint32_t codePoint = 0;
+        uint32_t smallest = 0;  // below it, the sequence is an overlong form
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, codePoint = lead & 0x1F, smallest = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, codePoint = lead & 0x0F, smallest = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, codePoint = lead & 0x07, smallest = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length)
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<uint8_t>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            codePoint = (codePoint << 6) | (next & 0x3F);
+        }
+        if (codePoint < smallest || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string TurtleString(std::string_view text)
+{
+    std::string literal = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            literal += "\\\"";
+            break;
+        case '\\':
+            literal += "\\\\";
+            break;
+        case '\n':
+            literal += "\\n";
+            break;
+        case '\r':
+            literal += "\\r";
+            break;
+        case '\t':
+            literal += "\\t";
+            break;
+        default:
+            if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+                literal += escaped;
+            } else {
+                literal += c;
+            }
+        }
+    }
+    return literal + "\"";
+}

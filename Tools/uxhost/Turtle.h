@@ -1,0 +1,14 @@
+// Writing text as Turtle string literals, for the descriptions of an LV2 bundle.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Whether `text` is well-formed UTF-8: no stray continuation byte, no sequence cut
+// short, no overlong form, no surrogate, nothing above U+10FFFF. A Turtle file is
+// UTF-8, so only such text can go into one.
+bool IsUtf8(std::string_view text);
+
+// `text` (UTF-8) as a quoted Turtle string literal: quote and backslash escaped,
+// line breaks and tabs as \n, \r and \t, every other control character as \uXXXX.
+std::string TurtleString(std::string_view text);

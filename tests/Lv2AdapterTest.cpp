@@ -1,0 +1,429 @@
+// The example filters as LV2 plug-ins, loaded from the bundle through lilv and
+// played cycle by cycle as a live host plays them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <random>
+
+#include <Pipeline.h>
+#include <PluginLoader.h>
+#include <Smf.h>
+
+#include "CallCounter.h"
+#include "Lv2TestHost.h"
+
+// The random filters seed from the calendar second: here it never changes, so that
+// the live and the offline host draw the same values. The plug-ins bind to this
+// definition, which the test executable exports.
+extern "C" time_t time(time_t* now)
+{
+    constexpr time_t kSecond = 1000000000;
+    if (now)
+        *now = kSecond;
+    return kSecond;
+}
+
+namespace {
+
+const char* const kFilters[] = {"Dissolve", "FractalDrift", "BetaFade"};
+
+std::string Uri(const std::string& stem)
+{
+    return "urn:ux-filter-kit:" + stem;
+}
+
+LiveEvent Midi(int64_t frame, uint8_t status, uint8_t data1, uint8_t data2)
+{
+    return {frame, {status, data1, data2}, 0};
+}
+
+LiveEvent Speed(int64_t frame, float speed)
+{
+    return {frame, {}, speed};
+}
+
+// In frame order, events of one frame as they were. (std::stable_sort takes its
+// buffer with a form of new that the call counter does not stand in front of.)
+void SortByFrame(std::vector<LiveEvent>* events)
+{
+    std::vector<std::pair<int64_t, size_t>> order;
+    for (size_t i = 0; i < events->size(); ++i)
+        order.emplace_back((*events)[i].frame, i);
+    std::sort(order.begin(), order.end());
+    std::vector<LiveEvent> sorted;
+    for (const auto& [frame, index] : order)
+        sorted.push_back(std::move((*events)[index]));
+    *events = std::move(sorted);
+}
+
+uint32_t Block64()
+{
+    return 64;
+}
+
+// An output stream as notes and other events. Two notes sounding on one key at
+// once is a fault; a note-off with no note sounding is a passed-through one.
+struct Heard {
+    struct Note {
+        int64_t on, off;
+        int key;
+        uint8_t velocity, release;
+        bool operator<(const Note& o) const { return std::tie(on, key, off) < std::tie(o.on, o.key, o.off); }
+        bool operator==(const Note& o) const
+        {
+            return on == o.on && off == o.off && key == o.key && velocity == o.velocity
+                   && release == o.release;
+        }
+    };
+    std::vector<Note> notes;
+    std::vector<LiveEvent> others;
+    int sounding = 0;
+    int doubled = 0;
+};
+
+Heard Listen(const std::vector<LiveEvent>& stream)
+{
+    Heard heard;
+    std::map<int, Heard::Note> open;
+    for (const LiveEvent& event : stream) {
+        const uint8_t kind = event.bytes[0] & 0xF0;
+        if ((kind != 0x80 && kind != 0x90) || event.bytes.size() != 3) {
+            heard.others.push_back(event);
+            continue;
+        }
+        const int key = (event.bytes[0] & 0x0F) * 128 + event.bytes[1];
+        const auto found = open.find(key);
+        if (kind == 0x90 && event.bytes[2] > 0) {
+            heard.doubled += found != open.end();
+            open[key] = {event.frame, 0, key, event.bytes[2], 0};
+        } else if (found != open.end()) {
+            found->second.off = event.frame;
+            found->second.release = kind == 0x80 ? event.bytes[2] : 64;
+            heard.notes.push_back(found->second);
+            open.erase(found);
+        }
+    }
+    heard.sounding = static_cast<int>(open.size());
+    std::sort(heard.notes.begin(), heard.notes.end());
+    return heard;
+}
+
+std::string Render(const std::vector<LiveEvent>& stream)
+{
+    std::string text;
+    for (const LiveEvent& event : stream) {
+        char item[16];
+        std::snprintf(item, sizeof item, "%lld:", static_cast<long long>(event.frame));
+        text += item;
+        for (uint8_t byte : event.bytes) {
+            std::snprintf(item, sizeof item, " %02X", byte);
+            text += item;
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+// What a player and a host may send, seeded: notes on a few keys (retriggers,
+// note-offs of velocity 0 and for notes never struck), controllers, panics and
+// transport stops. Every note still held is released at the end, and the stream
+// lasts long enough for every chain to end.
+std::vector<LiveEvent> RandomStream(unsigned seed, int count, int64_t* totalFrames)
+{
+    constexpr int64_t kLongestHold = 1500;
+    std::mt19937 random(seed);
+    const auto pick = [&random](int below) { return static_cast<int>(random() % below); };
+    std::vector<LiveEvent> stream;
+    struct Held {
+        int times = 0;  // struck and not released
+        int64_t since = 0;
+    };
+    std::map<int, Held> held;
+    const auto release = [&stream](int64_t frame, int key, Held* h) {
+        for (; h->times > 0; --h->times)
+            stream.push_back(Midi(frame, static_cast<uint8_t>(0x80 | key / 128), key % 128, 64));
+    };
+    int64_t frame = 0;
+    for (int i = 0; i < count; ++i) {
+        frame += pick(3) == 0 ? 0 : pick(400);
+        for (auto& [key, h] : held)
+            if (h.times > 0 && frame - h.since > kLongestHold)
+                release(frame, key, &h);
+        const uint8_t channel = static_cast<uint8_t>(pick(3));
+        const uint8_t pitch = static_cast<uint8_t>(58 + pick(6));
+        Held& h = held[channel * 128 + pitch];
+        const int what = pick(100);
+        if (what < 45) {
+            stream.push_back(Midi(frame, 0x90 | channel, pitch, static_cast<uint8_t>(1 + pick(127))));
+            if (h.times++ == 0)
+                h.since = frame;
+        } else if (what < 85) {
+            stream.push_back(pick(2) ? Midi(frame, 0x80 | channel, pitch, static_cast<uint8_t>(pick(128)))
+                                     : Midi(frame, 0x90 | channel, pitch, 0));
+            h.times = std::max(h.times - 1, 0);
+        } else if (what < 90) {
+            stream.push_back(Midi(frame, 0xB0 | channel, pick(2) ? 123 : 120, 0));
+        } else if (what < 95) {
+            stream.push_back(Midi(frame, 0xB0 | channel, 1, static_cast<uint8_t>(pick(128))));
+        } else {
+            stream.push_back(Speed(frame, static_cast<float>(pick(2))));
+        }
+    }
+    frame += 1;
+    for (auto& [key, h] : held)
+        release(frame, key, &h);
+    *totalFrames = frame + (kLongestHold + 400) * 21;
+    return stream;
+}
+
+// ---- What the adapter plays ----
+
+struct Scenario {
+    const char* name;
+    std::vector<LiveEvent> input;
+    const char* output;
+};
+
+// Dissolve on a note of 4 frames: echoes of 3, 2, 1 and 0 frames, each a semitone
+// lower and four fifths as loud, from the note-off on.
+TEST(Lv2Adapter, PlaysWhatTheFilterMakesLive)
+{
+    const Scenario kScenarios[] = {
+        {"echoes end with the note-off's velocity",
+         {Midi(0, 0x90, 60, 100), Midi(4, 0x80, 60, 30)},
+         "0: 90 3C 64\n4: 80 3C 1E\n4: 90 3B 50\n7: 80 3B 1E\n7: 90 3A 40\n9: 80 3A 1E\n"
+         "9: 90 39 33\n10: 80 39 1E\n10: 90 38 28\n10: 80 38 1E\n"},
+        {"a note-on of velocity 0 ends a note",
+         {Midi(0, 0x91, 60, 100), Midi(4, 0x91, 60, 0)},
+         "0: 91 3C 64\n4: 81 3C 40\n4: 91 3B 50\n7: 81 3B 40\n7: 91 3A 40\n9: 81 3A 40\n"
+         "9: 91 39 33\n10: 81 39 40\n10: 91 38 28\n10: 81 38 40\n"},
+        {"a panic ends the channel's notes and drops its chains",
+         {Midi(0, 0x90, 60, 100), Midi(4, 0x80, 60, 30), Midi(5, 0x91, 70, 90), Midi(8, 0xB0, 123, 0)},
+         "0: 90 3C 64\n4: 80 3C 1E\n4: 90 3B 50\n5: 91 46 5A\n7: 80 3B 1E\n7: 90 3A 40\n"
+         "8: 80 3A 1E\n8: B0 7B 00\n"},
+        {"a transport stop ends every note and chain",
+         {Speed(0, 1), Midi(0, 0x90, 60, 100), Midi(4, 0x80, 60, 30), Midi(5, 0x91, 70, 90),
+          Speed(8, 0), Midi(9, 0x81, 70, 0)},
+         "0: 90 3C 64\n4: 80 3C 1E\n4: 90 3B 50\n5: 91 46 5A\n7: 80 3B 1E\n7: 90 3A 40\n"
+         "8: 80 3A 1E\n8: 81 46 40\n9: 81 46 00\n"},
+        {"an echo gives way to a key the player holds",
+         {Midi(0, 0x90, 60, 100), Midi(2, 0x90, 59, 100), Midi(4, 0x80, 60, 30), Midi(20, 0x80, 59, 10)},
+         "0: 90 3C 64\n2: 90 3B 64\n4: 80 3C 1E\n7: 90 3A 40\n9: 80 3A 1E\n9: 90 39 33\n"
+         "10: 80 39 1E\n10: 90 38 28\n10: 80 38 1E\n20: 80 3B 0A\n20: 90 3A 50\n33: 80 3A 0A\n"
+         "33: 90 39 40\n42: 80 39 0A\n42: 90 38 33\n48: 80 38 0A\n48: 90 37 28\n52: 80 37 0A\n"
+         "52: 90 36 20\n55: 80 36 0A\n55: 90 35 19\n57: 80 35 0A\n57: 90 34 14\n58: 80 34 0A\n"
+         "58: 90 33 10\n58: 80 33 0A\n"},
+        {"a played note cuts an echo, whose note-off is not sent again",
+         {Midi(0, 0x90, 60, 100), Midi(4, 0x80, 60, 30), Midi(5, 0x90, 59, 90), Midi(8, 0x80, 59, 10)},
+         "0: 90 3C 64\n4: 80 3C 1E\n4: 90 3B 50\n5: 80 3B 1E\n5: 90 3B 5A\n7: 90 3A 40\n"
+         "8: 80 3B 0A\n8: 80 3A 1E\n8: 90 3A 48\n9: 90 39 33\n10: 80 39 1E\n10: 80 3A 0A\n"
+         "10: 90 39 39\n10: 90 38 28\n10: 80 38 1E\n11: 80 39 0A\n11: 90 38 2D\n11: 80 38 0A\n"},
+        {"a note-off for a note never struck passes through",
+         {Midi(3, 0x80, 60, 64), Midi(5, 0xE0, 0, 64)},
+         "3: 80 3C 40\n5: E0 00 40\n"},
+    };
+    for (const Scenario& scenario : kScenarios) {
+        SCOPED_TRACE(scenario.name);
+        Lv2TestHost host(Uri("Dissolve"));
+        EXPECT_EQ(Render(host.Play(scenario.input, 128, Block64)), scenario.output);
+    }
+}
+
+// ---- Live equals offline ----
+
+class VectorSink : public SmfSink {
+public:
+    void Append(const uint8_t* bytes, size_t size) override { data.insert(data.end(), bytes, bytes + size); }
+    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
+    {
+        std::copy(bytes, bytes + size, data.begin() + static_cast<ptrdiff_t>(offset));
+    }
+    std::vector<uint8_t> data;
+};
+
+// Phrases on two channels: on each channel a phrase's notes end together (notes on
+// one key cut short among them), with controllers between, and every chain ends
+// before the next phrase.
+std::vector<LiveEvent> Song(int64_t* totalFrames)
+{
+    std::vector<LiveEvent> song;
+    std::mt19937 random(7);
+    constexpr int64_t kPhrase = 30000;
+    for (int phrase = 0; phrase < 12; ++phrase) {
+        for (uint8_t channel = 0; channel < 2; ++channel) {
+            const int64_t start = phrase * kPhrase + channel * 700;
+            const int64_t end = start + 300 + static_cast<int64_t>(random() % 900);
+            const uint8_t pitch = static_cast<uint8_t>(40 + random() % 50);
+            for (int i = 0; i < 3; ++i) {
+                const uint8_t key = static_cast<uint8_t>(i == 2 ? pitch : pitch + 5 * i);
+                song.push_back(Midi(start + 50 * i, 0x90 | channel, key, static_cast<uint8_t>(40 + 20 * i)));
+            }
+            song.push_back(Midi(start + 120, 0xB0 | channel, 7, static_cast<uint8_t>(random() % 128)));
+            for (int i = 0; i < 3; ++i)
+                song.push_back(Midi(end, 0x80 | channel, static_cast<uint8_t>(i == 2 ? pitch : pitch + 5 * i), 64));
+        }
+    }
+    SortByFrame(&song);
+    *totalFrames = 12 * kPhrase;
+    return song;
+}
+
+std::vector<LiveEvent> Apply(const std::string& stem, const std::vector<LiveEvent>& song)
+{
+    SmfFile file;
+    file.format = 0;
+    file.tracks.resize(1);
+    for (const LiveEvent& event : song)
+        file.tracks[0].events.push_back({event.frame, event.bytes});
+    const auto plugin = Plugin::Load(std::string(UX_BUILD_ADDON_DIR) + "/" + stem + ".so");
+    VectorSink sink;
+    LeftOut leftOut;
+    ApplyFilters(WriteSmf(file), {plugin.get()}, &sink, &leftOut);
+    const SmfFile written = ParseSmf(sink.data.data(), sink.data.size());
+    std::vector<LiveEvent> out;
+    for (const SmfEvent& event : written.tracks[0].events)
+        out.push_back({event.tick, event.bytes, 0});
+    return out;
+}
+
+TEST(Lv2Adapter, PlaysWhatApplyWrites)
+{
+    int64_t totalFrames = 0;
+    const std::vector<LiveEvent> song = Song(&totalFrames);
+    for (const char* stem : kFilters) {
+        SCOPED_TRACE(stem);
+        Lv2TestHost host(Uri(stem));
+        const Heard live = Listen(host.Play(song, totalFrames, Block64));
+        const Heard offline = Listen(Apply(stem, song));
+        EXPECT_GT(live.notes.size(), 6 * song.size() / 4);
+        EXPECT_EQ(live.notes, offline.notes);
+        EXPECT_EQ(live.others, offline.others);
+        EXPECT_EQ(live.sounding, 0);
+    }
+}
+
+// ---- Real time, cycles, stuck notes and capacity ----
+
+// Dense input: a note struck and one released every 8 frames on 16 channels, with
+// the seeded stream's panics and stops behind it.
+TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
+{
+    std::vector<LiveEvent> stream;
+    for (int i = 0; i < 3000; ++i) {
+        const uint8_t channel = static_cast<uint8_t>(i % 16);
+        const uint8_t pitch = static_cast<uint8_t>(30 + i % 60);
+        stream.push_back(Midi(8 * i, 0x90 | channel, pitch, 100));
+        stream.push_back(Midi(8 * i + 200, 0x80 | channel, pitch, 64));
+    }
+    int64_t randomFrames = 0;
+    for (LiveEvent event : RandomStream(2, 1500, &randomFrames)) {
+        event.frame += 8 * 3000 + 200;
+        stream.push_back(event);
+    }
+    SortByFrame(&stream);
+    for (const char* stem : kFilters) {
+        SCOPED_TRACE(stem);
+        Lv2TestHost host(Uri(stem));
+        long heapCalls = 0;
+        long mutexLocks = 0;
+        const Heard heard = Listen(host.Play(stream, 8 * 3000 + 200 + randomFrames, Block64,
+                                             [&](uint32_t frames) {
+                                                 const CallCounter counter;
+                                                 host.Run(frames);
+                                                 const CallCounts counts = counter.Counts();
+                                                 heapCalls += counts.HeapCalls();
+                                                 mutexLocks += counts.mutexLocks;
+                                             }));
+        EXPECT_EQ(heapCalls, 0);
+        EXPECT_EQ(mutexLocks, 0);
+        EXPECT_GT(heard.notes.size(), 3000u);
+        EXPECT_EQ(heard.sounding, 0);
+    }
+}
+
+
+TEST(Lv2Adapter, SameOutputForEveryBlockSize)
+{
+    int64_t totalFrames = 0;
+    const std::vector<LiveEvent> stream = RandomStream(11, 600, &totalFrames);
+    for (const char* stem : kFilters) {
+        SCOPED_TRACE(stem);
+        Lv2TestHost host(Uri(stem));
+        const std::vector<LiveEvent> expected = host.Play(stream, totalFrames, Block64);
+        EXPECT_GT(expected.size(), 1000u);
+        std::mt19937 random(5);
+        const std::function<uint32_t()> blocks[] = {
+            [] { return 1u; }, [] { return 256u; }, [] { return 4096u; },
+            [&random] { return static_cast<uint32_t>(1 + random() % 3000); }};
+        for (const auto& block : blocks) {
+            host.Activate();
+            EXPECT_EQ(host.Play(stream, totalFrames, block), expected);
+        }
+    }
+}
+
+TEST(Lv2Adapter, NoNoteIsLeftSounding)
+{
+    for (const char* stem : kFilters)
+        for (unsigned seed = 1; seed <= 4; ++seed) {
+            SCOPED_TRACE(std::string(stem) + " seed " + std::to_string(seed));
+            int64_t totalFrames = 0;
+            const std::vector<LiveEvent> stream = RandomStream(seed, 1500, &totalFrames);
+            Lv2TestHost host(Uri(stem));
+            const Heard heard = Listen(host.Play(stream, totalFrames, Block64));
+            EXPECT_GT(heard.notes.size(), 500u);
+            EXPECT_EQ(heard.doubled, 0);
+            EXPECT_EQ(heard.sounding, 0);
+        }
+}
+
+// A chord of 600 notes released on one frame makes 6,000 echoes: the queue keeps
+// the first 4,096 and drops the newest. An output with room for four events a
+// cycle holds the rest over: the same messages come, later. When even the room
+// held over is full, messages are dropped, but never a sounding note's note-off.
+TEST(Lv2Adapter, FullQueueAndFullOutputLoseNoNoteOff)
+{
+    const auto chord = [](int notes) {
+        std::vector<LiveEvent> stream;
+        for (int i = 0; i < 2 * notes; ++i)
+            stream.push_back(Midi(i < notes ? 0 : 1000, static_cast<uint8_t>((i < notes ? 0x90 : 0x80) | (i % notes) / 50),
+                                  static_cast<uint8_t>(20 + i % 50), 100));
+        return stream;
+    };
+    const uint32_t kFourEvents = sizeof(LV2_Atom) + sizeof(LV2_Atom_Sequence_Body) + 4 * 24;
+    const struct {
+        const char* name;
+        int notes;
+        uint32_t outputCapacity;
+        size_t heard;  // notes heard; 0: fewer than with room enough
+    } kRows[] = {{"queue full", 600, 1 << 16, 600 + 4096},
+                 {"output full", 100, kFourEvents, 100 + 1000},
+                 {"output and held-over room full", 600, kFourEvents, 0}};
+    const auto messagesOf = [](const std::vector<LiveEvent>& out) {
+        std::vector<std::vector<uint8_t>> messages;
+        for (const LiveEvent& event : out)
+            messages.push_back(event.bytes);
+        return messages;
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.name);
+        Lv2TestHost roomy(Uri("Dissolve")), host(Uri("Dissolve"), row.outputCapacity);
+        const std::vector<LiveEvent> expected = roomy.Play(chord(row.notes), 60000, Block64);
+        const std::vector<LiveEvent> out = host.Play(chord(row.notes), 60000, Block64);
+        const Heard heard = Listen(out);
+        EXPECT_EQ(heard.doubled, 0);
+        EXPECT_EQ(heard.sounding, 0);
+        if (row.heard) {
+            EXPECT_EQ(heard.notes.size(), row.heard);
+            EXPECT_EQ(messagesOf(out), messagesOf(expected));
+        } else {
+            EXPECT_LT(heard.notes.size(), Listen(expected).notes.size());
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// The add-ons' texts as Turtle string literals, as the LV2 bundle's description
+// files hold them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Turtle.h"
+
+TEST(Turtle, EscapesWhatALiteralCannotHoldAndKeepsTheRest)
+{
+    const struct {
+        std::string text;
+        std::string literal;
+    } cases[] = {
+        {"Beta Fade", R"("Beta Fade")"},
+        {R"(say "hi" \o/)", R"("say \"hi\" \\o/")"},
+        {"one\ntwo\r\tthree", R"("one\ntwo\r\tthree")"},
+        {std::string("nul\0 bell\a del\x7F", 15), R"("nul\u0000 bell\u0007 del\u007F")"},
+        {"caf\xC3\xA9 \xE2\x99\xAA", "\"caf\xC3\xA9 \xE2\x99\xAA\""},
+        {"", R"("")"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(TurtleString(c.text), c.literal);
+    }
+}
+
+TEST(Turtle, TellsUtf8FromOtherBytes)
+{
+    const struct {
+        const char* text;
+        bool utf8;
+    } cases[] = {
+        {"plain ASCII", true},
+        {"\xC3\xA9 \xE2\x99\xAA \xF0\x9F\x8E\xB5", true},  // two, three and four bytes
+        {"caf\xE9", false},                                // Latin-1
+        {"\xC3", false},                                   // cut short
+        {"\x80", false},                                   // a stray continuation byte
+        {"\xC0\xAF", false},                               // overlong
+        {"\xED\xA0\x80", false},                           // a surrogate
+        {"\xF4\x90\x80\x80", false},                       // above U+10FFFF
+        {"\xF8\x88\x80\x80\x80", false},                   // five bytes
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(IsUtf8(c.text), c.utf8);
+    }
+}

@@ -1,0 +1,228 @@
+#!/bin/bash
+# lv2-bundle.sh MODE ARGS...: the LV2 bundle as LV2 hosts see it.
+#
+#   tool UXHOST PLUGIN NOT_A_FILTER EXPECT_FAILURE
+#       `uxhost lv2-bundle` on PLUGIN gives a bundle that lilv lists under the
+#       add-on's name, holding the plug-in file unchanged; bad input is refused with
+#       one line and exit code 2, leaving nothing behind and replacing nothing.
+#   turtle BUNDLE
+#       sord_validate finds no error in the bundle's Turtle against the LV2 vocabulary.
+#   installed BUILD_DIR
+#       `cmake --install` to a scratch prefix gives a bundle that lilv lists and
+#       describes, and whose libraries find each other only through $ORIGIN.
+#   live BUILD_DIR UXHOST
+#       The installed Dissolve plug-in plays in jalv on a private JACK server with
+#       the dummy backend: jack_midiseq plays it a note and jack_midi_dump reads the
+#       echoes, which must be the notes `uxhost apply` makes of the same note.
+#
+# A tool the environment lacks skips the test (exit 77); under CI=true, where every
+# tool is installed, it fails it.
+set -u
+mode=$1
+shift
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+need() {
+  local missing=()
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || missing+=("$tool")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  [ "${CI:-}" = true ] && fail "missing ${missing[*]} (scripts/setup.sh installs them)"
+  echo "SKIP: missing ${missing[*]} (scripts/setup.sh installs them)"
+  exit 77
+}
+
+work=$(mktemp -d)
+pids=()
+# Ends every process started here, the last started first: the JACK clients
+# before their server.
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; --i)); do
+    kill "${pids[i]}" 2>/dev/null
+    wait "${pids[i]}" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The URIs lilv lists with LV2_PATH set to $1, one a line, sorted.
+listed() {
+  LV2_PATH=$1 lv2ls 2>/dev/null | sort
+}
+
+install_prefix() {
+  cmake --install "$1" --prefix "$work/prefix" >/dev/null || fail "cmake --install failed"
+  bundle=$work/prefix/lib/lv2/ux-filters.lv2
+  [ -f "$bundle/manifest.ttl" ] || fail "no bundle installed in $bundle"
+}
+
+case $mode in
+tool)
+  uxhost=$1 plugin=$2 notafilter=$3 expect=$4
+  need lv2ls lv2info
+  lv2=$work/lv2
+  mkdir "$lv2"
+  "$uxhost" lv2-bundle "$plugin" -o "$lv2/early.lv2" >"$work/said" || fail "lv2-bundle failed"
+  [ "$(cat "$work/said")" = "$(printf 'urn:ux-filter-kit:EarlyEcho\tEarly Echo')" ] \
+    || fail "lv2-bundle said: $(cat "$work/said")"
+  [ "$(listed "$lv2")" = "urn:ux-filter-kit:EarlyEcho" ] || fail "lv2ls lists: $(listed "$lv2")"
+  LV2_PATH=$lv2 lv2info urn:ux-filter-kit:EarlyEcho 2>/dev/null | grep -q "Name: *Early Echo$" \
+    || fail "lv2info does not show the add-on's name"
+  cmp -s "$plugin" "$lv2/early.lv2/add-ons/EarlyEcho.so" || fail "the bundled plug-in differs from its file"
+
+  # Bad input: one row a case, "text on standard error|arguments" (tab-free).
+  mkdir "$lv2/mine.lv2" "$work/other"
+  echo keep >"$lv2/mine.lv2/notes.txt"
+  cp "$plugin" "$work/Early Echo.so"
+  cp "$plugin" "$work/other/EarlyEcho.so"
+  while IFS='|' read -r text args; do
+    eval "set -- $args"
+    "$expect" 2 "$text" "$uxhost" lv2-bundle "$@" || fail "lv2-bundle $args"
+  done <<EOF
+NotAFilter.so: not a filter plug-in|"$notafilter" -o "$lv2/bad.lv2"
+Early Echo.so: cannot name an LV2 plug-in after this file|"$work/Early Echo.so" -o "$lv2/bad.lv2"
+EarlyEcho.so: a bundle holds one plug-in of each file name|"$plugin" "$work/other/EarlyEcho.so" -o "$lv2/bad.lv2"
+mine.lv2: exists and is not a bundle made by uxhost lv2-bundle|"$plugin" -o "$lv2/mine.lv2"
+bad: an LV2 bundle folder's name ends in .lv2|"$plugin" -o "$lv2/bad"
+EOF
+  [ "$(ls -A "$lv2")" = "$(printf 'early.lv2\nmine.lv2')" ] || fail "left in the folder: $(ls -A "$lv2")"
+  [ "$(cat "$lv2/mine.lv2/notes.txt")" = keep ] || fail "a folder not made by lv2-bundle was changed"
+
+  # A bundle made here is made again whole.
+  touch "$lv2/early.lv2/stale"
+  "$uxhost" lv2-bundle "$plugin" -o "$lv2/early.lv2/" >/dev/null || fail "remaking the bundle failed"
+  [ ! -e "$lv2/early.lv2/stale" ] || fail "remaking kept a file of the old bundle"
+  [ "$(ls -A "$lv2")" = "$(printf 'early.lv2\nmine.lv2')" ] || fail "left after remaking: $(ls -A "$lv2")"
+  ;;
+
+turtle)
+  bundle=$1
+  need sord_validate dpkg
+  # The LV2 vocabulary: every Turtle file of the package that installs it.
+  vocabulary=$(dpkg -L lv2-dev | grep '\.ttl$')
+  [ -n "$vocabulary" ] || fail "no LV2 vocabulary installed (package lv2-dev)"
+  sord_validate -l $vocabulary "$bundle"/*.ttl >"$work/report" 2>&1
+  status=$?
+  grep -q "Found 0 errors" "$work/report" && [ $status -eq 0 ] || { cat "$work/report"; fail "sord_validate"; }
+  ;;
+
+installed)
+  build=$1
+  need lv2ls lv2info readelf
+  install_prefix "$build"
+  expected=$(printf 'urn:ux-filter-kit:%s\n' BetaFade Dissolve FractalDrift)
+  [ "$(listed "$work/prefix/lib/lv2")" = "$expected" ] || fail "lv2ls lists: $(listed "$work/prefix/lib/lv2")"
+  LV2_PATH=$work/prefix/lib/lv2 lv2info urn:ux-filter-kit:Dissolve >"$work/info" 2>/dev/null
+  for line in "Name: *Dissolve$" "Author: *The Ux filter kit authors$" "Symbol: *in$" "Symbol: *out$"; do
+    grep -q "$line" "$work/info" || { cat "$work/info"; fail "lv2info lacks $line"; }
+  done
+  for plugin in "$build"/add-ons/*.so; do
+    cmp -s "$plugin" "$bundle/add-ons/$(basename "$plugin")" || fail "$(basename "$plugin") differs from the built file"
+  done
+  # Relocatable: every library search path in the bundle starts at the file's own folder.
+  for file in "$bundle"/*.so "$bundle"/add-ons/*.so "$bundle"/lib/*; do
+    readelf -d "$file" | sed -n 's/.*(R[UN]*PATH).*\[\(.*\)\]/\1/p' \
+      | awk -F: '{ for (i = 1; i <= NF; ++i) if ($i !~ /^\$ORIGIN/) outside = 1 } END { exit !outside }' \
+      && fail "$file searches outside the bundle: $(readelf -d "$file" | grep PATH)"
+  done
+  ;;
+
+live)
+  build=$1 uxhost=$2
+  need jackd jalv jack_midiseq jack_midi_dump jack_connect jack_lsp jack_wait midicsv timeout
+  install_prefix "$build"
+  export LV2_PATH=$work/prefix/lib/lv2
+  export JACK_DEFAULT_SERVER=ux-lv2-test-$$
+  export JACK_NO_AUDIO_RESERVATION=1
+  period=1024 loop=48000 length=4800 pitch=60
+
+  timeout 60 jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 48000 -p $period >"$work/jackd.log" 2>&1 &
+  pids+=($!)
+  timeout 10 jack_wait -w -t 10 >"$work/wait.log" 2>&1 || { cat "$work/jackd.log"; fail "the JACK server did not start"; }
+
+  # jalv's console reads commands from standard input and ends at its end: a fifo
+  # held open keeps it running until the test closes it.
+  mkfifo "$work/jalv.in"
+  timeout 50 jalv -x -n ux-filter urn:ux-filter-kit:Dissolve <"$work/jalv.in" >"$work/jalv.log" 2>&1 &
+  pids+=($!)
+  exec 3>"$work/jalv.in"
+  timeout 50 jack_midi_dump -a dump >"$work/dump.txt" 2>"$work/dump.log" &
+  pids+=($!)
+  # One note a second: the note at the start of each loop, `length` frames long.
+  timeout 50 jack_midiseq seq $loop 0 $pitch $length >"$work/seq.log" 2>&1 &
+  pids+=($!)
+  for ((try = 0; try < 100; ++try)); do
+    ports=$(jack_lsp 2>/dev/null)
+    grep -qx "ux-filter:in" <<<"$ports" && grep -qx "dump:input" <<<"$ports" && grep -qx "seq:out" <<<"$ports" && break
+    sleep 0.1
+  done
+  jack_connect ux-filter:out dump:input && jack_connect seq:out ux-filter:in \
+    || { cat "$work/jalv.log"; fail "cannot connect the ports (found: $ports)"; }
+  sleep 4.5
+  exec 3>&-
+
+  # What the host makes of the same note, a tick for a frame.
+  printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\15\0\220\74\100\245\100\200\74\100\0\377\57\0' >"$work/note.mid"
+  "$uxhost" apply -f Dissolve "$work/note.mid" -o "$work/chain.mid" || fail "uxhost apply failed"
+  midicsv "$work/chain.mid" | awk -F', *' '
+    $3 == "Note_on_c" && $6 > 0 { on[$5] = $2; velocity[$5] = $6 }
+    $3 == "Note_off_c" || ($3 == "Note_on_c" && $6 == 0) { print on[$5], $5, velocity[$5], $2 - on[$5] }
+  ' | sort -n >"$work/expected"
+
+  # The notes that came out, "start pitch velocity length", grouped by the played
+  # note that heads each chain; every group that holds as many notes as the host's
+  # chain must be that chain, offsets and lengths within one period (a cycle the
+  # monitor missed shifts its count by one). Events of a missed cycle are lost, so
+  # a group may be short; at least one must be whole.
+  awk -v period=$period -v pitch=$pitch -v expected="$work/expected" '
+    BEGIN {
+      while ((getline line < expected) > 0) { split(line, f, " "); n++; eStart[n] = f[1]; ePitch[n] = f[2]; eVelocity[n] = f[3]; eLength[n] = f[4] }
+      if (n < 2) { print "the host made no chain"; failed = 1; exit }
+    }
+    function abs(x) { return x < 0 ? -x : x }
+    function hex(text,   i, value) {
+      for (i = 1; i <= length(text); ++i) value = value * 16 + index("0123456789abcdef", substr(tolower(text), i, 1)) - 1
+      return value
+    }
+    function check(   i, bad) {
+      if (count != n) return
+      for (i = 1; i <= n; ++i)
+        if (gPitch[i] != ePitch[i] || gVelocity[i] != eVelocity[i] ||
+            abs(gStart[i] - gStart[1] - eStart[i]) > period || abs(gLength[i] - eLength[i]) > period) {
+          printf "chain at frame %d, note %d: start +%d pitch %d velocity %d length %d; expected start +%d pitch %d velocity %d length %d\n",
+            gStart[1], i, gStart[i] - gStart[1], gPitch[i], gVelocity[i], gLength[i], eStart[i], ePitch[i], eVelocity[i], eLength[i]
+          failed = 1
+          return
+        }
+      whole++
+    }
+    {
+      sub(/:$/, "", $1); frame = $1 + 0; status = hex($2); key = hex($3); value = hex($4)
+      if (status == 144 && value > 0) { start[key] = frame; velocity[key] = value; next }
+      if ((status == 128 || status == 144) && (key in start)) {
+        if (key == pitch && velocity[key] == eVelocity[1]) { check(); count = 0 }
+        if (count > 0 || key == pitch) {
+          ++count; gStart[count] = start[key]; gPitch[count] = key; gVelocity[count] = velocity[key]; gLength[count] = frame - start[key]
+        }
+        delete start[key]
+      }
+    }
+    END {
+      if (failed) exit 1
+      check()
+      if (failed) exit 1
+      if (whole == 0) { print "no whole chain arrived"; exit 1 }
+      printf "%d whole chains of %d notes arrived as the host makes them\n", whole, n
+    }' "$work/dump.txt" || { echo "--- expected"; cat "$work/expected"; echo "--- received"; cat "$work/dump.txt"; echo "--- jalv"; cat "$work/jalv.log"; fail "the echoes"; }
+  ;;
+
+*)
+  fail "unknown mode $mode"
+  ;;
+esac
+exit 0
