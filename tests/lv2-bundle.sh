@@ -65,8 +65,7 @@ case $mode in
 tool)
   uxhost=$1 plugin=$2 notafilter=$3 expect=$4
   need lv2ls lv2info
-  lv2=$work/lv2
-  mkdir "$lv2"
+  lv2=$work/lv2  # not there yet: the command makes it
   "$uxhost" lv2-bundle "$plugin" -o "$lv2/early.lv2" >"$work/said" || fail "lv2-bundle failed"
   [ "$(cat "$work/said")" = "$(printf 'urn:ux-filter-kit:EarlyEcho\tEarly Echo')" ] \
     || fail "lv2-bundle said: $(cat "$work/said")"
@@ -121,6 +120,11 @@ installed)
   for line in "Name: *Dissolve$" "Author: *The Ux filter kit authors$" "Symbol: *in$" "Symbol: *out$"; do
     grep -q "$line" "$work/info" || { cat "$work/info"; fail "lv2info lacks $line"; }
   done
+  # The installed uxhost makes bundles from the installed adapter and libraries.
+  "$work/prefix/bin/uxhost" lv2-bundle "$bundle/add-ons/Dissolve.so" -o "$work/own/dissolve.lv2" >/dev/null \
+    && cmp -s "$bundle/ux-lv2.so" "$work/own/dissolve.lv2/ux-lv2.so" \
+    && [ "$(ls "$bundle/lib")" = "$(ls "$work/own/dissolve.lv2/lib")" ] \
+    || fail "the installed uxhost did not make a bundle from the installed adapter and libraries"
   for plugin in "$build"/add-ons/*.so; do
     cmp -s "$plugin" "$bundle/add-ons/$(basename "$plugin")" || fail "$(basename "$plugin") differs from the built file"
   done
