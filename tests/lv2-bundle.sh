@@ -40,8 +40,10 @@ need() {
 work=$(mktemp -d)
 pids=()
 # Ends every process started here, the last started first: the JACK clients
-# before their server.
+# before their server. jalv ends at the end of its input; each process runs under
+# `timeout -k`, which kills what a signal does not end.
 cleanup() {
+  exec 3>&-
   for ((i = ${#pids[@]} - 1; i >= 0; --i)); do
     kill "${pids[i]}" 2>/dev/null
     wait "${pids[i]}" 2>/dev/null
@@ -159,7 +161,7 @@ live)
 
   # The server ignores SIGPIPE, so that a client gone before its notice does not
   # end it; the client timeout is long, for a loaded machine.
-  (trap '' PIPE && exec timeout 60 jackd -n "$JACK_DEFAULT_SERVER" -r -t 5000 -d dummy -r 48000 -p $period) \
+  (trap '' PIPE && exec timeout -k 5 60 jackd -n "$JACK_DEFAULT_SERVER" -r -t 5000 -d dummy -r 48000 -p $period) \
     >"$work/jackd.log" 2>&1 &
   pids+=($!)
   timeout 10 jack_wait -w -t 10 >"$work/wait.log" 2>&1 || { cat "$work/jackd.log"; fail "the JACK server did not start"; }
@@ -167,13 +169,13 @@ live)
   # jalv's console reads commands from standard input and ends at its end: a fifo
   # held open keeps it running until the test ends.
   mkfifo "$work/jalv.in"
-  timeout 50 jalv -x -n ux-filter urn:ux-filter-kit:Dissolve <"$work/jalv.in" >"$work/jalv.log" 2>&1 &
+  timeout -k 5 50 jalv -x -n ux-filter urn:ux-filter-kit:Dissolve <"$work/jalv.in" >"$work/jalv.log" 2>&1 &
   pids+=($!)
   exec 3>"$work/jalv.in"
-  timeout 50 jack_midi_dump -a dump >"$work/dump.txt" 2>"$work/dump.log" &
+  timeout -k 5 50 jack_midi_dump -a dump >"$work/dump.txt" 2>"$work/dump.log" &
   pids+=($!)
   # One note a second: the note at the start of each loop, `length` frames long.
-  timeout 50 jack_midiseq seq $loop 0 $pitch $length >"$work/seq.log" 2>&1 &
+  timeout -k 5 50 jack_midiseq seq $loop 0 $pitch $length >"$work/seq.log" 2>&1 &
   pids+=($!)
   for ((try = 0; try < 100; ++try)); do
     ports=$(jack_lsp 2>/dev/null)
