@@ -68,11 +68,8 @@ struct UxEventPool::Store {
         slot->next = free;
         free = slot;
         if (++available == capacity && poolGone)
-            Free(this);
+            std::free(this);
     }
-
-    static Store* Make(size_t capacity);
-    static void Free(Store* store) noexcept { std::free(store); }
 };
 
 namespace {
@@ -113,10 +110,9 @@ void Release(void* event) noexcept
         std::free(header);
 }
 
-}  // namespace
-
-UxEventPool::Store* UxEventPool::Store::Make(size_t capacity)
+UxEventPool::Store* MakeStore(size_t capacity)
 {
+    using Store = UxEventPool::Store;
     if (capacity > (SIZE_MAX - kStoreSize) / kSlotSize)
         throw std::bad_alloc();
     void* memory = std::malloc(kStoreSize + capacity * kSlotSize);
@@ -135,12 +131,14 @@ UxEventPool::Store* UxEventPool::Store::Make(size_t capacity)
     return store;
 }
 
-UxEventPool::UxEventPool(size_t capacity) : mStore(Store::Make(capacity)) {}
+}  // namespace
+
+UxEventPool::UxEventPool(size_t capacity) : mStore(MakeStore(capacity)) {}
 
 UxEventPool::~UxEventPool()
 {
     if (mStore->available == mStore->capacity)
-        Store::Free(mStore);
+        std::free(mStore);
     else
         mStore->poolGone = true;
 }

@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     capacity.queuedNotes = 64;
     capacity.heldBytes = 128;
     capacity.eventPool = 16;
-    LiveFilter live(addOn->NewInstance(&holder, nullptr), capacity);
+    LiveFilter live(std::unique_ptr<UxFilterI>(addOn->NewInstance(&holder, nullptr)), capacity);
     CheckingSink sink;
 
     size_t at = 0;

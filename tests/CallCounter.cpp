@@ -8,8 +8,10 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 namespace {
@@ -25,11 +27,14 @@ void Count(long CallCounts::*which)
         ++(tTotals.*which);
 }
 
-// dlsym may itself allocate; what it asks for while this thread looks a function up
-// comes from a small static arena that is never given back.
+// dlsym may itself allocate and free; while this thread looks the functions up, what
+// it asks for comes from a small static arena that is never given back, and what
+// it frees waits until free is known.
 thread_local bool tLookingUp = false;
 alignas(std::max_align_t) unsigned char gArena[16384];
 std::atomic<size_t> gArenaUsed{0};
+thread_local void* tDeferredFrees[16];
+thread_local int tDeferredFreeCount = 0;
 
 bool InArena(const void* memory)
 {
@@ -42,20 +47,6 @@ void* ArenaAllocate(size_t size)
     const size_t rounded = (size + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
     const size_t offset = gArenaUsed.fetch_add(rounded);
     return offset + rounded <= sizeof gArena ? gArena + offset : nullptr;
-}
-
-// The function `name` stands in front of, looked up once.
-template <class Function>
-Function Next(std::atomic<Function>& cache, const char* name)
-{
-    Function function = cache.load(std::memory_order_relaxed);
-    if (!function) {
-        tLookingUp = true;
-        function = reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-        tLookingUp = false;
-        cache.store(function, std::memory_order_relaxed);
-    }
-    return function;
 }
 
 using MallocFunction = void* (*)(size_t);
@@ -73,19 +64,58 @@ std::atomic<AlignedAllocFunction> gAlignedAlloc{nullptr};
 std::atomic<PosixMemalignFunction> gPosixMemalign{nullptr};
 std::atomic<FreeFunction> gFree{nullptr};
 std::atomic<MutexLockFunction> gMutexLock{nullptr};
+std::atomic<bool> gResolved{false};
+
+template <class Function>
+void Resolve(std::atomic<Function>& next, const char* name)
+{
+    next.store(reinterpret_cast<Function>(dlsym(RTLD_NEXT, name)), std::memory_order_relaxed);
+}
+
+// Looks up every function the stand-ins forward to, all at once, so that a lookup
+// never needs one that is not known yet. Threads that race here find the same.
+void ResolveAll()
+{
+    tLookingUp = true;
+    Resolve(gFree, "free");
+    Resolve(gMalloc, "malloc");
+    Resolve(gCalloc, "calloc");
+    Resolve(gRealloc, "realloc");
+    Resolve(gAlignedAlloc, "aligned_alloc");
+    Resolve(gPosixMemalign, "posix_memalign");
+    Resolve(gMutexLock, "pthread_mutex_lock");
+    tLookingUp = false;
+    gResolved.store(true, std::memory_order_release);
+    for (int i = 0; i < tDeferredFreeCount; ++i)
+        gFree.load(std::memory_order_relaxed)(tDeferredFrees[i]);
+    tDeferredFreeCount = 0;
+}
+
+template <class Function>
+Function Next(std::atomic<Function>& next)
+{
+    if (!gResolved.load(std::memory_order_acquire))
+        ResolveAll();
+    return next.load(std::memory_order_relaxed);
+}
 
 void* NextMalloc(size_t size)
 {
     if (tLookingUp)
         return ArenaAllocate(size);
-    return Next(gMalloc, "malloc")(size);
+    return Next(gMalloc)(size);
 }
 
 void NextFree(void* memory)
 {
     if (!memory || InArena(memory))
         return;
-    Next(gFree, "free")(memory);
+    if (tLookingUp) {
+        if (tDeferredFreeCount < static_cast<int>(std::size(tDeferredFrees)))
+            tDeferredFrees[tDeferredFreeCount++] = memory;
+        return;
+    }
+    Next(gFree)(memory);
 }
 
 }  // namespace
@@ -148,12 +178,14 @@ void* calloc(size_t count, size_t size)
             return nullptr;
         return ArenaAllocate(count * size);  // static memory starts zeroed
     }
-    return Next(gCalloc, "calloc")(count, size);
+    return Next(gCalloc)(count, size);
 }
 
 void* realloc(void* memory, size_t size)
 {
     Count(&CallCounts::reallocs);
+    if (tLookingUp && !InArena(memory))
+        return nullptr;  // its size is unknown here; the block stays as it was
     if (InArena(memory)) {
         // The arena does not know the old size; it holds at most the rest of it.
         void* moved = NextMalloc(size);
@@ -162,19 +194,23 @@ void* realloc(void* memory, size_t size)
             std::memcpy(moved, memory, size < room ? size : room);
         return moved;
     }
-    return Next(gRealloc, "realloc")(memory, size);
+    return Next(gRealloc)(memory, size);
 }
 
 void* aligned_alloc(size_t alignment, size_t size)
 {
     Count(&CallCounts::alignedAllocs);
-    return Next(gAlignedAlloc, "aligned_alloc")(alignment, size);
+    if (tLookingUp)
+        return nullptr;
+    return Next(gAlignedAlloc)(alignment, size);
 }
 
 int posix_memalign(void** memory, size_t alignment, size_t size)
 {
     Count(&CallCounts::alignedAllocs);
-    return Next(gPosixMemalign, "posix_memalign")(memory, alignment, size);
+    if (tLookingUp)
+        return ENOMEM;
+    return Next(gPosixMemalign)(memory, alignment, size);
 }
 
 void free(void* memory)
@@ -186,7 +222,7 @@ void free(void* memory)
 int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept
 {
     Count(&CallCounts::mutexLocks);
-    return Next(gMutexLock, "pthread_mutex_lock")(mutex);
+    return Next(gMutexLock)(mutex);
 }
 
 }  // extern "C"

@@ -46,6 +46,20 @@ LiveEvent Speed(int64_t frame, float speed)
     return {frame, {}, speed};
 }
 
+// In frame order, events of one frame as they were. (std::stable_sort takes its
+// buffer with a form of new that the call counter does not stand in front of.)
+void SortByFrame(std::vector<LiveEvent>* events)
+{
+    std::vector<std::pair<int64_t, size_t>> order;
+    for (size_t i = 0; i < events->size(); ++i)
+        order.emplace_back((*events)[i].frame, i);
+    std::sort(order.begin(), order.end());
+    std::vector<LiveEvent> sorted;
+    for (const auto& [frame, index] : order)
+        sorted.push_back(std::move((*events)[index]));
+    *events = std::move(sorted);
+}
+
 uint32_t Block64()
 {
     return 64;
@@ -253,8 +267,7 @@ std::vector<LiveEvent> Song(int64_t* totalFrames)
                 song.push_back(Midi(end, 0x80 | channel, static_cast<uint8_t>(i == 2 ? pitch : pitch + 5 * i), 64));
         }
     }
-    std::stable_sort(song.begin(), song.end(),
-                     [](const LiveEvent& a, const LiveEvent& b) { return a.frame < b.frame; });
+    SortByFrame(&song);
     *totalFrames = 12 * kPhrase;
     return song;
 }
@@ -311,8 +324,7 @@ TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
         event.frame += 8 * 3000 + 200;
         stream.push_back(event);
     }
-    std::stable_sort(stream.begin(), stream.end(),
-                     [](const LiveEvent& a, const LiveEvent& b) { return a.frame < b.frame; });
+    SortByFrame(&stream);
     for (const char* stem : kFilters) {
         SCOPED_TRACE(stem);
         Lv2TestHost host(Uri(stem));
@@ -342,6 +354,7 @@ TEST(Lv2Adapter, SameOutputForEveryBlockSize)
         SCOPED_TRACE(stem);
         Lv2TestHost host(Uri(stem));
         const std::vector<LiveEvent> expected = host.Play(stream, totalFrames, Block64);
+        EXPECT_GT(expected.size(), 1000u);
         std::mt19937 random(5);
         const std::function<uint32_t()> blocks[] = {
             [] { return 1u; }, [] { return 256u; }, [] { return 4096u; },

@@ -37,8 +37,8 @@ bool LiveFilter::QueuedAfter::operator()(const Queued& a, const Queued& b) const
     return a.order > b.order;
 }
 
-LiveFilter::LiveFilter(UxFilterI* filter, const LiveCapacity& capacity)
-    : mFilter(filter), mPool(capacity.eventPool), mCapacity(capacity)
+LiveFilter::LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& capacity)
+    : mFilter(std::move(filter)), mPool(capacity.eventPool), mCapacity(capacity)
 {
     mQueue.reserve(capacity.queuedNotes);
     // Note-offs of sounding notes have room of their own: one for each key that

@@ -41,11 +41,11 @@ struct LiveCapacity {
     size_t eventPool = 1024;     // events a filter may hold while it builds a chain
 };
 
-// Owns a filter made by the caller. Calls come from one thread at a time: per
-// cycle BeginCycle, then Input and TransportSpeed in frame order, then EndCycle.
+// Plays one filter. Calls come from one thread at a time: per cycle BeginCycle,
+// then Input and TransportSpeed in frame order, then EndCycle.
 class LiveFilter {
 public:
-    LiveFilter(UxFilterI* filter, const LiveCapacity& capacity = {});
+    explicit LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& capacity = {});
     ~LiveFilter();
     LiveFilter(const LiveFilter&) = delete;
     LiveFilter& operator=(const LiveFilter&) = delete;

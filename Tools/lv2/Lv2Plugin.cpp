@@ -203,10 +203,10 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
         instance->addOn = ZelCRef<UxFilterAddOn>(entry(0, instance->library, nullptr));
         if (!instance->addOn)
             return nullptr;
-        UxFilterI* filter = instance->addOn->NewInstance(&instance->holder, nullptr);
+        std::unique_ptr<UxFilterI> filter(instance->addOn->NewInstance(&instance->holder, nullptr));
         if (!filter)
             return nullptr;
-        instance->live = std::make_unique<LiveFilter>(filter);
+        instance->live = std::make_unique<LiveFilter>(std::move(filter));
 
         const auto urid = [map](const char* uri) { return map->map(map->handle, uri); };
         instance->uris = {urid(LV2_MIDI__MidiEvent), urid(LV2_ATOM__Sequence),
