@@ -8,7 +8,6 @@
 #include <CLI/CLI.hpp>
 #include <OS.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -40,9 +39,9 @@ constexpr const char* kAddOnFolder = "add-ons";
 constexpr const char* kLibraryFolder = "lib";
 constexpr const char* kPluginSuffix = ".so";
 
-// The adapter beside uxhost: in the build tree it sits in lib/ beside bin/; in an
-// installed prefix it is the one in the installed bundle.
-constexpr const char* kAdapterPlaces[] = {"lib/ux-lv2.so", "lib/lv2/ux-filters.lv2/ux-lv2.so"};
+// The adapter, relative to the folder above uxhost's: in the build tree it sits in
+// lib/ beside bin/; in an installed prefix it is the one in the installed bundle.
+constexpr const char* kAdapterPlaces[] = {"lib/ux-lv2.so", UX_LV2_INSTALLED_ADAPTER};
 
 // The first line of every manifest written here: a folder whose manifest begins
 // with it was made by this command, and may be replaced by it.
@@ -73,7 +72,8 @@ bool IsUriSafe(const std::string& stem)
     if (stem.empty())
         return false;
     for (const char c : stem)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-')
+        if (!(c >= 'A' && c <= 'Z') && !(c >= 'a' && c <= 'z') && !(c >= '0' && c <= '9') && c != '_' &&
+            c != '-')
             return false;
     return true;
 }
@@ -378,13 +378,16 @@ void RunLv2BundleCommand(const Lv2BundleOptions& options)
     const fs::path adapter = FindAdapter();
     const std::vector<KitLibrary> libraries = FindKitLibraries();
 
-    // Made beside the target, so that the last step is a rename within one file system.
+    // Made beside the target, so that the last step is a rename within one file
+    // system. A missing parent folder (a first ~/.lv2, say) is made.
     const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::error_code error;
+    if (!fs::create_directories(parent, error) && error)
+        FailFolder(target, "cannot make the folder it goes in: " + error.message());
     std::string pattern = (parent / ("." + target.filename().string() + ".XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
         FailFolder(target, std::string("cannot make a folder beside it: ") + std::strerror(errno));
     ScratchFolder made(pattern);
-    std::error_code error;
     fs::permissions(made.Path(),
                     fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                         fs::perms::others_read | fs::perms::others_exec,
