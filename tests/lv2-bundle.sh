@@ -40,12 +40,14 @@ need() {
 work=$(mktemp -d)
 pids=()
 # Ends every process started here, the last started first: the JACK clients
-# before their server. jalv ends at the end of its input; each process runs under
-# `timeout -k`, which kills what a signal does not end.
+# before their server. jalv ends at the end of its input, the others at SIGINT,
+# which the JACK tools take as "close the client and leave". Each runs under
+# `timeout --foreground -k`, which kills it if the signal does not end it, and
+# reaps it, so that no dead server is left that looks alive.
 cleanup() {
   exec 3>&-
   for ((i = ${#pids[@]} - 1; i >= 0; --i)); do
-    kill "${pids[i]}" 2>/dev/null
+    kill -INT "${pids[i]}" 2>/dev/null
     wait "${pids[i]}" 2>/dev/null
   done
   rm -rf "$work"
@@ -160,9 +162,9 @@ live)
   [ "$(wc -l <"$work/expected")" -gt 1 ] || fail "uxhost apply made no chain"
 
   # The server ignores SIGPIPE, so that a client gone before its notice does not
-  # end it; the client timeout is long, for a loaded machine; 64 ports at most keep
-  # its shared memory under 40 MB, within a container's /dev/shm.
-  (trap '' PIPE && exec timeout -k 5 60 jackd -n "$JACK_DEFAULT_SERVER" -r -t 5000 -p 64 \
+  # end it; 64 ports at most keep its shared memory under 40 MB, within a
+  # container's /dev/shm.
+  (trap '' PIPE && exec timeout --foreground -k 5 60 jackd -n "$JACK_DEFAULT_SERVER" -r -p 64 \
     -d dummy -r 48000 -p $period) \
     >"$work/jackd.log" 2>&1 &
   pids+=($!)
@@ -171,13 +173,13 @@ live)
   # jalv's console reads commands from standard input and ends at its end: a fifo
   # held open keeps it running until the test ends.
   mkfifo "$work/jalv.in"
-  timeout -k 5 50 jalv -x -n ux-filter urn:ux-filter-kit:Dissolve <"$work/jalv.in" >"$work/jalv.log" 2>&1 &
+  timeout --foreground -k 5 50 jalv -x -n ux-filter urn:ux-filter-kit:Dissolve <"$work/jalv.in" >"$work/jalv.log" 2>&1 &
   pids+=($!)
   exec 3>"$work/jalv.in"
-  timeout -k 5 50 jack_midi_dump -a dump >"$work/dump.txt" 2>"$work/dump.log" &
+  timeout --foreground -k 5 50 jack_midi_dump -a dump >"$work/dump.txt" 2>"$work/dump.log" &
   pids+=($!)
   # One note a second: the note at the start of each loop, `length` frames long.
-  timeout -k 5 50 jack_midiseq seq $loop 0 $pitch $length >"$work/seq.log" 2>&1 &
+  timeout --foreground -k 5 50 jack_midiseq seq $loop 0 $pitch $length >"$work/seq.log" 2>&1 &
   pids+=($!)
   for ((try = 0; try < 100; ++try)); do
     ports=$(jack_lsp 2>/dev/null)
