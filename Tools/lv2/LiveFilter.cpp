@@ -5,18 +5,15 @@
 #include <new>
 #include <utility>
 
+#include <MidiBytes.h>
+
 namespace {
 
-constexpr uint8_t kNoteOffStatus = 0x80;
-constexpr uint8_t kNoteOnStatus = 0x90;
-constexpr uint8_t kControlChangeStatus = 0xB0;
 constexpr uint8_t kAllSoundOff = 120;
 constexpr uint8_t kAllNotesOff = 123;
-constexpr uint8_t kMaxData = 127;
-constexpr uint8_t kMaxChannel = 15;
 // The note-off velocity that means "none given": a note-on of velocity 0 ends a
 // note with it, and so does a note cut short before its own note-off is known.
-constexpr uint8_t kNoReleaseVelocity = 64;
+constexpr uint8_t kNoReleaseVelocity = UxNoteOn::kDefaultReleaseVelocity;
 
 // A held-over record: the message's size in two bytes, then its bytes.
 constexpr size_t kRecordHeader = 2;

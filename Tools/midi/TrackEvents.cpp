@@ -5,21 +5,11 @@
 #include <limits>
 #include <stdexcept>
 
+#include "MidiBytes.h"
+
 namespace {
 
-constexpr uint8_t kNoteOff = 0x80;
-constexpr uint8_t kNoteOn = 0x90;
-constexpr uint8_t kControlChange = 0xB0;
-constexpr uint8_t kProgramChange = 0xC0;
-constexpr uint8_t kPitchBend = 0xE0;
-constexpr uint8_t kMaxData = 127;
-constexpr uint8_t kMaxChannel = 15;
 constexpr int kBendCentre = 8192;
-
-int KeyIndex(uint8_t channel, uint8_t pitch)
-{
-    return channel * 128 + pitch;
-}
 
 }  // namespace
 
@@ -34,30 +24,30 @@ void TrackEventReader::Add(const SmfEvent& message)
     UxEvent* event = nullptr;
     if (status >= 0xF0) {
         event = new UxMidiMessage(message.tick, bytes);
-    } else if (bytes.size() < 3 && kind != kProgramChange) {
+    } else if (bytes.size() < 3 && kind != kProgramChangeStatus) {
         event = new UxMidiMessage(message.tick, bytes, channel);
-    } else if (kind == kNoteOn && bytes[2] > 0) {
+    } else if (kind == kNoteOnStatus && bytes[2] > 0) {
         mPending.push_back({UxChainPtr(new UxNoteOn(message.tick, 0, bytes[1], bytes[2], channel)), true});
-        mSounding[KeyIndex(channel, bytes[1])].push_back(&mPending.back());
+        mSounding[KeyLedger::KeyIndex(channel, bytes[1])].push_back(&mPending.back());
         return;
-    } else if (kind == kNoteOn || kind == kNoteOff) {
-        auto found = mSounding.find(KeyIndex(channel, bytes[1]));
+    } else if (kind == kNoteOnStatus || kind == kNoteOffStatus) {
+        auto found = mSounding.find(KeyLedger::KeyIndex(channel, bytes[1]));
         if (found != mSounding.end() && !found->second.empty()) {
             Pending* note = found->second.front();
             found->second.pop_front();
             auto* noteOn = static_cast<UxNoteOn*>(note->event.get());
             noteOn->SetDuration(message.tick - noteOn->StartTime());
             // A note-on of velocity 0 ends a note without a release velocity.
-            if (kind == kNoteOff)
+            if (kind == kNoteOffStatus)
                 noteOn->SetReleaseVelocity(bytes[2]);
             note->sounding = false;
         }
         return;
-    } else if (kind == kControlChange) {
+    } else if (kind == kControlChangeStatus) {
         event = new UxControlChange(message.tick, bytes[1], bytes[2], channel);
-    } else if (kind == kProgramChange) {
+    } else if (kind == kProgramChangeStatus) {
         event = new UxProgramChange(message.tick, bytes[1], channel);
-    } else if (kind == kPitchBend) {
+    } else if (kind == kPitchBendStatus) {
         const int bend = (bytes[2] << 7 | bytes[1]) - kBendCentre;
         event = new UxPitchBend(message.tick, static_cast<int16>(bend), channel);
     } else {
@@ -156,15 +146,15 @@ std::vector<uint8_t> MessageOf(const UxEvent& event)
         return {};
     if (const auto* control = dynamic_cast<const UxControlChange*>(&event)) {
         if (control->Controller() <= kMaxData && control->Value() <= kMaxData)
-            return {static_cast<uint8_t>(kControlChange | channel), control->Controller(),
+            return {static_cast<uint8_t>(kControlChangeStatus | channel), control->Controller(),
                     control->Value()};
     } else if (const auto* program = dynamic_cast<const UxProgramChange*>(&event)) {
         if (program->Program() <= kMaxData)
-            return {static_cast<uint8_t>(kProgramChange | channel), program->Program()};
+            return {static_cast<uint8_t>(kProgramChangeStatus | channel), program->Program()};
     } else if (const auto* bend = dynamic_cast<const UxPitchBend*>(&event)) {
         const int value = bend->Bend() + kBendCentre;
         if (value >= 0 && value < 2 * kBendCentre)
-            return {static_cast<uint8_t>(kPitchBend | channel), static_cast<uint8_t>(value & 0x7F),
+            return {static_cast<uint8_t>(kPitchBendStatus | channel), static_cast<uint8_t>(value & 0x7F),
                     static_cast<uint8_t>(value >> 7)};
     } else if (const auto* message = dynamic_cast<const UxMidiMessage*>(&event)) {
         std::vector<uint8_t> bytes = message->Bytes();
@@ -217,7 +207,7 @@ void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
         if (note.start < mWatermark)
             throw std::logic_error("a note at tick " + std::to_string(note.start)
                                    + " came after tick " + std::to_string(mWatermark));
-        mNotes.push_back({note.start, note.end, KeyIndex(note.channel, note.pitch), note.velocity,
+        mNotes.push_back({note.start, note.end, KeyLedger::KeyIndex(note.channel, note.pitch), note.velocity,
                           note.releaseVelocity, origin, mArrivals++});
         std::push_heap(mNotes.begin(), mNotes.end(), NoteAfter());
         return;
@@ -300,16 +290,16 @@ void TrackEventWriter::Write(bool all, int64_t before)
             continue;
         }
         const int key = static_cast<int>(order);
-        const uint8_t channel = static_cast<uint8_t>(key / 128);
-        const uint8_t pitch = static_cast<uint8_t>(key % 128);
+        const uint8_t channel = KeyLedger::ChannelOf(key);
+        const uint8_t pitch = KeyLedger::PitchOf(key);
         if (place == kStartingNote) {
-            const uint8_t message[] = {static_cast<uint8_t>(kNoteOn | channel), pitch, placed.velocity};
+            const uint8_t message[] = {static_cast<uint8_t>(kNoteOnStatus | channel), pitch, placed.velocity};
             mOut(placed.tick, message, sizeof message);
             continue;
         }
         if (placed.noteId && !mKeys.Release(key, placed.noteId))
             continue;  // the note was cut short: its note-off was placed anew
-        const uint8_t message[] = {static_cast<uint8_t>(kNoteOff | channel), pitch, placed.velocity};
+        const uint8_t message[] = {static_cast<uint8_t>(kNoteOffStatus | channel), pitch, placed.velocity};
         mOut(placed.tick, message, sizeof message);
     }
 }
