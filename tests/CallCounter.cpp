@@ -227,14 +227,51 @@ int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept
 
 }  // extern "C"
 
-// The replaceable global forms: libstdc++'s array, nothrow and sized forms call
-// these two, and its aligned forms call aligned_alloc and free.
+// The replaceable global forms. Every plain, array and nothrow form is defined here,
+// so that no memory is taken by one allocator (a sanitizer's, say) and given back
+// to another; the aligned forms call aligned_alloc and free.
 void* operator new(std::size_t size)
 {
     Count(&CallCounts::news);
     if (void* memory = NextMalloc(size ? size : 1))
         return memory;
     throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    Count(&CallCounts::news);
+    return NextMalloc(size ? size : 1);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept
+{
+    return operator new(size, nothrow);
+}
+
+void operator delete[](void* memory) noexcept
+{
+    operator delete(memory);
+}
+
+void operator delete[](void* memory, std::size_t) noexcept
+{
+    operator delete(memory);
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept
+{
+    operator delete(memory);
+}
+
+void operator delete[](void* memory, const std::nothrow_t&) noexcept
+{
+    operator delete(memory);
 }
 
 void operator delete(void* memory) noexcept

@@ -6,8 +6,8 @@
 // realloc, aligned_alloc, posix_memalign, free, the global operator new and delete
 // and pthread_mutex_lock in the executable itself and exports them, so every library
 // of the process, those loaded later with dlopen included, calls them first; each
-// counts the call and forwards it to the function it stands in front of. The other
-// forms of new and delete reach these. Build such an executable without
+// counts the call and forwards it to the function it stands in front of. Every
+// plain, array and nothrow form of new and delete is among them. Build such an executable without
 // ThreadSanitizer, which must be the first to see mutex locks.
 //
 //     {

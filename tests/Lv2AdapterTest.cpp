@@ -46,18 +46,11 @@ LiveEvent Speed(int64_t frame, float speed)
     return {frame, {}, speed};
 }
 
-// In frame order, events of one frame as they were. (std::stable_sort takes its
-// buffer with a form of new that the call counter does not stand in front of.)
+// In frame order, events of one frame as they were.
 void SortByFrame(std::vector<LiveEvent>* events)
 {
-    std::vector<std::pair<int64_t, size_t>> order;
-    for (size_t i = 0; i < events->size(); ++i)
-        order.emplace_back((*events)[i].frame, i);
-    std::sort(order.begin(), order.end());
-    std::vector<LiveEvent> sorted;
-    for (const auto& [frame, index] : order)
-        sorted.push_back(std::move((*events)[index]));
-    *events = std::move(sorted);
+    std::stable_sort(events->begin(), events->end(),
+                     [](const LiveEvent& a, const LiveEvent& b) { return a.frame < b.frame; });
 }
 
 uint32_t Block64()
