@@ -22,15 +22,13 @@
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
+#include "BundleLayout.h"
 #include "LiveFilter.h"
 
 namespace {
 
 enum PortIndex : uint32_t { kInputPort = 0, kOutputPort = 1 };
 
-constexpr const char* kUriPrefix = "urn:ux-filter-kit:";
-constexpr const char* kAddOnFolder = "/add-ons/";
-constexpr const char* kPluginSuffix = ".so";
 
 // ---- The plug-ins of the bundle ----
 
@@ -39,15 +37,6 @@ struct FilterFile {
     std::string path;
     LV2_Descriptor descriptor;
 };
-
-// Only stems a URI can carry as they are.
-bool IsPluginStem(const std::string& stem)
-{
-    return !stem.empty() && std::all_of(stem.begin(), stem.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
-               || c == '_' || c == '-';
-    });
-}
 
 // This library's own folder, found through the address of one of its functions.
 std::string OwnFolder()
@@ -73,7 +62,7 @@ const std::vector<FilterFile>& FilterFiles()
     static std::vector<FilterFile> files;
     static std::once_flag listed;
     std::call_once(listed, [] {
-        const std::string folder = OwnFolder() + kAddOnFolder;
+        const std::string folder = OwnFolder() + "/" + kAddOnFolder + "/";
         std::vector<std::string> stems;
         if (DIR* dir = opendir(folder.c_str())) {
             const size_t suffix = std::strlen(kPluginSuffix);

@@ -24,20 +24,15 @@
 #include "PluginLoader.h"
 #include "Turtle.h"
 
+#include <BundleLayout.h>
+
 namespace fs = std::filesystem;
 
 namespace {
 
-// The bundle's layout, which the adapter relies on: it lists add-ons/*.so and
-// answers each with the URI kUriPrefix + the file's stem.
-constexpr const char* kUriPrefix = "urn:ux-filter-kit:";
 constexpr const char* kBundleSuffix = ".lv2";
 constexpr const char* kManifestFile = "manifest.ttl";
 constexpr const char* kDescriptionFile = "ux-filters.ttl";
-constexpr const char* kAdapterFile = "ux-lv2.so";
-constexpr const char* kAddOnFolder = "add-ons";
-constexpr const char* kLibraryFolder = "lib";
-constexpr const char* kPluginSuffix = ".so";
 
 // The adapter, relative to the folder above uxhost's: in the build tree it sits in
 // lib/ beside bin/; in an installed prefix it is the one in the installed bundle.
@@ -67,17 +62,6 @@ struct BundledPlugin {
     throw FileError(folder.string() + ": " + problem);
 }
 
-bool IsUriSafe(const std::string& stem)
-{
-    if (stem.empty())
-        return false;
-    for (const char c : stem)
-        if (!(c >= 'A' && c <= 'Z') && !(c >= 'a' && c <= 'z') && !(c >= '0' && c <= '9') && c != '_' &&
-            c != '-')
-            return false;
-    return true;
-}
-
 // One of the add-on's texts, checked: it must be there and be UTF-8 text.
 std::string AddOnText(const std::string& path, const char* what, const char* text)
 {
@@ -94,7 +78,7 @@ BundledPlugin Describe(const Plugin& plugin)
     BundledPlugin bundled;
     bundled.file = path;
     bundled.stem = bundled.file.stem().string();
-    if (bundled.file.extension() != kPluginSuffix || !IsUriSafe(bundled.stem))
+    if (bundled.file.extension() != kPluginSuffix || !IsPluginStem(bundled.stem))
         throw PluginError(path + ": cannot name an LV2 plug-in after this file: its name must be "
                           "letters, digits, '_' or '-' followed by .so");
     const UxFilterAddOn* addOn = plugin.AddOn();

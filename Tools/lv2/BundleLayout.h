@@ -1,0 +1,24 @@
+// The layout of an LV2 bundle of filter plug-ins, which `uxhost lv2-bundle` writes
+// and the adapter reads: the adapter lies in the bundle folder, the kit's libraries
+// in lib/ below it, and the filter plug-in files in add-ons/. Plug-in i of the
+// bundle is the i-th filter file there by name, under the URI kUriPrefix + the
+// file's stem.
+#pragma once
+
+#include <algorithm>
+#include <string>
+
+constexpr const char* kUriPrefix = "urn:ux-filter-kit:";
+constexpr const char* kAdapterFile = "ux-lv2.so";
+constexpr const char* kAddOnFolder = "add-ons";
+constexpr const char* kLibraryFolder = "lib";
+constexpr const char* kPluginSuffix = ".so";
+
+// Only stems a URI can carry as they are: letters, digits, '_' and '-'.
+inline bool IsPluginStem(const std::string& stem)
+{
+    return !stem.empty() && std::all_of(stem.begin(), stem.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
+               || c == '_' || c == '-';
+    });
+}
