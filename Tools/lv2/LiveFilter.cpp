@@ -54,7 +54,6 @@ void LiveFilter::Reset()
     mLastFrame = 0;
     mRolling = false;
     mKeys.Clear();
-    mRelease.fill(kNoReleaseVelocity);
     mUnheard.fill(false);
     mHeld.fill(HeldKey());
     mQueue.clear();
@@ -134,11 +133,9 @@ void LiveFilter::NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velo
     const KeyLedger::Strike strike =
         mKeys.StrikeNote(key, at, KeyLedger::kOpenEnd, NoteOrigin::kPlayed, id);
     if (strike.displaced)
-        EmitNoteOff(at, key);
-    if (strike.sounds) {
-        mRelease[key] = kNoReleaseVelocity;
+        EmitNoteOff(at, key, strike.displacedRelease);
+    if (strike.sounds)
         mUnheard[key] = !EmitNote(at, kNoteOnStatus, key, velocity);
-    }
     HeldKey& held = mHeld[key];
     if (held.count == kHeldPerKey) {
         held.first = (held.first + 1) % kHeldPerKey;
@@ -162,10 +159,8 @@ void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t rel
     const HeldNote note = held.notes[held.first];
     held.first = (held.first + 1) % kHeldPerKey;
     --held.count;
-    if (mKeys.Release(key, note.id)) {
-        mRelease[key] = release;
-        EmitNoteOff(at, key);
-    }
+    if (mKeys.Release(key, note.id))
+        EmitNoteOff(at, key, release);
     BuildChain(note, at, channel, pitch, release);
 }
 
@@ -241,17 +236,16 @@ void LiveFilter::Play(const Queued& item)
     const int key = item.key;
     if (item.phase != Phase::kNoteOn) {
         if (mKeys.Release(key, item.id))
-            EmitNoteOff(item.frame, key);
+            EmitNoteOff(item.frame, key, mKeys.ReleaseVelocity(key));
         return;
     }
     const uint64_t id = ++mIds;
     const KeyLedger::Strike strike =
-        mKeys.StrikeNote(key, item.frame, item.end, NoteOrigin::kMade, id);
+        mKeys.StrikeNote(key, item.frame, item.end, NoteOrigin::kMade, id, item.release);
     if (!strike.sounds)
         return;
     if (strike.displaced)
-        EmitNoteOff(item.frame, key);
-    mRelease[key] = item.release;
+        EmitNoteOff(item.frame, key, strike.displacedRelease);
     mUnheard[key] = !EmitNote(item.frame, kNoteOnStatus, key, item.velocity);
     Queued off = item;
     off.frame = item.end;
@@ -270,7 +264,7 @@ void LiveFilter::Silence(int64_t at, int channel)
         if (channel >= 0 && c != channel)
             continue;
         mKeys.ReleaseChannel(static_cast<uint8_t>(c),
-                             [&](int key, uint64_t) { EmitNoteOff(at, key); });
+                             [&](int key, uint64_t) { EmitNoteOff(at, key, mKeys.ReleaseVelocity(key)); });
         for (int key = KeyLedger::KeyIndex(c, 0); key < KeyLedger::KeyIndex(c, 0) + KeyLedger::kPitches;
              ++key)
             mHeld[key] = HeldKey();
@@ -282,11 +276,12 @@ void LiveFilter::Silence(int64_t at, int channel)
     std::make_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
 }
 
-// The note-off of the note that held `key`, unless its note-on never went out.
-void LiveFilter::EmitNoteOff(int64_t at, int key)
+// The note-off, with velocity `release`, of the note that held `key`, unless its
+// note-on never went out.
+void LiveFilter::EmitNoteOff(int64_t at, int key, uint8_t release)
 {
     if (!std::exchange(mUnheard[key], false))
-        EmitNote(at, kNoteOffStatus, key, mRelease[key]);
+        EmitNote(at, kNoteOffStatus, key, release);
 }
 
 bool LiveFilter::EmitNote(int64_t at, uint8_t status, int key, uint8_t velocity)

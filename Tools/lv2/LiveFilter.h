@@ -111,7 +111,7 @@ private:
     // over. A note-off of a sounding note may use room kept for note-offs alone.
     bool Emit(int64_t at, const uint8_t* bytes, uint32_t size, bool isNoteOff);
     bool EmitNote(int64_t at, uint8_t status, int key, uint8_t velocity);
-    void EmitNoteOff(int64_t at, int key);
+    void EmitNoteOff(int64_t at, int key, uint8_t release);
     void FlushHeld();
 
     std::unique_ptr<UxFilterI> mFilter;
@@ -131,7 +131,6 @@ private:
     uint64_t mDroppedMessages = 0;
 
     KeyLedger mKeys;
-    std::array<uint8_t, KeyLedger::kKeys> mRelease{};  // of the note holding each key
     std::array<bool, KeyLedger::kKeys> mUnheard{};     // its note-on never went out
     std::array<HeldKey, KeyLedger::kKeys> mHeld{};
     std::vector<Queued> mQueue;  // a heap, capacity fixed when made

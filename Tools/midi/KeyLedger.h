@@ -34,10 +34,13 @@ public:
     static uint8_t ChannelOf(int key) { return static_cast<uint8_t>(key / kPitches); }
     static uint8_t PitchOf(int key) { return static_cast<uint8_t>(key % kPitches); }
 
+    // The note-off velocity of a note whose release is not known.
+    static constexpr uint8_t kUnknownRelease = 64;
+
     // What striking a note did. When `displaced` is set, the note `displacedId` that
     // held the key since `displacedStart` ends at `displacedAt` (its own end, or
     // earlier when it was cut short, as `displacedCutShort` says): the caller sends
-    // that note-off, and none later for that note.
+    // that note-off, with velocity `displacedRelease`, and none later for that note.
     struct Strike {
         bool sounds = false;
         bool displaced = false;
@@ -46,12 +49,14 @@ public:
         int64_t displacedAt = 0;
         NoteOrigin displacedOrigin = NoteOrigin::kPlayed;
         bool displacedCutShort = false;
+        uint8_t displacedRelease = kUnknownRelease;
     };
 
     // Strikes note `id` (ids are the caller's, unique among notes it strikes) on
-    // `key` from `start` to `end`. A note that sounds holds the key until it is
-    // released or displaced.
-    Strike StrikeNote(int key, int64_t start, int64_t end, NoteOrigin origin, uint64_t id)
+    // `key` from `start` to `end`, its note-off to carry `release`. A note that sounds
+    // holds the key until it is released or displaced.
+    Strike StrikeNote(int key, int64_t start, int64_t end, NoteOrigin origin, uint64_t id,
+                      uint8_t release = kUnknownRelease)
     {
         Held& held = mKeys[key];
         Strike strike;
@@ -67,8 +72,9 @@ public:
             strike.displacedAt = held.end < start ? held.end : start;
             strike.displacedOrigin = held.origin;
             strike.displacedCutShort = held.end > start;
+            strike.displacedRelease = held.release;
         }
-        held = {true, origin, id, start, end};
+        held = {true, origin, id, start, end, release};
         strike.sounds = true;
         return strike;
     }
@@ -91,6 +97,9 @@ public:
         if (held.active && held.id == id)
             held.end = end;
     }
+
+    // The note-off velocity of the note that holds `key`, or held it last.
+    uint8_t ReleaseVelocity(int key) const { return mKeys[key].release; }
 
     // The note holding `key`, if any.
     bool Holder(int key, uint64_t* id, NoteOrigin* origin = nullptr) const
@@ -128,6 +137,7 @@ private:
         uint64_t id = 0;
         int64_t start = 0;
         int64_t end = 0;
+        uint8_t release = kUnknownRelease;
     };
     std::array<Held, kKeys> mKeys{};
 };

@@ -250,19 +250,18 @@ void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_
 void TrackEventWriter::Resolve(const Note& note)
 {
     const uint64_t id = ++mNoteIds;
-    const KeyLedger::Strike strike = mKeys.StrikeNote(note.key, note.start, note.end, note.origin, id);
+    const KeyLedger::Strike strike = mKeys.StrikeNote(note.key, note.start, note.end, note.origin, id, note.releaseVelocity);
     const bool made = note.origin == NoteOrigin::kMade;
     if (!strike.sounds) {
         ++(made ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
         return;
     }
     if (strike.displaced) {
-        PlaceNoteOff(note.key, strike.displacedStart, strike.displacedAt, 0, mHeldRelease[note.key]);
+        PlaceNoteOff(note.key, strike.displacedStart, strike.displacedAt, 0, strike.displacedRelease);
         if (strike.displacedCutShort)
             ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort
                                                            : mLeftOut->playedCutShort);
     }
-    mHeldRelease[note.key] = note.releaseVelocity;
     mPlaced.push_back({note.start, Rank(kStartingNote, note.key), 0, note.velocity});
     std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
     PlaceNoteOff(note.key, note.start, note.end, id, note.releaseVelocity);

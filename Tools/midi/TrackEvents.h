@@ -146,6 +146,5 @@ private:
     std::vector<Note> mNotes;     // a heap: the notes not yet placed, earliest first
     std::vector<Placed> mPlaced;  // a heap: the messages not yet written, earliest first
     KeyLedger mKeys;
-    std::array<uint8_t, KeyLedger::kKeys> mHeldRelease{};  // the release velocity of each key's holder
     std::unordered_map<uint64_t, std::vector<uint8_t>> mMessages;  // other events', by arrival
 };
