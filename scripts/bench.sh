@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 repetitions=${1:-9}
 runs=${2:-5}
 scripts/setup.sh
-scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DUX_BUILD_BENCHMARKS=ON
 bin=build-release/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -13,7 +13,16 @@ run() {
   scripts/build.sh "$dir" "$@"
 }
 
-run build
+# The kit alone, as an author without the tools' libraries builds it: none of them
+# may even be looked for.
+run build-kit -DUX_BUILD_TOOLS=OFF -DUX_WARNINGS_AS_ERRORS=ON
+if grep -E '^(CLI11_DIR|PNG_LIBRARY|CAIRO_FOUND|FLUIDSYNTH_FOUND|LILV_FOUND|LV2_FOUND|GTest_DIR|benchmark_DIR)' \
+    build-kit/CMakeCache.txt; then
+  echo "the kit's own build looked for a library only the tools need" >&2
+  exit 1
+fi
+
+run build -DUX_WARNINGS_AS_ERRORS=ON -DUX_BUILD_BENCHMARKS=ON
 ctest --test-dir build --output-on-failure -j2
 
 echo "=== build (valgrind)"
