@@ -101,9 +101,6 @@ struct Uris {
     LV2_URID timeSpeed;
 };
 
-// The host holds nothing about a live filter's place.
-class LiveHolder : public UxFilterHolderI {};
-
 // Writes a cycle's MIDI into the output port's atom sequence, as long as it fits.
 class SequenceSink : public MidiSink {
 public:
@@ -143,7 +140,7 @@ private:
 struct Instance {
     void* library = nullptr;
     ZelCRef<UxFilterAddOn> addOn;
-    LiveHolder holder;
+    UxFilterHolderI holder;
     std::unique_ptr<LiveFilter> live;
     Uris uris{};
     const LV2_Atom_Sequence* input = nullptr;
