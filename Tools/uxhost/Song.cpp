@@ -8,6 +8,7 @@
 #include "MidiFileIo.h"
 #include "Pipeline.h"
 #include "PluginFinder.h"
+#include "Report.h"
 
 namespace {
 
@@ -104,5 +105,5 @@ void ReportLeftOut(const std::string& name, const LeftOut& leftOut)
 {
     for (const std::string& sentence : {leftOut.CannotCarrySentence(), leftOut.GaveWaySentence()})
         if (!sentence.empty())
-            std::cerr << "uxhost: " << name << ": " << sentence << ".\n";
+            Report(name + ": " + sentence + ".");
 }
