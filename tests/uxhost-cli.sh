@@ -33,16 +33,23 @@ killed() {
   wait $pid
 }
 
-# progress WHERE ARGS...: runs uxhost ARGS with its input arriving after more than
-# a second and standard error on a terminal (WHERE=tty) or a pipe (WHERE=pipe); says
-# in one line whether a progress line was shown, and whether its shares only rose.
+# The song, on standard output more than a second after the output has begun.
+cat >late-song.sh <<END
+for _ in \$(seq 200); do [ -n "\$(ls out)" ] && break; sleep 0.05; done
+sleep 1.2
+cat '$song'
+END
+
+# progress WHERE ARGS...: runs uxhost ARGS with its input arriving late and its
+# standard error on a terminal (WHERE=tty) or a pipe (WHERE=pipe); says in one
+# line whether a progress line was shown, and whether its shares only rose.
 progress() {
   local where=$1 status
   shift
   if [ "$where" = tty ]; then
-    script -qec "(sleep 1.2; cat '$song') | '$uxhost' $*" /dev/null >seen.txt
+    script -qec "bash late-song.sh | '$uxhost' $*" /dev/null >seen.txt
   else
-    (sleep 1.2; cat "$song") | "$uxhost" "$@" 2>seen.txt
+    bash late-song.sh | "$uxhost" "$@" 2>seen.txt
   fi
   status=$?
   tr '\r' '\n' <seen.txt | grep -o '[0-9]*%' | tr -d % >shares.txt

@@ -233,15 +233,17 @@ void RunDemo(std::vector<std::string> names)
     }
 }
 
-bool IsCommand(const CLI::App& app, const std::string& word)
+// The command of that name; null when there is none.
+const CLI::App* CommandNamed(const CLI::App& app, const char* word)
 {
     for (const CLI::App* command : app.get_subcommands({}))
-        if (command->get_name() == word)
-            return true;
-    return false;
+        if (word && command->get_name() == word)
+            return command;
+    return nullptr;
 }
 
-// The first argument that is no option: the command, when it is one.
+// The first argument that is no option: the command, when it is one, whether
+// uxhost's own options come before it or after ("uxhost -q apply ...").
 const char* FirstWord(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i)
@@ -265,17 +267,6 @@ std::string CommandNames(const CLI::App& app)
     for (const CLI::App* command : app.get_subcommands({}))
         names += (names.empty() ? "" : ", ") + command->get_name();
     return names;
-}
-
-// The command named on the command line, found before or after the options that
-// belong to uxhost itself ("uxhost -q apply ..."); null when there is none.
-const CLI::App* NamedCommand(const CLI::App& app, int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i)
-        for (const CLI::App* command : app.get_subcommands({}))
-            if (command->get_name() == argv[i])
-                return command;
-    return nullptr;
 }
 
 // "uxhost apply", or "uxhost" when no command was named.
@@ -427,14 +418,14 @@ int main(int argc, char** argv)
 
     // A mistyped command gets the list of commands, whatever commands there are.
     const char* firstWord = FirstWord(argc, argv);
-    if (!AsksForHelp(argc, argv) && (!firstWord || !IsCommand(app, firstWord))) {
+    const CLI::App* named = CommandNamed(app, firstWord);
+    if (!named && !AsksForHelp(argc, argv)) {
         const std::string problem = firstWord ? "no command '" + std::string(firstWord) + "'" : "no command given";
         std::cerr << "uxhost: " << problem << "; the commands are " << CommandNames(app) << "\n";
         return kBadInput;
     }
 
     // Bad usage, like every bad input, gets one line.
-    const CLI::App* named = NamedCommand(app, argc, argv);
     const auto usageError = [named](const std::string& problem) {
         std::cerr << Speaker(named) << ": " << problem << " (see " << Speaker(named) << " --help)\n";
         return kBadInput;
