@@ -56,12 +56,10 @@ ProgressLine::~ProgressLine()
 
 void ProgressLine::Update(uint64_t done, uint64_t total)
 {
-    if (!mEnabled || total == 0)
+    if (!mEnabled || done < mNextChange || total == 0)
         return;
-    const int64_t permille = static_cast<int64_t>(std::min<uint64_t>(done, total) * 1000 / total);
-    if (permille == mPermille)
-        return;
-    mPermille = permille;
+    const uint64_t permille = std::min<uint64_t>(done, total) * 1000 / total;
+    mNextChange = ((permille + 1) * total + 999) / 1000;  // where the next permille begins
     const int percent = static_cast<int>(permille / 10);
     if (percent == mShownPercent || std::chrono::steady_clock::now() - mStart < kDelay)
         return;

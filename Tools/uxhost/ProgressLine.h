@@ -38,7 +38,9 @@ private:
     bool mEnabled;
     bool mShown = false;
     int mShownPercent = -1;
-    int64_t mPermille = -1;  // the last share seen, which the clock is read only when it changes
+    // Where the share next changes, in units of the work: the clock is read only
+    // as it does, a thousand times at most.
+    uint64_t mNextChange = 0;
     std::chrono::steady_clock::time_point mStart;
     ProgressLine* mPrevious;
 };
