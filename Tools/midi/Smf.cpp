@@ -275,6 +275,8 @@ void SmfReader::Unwrap()
 
 SmfReader::SmfReader(const uint8_t* data, size_t size) : mData(data), mSize(size)
 {
+    if (size == 0)
+        throw SmfError("is empty");
     if (size >= kRiffHeaderSize && HasName(data, "RIFF"))
         Unwrap();
     const uint8_t* header = mData + mBegin;
@@ -340,6 +342,21 @@ SmfTrackReader SmfReader::NextTrack()
     }
 }
 
+// Only whole chunks are counted: what follows the declared tracks is not read, and
+// may be cut short.
+size_t SmfReader::TrackChunksAfter() const
+{
+    size_t count = 0;
+    for (size_t pos = mPos; mSize - pos >= kChunkHeaderSize;) {
+        const uint32_t chunkSize = ReadBigEndian(mData + pos + 4, 4);
+        if (chunkSize > mSize - pos - kChunkHeaderSize)
+            break;
+        count += HasName(mData + pos, "MTrk");
+        pos += kChunkHeaderSize + chunkSize;
+    }
+    return count;
+}
+
 SmfFile ParseSmf(const uint8_t* data, size_t size)
 {
     SmfReader reader(data, size);
@@ -358,7 +375,7 @@ SmfFile ParseSmf(const uint8_t* data, size_t size)
     return file;
 }
 
-void CheckSmf(const uint8_t* data, size_t size)
+size_t CheckSmf(const uint8_t* data, size_t size)
 {
     SmfReader reader(data, size);
     SmfEvent event;
@@ -367,6 +384,7 @@ void CheckSmf(const uint8_t* data, size_t size)
         while (trackReader.Next(&event)) {
         }
     }
+    return reader.TrackChunksAfter();
 }
 
 // Bytes are handed to the sink in blocks of about this size.

@@ -75,6 +75,8 @@ public:
     // SmfError where the track is malformed.
     bool Next(SmfEvent* event);
     int64_t EndTick() const { return mEndTick; }
+    // How far into the buffer the reader has come: a measure of the work done.
+    size_t Position() const { return mPos; }
 
 private:
     [[noreturn]] void Fail(const std::string& problem) const;
@@ -108,6 +110,9 @@ public:
     // The next track chunk, skipping chunks of other kinds; call it TrackCount()
     // times. Throws SmfError when the file ends before it.
     SmfTrackReader NextTrack();
+    // How many track chunks follow the last one the header declares, which are not
+    // read (as other readers do not read them); call it after the last NextTrack().
+    size_t TrackChunksAfter() const;
 
 private:
     void Unwrap();
@@ -127,8 +132,9 @@ private:
 SmfFile ParseSmf(const uint8_t* data, size_t size);
 
 // Reads the whole file without keeping anything: throws SmfError exactly where
-// ParseSmf would.
-void CheckSmf(const uint8_t* data, size_t size);
+// ParseSmf would. Returns SmfReader::TrackChunksAfter(), the track chunks beyond
+// those the header declares.
+size_t CheckSmf(const uint8_t* data, size_t size);
 
 // Where a file's bytes go as they are made. A writer appends; once a track is
 // complete it goes back to fill in the length at the start of its chunk.

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Report.h"
+
 namespace {
 
 // Far beyond any song; keeps a mistaken argument from filling the memory.
@@ -67,9 +69,22 @@ std::vector<uint8_t> ReadStandardInput()
     return ReadToEnd(STDIN_FILENO, kStandardInputName, 0);
 }
 
+// A pipe, a socket or a device such as /dev/stdin is read to its end, as standard
+// input is; a terminal is refused rather than waited on.
+std::vector<uint8_t> ReadStream(int fd, const std::string& path)
+{
+    if (isatty(fd))
+        throw FileError(path + ": is a terminal, not a MIDI file");
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw FileError(path + ": cannot read: " + SystemError());
+    return ReadToEnd(fd, path, 0);
+}
+
 std::vector<uint8_t> ReadWhole(const std::string& path)
 {
-    // Non-blocking, so that naming a pipe cannot make us wait for a writer.
+    // Opened without waiting, so that naming a pipe nobody writes into cannot make
+    // us wait for a writer: it reads as empty.
     Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.Get() < 0)
         throw FileError(path + ": cannot read: " + SystemError());
@@ -78,6 +93,8 @@ std::vector<uint8_t> ReadWhole(const std::string& path)
         throw FileError(path + ": cannot read: " + SystemError());
     if (S_ISDIR(info.st_mode))
         throw FileError(path + ": is a directory, not a MIDI file");
+    if (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode))
+        return ReadStream(file.Get(), path);
     if (!S_ISREG(info.st_mode))
         throw FileError(path + ": not a regular file");
     if (info.st_size > kMaxFileSize)
@@ -91,10 +108,19 @@ std::vector<uint8_t> ReadMidiFile(const std::string& path)
 {
     const bool standardInput = path == kStandardStream;
     std::vector<uint8_t> bytes = standardInput ? ReadStandardInput() : ReadWhole(path);
+    const std::string name = standardInput ? kStandardInputName : path;
+    size_t unread = 0;
     try {
-        CheckSmf(bytes.data(), bytes.size());
+        unread = CheckSmf(bytes.data(), bytes.size());
     } catch (const SmfError& error) {
-        throw FileError((standardInput ? kStandardInputName : path) + ": " + error.what());
+        throw FileError(name + ": " + error.what());
+    }
+    if (unread > 0) {
+        const size_t declared = SmfReader(bytes.data(), bytes.size()).TrackCount();
+        Report(name + ": the header declares " + std::to_string(declared)
+               + (declared == 1 ? " track" : " tracks") + "; " + std::to_string(unread)
+               + (unread == 1 ? " more track chunk in the file was" : " more track chunks in the file were")
+               + " not read");
     }
     return bytes;
 }

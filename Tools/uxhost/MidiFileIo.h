@@ -22,5 +22,7 @@ public:
 };
 
 // The bytes of a MIDI file, checked from end to end: whatever ParseSmf refuses is
-// refused here. "-" reads standard input to its end.
+// refused here. "-" reads standard input to its end, and so is a pipe or a
+// device read. Track chunks beyond those the header declares are not read, which
+// one line on standard error says (Report.h).
 std::vector<uint8_t> ReadMidiFile(const std::string& path);

@@ -1,13 +1,30 @@
 #include "OutputFile.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
+
+// The temporary files being written, for the signal handler to remove when an
+// interrupt, a hang-up or a termination ends the process. The handler may do
+// nothing but unlink paths made ready beforehand and end the process, so each path
+// lives in a slot of its own, live only while its file exists.
+namespace {
+enum SlotState : int { kFree, kPreparing, kLive };
+}  // namespace
+
+struct TemporarySlot {
+    std::atomic<int> state{kFree};
+    char path[PATH_MAX];
+};
 
 namespace {
 
@@ -64,6 +81,78 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t size)
     return true;
 }
 
+constexpr size_t kTemporarySlots = 16;
+TemporarySlot gTemporaries[kTemporarySlots];
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RemoveTemporariesAndEnd(int signal)
+{
+    for (TemporarySlot& slot : gTemporaries)
+        if (slot.state.load() == kLive)
+            unlink(slot.path);
+    // End as the signal itself would have: it is blocked while this handler runs,
+    // and strikes with its default action once the handler returns.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    raise(signal);
+}
+
+sigset_t EndingSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kEndingSignals)
+        sigaddset(&set, signal);
+    return set;
+}
+
+// A signal the process was started ignoring (nohup, a background job) stays ignored.
+void RemoveTemporariesOnSignals()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction action {};
+        action.sa_handler = RemoveTemporariesAndEnd;
+        action.sa_mask = EndingSignals();
+        for (const int signal : kEndingSignals) {
+            struct sigaction old {};
+            if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+                sigaction(signal, &action, nullptr);
+        }
+    });
+}
+
+// Holds off the ending signals, so that a file is never made without its slot
+// being live.
+class EndingSignalsHeld {
+public:
+    EndingSignalsHeld()
+    {
+        const sigset_t set = EndingSignals();
+        pthread_sigmask(SIG_BLOCK, &set, &mPrevious);
+    }
+    ~EndingSignalsHeld() { pthread_sigmask(SIG_SETMASK, &mPrevious, nullptr); }
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+private:
+    sigset_t mPrevious;
+};
+
+TemporarySlot* ReserveSlot(size_t pathSize)
+{
+    if (pathSize >= PATH_MAX)
+        return nullptr;  // making the file fails for a path this long anyway
+    for (TemporarySlot& slot : gTemporaries) {
+        int expected = kFree;
+        if (slot.state.compare_exchange_strong(expected, kPreparing))
+            return &slot;
+    }
+    return nullptr;  // so many outputs at once: this one is not removed on a signal
+}
+
 }  // namespace
 
 OutputFile::OutputFile(std::string path, const std::vector<std::string>& inputs)
@@ -71,6 +160,8 @@ OutputFile::OutputFile(std::string path, const std::vector<std::string>& inputs)
 {
     struct stat output {};
     bool exists = false;
+    if (path.empty())
+        throw FileError("an output named by an empty name");
     if (path == kStandardStream) {
         // Bytes of a file would only garble the terminal.
         if (isatty(STDOUT_FILENO))
@@ -117,12 +208,37 @@ OutputFile::~OutputFile()
         close(mFd);
         unlink(mTemporary.c_str());
     }
+    ReleaseSlot();
+}
+
+void OutputFile::ReleaseSlot()
+{
+    if (mSlot) {
+        mSlot->state.store(kFree);
+        mSlot = nullptr;
+    }
 }
 
 void OutputFile::OpenTemporary(const struct stat* replaced)
 {
+    RemoveTemporariesOnSignals();
     std::string temporary = mTarget + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    int fd = -1;
+    {
+        const EndingSignalsHeld held;
+        TemporarySlot* slot = ReserveSlot(temporary.size());
+        if (slot) {
+            std::memcpy(slot->path, temporary.c_str(), temporary.size() + 1);
+            fd = mkostemp(slot->path, O_CLOEXEC);
+            slot->state.store(fd >= 0 ? kLive : kFree);
+            if (fd >= 0) {
+                temporary = slot->path;
+                mSlot = slot;
+            }
+        } else {
+            fd = mkostemp(temporary.data(), O_CLOEXEC);
+        }
+    }
     if (fd < 0)
         throw FileError(mName + ": cannot write: " + SystemError());
     mFd = fd;
@@ -143,6 +259,7 @@ void OutputFile::Fail(const std::string& problem)
         close(mFd);
         mFd = -1;
         unlink(mTemporary.c_str());
+        ReleaseSlot();
     }
     throw FileError(mName + ": cannot write: " + problem);
 }
@@ -201,8 +318,10 @@ void OutputFile::Commit()
     if (close(fd) != 0 || rename(mTemporary.c_str(), mTarget.c_str()) != 0) {
         const std::string problem = SystemError();
         unlink(mTemporary.c_str());
+        ReleaseSlot();
         throw FileError(mName + ": cannot write: " + problem);
     }
+    ReleaseSlot();
 }
 
 void WriteOutputFile(const std::string& path, const std::vector<uint8_t>& bytes,

@@ -10,7 +10,10 @@
 //   symbolic link stays one, and the file it points to is replaced;
 // - "-" is standard output, refused when it is a terminal; standard output, and an
 //   existing device or pipe named as the output, get the bytes only once they are
-//   complete, so a failure writes nothing there either.
+//   complete, so a failure writes nothing there either;
+// - an interrupt, hang-up or termination signal (Ctrl-C, kill, timeout) removes
+//   the temporary files being written before the process ends as the signal
+//   ends it, unless the process was started ignoring the signal.
 //
 // A command that has its whole file at once writes it with one call:
 //     WriteOutputFile(options.output, png, {inputPath});
@@ -30,6 +33,8 @@
 #include <Smf.h>
 
 #include "MidiFileIo.h"
+
+struct TemporarySlot;
 
 class OutputFile : public SmfSink {
 public:
@@ -54,11 +59,13 @@ private:
     void OpenTemporary(const struct stat* replaced);
     void WriteStream();
     [[noreturn]] void Fail(const std::string& problem);
+    void ReleaseSlot();
 
     std::string mName;
     std::string mTarget;     // the file replaced: the output, or where its links lead
     std::string mTemporary;  // beside mTarget, renamed onto it by Commit()
     int mFd = -1;            // the temporary file, while it is being written
+    TemporarySlot* mSlot = nullptr;  // where the signal handler finds mTemporary
     bool mStreamed = false;  // the bytes wait in mBuffer for a stream: stdout, a device, a pipe
     std::vector<uint8_t> mBuffer;
 };

@@ -3,6 +3,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "ProgressLine.h"
+
 namespace {
 
 constexpr int kChannels = 16;
@@ -116,6 +118,7 @@ void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plu
         while (track.Next(&message)) {
             notes.Add(message);
             runReady();
+            ProgressLine::UpdateCurrent(track.Position(), bytes.size());
         }
         notes.Finish(track.EndTick());
         runReady();

@@ -57,5 +57,6 @@ private:
 // where they meet on a key, the played note stays whole (see KeyLedger). What MIDI
 // cannot carry of the result is left out, and what gave way counted, in `leftOut`.
 // Throws SmfError for a file ParseSmf refuses or a result a file cannot hold.
+// The current progress line (ProgressLine.h) shows the share of `bytes` done.
 void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins,
                   SmfSink* out, LeftOut* leftOut, ChannelMask channels = kAllChannels);

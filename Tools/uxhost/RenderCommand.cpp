@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +18,7 @@
 
 #include "MidiFileIo.h"
 #include "NoteRules.h"
+#include "ProgressLine.h"
 
 namespace {
 
@@ -37,11 +37,6 @@ constexpr uint16_t kTimecodeDivision = 0x8000;
 constexpr uint8_t kSustainPedal = 64;
 constexpr uint8_t kSostenutoPedal = 66;
 constexpr int kMidiChannels = 16;
-
-// The progress line appears once a render has taken this long, and changes at most
-// this often.
-constexpr std::chrono::milliseconds kProgressDelay(1000);
-constexpr std::chrono::milliseconds kProgressInterval(200);
 
 // Turns ticks into seconds: by the tempo changes of every track, or by the frames
 // of a timecode division.
@@ -207,53 +202,11 @@ struct SynthDeleter {
     void operator()(fluid_settings_t* settings) const { delete_fluid_settings(settings); }
 };
 
-// A line on standard error that shows how far a long render has come, when standard
-// error is a terminal; it is wiped when the render ends.
-class Progress {
-public:
-    Progress(std::string path, int64_t totalFrames)
-        : mPath(std::move(path)),
-          mTotal(std::max<int64_t>(totalFrames, 1)),
-          mEnabled(isatty(STDERR_FILENO) == 1),
-          mStart(std::chrono::steady_clock::now())
-    {
-    }
-    ~Progress()
-    {
-        if (mShown)
-            std::fprintf(stderr, "\r\033[K");
-    }
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
-
-    void Update(int64_t frames)
-    {
-        if (!mEnabled)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - mStart < kProgressDelay || (mShown && now - mLast < kProgressInterval))
-            return;
-        const int percent = static_cast<int>(std::min<int64_t>(100, frames * 100 / mTotal));
-        std::fprintf(stderr, "\ruxhost: rendering %s: %3d%%", mPath.c_str(), percent);
-        std::fflush(stderr);
-        mShown = true;
-        mLast = now;
-    }
-
-private:
-    std::string mPath;
-    int64_t mTotal;
-    bool mEnabled;
-    bool mShown = false;
-    std::chrono::steady_clock::time_point mStart;
-    std::chrono::steady_clock::time_point mLast;
-};
-
 // Renders blocks from the synthesizer into the sink as 16-bit samples, counting frames.
 class Renderer {
 public:
-    Renderer(fluid_synth_t* synth, SmfSink& sink, Progress& progress)
-        : mSynth(synth), mSink(sink), mProgress(progress)
+    Renderer(fluid_synth_t* synth, SmfSink& sink, ProgressLine& progress, int64_t songFrames)
+        : mSynth(synth), mSink(sink), mProgress(progress), mSongFrames(songFrames)
     {
     }
 
@@ -272,7 +225,7 @@ public:
             }
             mSink.Append(mBytes.data(), static_cast<size_t>(count) * kChannels * kBytesPerSample);
             mFrames += count;
-            mProgress.Update(mFrames);
+            mProgress.Update(static_cast<uint64_t>(mFrames), static_cast<uint64_t>(mSongFrames));
         }
         return peak;
     }
@@ -281,7 +234,8 @@ public:
 private:
     fluid_synth_t* mSynth;
     SmfSink& mSink;
-    Progress& mProgress;
+    ProgressLine& mProgress;
+    int64_t mSongFrames;
     int64_t mFrames = 0;
     std::array<float, kBlockFrames * kChannels> mFloats{};
     std::array<uint8_t, kBlockFrames * kChannels * kBytesPerSample> mBytes{};
@@ -334,8 +288,8 @@ void WriteSongWav(const Song& song, const std::string& soundFont, OutputFile& ou
 
     {
         output.Append(WavHeader(0).data(), kWavHeaderSize);
-        Progress progress(output.Name(), songFrames);
-        Renderer renderer(synth.get(), output, progress);
+        ProgressLine progress("rendering " + output.Name());
+        Renderer renderer(synth.get(), output, progress, songFrames);
         for (const Scheduled& next : schedule) {
             renderer.RenderTo(FrameAt(tempo.Seconds(next.tick)));
             Play(synth.get(), next.event->bytes);

@@ -1,5 +1,6 @@
 #include "Report.h"
 
+#include <iostream>
 #include <vector>
 
 namespace {
@@ -58,4 +59,26 @@ std::string GaveWaySentence(const LeftOut& leftOut)
            + (notes == 1 ? " note gave way to another on its key and channel: "
                          : " notes gave way to others on their keys and channels: ")
            + CountedList(reasons);
+}
+
+namespace {
+
+bool gQuiet = false;
+
+}  // namespace
+
+void SetQuiet(bool quiet)
+{
+    gQuiet = quiet;
+}
+
+bool Quiet()
+{
+    return gQuiet;
+}
+
+void Report(const std::string& text)
+{
+    if (!gQuiet)
+        std::cerr << "uxhost: " << text << "\n";
 }

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "MidiFileIo.h"
+#include "ProgressLine.h"
 
 namespace {
 
@@ -452,6 +453,7 @@ CLI::App* AddRollCommand(CLI::App& app, RollOptions& options)
 void RunRollCommand(const RollOptions& options)
 {
     OutputFile output(options.output, {options.input});
+    ProgressLine progress("drawing " + output.Name());
     const Song song = LoadSong(options.input, options.filters);
     ReportLeftOut(song.name, song.leftOut);
     WriteRoll(song, options.view, output);

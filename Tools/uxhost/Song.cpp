@@ -105,5 +105,5 @@ void ReportLeftOut(const std::string& name, const LeftOut& leftOut)
 {
     for (const std::string& sentence : {CannotCarrySentence(leftOut), GaveWaySentence(leftOut)})
         if (!sentence.empty())
-            std::cerr << "uxhost: " << name << ": " << sentence << ".\n";
+            Report(name + ": " + sentence + ".");
 }

@@ -16,7 +16,9 @@
 #include "Pipeline.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
+#include "ProgressLine.h"
 #include "RenderCommand.h"
+#include "Report.h"
 #include "RollCommand.h"
 
 namespace {
@@ -150,8 +152,7 @@ void ApplyAndWrite(const std::vector<uint8_t>& input, const std::vector<const Pl
     }
     output.Commit();
     if (SmfReader(input.data(), input.size()).FromRiff())
-        std::cerr << "uxhost: " << output.Name()
-                  << ": written as a plain Standard MIDI File, without the input's RIFF (RMID) wrapper\n";
+        Report(output.Name() + ": written as a plain Standard MIDI File, without the input's RIFF (RMID) wrapper");
     ReportLeftOut(output.Name(), leftOut);
 }
 
@@ -191,6 +192,7 @@ void RunApply(const std::vector<std::string>& filterNames, const std::string& in
 {
     const ChannelMask channels = ParseChannelList(channelList);
     OutputFile output(outputPath, {inputPath});
+    ProgressLine progress("writing " + output.Name());
     const std::vector<uint8_t> input = ReadMidiFile(inputPath);
     const std::vector<std::unique_ptr<Plugin>> plugins = LoadNamedPlugins(filterNames);
     std::vector<const Plugin*> pipeline;
@@ -230,10 +232,29 @@ void RunDemo(std::vector<std::string> names)
     }
 }
 
-bool IsCommand(const CLI::App& app, const std::string& word)
+// The command of that name; null when there is none.
+const CLI::App* CommandNamed(const CLI::App& app, const char* word)
 {
     for (const CLI::App* command : app.get_subcommands({}))
-        if (command->get_name() == word)
+        if (word && command->get_name() == word)
+            return command;
+    return nullptr;
+}
+
+// The first argument that is no option: the command, when it is one, whether
+// uxhost's own options come before it or after ("uxhost -q apply ...").
+const char* FirstWord(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] != '-')
+            return argv[i];
+    return nullptr;
+}
+
+bool AsksForHelp(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h")
             return true;
     return false;
 }
@@ -247,16 +268,107 @@ std::string CommandNames(const CLI::App& app)
     return names;
 }
 
+// "uxhost apply", or "uxhost" when no command was named.
+std::string Speaker(const CLI::App* command)
+{
+    return command ? "uxhost " + command->get_name() : "uxhost";
+}
+
+bool StartsWith(const std::string& text, const std::string& start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+
+// What `text` says after the words `before`, up to `after` (or its end).
+std::string Between(const std::string& text, const std::string& before, const std::string& after = "")
+{
+    const size_t begin = text.find(before);
+    if (begin == std::string::npos)
+        return {};
+    const size_t from = begin + before.size();
+    const size_t end = after.empty() ? std::string::npos : text.find(after, from);
+    return text.substr(from, end == std::string::npos ? end : end - from);
+}
+
+// The option parser's complaint, said in uxhost's words: the option and what is
+// wrong with its value, or the argument that is not expected.
+std::string InOwnWords(const CLI::ParseError& error)
+{
+    const std::string said = error.what();
+    const size_t colon = said.find(": ");
+    const std::string option = colon == std::string::npos ? "" : said.substr(0, colon);
+    const std::string rest = colon == std::string::npos ? said : said.substr(colon + 2);
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
+        if (StartsWith(rest, "At Most "))
+            return option + ": given " + Between(rest, "but received ") + " times; give it once";
+        if (rest.find(" missing") != std::string::npos)
+            return option + ": no value given";
+    } else if (dynamic_cast<const CLI::ValidationError*>(&error)) {
+        if (StartsWith(rest, "Value ") && rest.find(" not in range ") != std::string::npos)
+            return option + ": \"" + Between(rest, "Value ", " not in range ")
+                   + "\": give a whole number from " + Between(rest, " not in range ");
+        return said;  // uxhost's own checks say what is wrong in its words already
+    } else if (dynamic_cast<const CLI::ConversionError*>(&error)) {
+        if (StartsWith(said, "Could not convert: "))
+            return Between(said, "Could not convert: ", " = ") + ": \"" + Between(said, " = ")
+                   + "\" is not a number";
+    } else if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
+        const std::string extra = Between(said, "expected: ");
+        if (StartsWith(extra, "-"))
+            return extra + ": no such option";
+        return "\"" + extra + "\": not expected; the command takes no more arguments";
+    } else if (dynamic_cast<const CLI::RequiredError*>(&error)) {
+        return said;  // "--filter is required", "input is required"
+    }
+    return said;
+}
+
+bool LooksLikeChannelList(const char* word)
+{
+    const std::string text(word);
+    return !text.empty() && text.find_first_not_of("0123456789,-") == std::string::npos && text[0] != '-';
+}
+
+// "--channels 1 2 song.mid" would take "2" for the input and complain about
+// song.mid; a list with a space in it is what went wrong. Empty when none has one.
+std::string SpacedChannelList(int argc, char** argv)
+{
+    const std::string option = "--channels";
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string word = argv[i];
+        const bool joined = StartsWith(word, option + "=");  // --channels=1 2
+        if (word != option && !joined)
+            continue;
+        const std::string list = joined ? word.substr(option.size() + 1) : i + 2 < argc ? argv[i + 1] : "";
+        const char* next = argv[joined ? i + 1 : std::min(i + 2, argc - 1)];
+        if (!LooksLikeChannelList(list.c_str()) || !LooksLikeChannelList(next) || std::filesystem::exists(next))
+            continue;
+        return option + ": \"" + list + " " + next + "\": a list is one word, without spaces, such as 1,2 or 1-9,11-16";
+    }
+    return {};
+}
+
+// An empty name ("-o ''") names no file and no plug-in: it is refused here, by the
+// option it was given to, rather than by whatever fails to open it.
+std::string EmptyValue(const CLI::App& command)
+{
+    for (const CLI::Option* option : command.get_options())
+        for (const std::string& value : option->results())
+            if (value.empty())
+                return option->get_name() + ": an empty name";
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"uxhost: loads filter plug-ins and runs MIDI events through them"};
+    CLI::App app{"uxhost: loads filter plug-ins and runs MIDI events through them", "uxhost"};
     app.require_subcommand(1);
-    // Bad usage, like every bad input, gets one line.
-    app.failure_message([](const CLI::App*, const CLI::Error& error) {
-        return std::string("uxhost: ") + error.what() + " (see --help)\n";
-    });
+    bool quiet = false;
+    app.add_flag("-q,--quiet", quiet, "Say nothing on success; errors are still said");
+    // The commands made below take uxhost's own options too: "uxhost apply -q ...".
+    app.fallthrough();
 
     CLI::App* list = app.add_subcommand("list", "List every plug-in found: name, version, file, description");
 
@@ -304,19 +416,31 @@ int main(int argc, char** argv)
     CLI::App* bundle = AddLv2BundleCommand(app, bundleOptions);
 
     // A mistyped command gets the list of commands, whatever commands there are.
-    if (argc < 2 || (argv[1][0] != '-' && !IsCommand(app, argv[1]))) {
-        const std::string problem =
-            argc < 2 ? "no command given" : "no command '" + std::string(argv[1]) + "'";
+    const char* firstWord = FirstWord(argc, argv);
+    const CLI::App* named = CommandNamed(app, firstWord);
+    if (!named && !AsksForHelp(argc, argv)) {
+        const std::string problem = firstWord ? "no command '" + std::string(firstWord) + "'" : "no command given";
         std::cerr << "uxhost: " << problem << "; the commands are " << CommandNames(app) << "\n";
         return kBadInput;
     }
 
+    // Bad usage, like every bad input, gets one line.
+    const auto usageError = [named](const std::string& problem) {
+        std::cerr << Speaker(named) << ": " << problem << " (see " << Speaker(named) << " --help)\n";
+        return kBadInput;
+    };
+    if (const std::string problem = SpacedChannelList(argc, argv); !problem.empty())
+        return usageError(problem);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        const int code = app.exit(error);
-        return code == 0 ? kSuccess : kBadInput;
+        if (error.get_exit_code() == 0)
+            return app.exit(error);  // --help
+        return usageError(InOwnWords(error));
     }
+    if (const std::string problem = named ? EmptyValue(*named) : ""; !problem.empty())
+        return usageError(problem);
+    SetQuiet(quiet);
 
     try {
         if (*list)
