@@ -67,7 +67,7 @@ class Render : public MediaTest {};
 TEST_F(Render, LastsAsLongAsTheSongAndSoundsWhereItsNotesDo)
 {
     constexpr double kSilent = 1e-4;  // of full scale
-    constexpr double kSounding = 2e-3;
+    constexpr double kSounding = 5e-4;
     constexpr double kLongestRelease = 4;
     struct Span {
         double from, to;
