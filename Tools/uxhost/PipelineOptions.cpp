@@ -18,7 +18,7 @@ void AddPipelineOptions(CLI::App* command, PipelineOptions& options, bool filter
 {
     CLI::Option* filter = command->add_option(
         "-f,--filter", options.filters,
-        "A filter (path, name or file name); repeat for a pipeline, run in the order given");
+        "A filter (path, name or file name); repeat for a pipeline");
     filter->allow_extra_args(false);
     if (filtersRequired)
         filter->required();
