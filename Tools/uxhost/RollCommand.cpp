@@ -345,7 +345,7 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
     while (songBars < mBars.size() && (songBars == 0 || mBars[songBars].start < songEnd))
         ++songBars;
     if (wantedBar > songBars) {
-        const bool from = static_cast<size_t>(view.fromBar) > songBars;
+        const bool from = fromBar > songBars;
         throw FileError(song.name + ": " + (from ? "--from " : "--to ")
                         + std::to_string(from ? view.fromBar : view.toBar) + " is past the song's last bar, "
                         + std::to_string(songBars));
