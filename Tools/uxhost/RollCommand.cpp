@@ -38,6 +38,7 @@ constexpr double kSwatchGap = 4;    // between a swatch and its text
 constexpr double kEntryGap = 12;    // between entries of the legend
 constexpr double kLabelFontSize = 11;
 constexpr double kTitleFontSize = 12;
+constexpr double kMinTitleFontSize = 8;
 constexpr double kMinBarLabelSpacing = 28;  // pixels between bar numbers
 constexpr double kMinBeatSpacing = 5;       // beat lines closer than this are left out
 
@@ -270,13 +271,20 @@ void DrawLabels(cairo_t* cr, const Song& song, const RollLayout& layout)
 
     FlowLegend(cr, LegendOf(layout.Voices()), layout.PlotLeft(), layout.PlotRight(), &layout);
 
-    // The title on a line of its own, cut at the picture's edge.
+    // The title on a line of its own, in smaller letters where it is too long for
+    // the picture, and cut at its edge only where even those do not fit.
     cairo_save(cr);
     cairo_rectangle(cr, 0, 0, layout.Width() - 2, kTitleBaseline + 4);
     cairo_clip(cr);
     cairo_set_font_size(cr, kTitleFontSize);
+    const double width = TextWidth(cr, song.name);
+    const bool fits = layout.PlotLeft() + width <= layout.Width() - 2;
+    const double left = fits ? layout.PlotLeft() : 4;
+    const double room = layout.Width() - 2 - left;
+    if (width > room)
+        cairo_set_font_size(cr, std::max(kMinTitleFontSize, kTitleFontSize * room / width));
     SetColour(cr, kText);
-    cairo_move_to(cr, layout.PlotLeft(), kTitleBaseline);
+    cairo_move_to(cr, left, kTitleBaseline);
     cairo_show_text(cr, song.name.c_str());
     cairo_restore(cr);
 }
