@@ -78,20 +78,24 @@ public:
                 next = std::min(next, track.event.tick);
         if (next == INT64_MAX)
             return false;
-        mTick.clear();
+        // The tick's messages take the places of the last tick's, buffers and all.
+        size_t count = 0;
         for (Track& track : mTracks) {
             while (track.pending && track.event.tick == next) {
-                if (!track.event.bytes.empty())
-                    mTick.push_back(track.event);
+                if (!track.event.bytes.empty()) {
+                    if (count == mTick.size())
+                        mTick.emplace_back();
+                    mTick[count].tick = next;
+                    std::swap(mTick[count++].bytes, track.event.bytes);
+                }
                 Advance(track);
             }
         }
-        std::stable_sort(mTick.begin(), mTick.end(), [](const SmfEvent& a, const SmfEvent& b) {
-            return RankOf(a.bytes) < RankOf(b.bytes);
-        });
         messages->clear();
-        for (const SmfEvent& event : mTick)
-            messages->push_back(&event);
+        for (const int rank : {0, 1, 2})
+            for (size_t i = 0; i < count; ++i)
+                if (RankOf(mTick[i].bytes) == rank)
+                    messages->push_back(&mTick[i]);
         *tick = next;
         return true;
     }

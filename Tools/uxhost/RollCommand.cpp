@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <tuple>
 
+#include <KeyLedger.h>
+
 #include "MidiFileIo.h"
 
 namespace {
@@ -346,6 +348,12 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
         (note.madeByFilter ? voice.made : voice.song) = true;
     });
 
+    for (size_t i = 0; i < mVoices.size(); ++i) {
+        const size_t slot = size_t(mVoices[i].track) * KeyLedger::kChannels + mVoices[i].channel;
+        mVoiceIndex.resize(std::max(mVoiceIndex.size(), slot + 1));
+        mVoiceIndex[slot] = i;
+    }
+
     const size_t fromBar = static_cast<size_t>(std::max(view.fromBar, 1));
     const size_t wantedBar = std::max<size_t>(fromBar, static_cast<size_t>(std::max(view.toBar, 0)));
     mBars = timing.Bars(songEnd, wantedBar);
@@ -405,10 +413,8 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
 
 size_t RollLayout::VoiceOf(uint16_t track, uint8_t channel) const
 {
-    for (size_t i = 0; i < mVoices.size(); ++i)
-        if (mVoices[i].track == track && mVoices[i].channel == channel)
-            return i;
-    return 0;
+    const size_t slot = size_t(track) * KeyLedger::kChannels + channel;
+    return slot < mVoiceIndex.size() ? mVoiceIndex[slot] : 0;
 }
 
 double RollLayout::LegendBaseline(size_t line) const

@@ -101,6 +101,7 @@ private:
     size_t mFirstBar = 0;
     size_t mBarCount = 0;
     std::vector<RollVoice> mVoices;
+    std::vector<size_t> mVoiceIndex;  // by track and channel
     size_t mLegendLines = 1;
 };
 
