@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -26,7 +27,8 @@ protected:
     std::string PathOf(const std::string& name) const { return mFolder + "/" + name; }
 
     // One track at 480 ticks a quarter and 120 quarters a minute: each note as
-    // {start, duration, pitch, velocity}, the track ending with the last note.
+    // {start, duration, pitch, velocity}, the track ending with the last note. Notes
+    // may overlap.
     std::vector<uint8_t> OneTrackSong(const std::vector<std::vector<int64_t>>& notes)
     {
         SmfTrack track;
@@ -37,6 +39,8 @@ protected:
             track.events.push_back({note[0] + note[1], {0x80, pitch, 64}});
             track.endTick = std::max(track.endTick, note[0] + note[1]);
         }
+        std::stable_sort(track.events.begin(), track.events.end(),
+                         [](const SmfEvent& a, const SmfEvent& b) { return a.tick < b.tick; });
         SmfFile file;
         file.format = 0;
         file.division = 480;
@@ -53,12 +57,15 @@ protected:
         return PathOf(name);
     }
 
-    // Runs uxhost with the arguments (quoted here); its exit code.
-    int RunUxhost(const std::vector<std::string>& arguments)
+    // Runs uxhost with the arguments (quoted here), its standard error into
+    // `errors` when one is named; its exit code.
+    int RunUxhost(const std::vector<std::string>& arguments, const std::string& errors = "")
     {
         std::string command = "'" UXHOST_PATH "'";
         for (const std::string& argument : arguments)
             command += " '" + argument + "'";
+        if (!errors.empty())
+            command += " 2>'" + errors + "'";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

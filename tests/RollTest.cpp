@@ -108,10 +108,11 @@ TEST(Bars, FollowTheDivisionAndTimeSignatures)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SmfFile file;
-        file.division = c.division;
-        file.tracks.push_back({c.signatures, 0});
-        const std::vector<Bar> bars = BarsOf(file, c.expected.back().start + 1, 1);
+        SongTiming timing(c.division);
+        for (const SmfEvent& event : c.signatures)
+            timing.Add(event.tick, event.bytes.data(), event.bytes.size());
+        timing.Finish();
+        const std::vector<Bar> bars = timing.Bars(c.expected.back().start + 1, 1);
         ASSERT_EQ(bars.size(), c.expected.size());
         for (size_t i = 0; i < bars.size(); ++i) {
             EXPECT_EQ(bars[i].start, c.expected[i].start) << "bar " << i;

@@ -27,100 +27,85 @@ constexpr int kChannels = 2;
 constexpr int kBytesPerSample = 2;
 constexpr int kBlockFrames = 4096;
 constexpr double kMaxReleaseSeconds = 10;
-// The synthesizer's master gain: loud enough for a single note, with room for chords.
-constexpr double kGain = 0.8;
 constexpr uint32_t kWavHeaderSize = 44;
 constexpr uint64_t kMaxWavData = 0xFFFFFFFFull - (kWavHeaderSize - 8);
 
-constexpr uint32_t kDefaultMicrosecondsPerQuarter = 500000;
-constexpr uint16_t kTimecodeDivision = 0x8000;
 constexpr uint8_t kSustainPedal = 64;
 constexpr uint8_t kSostenutoPedal = 66;
 constexpr int kMidiChannels = 16;
+// Once every note is let go, the sound has died away when the loudest sample of
+// this many blocks in a row is at most this far from silence (-80 dB).
+constexpr int kQuietBlocks = 2;
+constexpr int kQuietPeak = 3;
 
-// Turns ticks into seconds: by the tempo changes of every track, or by the frames
-// of a timecode division.
-class TempoMap {
-public:
-    explicit TempoMap(const SmfFile& file)
-    {
-        if (file.division & kTimecodeDivision) {
-            const int framesPerSecond = -static_cast<int8_t>(file.division >> 8);
-            mTimecodeTicksPerSecond = std::max(1, framesPerSecond * (file.division & 0xFF));
-            return;
-        }
-        mTicksPerQuarter = std::max<int>(file.division, 1);
-        std::vector<std::pair<int64_t, uint32_t>> changes;
-        for (const SmfTrack& track : file.tracks)
-            for (const SmfEvent& event : track.events) {
-                const std::vector<uint8_t>& b = event.bytes;
-                if (b.size() == 5 && b[0] == kMetaStatus && b[1] == kMetaTempo)
-                    changes.emplace_back(event.tick, uint32_t(b[2]) << 16 | uint32_t(b[3]) << 8 | b[4]);
-            }
-        std::stable_sort(changes.begin(), changes.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        mChanges.push_back({0, 0, kDefaultMicrosecondsPerQuarter});
-        for (const auto& [tick, tempo] : changes) {
-            if (tempo == 0)
-                continue;
-            Change change{tick, Seconds(tick), tempo};
-            if (mChanges.back().tick == tick)
-                mChanges.back() = change;
-            else
-                mChanges.push_back(change);
-        }
-    }
-
-    double Seconds(int64_t tick) const
-    {
-        if (mTimecodeTicksPerSecond > 0)
-            return static_cast<double>(tick) / mTimecodeTicksPerSecond;
-        const auto after = std::upper_bound(mChanges.begin(), mChanges.end(), tick,
-                                            [](int64_t t, const Change& c) { return t < c.tick; });
-        const Change& change = *std::prev(after);
-        return change.seconds
-               + static_cast<double>(tick - change.tick) * change.microsecondsPerQuarter / 1e6
-                     / mTicksPerQuarter;
-    }
-
-private:
-    struct Change {
-        int64_t tick;
-        double seconds;
-        uint32_t microsecondsPerQuarter;
-    };
-    std::vector<Change> mChanges;
-    int mTicksPerQuarter = 1;
-    int mTimecodeTicksPerSecond = 0;
-};
 
 int64_t FrameAt(double seconds)
 {
     return static_cast<int64_t>(std::llround(seconds * kSampleRate));
 }
 
-// One message of the song in the order it is played: by tick, then by its place
-// on the tick.
-struct Scheduled {
-    int64_t tick;
-    TickPlace place;
-    const SmfEvent* event;
-};
-
-std::vector<Scheduled> Schedule(const SmfFile& file)
+// Where a message stands among those of its tick.
+TickPlace PlaceOf(const std::vector<uint8_t>& bytes)
 {
-    std::vector<Scheduled> all;
-    for (const SmfTrack& track : file.tracks)
-        for (const SmfEvent& event : track.events) {
-            if (event.bytes.empty())
-                continue;
-            all.push_back({event.tick, TickPlaceOf(NoteMessageOf(event.bytes.data(), event.bytes.size())), &event});
-        }
-    std::stable_sort(all.begin(), all.end(), [](const Scheduled& a, const Scheduled& b) {
-        return a.tick != b.tick ? a.tick < b.tick : a.place < b.place;
-    });
-    return all;
+    return TickPlaceOf(NoteMessageOf(bytes.data(), bytes.size()));
 }
+
+// The messages of every track of a song in the order they are played: by tick,
+// and on one tick by place, then track, then their order in the track. Holds one
+// message a track and those of one tick.
+class Schedule {
+public:
+    Schedule(const uint8_t* data, size_t size) : mReader(data, size)
+    {
+        for (size_t i = 0; i < mReader.TrackCount(); ++i) {
+            mTracks.push_back({mReader.NextTrack(), {}, false});
+            Advance(mTracks.back());
+        }
+    }
+
+    // The messages of the next tick, in order, or false once every track has ended.
+    bool NextTick(int64_t* tick, std::vector<const SmfEvent*>* messages)
+    {
+        int64_t next = INT64_MAX;
+        for (const Track& track : mTracks)
+            if (track.pending)
+                next = std::min(next, track.event.tick);
+        if (next == INT64_MAX)
+            return false;
+        // The tick's messages take the places of the last tick's, buffers and all.
+        size_t count = 0;
+        for (Track& track : mTracks) {
+            while (track.pending && track.event.tick == next) {
+                if (!track.event.bytes.empty()) {
+                    if (count == mTick.size())
+                        mTick.emplace_back();
+                    mTick[count].tick = next;
+                    std::swap(mTick[count++].bytes, track.event.bytes);
+                }
+                Advance(track);
+            }
+        }
+        messages->clear();
+        for (const TickPlace place : {TickPlace::kEndingNote, TickPlace::kOtherEvent, TickPlace::kStartingNote})
+            for (size_t i = 0; i < count; ++i)
+                if (PlaceOf(mTick[i].bytes) == place)
+                    messages->push_back(&mTick[i]);
+        *tick = next;
+        return true;
+    }
+
+private:
+    struct Track {
+        SmfTrackReader reader;
+        SmfEvent event;
+        bool pending;  // `event` is the track's next
+    };
+    static void Advance(Track& track) { track.pending = track.reader.Next(&track.event); }
+
+    SmfReader mReader;
+    std::vector<Track> mTracks;
+    std::vector<SmfEvent> mTick;
+};
 
 void Play(fluid_synth_t* synth, const std::vector<uint8_t>& bytes)
 {
@@ -217,6 +202,7 @@ public:
         while (mFrames < frame) {
             const int count = static_cast<int>(std::min<int64_t>(kBlockFrames, frame - mFrames));
             fluid_synth_write_float(mSynth, count, mFloats.data(), 0, kChannels, mFloats.data(), 1, kChannels);
+            Limit(count);
             peak = 0;
             for (int i = 0; i < count * kChannels; ++i) {
                 const long sample = std::lround(std::clamp(mFloats[i], -1.0f, 1.0f) * 32767.0f);
@@ -232,11 +218,33 @@ public:
     int64_t Frames() const { return mFrames; }
 
 private:
+    // Keeps every sample below full scale: where a frame would pass the ceiling the
+    // gain drops at once to bring it there, both channels alike, and comes back
+    // slowly afterwards. A song that never comes near full scale is left as it is.
+    void Limit(int count)
+    {
+        for (int frame = 0; frame < count; ++frame) {
+            float* samples = &mFloats[static_cast<size_t>(frame) * kChannels];
+            const float loudest = std::max(std::fabs(samples[0]), std::fabs(samples[1]));
+            if (loudest * mGain > kCeiling)
+                mGain = kCeiling / loudest;
+            samples[0] *= mGain;
+            samples[1] *= mGain;
+            mGain = std::min(1.0f, mGain + kGainRecovery * (1.0f - mGain));
+        }
+    }
+
+    // The ceiling is 1 dB below full scale; the gain comes back two thirds of the
+    // way to 1 in half a second.
+    static constexpr float kCeiling = 0.89f;
+    static constexpr float kGainRecovery = 2.0f / kSampleRate;
+
     fluid_synth_t* mSynth;
     SmfSink& mSink;
     ProgressLine& mProgress;
     int64_t mSongFrames;
     int64_t mFrames = 0;
+    float mGain = 1;
     std::array<float, kBlockFrames * kChannels> mFloats{};
     std::array<uint8_t, kBlockFrames * kChannels * kBytesPerSample> mBytes{};
 };
@@ -265,21 +273,19 @@ std::string FindSoundFont(const std::string& named)
 
 void WriteSongWav(const Song& song, const std::string& soundFont, OutputFile& output)
 {
-    const TempoMap tempo(song.file);
-    const std::vector<Scheduled> schedule = Schedule(song.file);
-    const int64_t endTick = std::max(song.EndTick(), schedule.empty() ? 0 : schedule.back().tick);
-    const double songSeconds = tempo.Seconds(endTick);
+    const SongTiming timing = song.Timing();
+    const double songSeconds = timing.Seconds(timing.EndTick());
     if ((songSeconds + kMaxReleaseSeconds) * kSampleRate * kChannels * kBytesPerSample > double(kMaxWavData))
         throw FileError(output.Name() + ": " + song.name + " lasts " + std::to_string(std::llround(songSeconds / 3600))
                         + " hours, more than a WAV file can hold");
     const int64_t songFrames = FrameAt(songSeconds);
     const int64_t mostFrames = songFrames + FrameAt(kMaxReleaseSeconds);
 
+    // The synthesizer's own gain: a dense song does not clip.
     const std::unique_ptr<fluid_settings_t, SynthDeleter> settings(new_fluid_settings());
     if (!settings)
         throw std::runtime_error("the synthesizer cannot start");
     fluid_settings_setnum(settings.get(), "synth.sample-rate", kSampleRate);
-    fluid_settings_setnum(settings.get(), "synth.gain", kGain);
     const std::unique_ptr<fluid_synth_t, SynthDeleter> synth(new_fluid_synth(settings.get()));
     if (!synth)
         throw std::runtime_error("the synthesizer cannot start");
@@ -290,9 +296,13 @@ void WriteSongWav(const Song& song, const std::string& soundFont, OutputFile& ou
         output.Append(WavHeader(0).data(), kWavHeaderSize);
         ProgressLine progress("rendering " + output.Name());
         Renderer renderer(synth.get(), output, progress, songFrames);
-        for (const Scheduled& next : schedule) {
-            renderer.RenderTo(FrameAt(tempo.Seconds(next.tick)));
-            Play(synth.get(), next.event->bytes);
+        Schedule schedule(song.Data(), song.Size());
+        int64_t tick = 0;
+        std::vector<const SmfEvent*> messages;
+        while (schedule.NextTick(&tick, &messages)) {
+            renderer.RenderTo(FrameAt(timing.Seconds(tick)));
+            for (const SmfEvent* message : messages)
+                Play(synth.get(), message->bytes);
         }
         renderer.RenderTo(songFrames);
         // Whatever still sounds at the end is let go, pedals and all, and dies away.
@@ -301,10 +311,9 @@ void WriteSongWav(const Song& song, const std::string& soundFont, OutputFile& ou
             fluid_synth_cc(synth.get(), channel, kSostenutoPedal, 0);
         }
         fluid_synth_all_notes_off(synth.get(), -1);
-        while (renderer.Frames() < mostFrames) {
+        for (int quiet = 0; quiet < kQuietBlocks && renderer.Frames() < mostFrames;) {
             const int peak = renderer.RenderTo(std::min(renderer.Frames() + kBlockFrames, mostFrames));
-            if (peak == 0 && fluid_synth_get_active_voice_count(synth.get()) == 0)
-                break;
+            quiet = peak <= kQuietPeak ? quiet + 1 : 0;
         }
         const uint64_t dataSize = static_cast<uint64_t>(renderer.Frames()) * kChannels * kBytesPerSample;
         output.Overwrite(0, WavHeader(static_cast<uint32_t>(dataSize)).data(), kWavHeaderSize);
@@ -316,9 +325,7 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderOptions& options)
 {
     CLI::App* render = app.add_subcommand("render", "Play a MIDI file through a synthesizer into a WAV file");
     render->add_option("input", options.input, "The Standard MIDI File to play")->required();
-    render->add_option("-f,--filter", options.filters,
-                       "A filter (path, name or file name) to run the song through first; repeat for a pipeline")
-        ->allow_extra_args(false);
+    AddPipelineOptions(render, options.pipeline);
     render->add_option("-o,--output", options.output, "The WAV file to write")->required();
     render->add_option("--soundfont", options.soundFont,
                        std::string("The SoundFont to play with (default: ") + kDefaultSoundFont + ")");
@@ -328,8 +335,6 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderOptions& options)
 void RunRenderCommand(const RenderOptions& options)
 {
     const std::string soundFont = FindSoundFont(options.soundFont);
-    OutputFile output(options.output, {options.input});
-    const Song song = LoadSong(options.input, options.filters);
-    ReportLeftOut(song.name, song.leftOut);
-    WriteSongWav(song, soundFont, output);
+    RunSongCommand(options.input, options.pipeline, options.output,
+                   [&soundFont](const Song& song, OutputFile& output) { WriteSongWav(song, soundFont, output); });
 }

@@ -1,4 +1,5 @@
-// uxhost render SONG.mid [-f FILTER...] -o FILE.wav [--soundfont FILE]: plays a
+// uxhost render SONG.mid [-f FILTER...] [--channels LIST] [--clock SECOND] -o FILE.wav
+// [--soundfont FILE]: plays a
 // MIDI file through a software synthesizer into a WAV file, as it comes out of a
 // pipeline of filters when filters are named.
 #pragma once
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "OutputFile.h"
+#include "PipelineOptions.h"
 #include "Song.h"
 
 namespace CLI {
@@ -18,7 +20,7 @@ constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2"
 
 struct RenderOptions {
     std::string input;
-    std::vector<std::string> filters;
+    PipelineOptions pipeline;
     std::string output;
     std::string soundFont;  // empty: the default
 };
@@ -36,6 +38,6 @@ std::string FindSoundFont(const std::string& named);
 // Plays the song through a synthesizer with the SoundFont and writes what it
 // sounds like as a 16-bit stereo WAV file at 44.1 kHz, whole or not at all: the
 // song from its first tick to its end, then until the last note has died away
-// (at most ten seconds more), into `output`, which it commits. Throws FileError
+// (at most ten seconds more), at the synthesizer's own gain, into `output`, which it commits. Throws FileError
 // naming the output or the SoundFont.
 void WriteSongWav(const Song& song, const std::string& soundFont, OutputFile& output);

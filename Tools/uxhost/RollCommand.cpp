@@ -9,16 +9,14 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
+
+#include <KeyLedger.h>
 
 #include "MidiFileIo.h"
 #include "ProgressLine.h"
 
 namespace {
-
-constexpr size_t kMaxBars = 100000;
-constexpr uint8_t kMetaTimeSignature = 0x58;
-constexpr int kMaxBeatShift = 6;            // a beat of a sixty-fourth note
-constexpr uint16_t kTimecodeDivision = 0x8000;
 
 // Sizes picked from the song when none is given.
 constexpr int kPixelsPerBar = 160;
@@ -32,14 +30,18 @@ constexpr int kKeyMargin = 1;  // keys shown above the highest note and below th
 constexpr int kDefaultLowest = 48;
 constexpr int kDefaultHighest = 72;
 
-// The frame around the plot: labels of the keys on the left, a title and the bar
-// numbers above.
+// The frame around the plot: labels of the keys on the left; above, the title,
+// the legend's lines and the bar numbers, a line each.
 constexpr int kLeftMargin = 44;
-constexpr int kTopMargin = 44;
 constexpr double kTitleBaseline = 16;
-constexpr double kBarNumberBaseline = 36;
+constexpr double kLineSpacing = 16;
+constexpr double kPlotBelowBarNumbers = 8;
+constexpr double kSwatchSize = 10;
+constexpr double kSwatchGap = 4;    // between a swatch and its text
+constexpr double kEntryGap = 12;    // between entries of the legend
 constexpr double kLabelFontSize = 11;
 constexpr double kTitleFontSize = 12;
+constexpr double kMinTitleFontSize = 8;
 constexpr double kMinBarLabelSpacing = 28;  // pixels between bar numbers
 constexpr double kMinBeatSpacing = 5;       // beat lines closer than this are left out
 
@@ -55,7 +57,7 @@ constexpr Colour kBarLine{0.55, 0.55, 0.55};
 constexpr Colour kText{0.2, 0.2, 0.2};
 
 // The song's own notes in cool colours, the filters' in warm ones; each track and
-// channel takes the next of each.
+// channel takes the next of each, in order of track and channel.
 constexpr Colour kOwnColours[] = {{0.16, 0.38, 0.85}, {0.10, 0.58, 0.42}, {0.52, 0.30, 0.80},
                                   {0.05, 0.55, 0.70}, {0.25, 0.25, 0.60}, {0.30, 0.60, 0.15}};
 constexpr Colour kFilterColours[] = {{0.95, 0.45, 0.05}, {0.85, 0.15, 0.20}, {0.85, 0.65, 0.00},
@@ -182,10 +184,74 @@ void DrawGrid(cairo_t* cr, const RollLayout& layout)
             VerticalLine(cr, layout.X(bars[i].start), top, bottom);
 }
 
-void DrawLabels(cairo_t* cr, const Song& song, const RollLayout& layout, bool anyFilterNote)
+// One entry of the legend: a swatch and its text, or a heading alone.
+struct LegendEntry {
+    std::string text;
+    const Colour* swatch;
+};
+
+// The song's colours, then the filters', each under its heading.
+std::vector<LegendEntry> LegendOf(const std::vector<RollVoice>& voices)
+{
+    const bool tracks = std::any_of(voices.begin(), voices.end(),
+                                    [&](const RollVoice& voice) { return voice.track != voices[0].track; });
+    std::vector<LegendEntry> entries;
+    for (const bool made : {false, true}) {
+        const Colour* colours = made ? kFilterColours : kOwnColours;
+        bool heading = false;
+        for (size_t i = 0; i < voices.size(); ++i) {
+            if (!(made ? voices[i].made : voices[i].song))
+                continue;
+            if (!heading)
+                entries.push_back({made ? "made by the filters:" : "the song's notes:", nullptr});
+            heading = true;
+            std::string text = "channel " + std::to_string(voices[i].channel + 1);
+            if (tracks)
+                text = "track " + std::to_string(voices[i].track + 1) + ", " + text;
+            entries.push_back({text, &colours[i % kVoiceColours]});
+        }
+    }
+    return entries;
+}
+
+// Lays the entries out in lines from `left` to `right`, a new line where the next
+// would not fit, and draws them when `draw`; returns how many lines they take.
+size_t FlowLegend(cairo_t* cr, const std::vector<LegendEntry>& entries, double left, double right,
+                  const RollLayout* draw)
+{
+    size_t line = 0;
+    double x = left;
+    for (const LegendEntry& entry : entries) {
+        const double width = (entry.swatch ? kSwatchSize + kSwatchGap : 0) + TextWidth(cr, entry.text);
+        if (x > left && x + width > right) {
+            ++line;
+            x = left;
+        }
+        if (draw) {
+            const double baseline = draw->LegendBaseline(line);
+            if (entry.swatch) {
+                SetColour(cr, *entry.swatch);
+                cairo_rectangle(cr, x, baseline - kSwatchSize + 1, kSwatchSize, kSwatchSize);
+                cairo_fill(cr);
+            }
+            SetColour(cr, kText);
+            cairo_move_to(cr, x + (entry.swatch ? kSwatchSize + kSwatchGap : 0), baseline);
+            cairo_show_text(cr, entry.text.c_str());
+        }
+        x += width + kEntryGap;
+    }
+    return line + 1;
+}
+
+void SelectLabelFont(cairo_t* cr)
 {
     cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, kLabelFontSize);
+}
+
+void DrawLabels(cairo_t* cr, const Song& song, const RollLayout& layout)
+{
+    SelectLabelFont(cr);
     SetColour(cr, kText);
     // C4 is middle C, key 60.
     for (int pitch = layout.LowestPitch(); pitch <= layout.HighestPitch(); ++pitch)
@@ -193,53 +259,47 @@ void DrawLabels(cairo_t* cr, const Song& song, const RollLayout& layout, bool an
             RightAlignedText(cr, "C" + std::to_string(pitch / 12 - 1), layout.PlotLeft() - 6,
                              layout.RowTop(pitch) + layout.RowHeight() / 2);
 
+    // A number that would reach past the picture's right edge moves left to fit.
     const double pixelsPerBar =
         (layout.PlotRight() - layout.PlotLeft()) / static_cast<double>(layout.BarCount());
     const size_t step = BarLabelStep(pixelsPerBar);
     for (size_t i = layout.FirstBar(); i < layout.FirstBar() + layout.BarCount(); ++i) {
         if (!NumberedBar(i, layout.FirstBar(), step))
             continue;
-        cairo_move_to(cr, layout.X(layout.Bars()[i].start) + 2, kBarNumberBaseline);
-        cairo_show_text(cr, std::to_string(i + 1).c_str());
+        const std::string number = std::to_string(i + 1);
+        const double x = std::min(layout.X(layout.Bars()[i].start) + 2, layout.Width() - 2 - TextWidth(cr, number));
+        cairo_move_to(cr, x, layout.BarNumberBaseline());
+        cairo_show_text(cr, number.c_str());
     }
 
-    // The key of the colours at the top right, the song's name at the top left.
-    double x = layout.PlotRight();
-    const auto keyEntry = [&](const std::string& text, const Colour& colour) {
-        x -= TextWidth(cr, text);
-        SetColour(cr, kText);
-        cairo_move_to(cr, x, kTitleBaseline);
-        cairo_show_text(cr, text.c_str());
-        x -= 14;
-        SetColour(cr, colour);
-        cairo_rectangle(cr, x, kTitleBaseline - 9, 10, 10);
-        cairo_fill(cr);
-        x -= 12;
-    };
-    if (anyFilterNote)
-        keyEntry("made by the filters", kFilterColours[0]);
-    keyEntry("the song's notes", kOwnColours[0]);
+    FlowLegend(cr, LegendOf(layout.Voices()), layout.PlotLeft(), layout.PlotRight(), &layout);
 
+    // The title on a line of its own, in smaller letters where it is too long for
+    // the picture, and cut at its edge only where even those do not fit.
     cairo_save(cr);
-    cairo_rectangle(cr, 0, 0, std::max(0.0, x), kTopMargin / 2.0);
+    cairo_rectangle(cr, 0, 0, layout.Width() - 2, kTitleBaseline + 4);
     cairo_clip(cr);
     cairo_set_font_size(cr, kTitleFontSize);
+    const double width = TextWidth(cr, song.name);
+    const bool fits = layout.PlotLeft() + width <= layout.Width() - 2;
+    const double left = fits ? layout.PlotLeft() : 4;
+    const double room = layout.Width() - 2 - left;
+    if (width > room)
+        cairo_set_font_size(cr, std::max(kMinTitleFontSize, kTitleFontSize * room / width));
     SetColour(cr, kText);
-    cairo_move_to(cr, layout.PlotLeft(), kTitleBaseline);
+    cairo_move_to(cr, left, kTitleBaseline);
     cairo_show_text(cr, song.name.c_str());
     cairo_restore(cr);
 }
 
 void DrawNotes(cairo_t* cr, const Song& song, const RollLayout& layout)
 {
-    std::map<uint32_t, size_t> voices;  // by track and channel, in order of first note
     const double inset = layout.RowHeight() >= 4 ? 1 : 0;
-    for (const SongNote& note : song.notes) {
-        const size_t voice =
-            voices.emplace(uint32_t(note.track) << 8 | note.channel, voices.size()).first->second;
+    song.ForEachNote([&](const SongNote& note) {
         if (note.end <= layout.FirstTick() || note.start >= layout.EndTick()
             || note.pitch < layout.LowestPitch() || note.pitch > layout.HighestPitch())
-            continue;
+            return;
+        const size_t voice = layout.VoiceOf(note.track, note.channel);
         const Colour& colour = (note.madeByFilter ? kFilterColours : kOwnColours)[voice % kVoiceColours];
         // Cut to the plot: cairo's coordinates do not reach far beyond the picture.
         const double left = std::max(layout.X(note.start), layout.PlotLeft() - 2);
@@ -255,7 +315,7 @@ void DrawNotes(cairo_t* cr, const Song& song, const RollLayout& layout)
             cairo_rectangle(cr, left + 0.5, top + 0.5, width - 1, height - 1);
             cairo_stroke(cr);
         }
-    }
+    });
 }
 
 // Encodes the surface as PNG in memory.
@@ -268,79 +328,52 @@ cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned in
 
 }  // namespace
 
-std::vector<Bar> BarsOf(const SmfFile& file, int64_t endTick, size_t atLeast)
-{
-    atLeast = std::clamp<size_t>(atLeast, 1, kMaxBars);
-    const auto wanted = [&](const std::vector<Bar>& bars, int64_t start) {
-        return (start < endTick || bars.size() < atLeast) && bars.size() < kMaxBars;
-    };
-    std::vector<Bar> bars;
-    if (file.division & kTimecodeDivision) {
-        const int framesPerSecond = -static_cast<int8_t>(file.division >> 8);
-        const int64_t second = std::max<int64_t>(1, int64_t(framesPerSecond) * (file.division & 0xFF));
-        for (int64_t start = 0; wanted(bars, start); start += second)
-            bars.push_back({start, start + second, second});
-        return bars;
-    }
-
-    struct Signature {
-        int64_t tick;
-        int64_t barTicks;
-        int64_t beatTicks;
-    };
-    const int64_t quarter = std::max<int64_t>(file.division, 1);
-    std::vector<Signature> signatures;
-    for (const SmfTrack& track : file.tracks) {
-        for (const SmfEvent& event : track.events) {
-            const std::vector<uint8_t>& b = event.bytes;
-            // 0xFF 0x58, beats a bar, the beat as a power of two of a whole note, ...
-            if (b.size() >= 4 && b[0] == kMetaStatus && b[1] == kMetaTimeSignature && b[2] > 0
-                && b[3] <= kMaxBeatShift) {
-                const int64_t beat = std::max<int64_t>(1, (quarter * 4) >> b[3]);
-                signatures.push_back({event.tick, beat * b[2], beat});
-            }
-        }
-    }
-    std::stable_sort(signatures.begin(), signatures.end(),
-                     [](const Signature& a, const Signature& b) { return a.tick < b.tick; });
-
-    Signature current{0, 4 * quarter, quarter};
-    size_t next = 0;
-    for (int64_t start = 0; wanted(bars, start); start = bars.back().end) {
-        while (next < signatures.size() && signatures[next].tick <= start)
-            current = signatures[next++];
-        int64_t end = start + current.barTicks;
-        if (next < signatures.size() && signatures[next].tick < end)
-            end = signatures[next].tick;
-        bars.push_back({start, end, current.beatTicks});
-    }
-    return bars;
-}
-
 RollLayout::RollLayout(const Song& song, const RollView& view)
 {
-    int64_t songEnd = song.EndTick();
+    const SongTiming timing = song.Timing();
+    int64_t songEnd = timing.EndTick();
     int lowest = 127;
     int highest = 0;
-    for (const SongNote& note : song.notes) {
+    bool anyNote = false;
+    song.ForEachNote([&](const SongNote& note) {
+        anyNote = true;
         songEnd = std::max(songEnd, note.end);
         lowest = std::min<int>(lowest, note.pitch);
         highest = std::max<int>(highest, note.pitch);
+        const auto place = std::lower_bound(mVoices.begin(), mVoices.end(), note, [](const RollVoice& v, const SongNote& n) {
+            return std::tie(v.track, v.channel) < std::tie(n.track, n.channel);
+        });
+        RollVoice& voice = place != mVoices.end() && place->track == note.track && place->channel == note.channel
+                               ? *place
+                               : *mVoices.insert(place, RollVoice{note.track, note.channel});
+        (note.madeByFilter ? voice.made : voice.song) = true;
+    });
+
+    for (size_t i = 0; i < mVoices.size(); ++i) {
+        const size_t slot = size_t(mVoices[i].track) * KeyLedger::kChannels + mVoices[i].channel;
+        mVoiceIndex.resize(std::max(mVoiceIndex.size(), slot + 1));
+        mVoiceIndex[slot] = i;
     }
 
     const size_t fromBar = static_cast<size_t>(std::max(view.fromBar, 1));
-    mBars = BarsOf(song.file, songEnd, std::max<size_t>(fromBar, static_cast<size_t>(std::max(view.toBar, 0))));
+    const size_t wantedBar = std::max<size_t>(fromBar, static_cast<size_t>(std::max(view.toBar, 0)));
+    mBars = timing.Bars(songEnd, wantedBar);
     size_t songBars = 0;
     while (songBars < mBars.size() && (songBars == 0 || mBars[songBars].start < songEnd))
         ++songBars;
-    size_t toBar = view.toBar > 0 ? static_cast<size_t>(view.toBar) : std::max(songBars, fromBar);
-    toBar = std::min(toBar, mBars.size());
-    mFirstBar = std::min(fromBar, toBar) - 1;
+    if (wantedBar > songBars) {
+        const bool from = fromBar > songBars;
+        throw FileError(song.name + ": " + (from ? "--from " : "--to ")
+                        + std::to_string(from ? view.fromBar : view.toBar) + " is past the song's last bar, "
+                        + std::to_string(songBars));
+    }
+    const size_t toBar = view.toBar > 0 ? static_cast<size_t>(view.toBar) : songBars;
+    mFirstBar = fromBar - 1;
     mBarCount = toBar - mFirstBar;
     mFirstTick = mBars[mFirstBar].start;
     mEndTick = mBars[toBar - 1].end;
 
-    if (song.notes.empty()) {
+    if (!anyNote) {
         lowest = kDefaultLowest;
         highest = kDefaultHighest;
     }
@@ -359,12 +392,40 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
     mWidth = view.width > 0 ? view.width
                             : std::clamp(kLeftMargin + kRightMargin + static_cast<int>(mBarCount) * kPixelsPerBar,
                                          kMinWidth, kMaxDefaultWidth);
+    mPlotLeft = kLeftMargin;
+    {
+        // The legend's lines, measured as they will be drawn.
+        cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
+        cairo_t* cr = cairo_create(scratch);
+        SelectLabelFont(cr);
+        mLegendLines = FlowLegend(cr, LegendOf(mVoices), PlotLeft(), PlotRight(), nullptr);
+        cairo_destroy(cr);
+        cairo_surface_destroy(scratch);
+    }
+    mPlotTop = BarNumberBaseline() + kPlotBelowBarNumbers;
+    const int topMargin = static_cast<int>(std::ceil(mPlotTop));
     mHeight = view.height > 0
                   ? view.height
-                  : std::clamp(kTopMargin + kBottomMargin + keys * kPixelsPerKey, kMinHeight, kMaxDefaultHeight);
-    mPlotLeft = kLeftMargin;
-    mPlotTop = kTopMargin;
+                  : std::clamp(topMargin + kBottomMargin + keys * kPixelsPerKey, kMinHeight, kMaxDefaultHeight);
+    // A picture too low for its legend keeps at least a row a key.
+    mHeight = std::max(mHeight, topMargin + kBottomMargin + keys);
     mRowHeight = (PlotBottom() - mPlotTop) / keys;
+}
+
+size_t RollLayout::VoiceOf(uint16_t track, uint8_t channel) const
+{
+    const size_t slot = size_t(track) * KeyLedger::kChannels + channel;
+    return slot < mVoiceIndex.size() ? mVoiceIndex[slot] : 0;
+}
+
+double RollLayout::LegendBaseline(size_t line) const
+{
+    return kTitleBaseline + kLineSpacing * static_cast<double>(line + 1);
+}
+
+double RollLayout::BarNumberBaseline() const
+{
+    return LegendBaseline(mLegendLines) + 4;
 }
 
 double RollLayout::X(int64_t tick) const
@@ -399,9 +460,7 @@ cairo_surface_t* DrawRoll(const Song& song, const RollLayout& layout)
                     std::ceil(layout.PlotRight() - layout.PlotLeft()) + 1,
                     std::ceil(layout.PlotBottom() - layout.PlotTop()) + 1);
     cairo_stroke(cr);
-    const bool anyFilterNote = std::any_of(song.notes.begin(), song.notes.end(),
-                                           [](const SongNote& note) { return note.madeByFilter; });
-    DrawLabels(cr, song, layout, anyFilterNote);
+    DrawLabels(cr, song, layout);
 
     const cairo_status_t status = cairo_status(cr);
     cairo_destroy(cr);
@@ -430,9 +489,7 @@ CLI::App* AddRollCommand(CLI::App& app, RollOptions& options)
 {
     CLI::App* roll = app.add_subcommand("roll", "Draw a MIDI file as a piano roll, as a PNG file");
     roll->add_option("input", options.input, "The Standard MIDI File to draw")->required();
-    roll->add_option("-f,--filter", options.filters,
-                     "A filter (path, name or file name) to run the song through first; repeat for a pipeline")
-        ->allow_extra_args(false);
+    AddPipelineOptions(roll, options.pipeline);
     roll->add_option("-o,--output", options.output, "The PNG file to write")->required();
     roll->add_option("--width", options.view.width, "The picture's width in pixels (default: from the length)")
         ->check(CLI::Range(200, 10000));
@@ -452,9 +509,6 @@ CLI::App* AddRollCommand(CLI::App& app, RollOptions& options)
 
 void RunRollCommand(const RollOptions& options)
 {
-    OutputFile output(options.output, {options.input});
-    ProgressLine progress("drawing " + output.Name());
-    const Song song = LoadSong(options.input, options.filters);
-    ReportLeftOut(song.name, song.leftOut);
-    WriteRoll(song, options.view, output);
+    RunSongCommand(options.input, options.pipeline, options.output,
+                   [&options](const Song& song, OutputFile& output) { WriteRoll(song, options.view, output); });
 }

@@ -1,4 +1,5 @@
-// uxhost roll SONG.mid [-f FILTER...] -o FILE.png: draws a piano roll of a MIDI
+// uxhost roll SONG.mid [-f FILTER...] [--channels LIST] [--clock SECOND] -o FILE.png:
+// draws a piano roll of a MIDI
 // file, as it comes out of a pipeline of filters when filters are named.
 #pragma once
 
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "OutputFile.h"
+#include "PipelineOptions.h"
 #include "Song.h"
+#include "SongTiming.h"
 
 namespace CLI {
 class App;
@@ -26,7 +29,7 @@ struct RollView {
 
 struct RollOptions {
     std::string input;
-    std::vector<std::string> filters;
+    PipelineOptions pipeline;
     std::string output;
     RollView view;
 };
@@ -37,25 +40,22 @@ CLI::App* AddRollCommand(CLI::App& app, RollOptions& options);
 // Reads the song, runs it through the filters and writes its roll.
 void RunRollCommand(const RollOptions& options);
 
-// One bar: where it starts and ends, and how long a beat lasts in it. A file whose
-// division counts frames of a timecode has no beats: each bar is then a second of
-// one beat.
-struct Bar {
-    int64_t start = 0;
-    int64_t end = 0;
-    int64_t beatTicks = 0;
+// The notes of one track and channel: its place among the song's voices (which
+// picks its hue), and whether the song or the filters gave it notes.
+struct RollVoice {
+    uint16_t track = 0;
+    uint8_t channel = 0;
+    bool song = false;
+    bool made = false;
 };
-
-// The bars of a song from its division and its time signatures (four quarters a
-// bar until the first): at least `atLeast` of them, and enough to reach `endTick`,
-// up to a bound far beyond any song. A signature that comes in the middle of a bar
-// cuts the bar short and starts a new one.
-std::vector<Bar> BarsOf(const SmfFile& file, int64_t endTick, size_t atLeast);
 
 // Where a roll puts ticks and keys. Time runs left to right across the bars shown;
 // pitch runs upwards, a row a key, over the song's range of keys with a margin.
+// Above the plot: the title, then the legend, a line or more, then the bar numbers.
 class RollLayout {
 public:
+    // Reads the song's timing and its notes. Throws FileError naming the song when
+    // the view begins or ends past the song's last bar.
     RollLayout(const Song& song, const RollView& view);
 
     int Width() const { return mWidth; }
@@ -76,6 +76,13 @@ public:
     const std::vector<Bar>& Bars() const { return mBars; }
     size_t FirstBar() const { return mFirstBar; }  // index into Bars()
     size_t BarCount() const { return mBarCount; }
+    // By track, then channel; VoiceOf gives a note's place among them.
+    const std::vector<RollVoice>& Voices() const { return mVoices; }
+    size_t VoiceOf(uint16_t track, uint8_t channel) const;
+    // Where the legend's lines and the bar numbers stand.
+    double LegendBaseline(size_t line) const;
+    size_t LegendLines() const { return mLegendLines; }
+    double BarNumberBaseline() const;
 
     static constexpr int kRightMargin = 12;
     static constexpr int kBottomMargin = 12;
@@ -93,11 +100,15 @@ private:
     std::vector<Bar> mBars;
     size_t mFirstBar = 0;
     size_t mBarCount = 0;
+    std::vector<RollVoice> mVoices;
+    std::vector<size_t> mVoiceIndex;  // by track and channel
+    size_t mLegendLines = 1;
 };
 
 // Draws the song's roll on a new image surface the caller destroys. The song's own
 // notes are drawn in cool colours, the notes the filters made in warm ones, each
-// track and channel in its own hue; a note's shade follows its velocity.
+// track and channel in its own hue, the same whichever filters ran; a note's shade
+// follows its velocity. The legend shows each colour drawn.
 cairo_surface_t* DrawRoll(const Song& song, const RollLayout& layout);
 
 // Draws the roll and writes it as a PNG file into `output`, which it commits.

@@ -1,104 +1,233 @@
 #include "Song.h"
 
-#include <algorithm>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <KeyLedger.h>
+#include <MidiBytes.h>
+#include <NoteRules.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <map>
-#include <tuple>
+#include <optional>
+#include <utility>
 
 #include "MidiFileIo.h"
-#include "Pipeline.h"
-#include "PluginFinder.h"
+#include "ProgressLine.h"
 #include "Report.h"
+
+// The pipeline's output goes to a file of the system's temporary folder that has no
+// name from the start, buffered here, and is mapped once it is whole.
+class MappedSong : public SmfSink {
+public:
+    MappedSong() : mFile(std::tmpfile())
+    {
+        if (!mFile)
+            Fail("cannot make a temporary file");
+        mBuffer.reserve(kBufferSize);
+    }
+    ~MappedSong() override
+    {
+        if (mData)
+            munmap(mData, mSize);
+        if (mFile)
+            std::fclose(mFile);
+    }
+    MappedSong(const MappedSong&) = delete;
+    MappedSong& operator=(const MappedSong&) = delete;
+
+    void Append(const uint8_t* bytes, size_t size) override
+    {
+        if (mBuffer.size() + size > kBufferSize)
+            Flush();
+        if (size > kBufferSize)
+            Write(bytes, size);
+        else
+            mBuffer.insert(mBuffer.end(), bytes, bytes + size);
+    }
+    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
+    {
+        Flush();
+        if (pwrite(fileno(mFile), bytes, size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size))
+            Fail("cannot write a temporary file");
+    }
+    // Maps what was written; the song is read from here on.
+    void Map()
+    {
+        Flush();
+        const off_t size = lseek(fileno(mFile), 0, SEEK_END);
+        void* data = size > 0 ? mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fileno(mFile), 0)
+                              : MAP_FAILED;
+        if (data == MAP_FAILED)
+            Fail("cannot read a temporary file back");
+        mData = static_cast<uint8_t*>(data);
+        mSize = static_cast<size_t>(size);
+    }
+    const uint8_t* Data() const { return mData; }
+    size_t Size() const { return mSize; }
+
+private:
+    static constexpr size_t kBufferSize = 1 << 16;
+
+    void Flush()
+    {
+        Write(mBuffer.data(), mBuffer.size());
+        mBuffer.clear();
+    }
+    void Write(const uint8_t* bytes, size_t size)
+    {
+        if (size > 0 && std::fwrite(bytes, 1, size, mFile) != size)
+            Fail("cannot write a temporary file");
+        if (std::fflush(mFile) != 0)
+            Fail("cannot write a temporary file");
+    }
+    [[noreturn]] static void Fail(const std::string& problem)
+    {
+        throw std::runtime_error(problem + ": " + std::strerror(errno));
+    }
+
+    std::FILE* mFile;
+    std::vector<uint8_t> mBuffer;
+    uint8_t* mData = nullptr;
+    size_t mSize = 0;
+};
 
 namespace {
 
-std::vector<SongNote> NotesOf(const SmfFile& file)
+bool IsNoteOn(const std::vector<uint8_t>& b)
 {
-    std::vector<SongNote> notes;
-    for (size_t track = 0; track < file.tracks.size(); ++track) {
-        for (const UxChainPtr& event : TrackToEvents(file.tracks[track])) {
-            const auto* note = dynamic_cast<const UxNoteOn*>(event.get());
-            if (!note)
-                continue;
-            SongNote added;
-            added.start = note->StartTime();
-            added.end = note->StartTime() + note->Duration();
-            added.pitch = note->Note();
-            added.velocity = note->Velocity();
-            added.channel = note->Channel();
-            added.track = static_cast<uint16_t>(track);
-            notes.push_back(added);
-        }
-    }
-    return notes;
+    return NoteMessageOf(b.data(), b.size()) == NoteMessage::kNoteOn;
 }
 
-// The notes a filter made are those of the result that no note of the song starts
-// like: on the same track, tick, key and channel. A filter's note that happens to
-// start exactly like one of the song's own is taken for it; writing keeps only one
-// note struck on a tick, key and channel anyway.
-void MarkFilterNotes(const std::vector<SongNote>& played, std::vector<SongNote>* result)
+bool IsNoteOff(const std::vector<uint8_t>& b)
 {
-    using Where = std::tuple<uint16_t, int64_t, uint8_t, uint8_t>;
-    std::map<Where, int> unmatched;
-    for (const SongNote& note : played)
-        ++unmatched[Where(note.track, note.start, note.pitch, note.channel)];
-    for (SongNote& note : *result) {
-        const auto found = unmatched.find(Where(note.track, note.start, note.pitch, note.channel));
-        note.madeByFilter = found == unmatched.end() || found->second == 0;
-        if (!note.madeByFilter)
-            --found->second;
-    }
+    return NoteMessageOf(b.data(), b.size()) == NoteMessage::kNoteOff;
 }
+
+int KeyOf(const std::vector<uint8_t>& b)
+{
+    return KeyLedger::KeyIndex(b[0] & 0x0F, b[1] & kMaxData);
+}
+
+// The input's note-ons of one track, read along with the song's track: how many
+// were struck on each key at the tick the song's track has reached.
+class InputStrikes {
+public:
+    explicit InputStrikes(std::optional<SmfTrackReader> track) : mTrack(std::move(track)) {}
+
+    // Whether a note struck on `key` at `tick`, a tick no earlier than the last
+    // asked about, is one of the input's; each of those answers once.
+    bool Take(int64_t tick, int key)
+    {
+        if (!mTrack)
+            return true;
+        for (;;) {
+            if (!mPending && !(mPending = mTrack->Next(&mEvent)))
+                break;
+            if (mEvent.tick > tick)
+                break;
+            if (IsNoteOn(mEvent.bytes))
+                ++mStruck[{mEvent.tick, KeyOf(mEvent.bytes)}];
+            mPending = false;
+        }
+        mStruck.erase(mStruck.begin(), mStruck.lower_bound({tick, 0}));
+        const auto found = mStruck.find({tick, key});
+        if (found == mStruck.end())
+            return false;
+        if (--found->second == 0)
+            mStruck.erase(found);
+        return true;
+    }
+
+private:
+    std::optional<SmfTrackReader> mTrack;  // none: every note is the input's
+    SmfEvent mEvent;
+    bool mPending = false;  // mEvent is read but not counted
+    std::map<std::pair<int64_t, int>, int> mStruck;
+};
 
 }  // namespace
 
-int64_t Song::EndTick() const
+Song::Song(std::string name, std::vector<uint8_t> input) : name(std::move(name)), mInput(std::move(input)) {}
+Song::Song(Song&&) noexcept = default;
+Song::~Song() = default;
+
+const uint8_t* Song::Data() const
 {
-    int64_t end = 0;
-    for (const SmfTrack& track : file.tracks)
-        end = std::max(end, track.endTick);
-    return end;
+    return mOutput ? mOutput->Data() : mInput.data();
 }
 
-Song MakeSong(const std::string& path, const std::vector<uint8_t>& bytes,
-              const std::vector<const Plugin*>& plugins, ChannelMask channels)
+size_t Song::Size() const
 {
-    Song song;
-    song.name = path;
+    return mOutput ? mOutput->Size() : mInput.size();
+}
+
+void Song::ForEachNote(const std::function<void(const SongNote&)>& visit) const
+{
+    struct Sounding {
+        int64_t start;
+        uint8_t velocity;
+        bool made;
+    };
+    SmfReader song(Data(), Size());
+    std::optional<SmfReader> input;
+    if (mOutput)
+        input.emplace(mInput.data(), mInput.size());
+    std::vector<std::vector<Sounding>> sounding(KeyLedger::kKeys);  // oldest first
+    SmfEvent event;
+    for (size_t track = 0; track < song.TrackCount(); ++track) {
+        SmfTrackReader reader = song.NextTrack();
+        InputStrikes strikes(input ? std::optional<SmfTrackReader>(input->NextTrack()) : std::nullopt);
+        SongNote note;
+        note.track = static_cast<uint16_t>(track);
+        const auto end = [&](int key, int64_t tick) {
+            const Sounding& held = sounding[key].front();
+            note.start = held.start;
+            note.end = tick;
+            note.pitch = KeyLedger::PitchOf(key);
+            note.channel = KeyLedger::ChannelOf(key);
+            note.velocity = held.velocity;
+            note.madeByFilter = held.made;
+            visit(note);
+            sounding[key].erase(sounding[key].begin());
+        };
+        while (reader.Next(&event)) {
+            if (IsNoteOn(event.bytes)) {
+                const int key = KeyOf(event.bytes);
+                sounding[key].push_back({event.tick, event.bytes[2], !strikes.Take(event.tick, key)});
+            } else if (IsNoteOff(event.bytes) && !sounding[KeyOf(event.bytes)].empty()) {
+                end(KeyOf(event.bytes), event.tick);
+            }
+        }
+        for (int key = 0; key < KeyLedger::kKeys; ++key)
+            while (!sounding[key].empty())
+                end(key, reader.EndTick());
+    }
+}
+
+Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::vector<const Plugin*>& plugins,
+              ChannelMask channels)
+{
+    std::string name = path;
     for (size_t i = 0; i < plugins.size(); ++i)
-        song.name += (i == 0 ? " through " : ", ") + std::string(plugins[i]->AddOn()->Name());
+        name += (i == 0 ? " through " : ", ") + std::string(plugins[i]->AddOn()->Name());
+    Song song(std::move(name), std::move(bytes));
     try {
-        const SmfFile input = ParseSmf(bytes.data(), bytes.size());
         if (plugins.empty()) {
-            song.file = input;
-            song.notes = NotesOf(input);
+            CheckSmf(song.mInput.data(), song.mInput.size());
         } else {
-            SmfMemorySink output;
-            ApplyFilters(bytes, plugins, &output, &song.leftOut, channels);
-            song.file = ParseSmf(output.Bytes().data(), output.Bytes().size());
-            song.notes = NotesOf(song.file);
-            MarkFilterNotes(NotesOf(input), &song.notes);
+            auto output = std::make_unique<MappedSong>();
+            ApplyFilters(song.mInput, plugins, output.get(), &song.leftOut, channels);
+            output->Map();
+            song.mOutput = std::move(output);
         }
     } catch (const SmfError& error) {
         throw FileError(path + ": " + error.what());
     }
-    std::stable_sort(song.notes.begin(), song.notes.end(), [](const SongNote& a, const SongNote& b) {
-        return std::tie(a.start, a.pitch) < std::tie(b.start, b.pitch);
-    });
     return song;
-}
-
-Song LoadSong(const std::string& path, const std::vector<std::string>& filterNames)
-{
-    const std::vector<uint8_t> bytes = ReadMidiFile(path);
-    std::vector<std::unique_ptr<Plugin>> plugins;
-    std::vector<const Plugin*> pipeline;
-    for (const std::string& filterName : filterNames) {
-        plugins.push_back(LoadNamedPlugin(filterName));
-        pipeline.push_back(plugins.back().get());
-    }
-    return MakeSong(path, bytes, pipeline);
 }
 
 void ReportLeftOut(const std::string& name, const LeftOut& leftOut)
@@ -106,4 +235,18 @@ void ReportLeftOut(const std::string& name, const LeftOut& leftOut)
     for (const std::string& sentence : {CannotCarrySentence(leftOut), GaveWaySentence(leftOut)})
         if (!sentence.empty())
             Report(name + ": " + sentence + ".");
+}
+
+void RunSongCommand(const std::string& input, const PipelineOptions& options, const std::string& outputPath,
+                    const std::function<void(const Song&, OutputFile&)>& write)
+{
+    OutputFile output(outputPath, {input});
+    // Reading and filtering the song; what `write` does may show a line of its own.
+    std::optional<ProgressLine> progress(std::in_place, "making " + output.Name());
+    std::vector<uint8_t> bytes = ReadMidiFile(input);
+    const LoadedPipeline pipeline(options);
+    const Song song = MakeSong(input, std::move(bytes), pipeline.Plugins(), pipeline.Channels());
+    progress.reset();
+    ReportLeftOut(song.name, song.leftOut);
+    write(song, output);
 }

@@ -14,6 +14,7 @@
 #include "MidiFileIo.h"
 #include "OutputFile.h"
 #include "Pipeline.h"
+#include "PipelineOptions.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
 #include "ProgressLine.h"
@@ -141,12 +142,11 @@ SmfFile DemoPhrase()
 // Runs the MIDI file in `input` through the plug-ins into `output`; says on
 // standard error, one line each, that a RIFF wrapper was dropped, what MIDI could
 // not carry and what gave way to another note on its key.
-void ApplyAndWrite(const std::vector<uint8_t>& input, const std::vector<const Plugin*>& plugins,
-                   OutputFile& output, ChannelMask channels = kAllChannels)
+void ApplyAndWrite(const std::vector<uint8_t>& input, const LoadedPipeline& pipeline, OutputFile& output)
 {
     LeftOut leftOut;
     try {
-        ApplyFilters(input, plugins, &output, &leftOut, channels);
+        ApplyFilters(input, pipeline.Plugins(), &output, &leftOut, pipeline.Channels());
     } catch (const SmfError& error) {
         throw FileError(output.Name() + ": cannot write: " + error.what());
     }
@@ -154,14 +154,6 @@ void ApplyAndWrite(const std::vector<uint8_t>& input, const std::vector<const Pl
     if (SmfReader(input.data(), input.size()).FromRiff())
         Report(output.Name() + ": written as a plain Standard MIDI File, without the input's RIFF (RMID) wrapper");
     ReportLeftOut(output.Name(), leftOut);
-}
-
-std::vector<std::unique_ptr<Plugin>> LoadNamedPlugins(const std::vector<std::string>& names)
-{
-    std::vector<std::unique_ptr<Plugin>> plugins;
-    for (const std::string& name : names)
-        plugins.push_back(LoadNamedPlugin(name));
-    return plugins;
 }
 
 // Every plug-in that loads on standard output; each file that does not, and each
@@ -187,24 +179,18 @@ void RunList()
         std::cerr << "uxhost: " << failure << "\n";
 }
 
-void RunApply(const std::vector<std::string>& filterNames, const std::string& inputPath,
-              const std::string& outputPath, const std::string& channelList)
+void RunApply(const PipelineOptions& options, const std::string& inputPath, const std::string& outputPath)
 {
-    const ChannelMask channels = ParseChannelList(channelList);
     OutputFile output(outputPath, {inputPath});
     ProgressLine progress("writing " + output.Name());
     const std::vector<uint8_t> input = ReadMidiFile(inputPath);
-    const std::vector<std::unique_ptr<Plugin>> plugins = LoadNamedPlugins(filterNames);
-    std::vector<const Plugin*> pipeline;
-    for (const auto& plugin : plugins)
-        pipeline.push_back(plugin.get());
-    ApplyAndWrite(input, pipeline, output, channels);
+    ApplyAndWrite(input, LoadedPipeline(options), output);
 }
 
 // For each plug-in: what it does to one note, then the built-in phrase through it
 // into demo-<file name>.mid in the current folder, drawn into demo-<file name>.png
-// and played into demo-<file name>.wav.
-void RunDemo(std::vector<std::string> names)
+// and played into demo-<file name>.wav, all three from one run of the filter.
+void RunDemo(std::vector<std::string> names, const PipelineOptions& options)
 {
     if (names.empty())
         names = FindPluginFiles();
@@ -215,20 +201,21 @@ void RunDemo(std::vector<std::string> names)
     for (size_t i = 0; i < names.size(); ++i) {
         if (i > 0)
             std::cout << "\n";
-        const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(names[i]);
-        Demonstrate(std::cout, *plugin);
-        const std::string output =
-            "demo-" + std::filesystem::path(plugin->Path()).stem().string();
+        const LoadedPipeline pipeline(options, {names[i]});
+        const Plugin& plugin = *pipeline.Plugins().front();
+        Demonstrate(std::cout, plugin);
+        const std::string output = "demo-" + std::filesystem::path(plugin.Path()).stem().string();
         OutputFile midi(output + ".mid");
         OutputFile roll(output + ".png");
         OutputFile wav(output + ".wav");
-        const ChannelMask channels = ParseChannelList(kDemoChannels);
-        ApplyAndWrite(phrase, {plugin.get()}, midi, channels);
-        const Song song = MakeSong("the demo phrase", phrase, {plugin.get()}, channels);
+        const Song song = MakeSong("the demo phrase", phrase, pipeline.Plugins(), pipeline.Channels());
+        midi.Append(song.Data(), song.Size());
+        midi.Commit();
+        ReportLeftOut(midi.Name(), song.leftOut);
         WriteRoll(song, RollView(), roll);
         WriteSongWav(song, soundFont, wav);
         std::cout << "The demo phrase through it, its drums on channel 10 left alone (--channels "
-                  << kDemoChannels << "): " << output << ".mid, .png and .wav\n";
+                  << options.channels << "): " << output << ".mid, .png and .wav\n";
     }
 }
 
@@ -376,29 +363,13 @@ int main(int argc, char** argv)
     CLI::App* info = app.add_subcommand("info", "Show one plug-in's add-on values");
     info->add_option("plugin", infoName, "Plug-in path, name or file name")->required();
 
-    std::vector<std::string> applyFilters;
+    PipelineOptions applyOptions;
     std::string applyInput;
     std::string applyOutput;
     CLI::App* apply = app.add_subcommand("apply", "Run a MIDI file through a pipeline of filters");
-    apply->add_option("-f,--filter", applyFilters, "A filter (path, name or file name); repeat for a pipeline")
-        ->required()
-        ->allow_extra_args(false);
+    AddPipelineOptions(apply, applyOptions, true);
     apply->add_option("input", applyInput, "The Standard MIDI File to read (- for standard input)")->required();
     apply->add_option("-o,--output", applyOutput, "The MIDI file to write (- for standard output)")->required();
-    std::string applyChannels = "1-16";
-    apply->add_option("--channels", applyChannels,
-                      "The channels whose notes go through the filters, e.g. 1-9,11-16 (default: all); "
-                      "notes on the others pass through untouched")
-        ->check(CLI::Validator(
-            [](const std::string& list) {
-                try {
-                    ParseChannelList(list);
-                    return std::string();
-                } catch (const std::invalid_argument& error) {
-                    return std::string(error.what());
-                }
-            },
-            "LIST"));
 
     IconOptions iconOptions;
     CLI::App* icon = AddIconCommand(app, iconOptions);
@@ -407,6 +378,9 @@ int main(int argc, char** argv)
     CLI::App* demo = app.add_subcommand(
         "demo", "Run a demo note through each plug-in, and a demo phrase into demo-<file name>.mid, .png and .wav");
     demo->add_option("plugins", demoNames, "Plug-ins to show (default: every one found)");
+    PipelineOptions demoOptions;
+    demoOptions.channels = kDemoChannels;
+    AddClockOption(demo, demoOptions);
 
     RollOptions rollOptions;
     CLI::App* roll = AddRollCommand(app, rollOptions);
@@ -448,7 +422,7 @@ int main(int argc, char** argv)
         else if (*info)
             PrintAddOn(std::cout, *LoadNamedPlugin(infoName));
         else if (*apply)
-            RunApply(applyFilters, applyInput, applyOutput, applyChannels);
+            RunApply(applyOptions, applyInput, applyOutput);
         else if (*icon)
             RunIconCommand(iconOptions);
         else if (*roll)
@@ -458,7 +432,7 @@ int main(int argc, char** argv)
         else if (*bundle)
             RunLv2BundleCommand(bundleOptions);
         else if (*demo)
-            RunDemo(demoNames);
+            RunDemo(demoNames, demoOptions);
     } catch (const PluginError& error) {
         std::cerr << "uxhost: " << error.what() << "\n";
         return kBadInput;
