@@ -73,7 +73,15 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, con
         return;
     }
     const UxTime given = event->StartTime();
-    UxChainPtr chain(mFilters[stage]->HandleEvent(event.release(), &mParams));
+    UxChainPtr chain;
+    try {
+        // What a throwing filter did with the event is unknown: it is left to it.
+        chain.reset(mFilters[stage]->HandleEvent(event.release(), &mParams));
+    } catch (const std::exception& error) {
+        throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception: " + error.what());
+    } catch (...) {
+        throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception");
+    }
     while (chain) {
         UxChainPtr rest(chain->UnlinkNext());
         if (chain->StartTime() < given && chain->StartTime() >= 0)
