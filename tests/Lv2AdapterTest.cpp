@@ -13,8 +13,18 @@
 #include <PluginLoader.h>
 #include <Smf.h>
 
-#include "CallCounter.h"
 #include "Lv2TestHost.h"
+
+#ifdef UX_REALTIME_SANITIZER
+// The RealtimeSanitizer runtime, linked whole: inside a real-time section every
+// heap call, lock, sleep or blocking system call stops the program.
+extern "C" void __rtsan_init();
+extern "C" void __rtsan_realtime_enter();
+extern "C" void __rtsan_realtime_exit();
+static const bool gRealtimeSanitizer = (__rtsan_init(), true);
+#else
+#include "CallCounter.h"
+#endif
 
 // The random filters seed from the calendar second: here it never changes, so that
 // the live and the offline host draw the same values. The plug-ins bind to this
@@ -325,11 +335,19 @@ TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
         long mutexLocks = 0;
         const Heard heard = Listen(host.Play(stream, 8 * 3000 + 200 + randomFrames, Block64,
                                              [&](uint32_t frames) {
+#ifdef UX_REALTIME_SANITIZER
+                                                 // It stops the program at the first
+                                                 // blocking call, naming it.
+                                                 __rtsan_realtime_enter();
+                                                 host.Run(frames);
+                                                 __rtsan_realtime_exit();
+#else
                                                  const CallCounter counter;
                                                  host.Run(frames);
                                                  const CallCounts counts = counter.Counts();
                                                  heapCalls += counts.HeapCalls();
                                                  mutexLocks += counts.mutexLocks;
+#endif
                                              }));
         EXPECT_EQ(heapCalls, 0);
         EXPECT_EQ(mutexLocks, 0);
