@@ -18,8 +18,6 @@
 
 namespace {
 
-class BenchHolder : public UxFilterHolderI {};
-
 int ChainLength(const UxEvent* head)
 {
     int length = 0;
@@ -46,7 +44,7 @@ struct EventSource {
 // One note-on through the filter, chain released: per call and per appended note.
 void HandleNoteOn(benchmark::State& state, const Plugin* plugin, Memory memory)
 {
-    BenchHolder holder;
+    UxFilterHolderI holder;
     FilterPtr filter(plugin->AddOn()->NewInstance(&holder, nullptr));
     const ux_filter_params params;
     const EventSource source(memory);
@@ -98,7 +96,7 @@ int main(int argc, char** argv)
         const std::string stem = std::filesystem::path(plugin->Path()).stem().string();
         benchmark::RegisterBenchmark(("HandleNoteOn/" + stem).c_str(), HandleNoteOn, plugin.get(), Memory::kHeap);
         benchmark::RegisterBenchmark(("PooledNoteOn/" + stem).c_str(), HandleNoteOn, plugin.get(), Memory::kPool);
-        BenchHolder holder;
+        UxFilterHolderI holder;
         FilterPtr filter(plugin->AddOn()->NewInstance(&holder, nullptr));
         const ux_filter_params params;
         UxChainPtr chain(filter->HandleEvent(new UxNoteOn(0, 480, 60, 100), &params));

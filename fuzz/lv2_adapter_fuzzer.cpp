@@ -55,8 +55,6 @@ private:
     std::array<bool, kKeys> mSounding{};
 };
 
-class FuzzHolder : public UxFilterHolderI {};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -66,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         made->AddReference();
         return made;
     }();
-    static FuzzHolder holder;
+    static UxFilterHolderI holder;
     LiveCapacity capacity;
     capacity.queuedNotes = 64;
     capacity.heldBytes = 128;

@@ -22,7 +22,7 @@ TEST(Concurrency, DissolveFiltersOnManyThreads)
     std::vector<int> badChains(kThreads, 0);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([addOn, &badChains, t] {
-            TestHolder holder;
+            UxFilterHolderI holder;
             const ux_filter_params params;
             for (int i = 0; i < kNotesPerThread; ++i) {
                 FilterPtr filter(addOn->NewInstance(&holder, nullptr));
@@ -109,7 +109,7 @@ TEST(Stress, AllFiltersOnEightThreads)
     std::vector<std::thread> threads;
     for (int t = 0; t < kStressThreads; ++t) {
         threads.emplace_back([&, t] {
-            TestHolder holder;
+            UxFilterHolderI holder;
             const ux_filter_params params;
             std::vector<FilterPtr> filters;
             for (const auto& plugin : plugins)

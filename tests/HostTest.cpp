@@ -106,7 +106,7 @@ TEST(UxFilterI, AFilterHoldsItsAddOnForItsWholeLife)
     std::unique_ptr<Plugin> plugin = Plugin::Load(AddOnPath("Dissolve"));
     UxFilterAddOn* addOn = plugin->AddOn();
     const int32 held = addOn->CountReferences();
-    TestHolder holder;
+    UxFilterHolderI holder;
     FilterPtr filter(addOn->NewInstance(&holder, nullptr));
     EXPECT_EQ(filter->AddOn(), addOn);
     EXPECT_EQ(addOn->CountReferences(), held + 1);

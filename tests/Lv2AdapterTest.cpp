@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 
+#include <LiveFilter.h>
 #include <Pipeline.h>
 #include <PluginLoader.h>
 #include <Smf.h>
@@ -434,6 +435,44 @@ TEST(Lv2Adapter, FullQueueAndFullOutputLoseNoNoteOff)
         } else {
             EXPECT_LT(heard.notes.size(), Listen(expected).notes.size());
         }
+    }
+}
+
+// The live filter counts what it drops: the chain notes past a full queue (6,000
+// echoes of a 600-note chord, 4,096 kept), and the messages that neither an output
+// that takes nothing nor the room held over can take.
+TEST(LiveFilter, CountsWhatItDrops)
+{
+    class Sink : public MidiSink {
+    public:
+        explicit Sink(bool takes) : mTakes(takes) {}
+        bool Write(uint32_t, const uint8_t*, uint32_t) override { return mTakes; }
+
+    private:
+        bool mTakes;
+    };
+    const struct {
+        const char* name;
+        bool outputTakes;
+        bool dropsMessages;
+    } kRows[] = {{"output takes all", true, false}, {"output takes nothing", false, true}};
+    const std::unique_ptr<Plugin> plugin = Plugin::Load(std::string(UX_BUILD_ADDON_DIR) + "/Dissolve.so");
+    UxFilterHolderI holder;
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.name);
+        LiveFilter live(std::unique_ptr<UxFilterI>(plugin->AddOn()->NewInstance(&holder, nullptr)));
+        Sink sink(row.outputTakes);
+        for (int cycle = 0; cycle < 1000; ++cycle) {
+            live.BeginCycle(64, &sink);
+            for (int i = 0; cycle < 2 && i < 600; ++i) {
+                const uint8_t note[] = {static_cast<uint8_t>((cycle ? 0x80 : 0x90) | i / 50),
+                                        static_cast<uint8_t>(20 + i % 50), 100};
+                live.Input(0, note, sizeof note);
+            }
+            live.EndCycle();
+        }
+        EXPECT_EQ(live.Dropped().notes, 6000u - 4096u);
+        EXPECT_EQ(live.Dropped().messages > 0, row.dropsMessages);
     }
 }
 

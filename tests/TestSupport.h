@@ -16,8 +16,6 @@ inline std::string AddOnPath(const std::string& fileStem)
     return std::string(UX_BUILD_ADDON_DIR) + "/" + fileStem + ".so";
 }
 
-class TestHolder : public UxFilterHolderI {};
-
 // One plug-in, loaded with dlopen, and one filter made from its add-on.
 struct LoadedFilter {
     explicit LoadedFilter(const std::string& fileStem, bool withHolder = true)
@@ -30,7 +28,7 @@ struct LoadedFilter {
     UxChainPtr Handle(UxEvent* event) { return UxChainPtr(filter->HandleEvent(event, &params)); }
 
     std::unique_ptr<Plugin> plugin;  // declared first: unloaded last
-    TestHolder holder;
+    UxFilterHolderI holder;
     ux_filter_params params;
     FilterPtr filter;
 };

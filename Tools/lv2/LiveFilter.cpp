@@ -6,14 +6,12 @@
 #include <utility>
 
 #include <MidiBytes.h>
+#include <NoteRules.h>
 
 namespace {
 
 constexpr uint8_t kAllSoundOff = 120;
 constexpr uint8_t kAllNotesOff = 123;
-// The note-off velocity that means "none given": a note-on of velocity 0 ends a
-// note with it, and so does a note cut short before its own note-off is known.
-constexpr uint8_t kNoReleaseVelocity = UxNoteOn::kDefaultReleaseVelocity;
 
 // A held-over record: the message's size in two bytes, then its bytes.
 constexpr size_t kRecordHeader = 2;
@@ -27,9 +25,9 @@ bool LiveFilter::QueuedAfter::operator()(const Queued& a, const Queued& b) const
 {
     if (a.frame != b.frame)
         return a.frame > b.frame;
-    if (a.phase != b.phase)
-        return a.phase > b.phase;
-    if (a.end != b.end && a.phase == Phase::kNoteOn)
+    if (a.place != b.place)
+        return a.place > b.place;
+    if (a.end != b.end && a.place == TickPlace::kStartingNote)
         return a.end < b.end;  // the longest note-on of a frame first
     return a.order > b.order;
 }
@@ -97,13 +95,13 @@ void LiveFilter::Input(int64_t frame, const uint8_t* bytes, uint32_t size)
     const bool channelMessage = bytes[0] >= 0x80 && bytes[0] < 0xF0;
     const bool wellFormed = channelMessage && size == kNoteMessageSize && bytes[1] <= kMaxData
                             && bytes[2] <= kMaxData;
-    if (wellFormed && kind == kNoteOnStatus && bytes[2] > 0) {
+    const NoteMessage note = wellFormed ? NoteMessageOf(bytes, size) : NoteMessage::kNone;
+    if (note == NoteMessage::kNoteOn) {
         NoteOn(at, channel, bytes[1], bytes[2]);
         return;
     }
-    if (wellFormed && (kind == kNoteOnStatus || kind == kNoteOffStatus)) {
-        const uint8_t release = kind == kNoteOffStatus ? bytes[2] : kNoReleaseVelocity;
-        NoteOff(at, channel, bytes[1], release, bytes, size);
+    if (note == NoteMessage::kNoteOff) {
+        NoteOff(at, channel, bytes[1], ReleaseOf(bytes), bytes, size);
         return;
     }
     if (wellFormed && kind == kControlChangeStatus
@@ -191,11 +189,11 @@ void LiveFilter::Schedule(const UxEvent& event, int64_t at, uint8_t release)
     if (event.Type() != kUxNoteOnType && event.Type() != kUxNoteType)
         return;
     const auto* note = dynamic_cast<const UxNoteOn*>(&event);
-    if (!note || note->Note() > kMaxData || note->Velocity() == 0
-        || note->Velocity() > kMaxData || note->Channel() > kMaxChannel || note->Duration() < 0)
+    if (!note || NoteFaultOf(note->Note(), note->Velocity(), note->Channel()) != NoteFault::kNone
+        || note->Duration() < 0)
         return;
     if (mQueue.size() == mCapacity.queuedNotes) {
-        ++mDroppedNotes;
+        ++mDropped.notes;
         return;
     }
     const int64_t start = std::max(note->StartTime(), at);
@@ -206,7 +204,7 @@ void LiveFilter::Schedule(const UxEvent& event, int64_t at, uint8_t release)
     item.frame = start;
     item.end = end;
     item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note->Channel(), note->Note()));
-    item.phase = Phase::kNoteOn;
+    item.place = TickPlace::kStartingNote;
     item.velocity = note->Velocity();
     item.release = release;
     item.order = mOrders++;
@@ -219,7 +217,7 @@ void LiveFilter::PlayQueue(int64_t before, bool offsAtIt)
     while (!mQueue.empty()) {
         const Queued& next = mQueue.front();
         if (next.frame > before
-            || (next.frame == before && !(offsAtIt && next.phase == Phase::kNoteOff)))
+            || (next.frame == before && !(offsAtIt && next.place < TickPlace::kOtherEvent)))
             return;
         std::pop_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
         const Queued item = mQueue.back();
@@ -234,7 +232,7 @@ void LiveFilter::PlayQueue(int64_t before, bool offsAtIt)
 void LiveFilter::Play(const Queued& item)
 {
     const int key = item.key;
-    if (item.phase != Phase::kNoteOn) {
+    if (item.place != TickPlace::kStartingNote) {
         if (mKeys.Release(key, item.id))
             EmitNoteOff(item.frame, key, mKeys.ReleaseVelocity(key));
         return;
@@ -249,7 +247,7 @@ void LiveFilter::Play(const Queued& item)
     mUnheard[key] = !EmitNote(item.frame, kNoteOnStatus, key, item.velocity);
     Queued off = item;
     off.frame = item.end;
-    off.phase = item.end == item.frame ? Phase::kEmptyNoteOff : Phase::kNoteOff;
+    off.place = NoteOffPlace(item.frame, item.end);
     off.id = id;
     mQueue.push_back(off);
     std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
@@ -301,13 +299,13 @@ bool LiveFilter::Emit(int64_t at, const uint8_t* bytes, uint32_t size, bool isNo
         }
         if (!mWroteThisCycle && size > kNoteMessageSize) {
             // Not even an empty output takes it: it would block everything behind it.
-            ++mDroppedMessages;
+            ++mDropped.messages;
             return false;
         }
     }
     const size_t limit = isNoteOff ? mHeldOutput.size() : mCapacity.heldBytes;
     if (size > kMaxHeldMessage || mHeldOutputSize + kRecordHeader + size > limit) {
-        ++mDroppedMessages;
+        ++mDropped.messages;
         return false;
     }
     uint8_t* record = mHeldOutput.data() + mHeldOutputSize;
@@ -330,7 +328,7 @@ void LiveFilter::FlushHeld()
         } else if (mWroteThisCycle || !mOut || size <= kNoteMessageSize) {
             break;
         } else {
-            ++mDroppedMessages;  // not even an empty output takes it
+            ++mDropped.messages;  // not even an empty output takes it
         }
         offset += kRecordHeader + size;
     }

@@ -24,6 +24,7 @@
 #include <UxFilterI.h>
 
 #include <KeyLedger.h>
+#include <NoteRules.h>
 
 // Where a cycle's MIDI goes. Write answers false when the message does not fit
 // in what is left of this cycle's output.
@@ -39,6 +40,12 @@ struct LiveCapacity {
     size_t queuedNotes = 4096;   // chain notes waiting to start or to end
     size_t heldBytes = 16384;    // output held over to the next cycle
     size_t eventPool = 1024;     // events a filter may hold while it builds a chain
+};
+
+// What the live filter could not play, counted as it happens.
+struct LiveDrops {
+    uint64_t notes = 0;     // chain notes, because the queue was full
+    uint64_t messages = 0;  // because neither the output nor the held-over room could take them
 };
 
 // Plays one filter. Calls come from one thread at a time: per cycle BeginCycle,
@@ -62,21 +69,19 @@ public:
     // Plays what is due in the rest of the cycle; the next cycle starts after it.
     void EndCycle();
 
-    // Chain notes dropped because the queue was full, and messages dropped because
-    // neither the output nor the held-over room could take them.
-    uint64_t DroppedNotes() const { return mDroppedNotes; }
-    uint64_t DroppedMessages() const { return mDroppedMessages; }
+    // What was dropped since the object was made, read between cycles.
+    const LiveDrops& Dropped() const { return mDropped; }
 
 private:
-    // A chain note waiting to start, or a sounding chain note waiting to end.
-    enum class Phase : uint8_t { kNoteOff, kNoteOn, kEmptyNoteOff };
+    // A chain note waiting to start (kStartingNote), or a sounding chain note
+    // waiting to end.
     struct Queued {
         int64_t frame;
         int64_t end;
         uint64_t order;  // note-ons of one frame: the longest first, then as made
         uint64_t id;     // of a note-off: the note it ends
         uint16_t key;
-        Phase phase;
+        TickPlace place;
         uint8_t velocity;
         uint8_t release;  // the note-off velocity
     };
@@ -127,8 +132,7 @@ private:
     bool mRolling = false;
     uint64_t mIds = 0;
     uint64_t mOrders = 0;
-    uint64_t mDroppedNotes = 0;
-    uint64_t mDroppedMessages = 0;
+    LiveDrops mDropped;
 
     KeyLedger mKeys;
     std::array<bool, KeyLedger::kKeys> mUnheard{};     // its note-on never went out

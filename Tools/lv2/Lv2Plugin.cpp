@@ -79,9 +79,6 @@ struct Uris {
     LV2_URID timeSpeed;
 };
 
-// The host holds nothing about a live filter's place.
-class LiveHolder : public UxFilterHolderI {};
-
 // Writes a cycle's MIDI into the output port's atom sequence, as long as it fits.
 class SequenceSink : public MidiSink {
 public:
@@ -120,7 +117,7 @@ private:
 
 struct Instance {
     std::unique_ptr<Plugin> plugin;  // first, so unloaded last: the filter's code is in it
-    LiveHolder holder;
+    UxFilterHolderI holder;
     std::unique_ptr<LiveFilter> live;
     Uris uris{};
     const LV2_Atom_Sequence* input = nullptr;

@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "NoteRules.h"
+
 enum class NoteOrigin : uint8_t { kPlayed, kMade };
 
 class KeyLedger {
@@ -33,9 +35,6 @@ public:
     static int KeyIndex(uint8_t channel, uint8_t pitch) { return channel * kPitches + pitch; }
     static uint8_t ChannelOf(int key) { return static_cast<uint8_t>(key / kPitches); }
     static uint8_t PitchOf(int key) { return static_cast<uint8_t>(key % kPitches); }
-
-    // The note-off velocity of a note whose release is not known.
-    static constexpr uint8_t kUnknownRelease = 64;
 
     // What striking a note did. When `displaced` is set, the note `displacedId` that
     // held the key since `displacedStart` ends at `displacedAt` (its own end, or
@@ -88,14 +87,6 @@ public:
             return false;
         held.active = false;
         return true;
-    }
-
-    // Sets the end of note `id`, still held on `key`, once it is known.
-    void SetEnd(int key, uint64_t id, int64_t end)
-    {
-        Held& held = mKeys[key];
-        if (held.active && held.id == id)
-            held.end = end;
     }
 
     // The note-off velocity of the note that holds `key`, or held it last.

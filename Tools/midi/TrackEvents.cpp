@@ -4,8 +4,10 @@
 #include <deque>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "MidiBytes.h"
+#include "NoteRules.h"
 
 namespace {
 
@@ -26,20 +28,18 @@ void TrackEventReader::Add(const SmfEvent& message)
         event = new UxMidiMessage(message.tick, bytes);
     } else if (bytes.size() < 3 && kind != kProgramChangeStatus) {
         event = new UxMidiMessage(message.tick, bytes, channel);
-    } else if (kind == kNoteOnStatus && bytes[2] > 0) {
+    } else if (NoteMessageOf(bytes.data(), bytes.size()) == NoteMessage::kNoteOn) {
         mPending.push_back({UxChainPtr(new UxNoteOn(message.tick, 0, bytes[1], bytes[2], channel)), true});
         mSounding[KeyLedger::KeyIndex(channel, bytes[1])].push_back(&mPending.back());
         return;
-    } else if (kind == kNoteOnStatus || kind == kNoteOffStatus) {
+    } else if (NoteMessageOf(bytes.data(), bytes.size()) == NoteMessage::kNoteOff) {
         auto found = mSounding.find(KeyLedger::KeyIndex(channel, bytes[1]));
         if (found != mSounding.end() && !found->second.empty()) {
             Pending* note = found->second.front();
             found->second.pop_front();
             auto* noteOn = static_cast<UxNoteOn*>(note->event.get());
             noteOn->SetDuration(message.tick - noteOn->StartTime());
-            // A note-on of velocity 0 ends a note without a release velocity.
-            if (kind == kNoteOffStatus)
-                noteOn->SetReleaseVelocity(bytes[2]);
+            noteOn->SetReleaseVelocity(ReleaseOf(bytes.data()));
             note->sounding = false;
         }
         return;
@@ -92,9 +92,6 @@ EventList TrackToEvents(const SmfTrack& track)
 
 namespace {
 
-// Where an event goes among those of the same tick.
-enum TickPlace { kEndingNote, kOtherEvent, kStartingNote, kEndingEmptyNote };
-
 constexpr int kRankPlaceShift = 56;
 constexpr uint64_t kRankOrderMask = (uint64_t(1) << kRankPlaceShift) - 1;
 
@@ -115,27 +112,20 @@ struct MidiNote {
 // Checks that MIDI can carry the note and gives its place in time, or counts why not.
 bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
 {
-    if (event.Note() > kMaxData)
-        ++leftOut->pitchAbove127;
-    else if (event.Velocity() == 0)
-        ++leftOut->velocityZero;
-    else if (event.Velocity() > kMaxData)
-        ++leftOut->velocityAbove127;
-    else if (event.Channel() > kMaxChannel)
-        ++leftOut->channelAbove15;
-    else if (event.StartTime() < 0 || event.Duration() < 0
-             || event.Duration() > kUxMaxTime - event.StartTime())
-        ++leftOut->outsideTime;
-    else {
-        // A release velocity no message can carry is written as none given.
-        const uint8_t release = event.ReleaseVelocity() <= kMaxData
-                                    ? event.ReleaseVelocity()
-                                    : UxNoteOn::kDefaultReleaseVelocity;
-        *note = {event.StartTime(), event.StartTime() + event.Duration(), event.Channel(),
-                 event.Note(), event.Velocity(), release};
-        return true;
+    int* const faultCounts[] = {nullptr, &leftOut->pitchAbove127, &leftOut->velocityZero,
+                                &leftOut->velocityAbove127, &leftOut->channelAbove15};
+    if (const NoteFault fault = NoteFaultOf(event.Note(), event.Velocity(), event.Channel());
+        fault != NoteFault::kNone) {
+        ++*faultCounts[static_cast<int>(fault)];
+        return false;
     }
-    return false;
+    if (event.StartTime() < 0 || event.Duration() < 0 || event.Duration() > kUxMaxTime - event.StartTime()) {
+        ++leftOut->outsideTime;
+        return false;
+    }
+    *note = {event.StartTime(), event.StartTime() + event.Duration(), event.Channel(),
+             event.Note(), event.Velocity(), CarriedRelease(event.ReleaseVelocity())};
+    return true;
 }
 
 // The channel message for a host event that is no note, or an empty vector.
@@ -222,7 +212,7 @@ void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
                                + " came after tick " + std::to_string(mWatermark));
     const uint64_t arrival = mArrivals++;
     mMessages.emplace(arrival, std::move(bytes));
-    mPlaced.push_back({event.StartTime(), Rank(kOtherEvent, arrival), 0, 0});
+    mPlaced.push_back({event.StartTime(), Rank(TickPlace::kOtherEvent, arrival), 0, 0});
     std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
 }
 
@@ -243,7 +233,7 @@ void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_
                                     uint8_t releaseVelocity)
 {
     mPlaced.push_back(
-        {end, Rank(end == start ? kEndingEmptyNote : kEndingNote, key), noteId, releaseVelocity});
+        {end, Rank(NoteOffPlace(start, end), key), noteId, releaseVelocity});
     std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
 }
 
@@ -262,7 +252,7 @@ void TrackEventWriter::Resolve(const Note& note)
             ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort
                                                            : mLeftOut->playedCutShort);
     }
-    mPlaced.push_back({note.start, Rank(kStartingNote, note.key), 0, note.velocity});
+    mPlaced.push_back({note.start, Rank(TickPlace::kStartingNote, note.key), 0, note.velocity});
     std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
     PlaceNoteOff(note.key, note.start, note.end, id, note.releaseVelocity);
 }
@@ -282,7 +272,7 @@ void TrackEventWriter::Write(bool all, int64_t before)
         mPlaced.pop_back();
         const TickPlace place = static_cast<TickPlace>(placed.rank >> kRankPlaceShift);
         const uint64_t order = placed.rank & kRankOrderMask;
-        if (place == kOtherEvent) {
+        if (place == TickPlace::kOtherEvent) {
             const auto message = mMessages.find(order);
             mOut(placed.tick, message->second.data(), message->second.size());
             mMessages.erase(message);
@@ -291,7 +281,7 @@ void TrackEventWriter::Write(bool all, int64_t before)
         const int key = static_cast<int>(order);
         const uint8_t channel = KeyLedger::ChannelOf(key);
         const uint8_t pitch = KeyLedger::PitchOf(key);
-        if (place == kStartingNote) {
+        if (place == TickPlace::kStartingNote) {
             const uint8_t message[] = {static_cast<uint8_t>(kNoteOnStatus | channel), pitch, placed.velocity};
             mOut(placed.tick, message, sizeof message);
             continue;
@@ -351,62 +341,4 @@ int LeftOut::CannotCarry() const
 int LeftOut::GaveWay() const
 {
     return madeLeftOut + madeCutShort + playedLeftOut + playedCutShort;
-}
-
-namespace {
-
-struct Reason {
-    int count;
-    const char* one;   // the words after the count when it is 1
-    const char* many;  // and otherwise
-};
-
-// "2 notes with a pitch above 127, 1 note with a velocity of 0 and 1 other event":
-// the reasons that count, each with its own noun.
-template <size_t N>
-std::string CountedList(const Reason (&reasons)[N])
-{
-    std::vector<std::string> parts;
-    for (const Reason& reason : reasons)
-        if (reason.count > 0)
-            parts.push_back(std::to_string(reason.count) + " "
-                            + (reason.count == 1 ? reason.one : reason.many));
-    std::string list;
-    for (size_t i = 0; i < parts.size(); ++i)
-        list += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
-    return list;
-}
-
-}  // namespace
-
-std::string LeftOut::CannotCarrySentence() const
-{
-    if (CannotCarry() == 0)
-        return "";
-    const Reason reasons[] = {
-        {pitchAbove127, "note with a pitch above 127", "notes with a pitch above 127"},
-        {velocityZero, "note with a velocity of 0", "notes with a velocity of 0"},
-        {velocityAbove127, "note with a velocity above 127", "notes with a velocity above 127"},
-        {outsideTime, "note outside the file's time", "notes outside the file's time"},
-        {channelAbove15, "note on a channel above 16", "notes on a channel above 16"},
-        {otherEvents, "other event", "other events"},
-    };
-    return "left out what MIDI cannot carry: " + CountedList(reasons);
-}
-
-std::string LeftOut::GaveWaySentence() const
-{
-    const int notes = GaveWay();
-    if (notes == 0)
-        return "";
-    const Reason reasons[] = {
-        {madeLeftOut, "made by the filters left out", "made by the filters left out"},
-        {madeCutShort, "made by the filters cut short", "made by the filters cut short"},
-        {playedLeftOut, "of the input's notes left out", "of the input's notes left out"},
-        {playedCutShort, "of the input's notes cut short", "of the input's notes cut short"},
-    };
-    return std::to_string(notes)
-           + (notes == 1 ? " note gave way to another on its key and channel: "
-                         : " notes gave way to others on their keys and channels: ")
-           + CountedList(reasons);
 }

@@ -11,7 +11,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -68,12 +67,6 @@ struct LeftOut {
     void Add(const LeftOut& other);
     int CannotCarry() const;
     int GaveWay() const;
-    // "left out what MIDI cannot carry: 2 notes with a pitch above 127 and 1 other
-    // event", or empty.
-    std::string CannotCarrySentence() const;
-    // "3 notes gave way to others on their keys and channels: 2 made by the filters
-    // left out and 1 of the input's notes cut short", or empty.
-    std::string GaveWaySentence() const;
 };
 
 // The events, all of them played notes, as a track, in time order, its end where

@@ -12,9 +12,6 @@
 
 #include "PluginLoader.h"
 
-// The host's holder of a filter: the host keeps nothing else about its place.
-class PipelineHolder : public UxFilterHolderI {};
-
 // A set of MIDI channels, one bit each: bit 0 for channel 1, bit 15 for channel 16.
 using ChannelMask = uint16_t;
 constexpr ChannelMask kAllChannels = 0xFFFF;
@@ -46,7 +43,7 @@ public:
 private:
     void Feed(size_t stage, UxChainPtr event, NoteOrigin origin, const Output& out);
 
-    PipelineHolder mHolder;
+    UxFilterHolderI mHolder;
     ux_filter_params mParams;
     std::vector<const Plugin*> mPlugins;
     std::vector<FilterPtr> mFilters;

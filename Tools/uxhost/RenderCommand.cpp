@@ -18,6 +18,7 @@
 #include <stdexcept>
 
 #include "MidiFileIo.h"
+#include "NoteRules.h"
 
 namespace {
 
@@ -103,11 +104,11 @@ int64_t FrameAt(double seconds)
     return static_cast<int64_t>(std::llround(seconds * kSampleRate));
 }
 
-// One message of the song in the order it is played: by tick, and on one tick
-// note-offs first and note-ons last, so that a key struck again sounds again.
+// One message of the song in the order it is played: by tick, then by its place
+// on the tick.
 struct Scheduled {
     int64_t tick;
-    int rank;
+    TickPlace place;
     const SmfEvent* event;
 };
 
@@ -118,12 +119,10 @@ std::vector<Scheduled> Schedule(const SmfFile& file)
         for (const SmfEvent& event : track.events) {
             if (event.bytes.empty())
                 continue;
-            const uint8_t kind = event.bytes[0] & 0xF0;
-            const bool noteOff = kind == 0x80 || (kind == 0x90 && event.bytes.size() > 2 && event.bytes[2] == 0);
-            all.push_back({event.tick, noteOff ? 0 : kind == 0x90 ? 2 : 1, &event});
+            all.push_back({event.tick, TickPlaceOf(NoteMessageOf(event.bytes.data(), event.bytes.size())), &event});
         }
     std::stable_sort(all.begin(), all.end(), [](const Scheduled& a, const Scheduled& b) {
-        return a.tick != b.tick ? a.tick < b.tick : a.rank < b.rank;
+        return a.tick != b.tick ? a.tick < b.tick : a.place < b.place;
     });
     return all;
 }
@@ -146,13 +145,11 @@ void Play(fluid_synth_t* synth, const std::vector<uint8_t>& bytes)
     const int data2 = bytes.size() > 2 ? bytes[2] : 0;
     switch (status & 0xF0) {
     case 0x80:
-        fluid_synth_noteoff(synth, channel, data1);
-        break;
     case 0x90:
-        if (data2 == 0)
-            fluid_synth_noteoff(synth, channel, data1);
-        else
+        if (NoteMessageOf(bytes.data(), bytes.size()) == NoteMessage::kNoteOn)
             fluid_synth_noteon(synth, channel, data1, data2);
+        else
+            fluid_synth_noteoff(synth, channel, data1);
         break;
     case 0xA0:
         fluid_synth_key_pressure(synth, channel, data1, data2);

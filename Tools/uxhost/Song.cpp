@@ -8,6 +8,7 @@
 #include "MidiFileIo.h"
 #include "Pipeline.h"
 #include "PluginFinder.h"
+#include "Report.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ Song LoadSong(const std::string& path, const std::vector<std::string>& filterNam
 
 void ReportLeftOut(const std::string& name, const LeftOut& leftOut)
 {
-    for (const std::string& sentence : {leftOut.CannotCarrySentence(), leftOut.GaveWaySentence()})
+    for (const std::string& sentence : {CannotCarrySentence(leftOut), GaveWaySentence(leftOut)})
         if (!sentence.empty())
             std::cerr << "uxhost: " << name << ": " << sentence << ".\n";
 }

@@ -78,7 +78,7 @@ void PrintChain(std::ostream& out, const UxEvent* head)
 void Demonstrate(std::ostream& out, const Plugin& plugin)
 {
     PrintAddOn(out, plugin);
-    PipelineHolder holder;
+    UxFilterHolderI holder;
     FilterPtr filter(plugin.AddOn()->NewInstance(&holder, nullptr));
     const ux_filter_params params;
 

@@ -1,0 +1,61 @@
+#include "Report.h"
+
+#include <vector>
+
+namespace {
+
+struct Reason {
+    int count;
+    const char* one;   // the words after the count when it is 1
+    const char* many;  // and otherwise
+};
+
+// "2 notes with a pitch above 127, 1 note with a velocity of 0 and 1 other event":
+// the reasons that count, each with its own noun.
+template <size_t N>
+std::string CountedList(const Reason (&reasons)[N])
+{
+    std::vector<std::string> parts;
+    for (const Reason& reason : reasons)
+        if (reason.count > 0)
+            parts.push_back(std::to_string(reason.count) + " "
+                            + (reason.count == 1 ? reason.one : reason.many));
+    std::string list;
+    for (size_t i = 0; i < parts.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    return list;
+}
+
+}  // namespace
+
+std::string CannotCarrySentence(const LeftOut& leftOut)
+{
+    if (leftOut.CannotCarry() == 0)
+        return "";
+    const Reason reasons[] = {
+        {leftOut.pitchAbove127, "note with a pitch above 127", "notes with a pitch above 127"},
+        {leftOut.velocityZero, "note with a velocity of 0", "notes with a velocity of 0"},
+        {leftOut.velocityAbove127, "note with a velocity above 127", "notes with a velocity above 127"},
+        {leftOut.outsideTime, "note outside the file's time", "notes outside the file's time"},
+        {leftOut.channelAbove15, "note on a channel above 16", "notes on a channel above 16"},
+        {leftOut.otherEvents, "other event", "other events"},
+    };
+    return "left out what MIDI cannot carry: " + CountedList(reasons);
+}
+
+std::string GaveWaySentence(const LeftOut& leftOut)
+{
+    const int notes = leftOut.GaveWay();
+    if (notes == 0)
+        return "";
+    const Reason reasons[] = {
+        {leftOut.madeLeftOut, "made by the filters left out", "made by the filters left out"},
+        {leftOut.madeCutShort, "made by the filters cut short", "made by the filters cut short"},
+        {leftOut.playedLeftOut, "of the input's notes left out", "of the input's notes left out"},
+        {leftOut.playedCutShort, "of the input's notes cut short", "of the input's notes cut short"},
+    };
+    return std::to_string(notes)
+           + (notes == 1 ? " note gave way to another on its key and channel: "
+                         : " notes gave way to others on their keys and channels: ")
+           + CountedList(reasons);
+}
