@@ -163,6 +163,11 @@ bool InEventPoolScope() noexcept
     return tCurrentPool != nullptr;
 }
 
+bool UxEventPoolScope::IsOpen() noexcept
+{
+    return InEventPoolScope();
+}
+
 void* UxEvent::operator new(std::size_t size)
 {
     if (void* memory = Allocate(size))

@@ -24,6 +24,8 @@ inline void CpuRelax()
 // Constant-initialised: no guard runs on the first use.
 SpinLock gRandomSequenceLock;
 
+thread_local drand48_data* tOwnSequence __attribute__((tls_model("initial-exec"))) = nullptr;
+
 }  // namespace
 
 // Test and test-and-set: waiters read the flag, which keeps its cache line shared,
@@ -43,6 +45,12 @@ void SpinLock::lock() noexcept
     }
 }
 
+bool SpinLock::try_lock() noexcept
+{
+    return !mLocked.load(std::memory_order_relaxed)
+           && !mLocked.exchange(true, std::memory_order_acquire);
+}
+
 void SpinLock::unlock() noexcept
 {
     mLocked.store(false, std::memory_order_release);
@@ -51,4 +59,9 @@ void SpinLock::unlock() noexcept
 SpinLock& RandomSequenceLock()
 {
     return gRandomSequenceLock;
+}
+
+drand48_data*& ThreadRandomSequence() noexcept
+{
+    return tOwnSequence;
 }

@@ -26,7 +26,7 @@ run build -DUX_WARNINGS_AS_ERRORS=ON -DUX_BUILD_BENCHMARKS=ON
 ctest --test-dir build --output-on-failure -j2
 
 echo "=== build (valgrind)"
-ctest --test-dir build --output-on-failure -j2 -LE stress -T memcheck --overwrite \
+ctest --test-dir build --output-on-failure -j2 -LE "stress|rtsan" -T memcheck --overwrite \
   "MemoryCheckCommandOptions=--error-exitcode=1 --leak-check=full \
 --errors-for-leak-kinds=definite,indirect,possible --show-leak-kinds=definite,indirect,possible \
 --trace-children=yes --trace-children-skip=/bin/*,/usr/bin/* --suppressions=$PWD/tests/valgrind.supp"

@@ -14,8 +14,18 @@
 #include <PluginLoader.h>
 #include <Smf.h>
 
-#include "CallCounter.h"
 #include "Lv2TestHost.h"
+
+#ifdef UX_REALTIME_SANITIZER
+// The RealtimeSanitizer runtime, linked whole: inside a real-time section every
+// heap call, lock, sleep or blocking system call stops the program.
+extern "C" void __rtsan_init();
+extern "C" void __rtsan_realtime_enter();
+extern "C" void __rtsan_realtime_exit();
+static const bool gRealtimeSanitizer = (__rtsan_init(), true);
+#else
+#include "CallCounter.h"
+#endif
 
 // The random filters seed from the calendar second: here it never changes, so that
 // the live and the offline host draw the same values. The plug-ins bind to this
@@ -326,11 +336,19 @@ TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
         long mutexLocks = 0;
         const Heard heard = Listen(host.Play(stream, 8 * 3000 + 200 + randomFrames, Block64,
                                              [&](uint32_t frames) {
+#ifdef UX_REALTIME_SANITIZER
+                                                 // It stops the program at the first
+                                                 // blocking call, naming it.
+                                                 __rtsan_realtime_enter();
+                                                 host.Run(frames);
+                                                 __rtsan_realtime_exit();
+#else
                                                  const CallCounter counter;
                                                  host.Run(frames);
                                                  const CallCounts counts = counter.Counts();
                                                  heapCalls += counts.HeapCalls();
                                                  mutexLocks += counts.mutexLocks;
+#endif
                                              }));
         EXPECT_EQ(heapCalls, 0);
         EXPECT_EQ(mutexLocks, 0);
@@ -456,6 +474,52 @@ TEST(LiveFilter, CountsWhatItDrops)
         EXPECT_EQ(live.Dropped().notes, 6000u - 4096u);
         EXPECT_EQ(live.Dropped().messages > 0, row.dropsMessages);
     }
+}
+
+// ---- Faults and re-activation ----
+
+// A filter that throws loses its chains alone: the played notes pass as they came,
+// and the host's log hears of it outside run(). An instance that cannot be made
+// says why.
+TEST(Lv2Adapter, FaultsAreContainedAndReported)
+{
+    const std::vector<LiveEvent> stream = {Midi(0, 0x90, 60, 100), Midi(100, 0x80, 60, 64),
+                                           Midi(130, 0x91, 62, 90), Midi(300, 0x81, 62, 0)};
+    Lv2TestHost host(Uri("Throwing"));
+    EXPECT_EQ(host.Play(stream, 1000, Block64), stream);
+    host.Deactivate();
+    ASSERT_EQ(host.LogLines().size(), 1u);
+    EXPECT_NE(host.LogLines()[0].find("Throwing: the filter threw an exception (no chain for this note); "
+                                      "2 notes played without their chains"),
+              std::string::npos);
+    try {
+        Lv2TestHost bare(Uri("Dissolve"), 1 << 16, false);
+        ADD_FAILURE() << "made without urid:map";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("Dissolve: the host offers no " LV2_URID__map),
+                  std::string::npos)
+            << error.what();
+    }
+}
+
+// Activated again while a played note and a chain note sound, the plug-in ends both
+// at the start of its first cycle.
+TEST(Lv2Adapter, ReactivationEndsWhatSounds)
+{
+    Lv2TestHost host(Uri("Dissolve"));
+    std::vector<LiveEvent> out = host.Play({Midi(0, 0x90, 60, 100), Midi(100, 0x80, 60, 64),
+                                            Midi(150, 0x90, 64, 100)}, 256, Block64);
+    const size_t sounding = static_cast<size_t>(Listen(out).sounding);
+    EXPECT_GE(sounding, 2u);
+    host.Activate();
+    const std::vector<LiveEvent> next = host.Play({}, 64, Block64);
+    ASSERT_EQ(next.size(), sounding);
+    for (const LiveEvent& event : next) {
+        EXPECT_EQ(event.frame, 0);
+        EXPECT_EQ(event.bytes[0], 0x80);
+        out.push_back({256, event.bytes, 0});
+    }
+    EXPECT_EQ(Listen(out).sounding, 0);
 }
 
 }  // namespace

@@ -6,11 +6,14 @@
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
+#include <lv2/log/log.h>
 #include <lv2/midi/midi.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -34,7 +37,9 @@ class Lv2TestHost {
 public:
     static constexpr uint32_t kInputCapacity = 1 << 16;
 
-    explicit Lv2TestHost(const std::string& uri, uint32_t outputCapacity = 1 << 16)
+    // The host offers a log, which the test reads, and urid:map unless told not to.
+    explicit Lv2TestHost(const std::string& uri, uint32_t outputCapacity = 1 << 16,
+                         bool offerMap = true)
         : mWorld(lilv_world_new()), mOutputCapacity(outputCapacity)
     {
         lilv_world_load_all(mWorld);
@@ -44,10 +49,14 @@ public:
         if (!plugin)
             throw std::runtime_error(uri + ": no such plug-in in LV2_PATH");
         mMapFeature = {LV2_URID__map, &mMap};
-        const LV2_Feature* features[] = {&mMapFeature, nullptr};
+        mLogFeature = {LV2_LOG__log, &mLog};
+        const LV2_Feature* features[] = {&mLogFeature, offerMap ? &mMapFeature : nullptr, nullptr};
         mInstance = lilv_plugin_instantiate(plugin, 48000, features);
-        if (!mInstance)
-            throw std::runtime_error(uri + ": the plug-in could not be made");
+        if (!mInstance) {
+            lilv_world_free(mWorld);
+            throw std::runtime_error(uri + ": the plug-in could not be made: "
+                                     + (mLogLines.empty() ? "" : mLogLines.back()));
+        }
         mOutput.resize((outputCapacity + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1);
         Prepare(nullptr, 0, 0);
         lilv_instance_connect_port(mInstance, 1, mOutput.data());
@@ -63,6 +72,10 @@ public:
     Lv2TestHost& operator=(const Lv2TestHost&) = delete;
 
     void Activate() { lilv_instance_activate(mInstance); }
+    void Deactivate() { lilv_instance_deactivate(mInstance); }
+
+    // What the plug-in wrote to the host's log, a line each.
+    const std::vector<std::string>& LogLines() const { return mLogLines; }
 
     // Fills the input port with `events` (frames from the stream's start) and makes
     // the output port empty, ready for Run().
@@ -174,12 +187,30 @@ private:
     {
         return static_cast<Lv2TestHost*>(handle)->Urid(uri);
     }
+    static int LogPrintf(LV2_Log_Handle handle, LV2_URID type, const char* format, ...)
+    {
+        va_list args;
+        va_start(args, format);
+        const int written = LogVPrintf(handle, type, format, args);
+        va_end(args);
+        return written;
+    }
+    static int LogVPrintf(LV2_Log_Handle handle, LV2_URID, const char* format, va_list args)
+    {
+        char line[512];
+        const int written = std::vsnprintf(line, sizeof line, format, args);
+        static_cast<Lv2TestHost*>(handle)->mLogLines.emplace_back(line);
+        return written;
+    }
 
     LilvWorld* mWorld;
     LilvInstance* mInstance = nullptr;
     std::vector<std::string> mUris;
     LV2_URID_Map mMap{this, &MapUri};
     LV2_Feature mMapFeature{};
+    std::vector<std::string> mLogLines;
+    LV2_Log_Log mLog{this, &LogPrintf, &LogVPrintf};
+    LV2_Feature mLogFeature{};
     uint32_t mOutputCapacity;
     std::vector<uint64_t> mInput;  // 64-bit words: atoms are 8-byte aligned
     std::vector<uint64_t> mOutput;

@@ -2,6 +2,9 @@
 // note, and chains that end where time ends.
 #include "RandomSourceSupport.h"
 
+#include <RandomSequence.h>
+#include <UxEventPool.h>
+
 #include <cstdlib>
 
 namespace {
@@ -47,6 +50,26 @@ TEST_P(RandomFilterTest, ChainStopsAtTheEndOfTime)
         chain.reset();
         EXPECT_EQ(script.alive, 0);
     }
+}
+
+// In a live host's audio thread (a pool scope open) a note never waits for the
+// sequence: when it is taken, the note draws from its own generator seeded the same
+// way, gets the chain it gets uncontended, and leaves the shared generator alone.
+TEST_P(RandomFilterTest, ContendedLiveNoteDrawsItsOwnSequence)
+{
+    RandomSourceOverride random(&TestRandom::CountedDraw);
+    UxEventPool pool(64);
+    const UxEventPoolScope scope(pool);
+    const std::vector<int> alone = AppendedPitches(mLoaded.Handle(new UxNoteOn(0, 480, 70, 100)).get());
+    srand48(42);
+    const double next = drand48();
+    srand48(42);
+    RandomSequenceLock().lock();  // as another thread would hold it
+    const std::vector<int> contended = AppendedPitches(mLoaded.Handle(new UxNoteOn(0, 480, 70, 100)).get());
+    RandomSequenceLock().unlock();
+    EXPECT_EQ(contended, alone);
+    EXPECT_FALSE(alone.empty());
+    EXPECT_EQ(drand48(), next);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothRandomFilters, RandomFilterTest, testing::Values("FractalDrift", "BetaFade"),

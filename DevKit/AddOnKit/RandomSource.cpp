@@ -4,15 +4,42 @@
 // plug-in in it calls.
 #include "RandomSource.h"
 
+#include <UxEventPool.h>
+
 #include <cstdlib>
+
+RandomSequenceGuard::RandomSequenceGuard()
+    : mShared(UxEventPoolScope::IsOpen() ? RandomSequenceLock().try_lock()
+                                         : (RandomSequenceLock().lock(), true)),
+      mOwn(),
+      mOuter(ThreadRandomSequence())
+{
+    ThreadRandomSequence() = mShared ? nullptr : &mOwn;
+}
+
+RandomSequenceGuard::~RandomSequenceGuard()
+{
+    ThreadRandomSequence() = mOuter;
+    if (mShared)
+        RandomSequenceLock().unlock();
+}
 
 void SeedRandomFromClock()
 {
     // The generator takes the calendar second as an unsigned 32-bit value.
-    srand48(static_cast<uint32>(time(nullptr)));
+    const auto seed = static_cast<uint32>(time(nullptr));
+    if (drand48_data* own = ThreadRandomSequence())
+        srand48_r(seed, own);
+    else
+        srand48(seed);
 }
 
 double DrawRandom()
 {
-    return drand48();
+    drand48_data* own = ThreadRandomSequence();
+    if (!own)
+        return drand48();
+    double value = 0;
+    drand48_r(own, &value);
+    return value;
 }

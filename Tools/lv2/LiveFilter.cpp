@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <utility>
 
@@ -47,6 +48,11 @@ LiveFilter::~LiveFilter() = default;
 
 void LiveFilter::Reset()
 {
+    // Between cycles every message is held over: the note-offs of what still
+    // sounds go out first in the next cycle.
+    mOut = nullptr;
+    mHeldOutputSize = 0;
+    Silence(0, -1);
     mCycleStart = 0;
     mFrames = 0;
     mLastFrame = 0;
@@ -55,7 +61,6 @@ void LiveFilter::Reset()
     mUnheard.fill(false);
     mHeld.fill(HeldKey());
     mQueue.clear();
-    mHeldOutputSize = 0;
 }
 
 void LiveFilter::BeginCycle(uint32_t frames, MidiSink* out)
@@ -165,7 +170,9 @@ void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t rel
 // The filter gets the note whole, as the offline host hands it over, and the notes
 // of its chain are queued. The chain's events come from the fixed pool and are
 // released before the scope ends: the filter answers a copy it cannot make with
-// the end of its chain.
+// the end of its chain. When the filter throws, the note gets no chain and the
+// note handed in is released with whatever was appended to it (the filter was to
+// hand it back).
 void LiveFilter::BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch,
                             uint8_t release)
 {
@@ -174,11 +181,27 @@ void LiveFilter::BuildChain(const HeldNote& note, int64_t at, uint8_t channel, u
         new (std::nothrow) UxNoteOn(note.start, at - note.start, pitch, note.velocity, channel);
     if (!head)
         return;
-    UxEvent* chain = mFilter->HandleEvent(head, &mParams);
+    UxEvent* chain = nullptr;
+    try {
+        chain = mFilter->HandleEvent(head, &mParams);
+    } catch (const std::exception& error) {
+        Fault(head, error.what());
+        return;
+    } catch (...) {
+        Fault(head, "an exception that is not a std::exception");
+        return;
+    }
     for (const UxEvent* event = chain; event; event = event->NextEvent())
         if (event != head)
             Schedule(*event, at, release);
     UxEvent::DeleteChain(chain);
+}
+
+void LiveFilter::Fault(UxEvent* given, const char* what)
+{
+    UxEvent::DeleteChain(given);
+    ++mDropped.chains;
+    std::strncpy(mLastFault.data(), what, mLastFault.size() - 1);
 }
 
 // A chain note MIDI can carry is queued to start at its own frame, or at the

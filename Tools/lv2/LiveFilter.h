@@ -9,7 +9,7 @@
 //
 // Everything is allocated when the object is made; feeding it events allocates
 // nothing, frees nothing and takes no lock, so a host can call it from its audio
-// thread. Its capacity is fixed: when the queue is full the newest chain notes are
+// thread. A filter that throws loses the chain of that note alone. Its capacity is fixed: when the queue is full the newest chain notes are
 // dropped, and what the output cannot take in one cycle goes out at the start of
 // the next, so that no note is left sounding.
 #pragma once
@@ -46,6 +46,7 @@ struct LiveCapacity {
 struct LiveDrops {
     uint64_t notes = 0;     // chain notes, because the queue was full
     uint64_t messages = 0;  // because neither the output nor the held-over room could take them
+    uint64_t chains = 0;    // whole chains, because the filter threw
 };
 
 // Plays one filter. Calls come from one thread at a time: per cycle BeginCycle,
@@ -57,7 +58,8 @@ public:
     LiveFilter(const LiveFilter&) = delete;
     LiveFilter& operator=(const LiveFilter&) = delete;
 
-    // Forgets every note, queued chain and held output: the state of a new filter.
+    // Forgets every note, queued chain and held output: the state of a new filter,
+    // except that the notes still sounding end at the start of the next cycle.
     void Reset();
 
     void BeginCycle(uint32_t frames, MidiSink* out);
@@ -71,6 +73,9 @@ public:
 
     // What was dropped since the object was made, read between cycles.
     const LiveDrops& Dropped() const { return mDropped; }
+    // What the filter's last exception said (empty when it threw none), read
+    // between cycles.
+    const char* LastFault() const { return mLastFault.data(); }
 
 private:
     // A chain note waiting to start (kStartingNote), or a sounding chain note
@@ -110,6 +115,7 @@ private:
     void BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch,
                     uint8_t release);
     void Schedule(const UxEvent& event, int64_t at, uint8_t release);
+    void Fault(UxEvent* given, const char* what);
     void Silence(int64_t at, int channel);  // channel -1: every channel
 
     // Output, in order: straight to the sink while it takes messages, then held
@@ -133,6 +139,7 @@ private:
     uint64_t mIds = 0;
     uint64_t mOrders = 0;
     LiveDrops mDropped;
+    std::array<char, 160> mLastFault{};
 
     KeyLedger mKeys;
     std::array<bool, KeyLedger::kKeys> mUnheard{};     // its note-on never went out

@@ -42,6 +42,7 @@ LV2_Handle Instantiate(const LV2_Descriptor*, double, const char*, const LV2_Fea
 void ConnectPort(LV2_Handle, uint32_t, void*);
 void Activate(LV2_Handle);
 void Run(LV2_Handle, uint32_t);
+void Deactivate(LV2_Handle);
 void Cleanup(LV2_Handle);
 
 // Listed once, before the first instance, and never changed: the descriptors
@@ -61,7 +62,7 @@ const std::vector<FilterFile>& FilterFiles()
                   [](const FilterFile& a, const FilterFile& b) { return a.uri < b.uri; });
         for (FilterFile& file : files)
             file.descriptor = {file.uri.c_str(), Instantiate, ConnectPort, Activate, Run,
-                               nullptr, Cleanup, nullptr};
+                               Deactivate, Cleanup, nullptr};
     });
     return files;
 }
@@ -123,6 +124,10 @@ struct Instance {
     const LV2_Atom_Sequence* input = nullptr;
     LV2_Atom_Sequence* output = nullptr;
     SequenceSink sink;
+    const char* uri = nullptr;
+    const LV2_Log_Log* log = nullptr;  // the host's, if it offers one
+    LV2_URID logError = 0;
+    uint64_t reportedChains = 0;
 };
 
 const void* FindFeature(const LV2_Feature* const* features, const char* uri)
@@ -133,45 +138,38 @@ const void* FindFeature(const LV2_Feature* const* features, const char* uri)
     return nullptr;
 }
 
-// Why an instance could not be made, through the host's log when it offers one.
-void LogFailure(const LV2_Feature* const* features, const LV2_URID_Map* map, const char* uri,
-                const std::string& reason)
-{
-    const auto* log = static_cast<const LV2_Log_Log*>(FindFeature(features, LV2_LOG__log));
-    if (!log)
-        return;
-    const LV2_URID error = map ? map->map(map->handle, LV2_LOG__Error) : 0;
-    log->printf(log->handle, error, "%s: %s\n", uri, reason.c_str());
-}
-
 // Loads the filter file and makes its filter, with every buffer the live filter
 // will use; null when any of it fails, with the reason in the host's log.
 LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
                        const LV2_Feature* const* features)
 {
     const auto* map = static_cast<const LV2_URID_Map*>(FindFeature(features, LV2_URID__map));
+    const auto* log = static_cast<const LV2_Log_Log*>(FindFeature(features, LV2_LOG__log));
+    const LV2_URID logError = log && map ? map->map(map->handle, LV2_LOG__Error) : 0;
+    const char* uri = descriptor && descriptor->URI ? descriptor->URI : "?";
+    const auto fail = [&](const std::string& reason) {
+        if (log)
+            log->printf(log->handle, logError, "%s: %s\n", uri, reason.c_str());
+        return nullptr;
+    };
     const auto& files = FilterFiles();
     const auto file = std::find_if(files.begin(), files.end(), [descriptor](const FilterFile& f) {
         return &f.descriptor == descriptor;
     });
-    const char* uri = descriptor && descriptor->URI ? descriptor->URI : "?";
-    if (file == files.end()) {
-        LogFailure(features, map, uri, "not a plug-in of this bundle");
-        return nullptr;
-    }
-    if (!map) {
-        LogFailure(features, map, uri, "the host offers no " LV2_URID__map);
-        return nullptr;
-    }
+    if (file == files.end())
+        return fail("not a plug-in of this bundle");
+    if (!map)
+        return fail("the host offers no " LV2_URID__map);
     try {
         auto instance = std::make_unique<Instance>();
         instance->plugin = Plugin::Load(file->path);
         std::unique_ptr<UxFilterI> filter(instance->plugin->AddOn()->NewInstance(&instance->holder, nullptr));
-        if (!filter) {
-            LogFailure(features, map, uri, file->path + ": the add-on made no filter");
-            return nullptr;
-        }
+        if (!filter)
+            return fail(file->path + ": the add-on made no filter");
         instance->live = std::make_unique<LiveFilter>(std::move(filter));
+        instance->uri = file->uri.c_str();
+        instance->log = log;
+        instance->logError = logError;
 
         const auto urid = [map](const char* name) { return map->map(map->handle, name); };
         instance->uris = {urid(LV2_MIDI__MidiEvent), urid(LV2_ATOM__Sequence),
@@ -181,8 +179,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
         instance->sink.SetMidiType(instance->uris.midiEvent);
         return instance.release();
     } catch (const std::exception& error) {
-        LogFailure(features, map, uri, error.what());
-        return nullptr;
+        return fail(error.what());
     }
 }
 
@@ -201,9 +198,30 @@ void ConnectPort(LV2_Handle handle, uint32_t port, void* data)
     }
 }
 
+// Chains lost to the filter's exceptions since the last report, told to the host's
+// log from activate, deactivate and cleanup, never from run().
+void ReportFaults(Instance& instance)
+{
+    const uint64_t chains = instance.live->Dropped().chains;
+    if (chains == instance.reportedChains || !instance.log)
+        return;
+    instance.log->printf(instance.log->handle, instance.logError,
+                         "%s: the filter threw an exception (%s); %llu notes played without their chains\n",
+                         instance.uri, instance.live->LastFault(),
+                         static_cast<unsigned long long>(chains - instance.reportedChains));
+    instance.reportedChains = chains;
+}
+
 void Activate(LV2_Handle handle)
 {
-    static_cast<Instance*>(handle)->live->Reset();
+    auto* instance = static_cast<Instance*>(handle);
+    ReportFaults(*instance);
+    instance->live->Reset();
+}
+
+void Deactivate(LV2_Handle handle)
+{
+    ReportFaults(*static_cast<Instance*>(handle));
 }
 
 // The transport's speed, when `atom` is a time:Position that carries one.
@@ -251,7 +269,9 @@ void Run(LV2_Handle handle, uint32_t frames)
 
 void Cleanup(LV2_Handle handle)
 {
-    delete static_cast<Instance*>(handle);
+    auto* instance = static_cast<Instance*>(handle);
+    ReportFaults(*instance);
+    delete instance;
 }
 
 }  // namespace

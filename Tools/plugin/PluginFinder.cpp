@@ -1,6 +1,7 @@
 #include "PluginFinder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>

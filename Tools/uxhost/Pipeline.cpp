@@ -65,7 +65,9 @@ void FilterPipeline::Run(UxChainPtr event, const Output& out)
 }
 
 // The host owns whatever a filter answers with: the chain is taken apart here, and
-// each of its events handed on alone. Writing as it goes relies on no event of a
+// each of its events handed on alone. When the filter throws, the event handed in
+// is released with whatever was appended to it: the filter was to hand it back,
+// so it was never the filter's to free. Writing as it goes relies on no event of a
 // chain starting before the event it answers; one before tick 0 is left out later
 // anyway.
 void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, const Output& out)
@@ -75,7 +77,15 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, con
         return;
     }
     const UxTime given = event->StartTime();
-    UxChainPtr chain(mFilters[stage]->HandleEvent(event.release(), &mParams));
+    UxChainPtr chain;
+    try {
+        chain.reset(mFilters[stage]->HandleEvent(event.get(), &mParams));
+        event.release();  // the chain's now
+    } catch (const std::exception& error) {
+        throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception: " + error.what());
+    } catch (...) {
+        throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception");
+    }
     while (chain) {
         UxChainPtr rest(chain->UnlinkNext());
         if (chain->StartTime() < given && chain->StartTime() >= 0)

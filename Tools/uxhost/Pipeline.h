@@ -37,7 +37,7 @@ public:
     // goes on its own to the next filter, and so on. `out` gets each event the last
     // filter answers with, chain by chain. A note on a channel the pipeline leaves
     // alone goes to `out` at once, untouched. Throws PluginError when a filter
-    // answers with an event that starts before the one it was given.
+    // throws, or answers with an event that starts before the one it was given.
     void Run(UxChainPtr event, const Output& out);
 
 private:

@@ -70,6 +70,10 @@ public:
     UxEventPoolScope(const UxEventPoolScope&) = delete;
     UxEventPoolScope& operator=(const UxEventPoolScope&) = delete;
 
+    // Whether a scope is open on this thread: a live host is running its filters
+    // here, and they must not wait.
+    static bool IsOpen() noexcept;
+
 private:
     UxEventPool::Store* mOuter;
 };
