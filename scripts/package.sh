@@ -23,5 +23,5 @@ fi
 flags=
 command -v ccache >/dev/null && flags=-DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 (cd "$source" && UX_CMAKE_FLAGS=$flags dpkg-buildpackage -us -uc -b -j"$(nproc)") >"$out/build.log" 2>&1 \
-  || { tail -n 40 "$out/build.log"; echo "package.sh: the package build failed; see $out/build.log" >&2; exit 1; }
+  || { tail -n 12 "$out/build.log" | cut -c 1-300; echo "package.sh: the package build failed; see $out/build.log" >&2; exit 1; }
 ls "$out"/*.deb
