@@ -46,12 +46,13 @@ work=$(mktemp -d)
 cleanup() { rm -rf "$work"; }
 trap cleanup EXIT
 
-debs() {  # the main packages' files, one a line
+find_debs() {  # the main packages' files, into `files`
+  files=()
+  local package file
   for package in "${main_packages[@]}"; do
-    local file
     file=$(ls "$packages/${package}"_*.deb 2>/dev/null | head -n 1)
     [ -n "$file" ] || fail "no package $package in $packages"
-    echo "$file"
+    files+=("$file")
   done
 }
 
@@ -100,12 +101,12 @@ build)
     command -v "$tool" >/dev/null || fail "missing $tool (scripts/setup.sh installs it)"
   done
   "$source/scripts/package.sh" "$packages" || fail "scripts/package.sh failed"
-  debs >/dev/null
+  find_debs
   ;;
 
 contents)
   command -v lintian >/dev/null || fail "missing lintian (scripts/setup.sh installs it)"
-  mapfile -t files < <(debs)
+  find_debs
   # lintian's findings, every one shown; an error fails the test.
   lintian --fail-on error --display-info "${files[@]}" >"$work/lintian" 2>&1
   status=$?
@@ -169,7 +170,7 @@ install)
       fail "$package is installed already; this test installs and removes the kit only on a machine without it"
     fi
   done
-  mapfile -t files < <(debs)
+  find_debs
   remove() {
     DEBIAN_FRONTEND=noninteractive apt-get purge -y "${main_packages[@]}" >"$work/purge.log" 2>&1 \
       || { cat "$work/purge.log"; echo "FAIL: could not remove the packages"; }
@@ -198,6 +199,8 @@ install)
     || { cat cmake.log; fail "the example does not build with find_package(UxFilterKit)"; }
   uxhost info build/add-ons/FifthFade.so | grep -qx "Name: *Fifth Fade" || fail "the example does not load"
   uxhost lv2-bundle build/add-ons/FifthFade.so -o "$work/lv2/fifth.lv2" >/dev/null || fail "uxhost lv2-bundle failed"
+  dynamic "$work/lv2/fifth.lv2/add-ons/FifthFade.so" RUNPATH | grep -qx '$ORIGIN/../lib' \
+    || fail "the example's plug-in does not search \$ORIGIN/../lib"
   check_search_path "" "$work/lv2/fifth.lv2/add-ons/FifthFade.so"
   [ "$(LV2_PATH=$work/lv2 lv2ls 2>/dev/null)" = urn:ux-filter-kit:FifthFade ] || fail "lv2ls does not list the example's bundle"
 
