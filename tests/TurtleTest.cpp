@@ -46,3 +46,27 @@ TEST(Turtle, TellsUtf8FromOtherBytes)
         EXPECT_EQ(IsUtf8(c.text), c.utf8);
     }
 }
+
+TEST(Turtle, TakesOnlyIrisThatFitBetweenAngleBrackets)
+{
+    const struct {
+        const char* text;
+        bool iri;
+    } cases[] = {
+        {"http://opensource.org/licenses/isc", true},
+        {"urn:ux-filter-kit:Dissolve", true},
+        {"x-my+scheme.1:a", true},
+        {"", false},
+        {"isc", false},                              // no scheme
+        {":isc", false},                             // an empty scheme
+        {"1http:x", false},                          // a scheme starts with a letter
+        {"http://a b", false},                       // a space
+        {"http://a>b", false},                       // would end the IRI early
+        {"http://a\\u0020", false},                  // no escapes
+        {"http://caf\xE9", false},                   // not UTF-8
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(IsTurtleIri(c.text), c.iri);
+    }
+}

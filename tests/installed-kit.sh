@@ -49,7 +49,7 @@ cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
 plugin=$prefix/lib/ux-add-ons/FifthFade.so
 exports_only_entry_point "$plugin"
 runpath=$(dynamic_entry "$plugin" RUNPATH)
-[ "$runpath" = "\$ORIGIN/..:$prefix/lib" ] || fail "FifthFade.so: RUNPATH '$runpath'"
+[ "$runpath" = "\$ORIGIN/..:\$ORIGIN/../lib:$prefix/lib" ] || fail "FifthFade.so: RUNPATH '$runpath'"
 
 "$uxhost" info "Fifth Fade" >"$work/info"
 cat >"$work/expected" <<END

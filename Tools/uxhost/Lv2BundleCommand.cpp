@@ -127,10 +127,26 @@ std::string Manifest(const std::vector<BundledPlugin>& plugins)
     return out.str();
 }
 
-// Each plug-in is also a doap:Project, the subject its maintainer and release
-// belong to. The LV2 version is the add-on's minor version (an LV2 host compares
-// minor and micro versions only); the release names the add-on's own "major.minor".
-std::string Description(const std::vector<BundledPlugin>& plugins)
+// LV2 orders versions by minor, then micro version, and takes an odd one or a minor
+// version of zero for a development version. The add-on's "major.minor" therefore
+// becomes minor version 2 * major and micro version 2 * minor: the order is kept,
+// every release from 1.0 on is a stable one, and a 0.x add-on is marked as in
+// development, as it is.
+struct Lv2Version {
+    long long minor;
+    long long micro;
+};
+
+Lv2Version Lv2VersionOf(const BundledPlugin& plugin)
+{
+    return {2LL * plugin.major, 2LL * plugin.minor};
+}
+
+// Each plug-in is also a doap:Project, and the project it belongs to (lv2:project):
+// a filter plug-in file is a project of its own, which its maintainer, release and
+// license belong to. The license is the one the command is told; a bundle without
+// one says none.
+std::string Description(const std::vector<BundledPlugin>& plugins, const std::string& license)
 {
     std::ostringstream out;
     out << "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
@@ -144,14 +160,19 @@ std::string Description(const std::vector<BundledPlugin>& plugins)
         << "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n";
     for (const BundledPlugin& plugin : plugins) {
         const std::string revision = std::to_string(plugin.major) + "." + std::to_string(plugin.minor);
+        const Lv2Version version = Lv2VersionOf(plugin);
         out << "\n<" << Uri(plugin) << ">\n"
             << "\ta lv2:Plugin , lv2:MIDIPlugin , doap:Project ;\n"
+            << "\tlv2:project <" << Uri(plugin) << "> ;\n"
             << "\tdoap:name " << TurtleString(plugin.name) << " ;\n"
-            << "\trdfs:comment " << TurtleString(plugin.description) << " ;\n"
-            << "\tdoap:maintainer [ a foaf:Person ; foaf:name " << TurtleString(plugin.author) << " ] ;\n"
+            << "\tdoap:shortdesc " << TurtleString(plugin.description) << " ;\n"
+            << "\trdfs:comment " << TurtleString(plugin.description) << " ;\n";
+        if (!license.empty())
+            out << "\tdoap:license <" << license << "> ;\n";
+        out << "\tdoap:maintainer [ a foaf:Person ; foaf:name " << TurtleString(plugin.author) << " ] ;\n"
             << "\tdoap:release [ a doap:Version ; doap:revision " << TurtleString(revision) << " ] ;\n"
-            << "\tlv2:minorVersion " << plugin.minor << " ;\n"
-            << "\tlv2:microVersion 0 ;\n"
+            << "\tlv2:minorVersion " << version.minor << " ;\n"
+            << "\tlv2:microVersion " << version.micro << " ;\n"
             << "\tlv2:requiredFeature urid:map ;\n"
             << "\tlv2:optionalFeature lv2:hardRTCapable ;\n"
             << "\tlv2:port [\n"
@@ -161,7 +182,9 @@ std::string Description(const std::vector<BundledPlugin>& plugins)
             << "\t\tlv2:designation lv2:control ;\n"
             << "\t\tlv2:index 0 ;\n"
             << "\t\tlv2:symbol \"in\" ;\n"
-            << "\t\tlv2:name \"MIDI in\"\n"
+            << "\t\tlv2:name \"MIDI in\" ;\n"
+            << "\t\trdfs:comment \"Notes, played at once and handed to the filter at their note-off, and "
+               "other MIDI events, passed through\"\n"
             << "\t] , [\n"
             << "\t\ta lv2:OutputPort , atom:AtomPort ;\n"
             << "\t\tatom:bufferType atom:Sequence ;\n"
@@ -169,7 +192,9 @@ std::string Description(const std::vector<BundledPlugin>& plugins)
             << "\t\trsz:minimumSize " << kOutputMinimumSize << " ;\n"
             << "\t\tlv2:index 1 ;\n"
             << "\t\tlv2:symbol \"out\" ;\n"
-            << "\t\tlv2:name \"MIDI out\"\n"
+            << "\t\tlv2:name \"MIDI out\" ;\n"
+            << "\t\trdfs:comment \"The incoming events, and after each note-off the chain the filter "
+               "made of its note\"\n"
             << "\t] .\n";
     }
     return out.str();
@@ -234,11 +259,11 @@ void CopyInto(const fs::path& from, const fs::path& to)
 }
 
 // Writes every file of the bundle into `folder`, which exists and is empty.
-void Fill(const fs::path& folder, const std::vector<BundledPlugin>& plugins, const fs::path& adapter,
-          const std::vector<KitLibrary>& libraries)
+void Fill(const fs::path& folder, const std::vector<BundledPlugin>& plugins, const std::string& license,
+          const fs::path& adapter, const std::vector<KitLibrary>& libraries)
 {
     WriteText(folder / kManifestFile, Manifest(plugins));
-    WriteText(folder / kDescriptionFile, Description(plugins));
+    WriteText(folder / kDescriptionFile, Description(plugins, license));
     CopyInto(adapter, folder / kAdapterFile);
     std::error_code error;
     for (const char* sub : {kAddOnFolder, kLibraryFolder})
@@ -339,6 +364,9 @@ CLI::App* AddLv2BundleCommand(CLI::App& app, Lv2BundleOptions& options)
     bundle->add_option("plugins", options.plugins, "Plug-ins (path, name or file name)")->required();
     bundle->add_option("-o,--output", options.output, "The bundle folder to write, ending in .lv2")
         ->required();
+    bundle->add_option("--license", options.license,
+                       "The URI of the plug-ins' license, such as http://opensource.org/licenses/isc")
+        ->check([](const std::string& uri) { return IsTurtleIri(uri) ? std::string() : uri + ": not a URI"; });
     return bundle;
 }
 
@@ -369,7 +397,7 @@ void RunLv2BundleCommand(const Lv2BundleOptions& options)
                     fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                         fs::perms::others_read | fs::perms::others_exec,
                     error);
-    Fill(made.Path(), plugins, adapter, libraries);
+    Fill(made.Path(), plugins, options.license, adapter, libraries);
     MoveIntoPlace(made, target);
 
     for (const BundledPlugin& plugin : plugins)

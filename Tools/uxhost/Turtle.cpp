@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 bool IsUtf8(std::string_view text)
 {
@@ -69,4 +70,19 @@ std::string TurtleString(std::string_view text)
         }
     }
     return literal + "\"";
+}
+
+bool IsTurtleIri(std::string_view text)
+{
+    const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos || colon == 0 || !isLetter(text[0]))
+        return false;
+    for (const char c : text.substr(1, colon - 1))
+        if (!isLetter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.')
+            return false;
+    for (const char c : text)
+        if (static_cast<uint8_t>(c) <= 0x20 || c == 0x7F || std::strchr("<>\"{}|^`\\", c))
+            return false;
+    return IsUtf8(text);
 }

@@ -12,3 +12,8 @@ bool IsUtf8(std::string_view text);
 // `text` (UTF-8) as a quoted Turtle string literal: quote and backslash escaped,
 // line breaks and tabs as \n, \r and \t, every other control character as \uXXXX.
 std::string TurtleString(std::string_view text);
+
+// Whether `text` can stand as an absolute IRI between < and > in Turtle: a scheme
+// (a letter, then letters, digits, '+', '-' or '.') and ':', then no space, control
+// character or any of <>"{}|^`\.
+bool IsTurtleIri(std::string_view text);

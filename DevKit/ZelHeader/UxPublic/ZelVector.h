@@ -1,6 +1,7 @@
 // A growable array, as the host hands it to filters.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "UxDefs.h"
@@ -10,7 +11,7 @@ class ZelVector {
 public:
     void AddItem(const T& item) { mItems.push_back(item); }
     int32 CountItems() const { return static_cast<int32>(mItems.size()); }
-    const T& ItemAt(int32 index) const { return mItems.at(static_cast<size_t>(index)); }
+    const T& ItemAt(int32 index) const { return mItems.at(static_cast<std::size_t>(index)); }
     void MakeEmpty() { mItems.clear(); }
 
 private:
