@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "CheckCommand.h"
 #include "IconCommand.h"
 #include "Lv2BundleCommand.h"
 #include "MidiFileIo.h"
@@ -303,6 +304,8 @@ int main(int argc, char** argv)
     CLI::App* render = AddRenderCommand(app, renderOptions);
     Lv2BundleOptions bundleOptions;
     CLI::App* bundle = AddLv2BundleCommand(app, bundleOptions);
+    CheckOptions checkOptions;
+    CLI::App* check = AddCheckCommand(app, checkOptions);
 
     // A mistyped command gets the list of commands, whatever commands there are.
     if (argc < 2 || (argv[1][0] != '-' && !IsCommand(app, argv[1]))) {
@@ -336,6 +339,8 @@ int main(int argc, char** argv)
             RunLv2BundleCommand(bundleOptions);
         else if (*demo)
             RunDemo(demoNames);
+        else if (*check)
+            return RunCheckCommand(checkOptions);
     } catch (const PluginError& error) {
         std::cerr << "uxhost: " << error.what() << "\n";
         return kBadInput;
