@@ -123,7 +123,7 @@ void CheckGate(Probe& probe, const Plugin& plugin)
             Fail(probe, CheckId::kGate, "HandleEvent appended events behind " + what + "; other kinds pass unchanged");
         else if (!(EventRecord{event->Type(), event->StartTime(), event->Duration(), -1, -1, event->Channel()} == before))
             Fail(probe, CheckId::kGate, "HandleEvent changed " + what);
-        call.Now("Delete");
+        call.Now("deleting the chain");
         UxEvent::DeleteChain(answer);
     }
     FilterPtr unheld(plugin.AddOn()->NewInstance(nullptr, nullptr));
@@ -134,7 +134,7 @@ void CheckGate(Probe& probe, const Plugin& plugin)
     UxEventPool pool(kThreadPool);
     const NoteOutcome outcome = HandleNote(*unheld, input, pool, slot, index, what);
     if (outcome.threw || !outcome.headIsNote || outcome.chain.size() != 1)
-        Fail(probe, CheckId::kGate, "HandleEvent did not pass " + what + " unchanged: " + (outcome.threw ? "it threw " + outcome.what : std::to_string(outcome.chain.size()) + " events came back"));
+        Fail(probe, CheckId::kGate, "HandleEvent did not pass " + what + " unchanged: " + (outcome.threw ? "it threw " + outcome.what : std::to_string(outcome.chain.size()) + " event(s) came back"));
 }
 
 // ---- the notes ----
@@ -248,7 +248,7 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
                 Fail(probe, CheckId::kNullCopy, "the chain for " + what + " runs into itself");
                 continue;
             }
-            call.Now("Delete");
+            call.Now("deleting the chain");
             UxEvent::DeleteChain(head);
         }
         if (pool.Available() != free)
@@ -353,8 +353,11 @@ void CheckRealtime(Probe& probe, const Plugin& plugin, const CheckSettings& sett
         },
         [&](const Fault& fault) {
             const std::string function = ReportedFunction(report);
-            if (!function.empty() && fault.inCall)
-                Fail(probe, RealtimeCheckOf(function), fault.function + " called " + function + " for " + fault.what);
+            // Other faults are the other checks' findings.
+            if (function.empty() || !fault.inCall)
+                return false;
+            Fail(probe, RealtimeCheckOf(function), fault.function + " called " + function + " for " + fault.what);
+            return true;
         });
     close(report);
 }
@@ -440,7 +443,10 @@ std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& se
     Probe& probe = *shared;
     const auto run = [&](CheckId owner, const std::function<void()>& body) {
         RunIsolated(probe, settings.limits, body,
-                    [&](const Fault& fault) { RecordFault(probe, owner, fault, settings.limits); });
+                    [&](const Fault& fault) {
+                        RecordFault(probe, owner, fault, settings.limits);
+                        return true;
+                    });
     };
     run(CheckId::kLoad, [&] { CheckLoad(probe, plugin); });
     run(CheckId::kGate, [&] { CheckGate(probe, plugin); });

@@ -145,7 +145,7 @@ NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& p
         outcome.what = "an exception that is no std::exception";
         return outcome;
     }
-    call.Now("the chain it answered with");
+    call.Now("reading the chain");
     outcome.headIsNote = head == note;
     for (const UxEvent* event = head; event; event = event->NextEvent()) {
         if (outcome.chain.size() > kLongestWalk) {
@@ -154,7 +154,7 @@ NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& p
         }
         outcome.chain.push_back(RecordOf(*event));
     }
-    call.Now("Delete");
+    call.Now("deleting the chain");
     UxEvent::DeleteChain(head);
     outcome.leaked = static_cast<long>(available) - static_cast<long>(pool.Available());
     return outcome;

@@ -41,13 +41,39 @@ const CallSlot* CallInProgress(const Probe& probe)
     return nullptr;
 }
 
-// The call that has run longer than `limitNs`, or null.
-const CallSlot* OverdueCall(const Probe& probe, int64_t limitNs)
+int64_t ThreadCpuNs()
+{
+    timespec used{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return static_cast<int64_t>(used.tv_sec) * 1000000000 + used.tv_nsec;
+}
+
+// The processor time thread `thread` of process `process` has used, or -1.
+int64_t ThreadCpuNs(pid_t process, int thread)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/task/%d/schedstat", static_cast<int>(process), thread);
+    FILE* file = std::fopen(path, "r");
+    long long used = -1;
+    if (file) {
+        if (std::fscanf(file, "%lld", &used) != 1)
+            used = -1;
+        std::fclose(file);
+    }
+    return used;
+}
+
+// The call of `child` that has kept the processor longer than `limitNs`, or waited
+// kBlockedFactor times as long; null when there is none.
+const CallSlot* OverdueCall(const Probe& probe, pid_t child, int64_t limitNs)
 {
     const int64_t now = NowNs();
     for (const CallSlot& slot : probe.callers) {
         const int64_t start = slot.startNs.load(std::memory_order_acquire);
-        if (start != 0 && now - start > limitNs)
+        if (start == 0 || now - start <= limitNs)
+            continue;
+        const int64_t used = ThreadCpuNs(child, slot.thread);
+        if (now - start > kBlockedFactor * limitNs || (used >= 0 && used - slot.startCpuNs > limitNs))
             return &slot;
     }
     return nullptr;
@@ -121,6 +147,8 @@ CallMark::CallMark(CallSlot& slot, int input, const char* function, const std::s
     : mSlot(slot)
 {
     slot.input = input;
+    slot.thread = static_cast<int>(gettid());
+    slot.startCpuNs = ThreadCpuNs();
     CopyText(slot.function, sizeof slot.function, function);
     CopyText(slot.what, sizeof slot.what, what);
     slot.startNs.store(NowNs(), std::memory_order_release);
@@ -150,7 +178,7 @@ std::string SignalName(int signal)
 }
 
 void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>& body,
-                 const std::function<void(const Fault&)>& onFault)
+                 const std::function<bool(const Fault&)>& onFault)
 {
     const int64_t groupEnd = NowNs() + limits.groupMs * 1000000;
     probe.resumeAt.store(0);
@@ -170,7 +198,7 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
         const CallSlot* overdue = nullptr;
         bool outOfTime = false;
         while (waitpid(child, &status, WNOHANG) == 0) {
-            overdue = OverdueCall(probe, limits.callMs * 1000000);
+            overdue = OverdueCall(probe, child, limits.callMs * 1000000);
             outOfTime = NowNs() > groupEnd;
             if (overdue || outOfTime) {
                 kill(child, SIGKILL);
@@ -183,8 +211,7 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
         if (!overdue && !outOfTime && WIFEXITED(status) && WEXITSTATUS(status) == 0)
             return;
         const CallSlot* slot = overdue ? overdue : CallInProgress(probe);
-        onFault(FaultAt(slot, overdue || outOfTime, status));
-        if (!slot || outOfTime)
+        if (!onFault(FaultAt(slot, overdue || outOfTime, status)) || !slot || outOfTime)
             return;
         probe.resumeAt.store(slot->input + 1);
     }

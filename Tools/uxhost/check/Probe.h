@@ -50,6 +50,8 @@ constexpr size_t kTextRoom = 360;
 // One thread's call into the filter, as the parent sees it.
 struct CallSlot {
     std::atomic<int64_t> startNs;  // monotonic start of the call in progress; 0: none
+    int64_t startCpuNs;            // the thread's processor time then
+    int thread;                    // the calling thread's id
     int input;                     // its index in the group's inputs
     char function[40];             // what was called
     char what[kTextRoom];          // the input, in words
@@ -113,6 +115,11 @@ private:
     CallSlot& mSlot;
 };
 
+// A call hangs when it has kept the processor for callMs, or has waited without it
+// (blocked) for kBlockedFactor times as long: on a busy machine a call may wait for
+// the processor far longer than it runs.
+constexpr int64_t kBlockedFactor = 10;
+
 struct Limits {
     int64_t callMs = 100;    // one call into the filter
     int64_t groupMs = 30000;  // a whole group, restarts included
@@ -134,7 +141,8 @@ std::string SignalName(int signal);
 
 // Runs `body` in a child process until it finishes its group, within `limits`.
 // `body` starts from probe.resumeAt. For each crash or hang, `onFault` is told, and
-// a new child resumes after the input in progress; without one, the group ends.
+// when it answers true a new child resumes after the input in progress; without
+// an input in progress, the group ends.
 // `body` returns normally when done (its child exits with 0).
 void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>& body,
-                 const std::function<void(const Fault&)>& onFault);
+                 const std::function<bool(const Fault&)>& onFault);
