@@ -21,6 +21,9 @@ namespace {
 constexpr const char* kRealtimeHelper = "uxhost-rtcheck";
 
 // The helper beside uxhost in a build, or in lib/ux-filter-kit of an installed prefix.
+#ifndef UX_RTCHECK_INSTALLED_DIR
+#define UX_RTCHECK_INSTALLED_DIR "../lib/ux-filter-kit"
+#endif
 std::string FindRealtimeHelper()
 {
     std::error_code error;
@@ -28,7 +31,7 @@ std::string FindRealtimeHelper()
     if (error)
         return {};
     for (const fs::path& candidate :
-         {folder / kRealtimeHelper, folder.parent_path() / "lib" / "ux-filter-kit" / kRealtimeHelper})
+         {folder / kRealtimeHelper, folder / UX_RTCHECK_INSTALLED_DIR / kRealtimeHelper})
         if (access(candidate.c_str(), X_OK) == 0)
             return candidate.string();
     return {};
