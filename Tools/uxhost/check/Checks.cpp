@@ -32,6 +32,12 @@ std::string Quoted(const char* text)
     return text ? std::string("\"") + text + "\"" : "null";
 }
 
+// "1 event", "3 events".
+std::string Count(long count, const char* thing)
+{
+    return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
 bool Empty(const char* text)
 {
     return !text || !*text;
@@ -91,7 +97,7 @@ void CheckLoad(Probe& probe, const Plugin& plugin)
     std::vector<std::string> exports = ExportedSymbols(plugin.Path());
     exports.erase(std::remove(exports.begin(), exports.end(), kMakeNthFilterSymbol), exports.end());
     if (!exports.empty())
-        Record(probe, CheckId::kLoad, Verdict::kWarn, "the library exports " + std::to_string(exports.size()) + " names beside make_nth_filter, the first " + exports.front() + ": another plug-in may bind to them (build with ux_add_filter_plugin)");
+        Record(probe, CheckId::kLoad, Verdict::kWarn, "the library exports " + Count(static_cast<long>(exports.size()), "name") + " beside make_nth_filter, the first " + exports.front() + ": another plug-in may bind to them (build with ux_add_filter_plugin)");
 }
 
 // ---- gate ----
@@ -134,7 +140,7 @@ void CheckGate(Probe& probe, const Plugin& plugin)
     UxEventPool pool(kThreadPool);
     const NoteOutcome outcome = HandleNote(*unheld, input, pool, slot, index, what);
     if (outcome.threw || !outcome.headIsNote || outcome.chain.size() != 1)
-        Fail(probe, CheckId::kGate, "HandleEvent did not pass " + what + " unchanged: " + (outcome.threw ? "it threw " + outcome.what : std::to_string(outcome.chain.size()) + " event(s) came back"));
+        Fail(probe, CheckId::kGate, "HandleEvent did not pass " + what + " unchanged: " + (outcome.threw ? "it threw " + outcome.what : Count(static_cast<long>(outcome.chain.size()), "event") + " came back"));
 }
 
 // ---- the notes ----
@@ -169,9 +175,9 @@ void Judge(Probe& probe, const NoteInput& input, const std::string& what,
             fail(CheckId::kOrder, event + " starts at tick " + std::to_string(chain[i].start) + ", before the one ahead of it at " + std::to_string(chain[i - 1].start));
     }
     if (outcome.leaked > 0)
-        fail(CheckId::kLeak, "HandleEvent left " + std::to_string(outcome.leaked) + " event(s) neither in its chain nor deleted, for " + what);
+        fail(CheckId::kLeak, "HandleEvent left " + Count(outcome.leaked, "event") + " neither in its chain nor deleted, for " + what);
     else if (outcome.leaked < 0)
-        fail(CheckId::kLeak, std::to_string(-outcome.leaked) + " event(s) more were deleted than made (a double delete), for " + what);
+        fail(CheckId::kLeak, Count(-outcome.leaked, "event") + " more deleted than made (a double delete), for " + what);
 
     const long appended = chain.empty() ? 0 : static_cast<long>(chain.size()) - 1;
     if (appended > probe.longestChain) {
@@ -226,7 +232,7 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
     for (int i = probe.resumeAt.load(); i < notes * pools; ++i) {
         const size_t free = static_cast<size_t>(i / notes);
         const NoteInput& input = kNullCopyNotes[i % notes];
-        const std::string what = Describe(input) + ", with " + std::to_string(free) + " event(s) free in the pool";
+        const std::string what = Describe(input) + ", with " + Count(static_cast<long>(free), "event") + " free in the pool";
         UxEventPool pool(free);
         UxEvent* note = new UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch), static_cast<uchar>(input.velocity));
         {
@@ -252,7 +258,7 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
             UxEvent::DeleteChain(head);
         }
         if (pool.Available() != free)
-            Fail(probe, CheckId::kNullCopy, "HandleEvent left " + std::to_string(long(free) - long(pool.Available())) + " event(s) neither in its chain nor deleted when Copy() answered null, for " + what);
+            Fail(probe, CheckId::kNullCopy, "HandleEvent left " + Count(long(free) - long(pool.Available()), "event") + " neither in its chain nor deleted when Copy() answered null, for " + what);
     }
 }
 
@@ -404,7 +410,7 @@ std::string PassText(CheckId check, const Probe& probe, const CheckSettings& set
     case CheckId::kThread: return "the notes handed on " + std::to_string(kThreads) + " threads at once gave the chains of one thread";
     case CheckId::kException: return "nothing escaped HandleEvent";
     case CheckId::kExtremes: return std::to_string(ExtremeNotes().size()) + " notes at the extremes (pitches and velocities 0 to 255, durations -1 to the largest time, starts near 0 and near the end of time) showed none of the faults above";
-    case CheckId::kLongChain: return "the longest chain has " + std::to_string(probe.longestChain) + " notes behind its note" + (probe.longestChain > 0 ? std::string(" (") + probe.longestFrom + ")" : "") + ", within the live adapter's queue of " + std::to_string(LiveQueue()) + " and event pool of " + std::to_string(LiveEventPool());
+    case CheckId::kLongChain: return "the longest chain has " + Count(probe.longestChain, "note") + " behind its note" + (probe.longestChain > 0 ? std::string(" (") + probe.longestFrom + ")" : "") + ", within the live adapter's queue of " + std::to_string(LiveQueue()) + " and event pool of " + std::to_string(LiveEventPool());
     case CheckId::kCount: break;
     }
     return {};
