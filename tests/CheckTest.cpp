@@ -45,7 +45,7 @@ TEST(Check, NamesTheFaultOfEachFaultyFilter)
         {std::string(UX_TEST_BINARY_DIR) + "/EarlyEcho.so", "FAIL before ", "before the note", 1},
         {Faulty("Backwards"), "FAIL order ", "event 3 of the chain", 1},
         {Faulty("LeaksCopy"), "FAIL leak ", "left 1 event neither in its chain nor deleted", 1},
-        {Faulty("DeletesAppended"), "FAIL crash ", "crashed with SIG", 1},
+        {Faulty("DeletesAppended"), "FAIL crash ", "for the note of pitch 25", 1},
         {Faulty("UncheckedCopy"), "FAIL null copy ", "with 0 events free in the pool", 1},
         {Faulty("Allocates"), "FAIL heap ", "HandleEvent called malloc", 1},
         {Faulty("TakesLock"), "FAIL lock ", "HandleEvent called pthread_mutex_lock", 1},
@@ -64,6 +64,13 @@ TEST(Check, NamesTheFaultOfEachFaultyFilter)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.plugin);
+        // Sanitizer builds have no real-time helper: those checks warn instead.
+        const bool realtime = std::string(c.line).find("heap") != std::string::npos
+            || std::string(c.line).find("lock") != std::string::npos
+            || std::string(c.line).find("sleep") != std::string::npos
+            || std::string(c.line).find("system call") != std::string::npos;
+        if (realtime && !UX_HAS_REALTIME_HELPER)
+            continue;
         const Report run = Check(c.plugin);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
         const size_t at = run.output.find(std::string("\n") + c.line);

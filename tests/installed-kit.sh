@@ -55,7 +55,9 @@ runpath=$(dynamic_entry "$plugin" RUNPATH)
 
 # The installed uxhost checks the kit's filters, the real-time checks included.
 "$uxhost" check Dissolve "Fractal Drift" "Beta Fade" >"$work/check" || { cat "$work/check" >&2; fail "uxhost check fails a filter of the kit"; }
-[ "$(grep -c '^PASS heap' "$work/check")" = 3 ] || { cat "$work/check" >&2; fail "the installed uxhost check does not run the real-time checks"; }
+if [ -x "$prefix/lib/ux-filter-kit/uxhost-rtcheck" ]; then  # not in sanitizer builds
+  [ "$(grep -c '^PASS heap' "$work/check")" = 3 ] || { cat "$work/check" >&2; fail "the installed uxhost check does not run the real-time checks"; }
+fi
 
 "$uxhost" info "Fifth Fade" >"$work/info"
 cat >"$work/expected" <<END

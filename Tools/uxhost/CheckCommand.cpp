@@ -11,6 +11,12 @@
 
 #include <Clock.h>
 
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#else
+#define RUNNING_ON_VALGRIND 0
+#endif
+
 #include "PluginFinder.h"
 #include "check/Checks.h"
 
@@ -19,6 +25,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kRealtimeHelper = "uxhost-rtcheck";
+
+// Under valgrind, which runs code some tens of times slower, the bounds of a call
+// and of a group of checks grow by these factors, so that only a real hang counts.
+constexpr int64_t kValgrindCallFactor = 50;
+constexpr int64_t kValgrindGroupFactor = 10;
 
 // The helper beside uxhost in a build, or in lib/ux-filter-kit of an installed prefix.
 #ifndef UX_RTCHECK_INSTALLED_DIR
@@ -70,6 +81,10 @@ int RunCheckCommand(const CheckOptions& options)
     FixClock(options.clockSecond);
     CheckSettings settings;
     settings.limits.callMs = options.callLimitMs;
+    if (RUNNING_ON_VALGRIND) {
+        settings.limits.callMs *= kValgrindCallFactor;
+        settings.limits.groupMs *= kValgrindGroupFactor;
+    }
     settings.realtimeHelper = FindRealtimeHelper();
     settings.clockSecond = options.clockSecond;
 
