@@ -20,6 +20,7 @@ runs=${2:-5}
 scripts/setup.sh
 scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 bin=build-release/bin
+export UX_ADDON_PATH=$PWD/build-release/add-ons
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

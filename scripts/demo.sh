@@ -6,4 +6,4 @@ scripts/setup.sh
 scripts/build.sh build
 mkdir -p build/demo
 cd build/demo
-../bin/uxhost demo
+UX_ADDON_PATH=$PWD/../add-ons ../bin/uxhost demo

@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 uxhost=$(realpath "${1:-build/bin/uxhost}")
+# The add-ons built beside that uxhost, named explicitly.
+export UX_ADDON_PATH=$(dirname "$uxhost")/../add-ons
 docs=$PWD/docs
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -8,11 +8,12 @@
 #include <algorithm>
 #include <string>
 
+#include "PluginLoader.h"  // kPluginSuffix
+
 constexpr const char* kUriPrefix = "urn:ux-filter-kit:";
 constexpr const char* kAdapterFile = "ux-lv2.so";
 constexpr const char* kAddOnFolder = "add-ons";
 constexpr const char* kLibraryFolder = "lib";
-constexpr const char* kPluginSuffix = ".so";
 
 // Only stems a URI can carry as they are: letters, digits, '_' and '-'.
 inline bool IsPluginStem(const std::string& stem)

@@ -5,11 +5,9 @@
 // Each instance loads its filter file, makes one filter and plays it live through
 // a LiveFilter: MIDI and the transport's position come in on one atom port, MIDI
 // goes out on the other.
-#include <dirent.h>
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,12 +16,14 @@
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
+#include <lv2/log/log.h>
 #include <lv2/midi/midi.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
 #include "BundleLayout.h"
 #include "LiveFilter.h"
+#include "PluginLoader.h"
 
 namespace {
 
@@ -38,17 +38,6 @@ struct FilterFile {
     LV2_Descriptor descriptor;
 };
 
-// This library's own folder, found through the address of one of its functions.
-std::string OwnFolder()
-{
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<const void*>(&OwnFolder), &info) || !info.dli_fname)
-        return ".";
-    const std::string path = info.dli_fname;
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 LV2_Handle Instantiate(const LV2_Descriptor*, double, const char*, const LV2_Feature* const*);
 void ConnectPort(LV2_Handle, uint32_t, void*);
 void Activate(LV2_Handle);
@@ -62,25 +51,14 @@ const std::vector<FilterFile>& FilterFiles()
     static std::vector<FilterFile> files;
     static std::once_flag listed;
     std::call_once(listed, [] {
-        const std::string folder = OwnFolder() + "/" + kAddOnFolder + "/";
-        std::vector<std::string> stems;
-        if (DIR* dir = opendir(folder.c_str())) {
-            const size_t suffix = std::strlen(kPluginSuffix);
-            while (const dirent* entry = readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name.size() > suffix
-                    && name.compare(name.size() - suffix, suffix, kPluginSuffix) == 0) {
-                    std::string stem = name.substr(0, name.size() - suffix);
-                    if (IsPluginStem(stem))
-                        stems.push_back(std::move(stem));
-                }
-            }
-            closedir(dir);
+        for (const std::string& path : PluginFilesIn(OwnFolder() + "/" + kAddOnFolder)) {
+            const std::string stem = std::filesystem::path(path).stem().string();
+            if (IsPluginStem(stem))
+                files.push_back({kUriPrefix + stem, path, {}});
         }
-        std::sort(stems.begin(), stems.end());
-        files.reserve(stems.size());
-        for (const std::string& stem : stems)
-            files.push_back({kUriPrefix + stem, folder + stem + kPluginSuffix, {}});
+        // In the order of their stems, as the bundle lists them.
+        std::sort(files.begin(), files.end(),
+                  [](const FilterFile& a, const FilterFile& b) { return a.uri < b.uri; });
         for (FilterFile& file : files)
             file.descriptor = {file.uri.c_str(), Instantiate, ConnectPort, Activate, Run,
                                nullptr, Cleanup, nullptr};
@@ -141,70 +119,72 @@ private:
 };
 
 struct Instance {
-    void* library = nullptr;
-    ZelCRef<UxFilterAddOn> addOn;
+    std::unique_ptr<Plugin> plugin;  // first, so unloaded last: the filter's code is in it
     LiveHolder holder;
     std::unique_ptr<LiveFilter> live;
     Uris uris{};
     const LV2_Atom_Sequence* input = nullptr;
     LV2_Atom_Sequence* output = nullptr;
     SequenceSink sink;
-
-    ~Instance()
-    {
-        // The filter's and the add-on's code are in the library.
-        live.reset();
-        addOn = ZelCRef<UxFilterAddOn>();
-        if (library)
-            dlclose(library);
-    }
 };
 
-const LV2_URID_Map* FindUridMap(const LV2_Feature* const* features)
+const void* FindFeature(const LV2_Feature* const* features, const char* uri)
 {
     for (; features && *features; ++features)
-        if (std::strcmp((*features)->URI, LV2_URID__map) == 0)
-            return static_cast<const LV2_URID_Map*>((*features)->data);
+        if (std::strcmp((*features)->URI, uri) == 0)
+            return (*features)->data;
     return nullptr;
 }
 
+// Why an instance could not be made, through the host's log when it offers one.
+void LogFailure(const LV2_Feature* const* features, const LV2_URID_Map* map, const char* uri,
+                const std::string& reason)
+{
+    const auto* log = static_cast<const LV2_Log_Log*>(FindFeature(features, LV2_LOG__log));
+    if (!log)
+        return;
+    const LV2_URID error = map ? map->map(map->handle, LV2_LOG__Error) : 0;
+    log->printf(log->handle, error, "%s: %s\n", uri, reason.c_str());
+}
+
 // Loads the filter file and makes its filter, with every buffer the live filter
-// will use; null (the host reports it) when any of it fails.
+// will use; null when any of it fails, with the reason in the host's log.
 LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
                        const LV2_Feature* const* features)
 {
-    const LV2_URID_Map* map = FindUridMap(features);
+    const auto* map = static_cast<const LV2_URID_Map*>(FindFeature(features, LV2_URID__map));
     const auto& files = FilterFiles();
     const auto file = std::find_if(files.begin(), files.end(), [descriptor](const FilterFile& f) {
         return &f.descriptor == descriptor;
     });
-    if (!map || file == files.end())
+    const char* uri = descriptor && descriptor->URI ? descriptor->URI : "?";
+    if (file == files.end()) {
+        LogFailure(features, map, uri, "not a plug-in of this bundle");
         return nullptr;
+    }
+    if (!map) {
+        LogFailure(features, map, uri, "the host offers no " LV2_URID__map);
+        return nullptr;
+    }
     try {
         auto instance = std::make_unique<Instance>();
-        instance->library = dlopen(file->path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!instance->library)
+        instance->plugin = Plugin::Load(file->path);
+        std::unique_ptr<UxFilterI> filter(instance->plugin->AddOn()->NewInstance(&instance->holder, nullptr));
+        if (!filter) {
+            LogFailure(features, map, uri, file->path + ": the add-on made no filter");
             return nullptr;
-        const auto entry =
-            reinterpret_cast<make_nth_filter_func>(dlsym(instance->library, kMakeNthFilterSymbol));
-        if (!entry)
-            return nullptr;
-        instance->addOn = ZelCRef<UxFilterAddOn>(entry(0, instance->library, nullptr));
-        if (!instance->addOn)
-            return nullptr;
-        std::unique_ptr<UxFilterI> filter(instance->addOn->NewInstance(&instance->holder, nullptr));
-        if (!filter)
-            return nullptr;
+        }
         instance->live = std::make_unique<LiveFilter>(std::move(filter));
 
-        const auto urid = [map](const char* uri) { return map->map(map->handle, uri); };
+        const auto urid = [map](const char* name) { return map->map(map->handle, name); };
         instance->uris = {urid(LV2_MIDI__MidiEvent), urid(LV2_ATOM__Sequence),
                           urid(LV2_ATOM__Object),    urid(LV2_ATOM__Blank),
                           urid(LV2_ATOM__Float),     urid(LV2_ATOM__Double),
                           urid(LV2_TIME__Position),  urid(LV2_TIME__speed)};
         instance->sink.SetMidiType(instance->uris.midiEvent);
         return instance.release();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        LogFailure(features, map, uri, error.what());
         return nullptr;
     }
 }

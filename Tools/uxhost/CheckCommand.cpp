@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <system_error>
 
 #include <Clock.h>
 
@@ -37,12 +36,11 @@ constexpr int64_t kValgrindGroupFactor = 10;
 #endif
 std::string FindRealtimeHelper()
 {
-    std::error_code error;
-    const fs::path folder = fs::read_symlink("/proc/self/exe", error).parent_path();
-    if (error)
+    const std::string own = OwnFolder();
+    if (own.empty())
         return {};
-    for (const fs::path& candidate :
-         {folder / kRealtimeHelper, folder / UX_RTCHECK_INSTALLED_DIR / kRealtimeHelper})
+    const fs::path folder(own);
+    for (const fs::path& candidate : {folder / kRealtimeHelper, folder / UX_RTCHECK_INSTALLED_DIR / kRealtimeHelper})
         if (access(candidate.c_str(), X_OK) == 0)
             return candidate.string();
     return {};

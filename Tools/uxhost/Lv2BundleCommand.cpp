@@ -175,16 +175,9 @@ std::string Description(const std::vector<BundledPlugin>& plugins)
     return out.str();
 }
 
-fs::path ExecutableFolder()
-{
-    std::error_code error;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
-    return error ? fs::path() : exe.parent_path();
-}
-
 fs::path FindAdapter()
 {
-    const fs::path prefix = ExecutableFolder().parent_path();
+    const fs::path prefix = fs::path(OwnFolder()).parent_path();
     std::string tried;
     for (const char* place : kAdapterPlaces) {
         const fs::path candidate = prefix / place;

@@ -164,28 +164,27 @@ std::vector<std::unique_ptr<Plugin>> LoadNamedPlugins(const std::vector<std::str
     return plugins;
 }
 
+// Every plug-in that loads on standard output; each file that does not, and each
+// add-on whose name another has taken, one line on standard error.
 void RunList()
 {
-    const std::vector<std::string> files = FindPluginFiles();
-    if (files.empty())
+    const PluginScan scan = LoadEveryPlugin();
+    if (scan.plugins.empty())
         std::cout << "No plug-ins found.\n";
-    std::string failures;
-    for (const std::string& file : files) {
-        try {
-            const std::unique_ptr<Plugin> plugin = Plugin::Load(file);
-            const UxFilterAddOn* addOn = plugin->AddOn();
-            int32 major = 0;
-            int32 minor = 0;
-            addOn->GetVersion(&major, &minor);
-            std::cout << addOn->Name() << "\t" << major << "." << minor << "\t" << file << "\n"
-                      << "\t" << addOn->ShortDescription() << "\n";
-        } catch (const PluginError& error) {
-            failures += std::string(failures.empty() ? "" : "; ") + error.what();
-        }
+    for (const FoundPlugin& found : scan.plugins) {
+        const UxFilterAddOn* addOn = found.plugin->AddOn();
+        int32 major = 0;
+        int32 minor = 0;
+        addOn->GetVersion(&major, &minor);
+        std::cout << addOn->Name() << "\t" << major << "." << minor << "\t" << found.plugin->Path()
+                  << "\n"
+                  << "\t" << addOn->ShortDescription() << "\n";
     }
-    // Every good plug-in is listed first; the bad ones are reported in one line.
-    if (!failures.empty())
-        throw PluginError(failures);
+    for (const FoundPlugin& found : scan.plugins)
+        if (!found.shadowed.empty())
+            std::cerr << "uxhost: " << DuplicateLine(found) << "\n";
+    for (const std::string& failure : scan.failures)
+        std::cerr << "uxhost: " << failure << "\n";
 }
 
 void RunApply(const std::vector<std::string>& filterNames, const std::string& inputPath,

@@ -1,7 +1,14 @@
 #include "PluginLoader.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -12,6 +19,34 @@ std::string LastDlError()
 }
 
 }  // namespace
+
+std::string OwnFolder()
+{
+    // The link map names the library this function lies in; the main program's
+    // entry has no name, and the kernel knows its file.
+    Dl_info info{};
+    link_map* map = nullptr;
+    if (dladdr1(reinterpret_cast<const void*>(&OwnFolder), &info, reinterpret_cast<void**>(&map),
+                RTLD_DL_LINKMAP)
+        && map && map->l_name && map->l_name[0] != '\0')
+    {
+        const fs::path folder = fs::path(map->l_name).parent_path();
+        return folder.empty() ? "." : folder.string();
+    }
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : exe.parent_path().string();
+}
+
+std::vector<std::string> PluginFilesIn(const std::string& folder)
+{
+    std::error_code error;
+    std::set<std::string> files;  // sorted, so every listing is stable
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (it->path().extension() == kPluginSuffix && it->is_regular_file(error))
+            files.insert(it->path().string());
+    return {files.begin(), files.end()};
+}
 
 std::unique_ptr<Plugin> Plugin::Load(const std::string& path)
 {

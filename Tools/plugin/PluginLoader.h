@@ -1,12 +1,25 @@
-// Loading a filter plug-in the way the host does: dlopen the library, find
-// make_nth_filter by name, ask it for the add-on at index 0.
+// Loading a filter plug-in the way every host of the kit does: dlopen the library,
+// find make_nth_filter by name, ask it for the add-on at index 0. uxhost and the
+// LV2 adapter both load through Plugin::Load, so their failures read the same.
 #pragma once
 
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <UxFilterI.h>
+
+// The file name suffix of a filter plug-in.
+constexpr const char* kPluginSuffix = ".so";
+
+// The folder of the executable or shared library this code is linked into (this
+// library is static, so each binary has its own copy): where an installed binary
+// finds what lies beside it. Empty when it cannot be told.
+std::string OwnFolder();
+
+// The plug-in files (*.so) in `folder`, sorted; none when it cannot be read.
+std::vector<std::string> PluginFilesIn(const std::string& folder);
 
 // A plug-in that could not be loaded; the message names the file and the problem.
 class PluginError : public std::runtime_error {
