@@ -2,28 +2,15 @@
 // passes the kit's filters, and refuses what is no plug-in.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <sys/wait.h>
+
+#include "RunCommand.h"
 
 namespace {
 
-struct Report {
-    std::string output;
-    int exitCode;
-};
-
-Report Check(const std::string& plugin)
+Output Check(const std::string& plugin)
 {
-    const std::string command = std::string(UXHOST_PATH) + " check '" + plugin + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    Report run{{}, -1};
-    char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        run.output.append(buffer, got);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return RunCommand(std::string(UXHOST_PATH) + " check '" + plugin + "' 2>&1");
 }
 
 std::string Faulty(const char* name)
@@ -71,16 +58,16 @@ TEST(Check, NamesTheFaultOfEachFaultyFilter)
             || std::string(c.line).find("system call") != std::string::npos;
         if (realtime && !UX_HAS_REALTIME_HELPER)
             continue;
-        const Report run = Check(c.plugin);
-        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
-        const size_t at = run.output.find(std::string("\n") + c.line);
-        const size_t start = run.output.rfind(c.line, 0) == 0 ? 0 : at + 1;
-        ASSERT_TRUE(start == 0 || at != std::string::npos) << run.output;
-        const std::string line = run.output.substr(start, run.output.find('\n', start) - start);
+        const Output run = Check(c.plugin);
+        EXPECT_EQ(run.status, c.exitCode) << run.text;
+        const size_t at = run.text.find(std::string("\n") + c.line);
+        const size_t start = run.text.rfind(c.line, 0) == 0 ? 0 : at + 1;
+        ASSERT_TRUE(start == 0 || at != std::string::npos) << run.text;
+        const std::string line = run.text.substr(start, run.text.find('\n', start) - start);
         EXPECT_NE(line.find(c.says), std::string::npos) << line;
         // The sound filters pass every check.
         if (c.exitCode == 0 && c.plugin.find('/') == std::string::npos) {
-            EXPECT_EQ(run.output.find("\nFAIL"), std::string::npos) << run.output;
+            EXPECT_EQ(run.text.find("\nFAIL"), std::string::npos) << run.text;
         }
     }
 }

@@ -377,6 +377,8 @@ std::string FaultText(const Fault& fault, const Limits& limits)
     if (fault.hang)
         return fault.inCall ? fault.function + " did not return within " + std::to_string(limits.callMs) + " ms" + input
                             : "the check did not finish within " + std::to_string(limits.groupMs / 1000) + " s";
+    if (fault.threw)
+        return where + "threw an exception" + input;
     if (fault.signal)
         return where + "crashed with " + SignalName(fault.signal) + input;
     return where + "ended the process with exit status " + std::to_string(fault.exitStatus) + input;
@@ -385,7 +387,7 @@ std::string FaultText(const Fault& fault, const Limits& limits)
 void RecordFault(Probe& probe, CheckId owner, const Fault& fault, const Limits& limits)
 {
     const std::string text = FaultText(fault, limits);
-    Fail(probe, fault.hang ? CheckId::kHang : CheckId::kCrash, text);
+    Fail(probe, fault.hang ? CheckId::kHang : fault.threw ? CheckId::kException : CheckId::kCrash, text);
     if (owner != CheckId::kCrash)
         Fail(probe, owner, text);
 }

@@ -20,6 +20,9 @@ constexpr const char* kCheckNames[kCheckCount] = {
     "heap",  "lock",  "sleep",       "system call", "hang", "state", "thread", "exception",
     "extremes", "long chain"};
 
+// The exit status of a child out of which an exception escaped.
+constexpr int kEscapedException = 70;
+
 int64_t NowNs()
 {
     timespec now{};
@@ -87,12 +90,13 @@ void ClearCalls(Probe& probe)
 
 Fault FaultAt(const CallSlot* slot, bool hang, int status)
 {
-    Fault fault{hang, 0, 0, slot != nullptr, {}, {}};
+    Fault fault{hang, false, 0, 0, slot != nullptr, {}, {}};
     if (!hang) {
         if (WIFSIGNALED(status))
             fault.signal = WTERMSIG(status);
         else
             fault.exitStatus = WEXITSTATUS(status);
+        fault.threw = fault.exitStatus == kEscapedException;
     }
     if (slot) {
         fault.function = slot->function;
@@ -190,7 +194,12 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
         if (child < 0)
             throw std::runtime_error("cannot start a child process for the checks");
         if (child == 0) {
-            body();
+            // Nothing may unwind out of the child into the parent's code.
+            try {
+                body();
+            } catch (...) {
+                _exit(kEscapedException);
+            }
             std::fflush(nullptr);
             _exit(0);
         }

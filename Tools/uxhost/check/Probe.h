@@ -129,6 +129,7 @@ struct Limits {
 // How a child ended, when it did not finish its group.
 struct Fault {
     bool hang;         // a call did not return in time (else a crash)
+    bool threw;        // an exception escaped the call
     int signal;        // the crash's signal, or 0 for an exit status
     int exitStatus;
     bool inCall;       // a call was in progress: `function` and `what` name it
