@@ -40,7 +40,8 @@ std::string FindRealtimeHelper()
     if (own.empty())
         return {};
     const fs::path folder(own);
-    for (const fs::path& candidate : {folder / kRealtimeHelper, folder / UX_RTCHECK_INSTALLED_DIR / kRealtimeHelper})
+    for (const fs::path& candidate :
+         {folder / kRealtimeHelper, folder / UX_RTCHECK_INSTALLED_DIR / kRealtimeHelper})
         if (access(candidate.c_str(), X_OK) == 0)
             return candidate.string();
     return {};
@@ -61,12 +62,14 @@ const char* VerdictWord(Verdict verdict)
 CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options)
 {
     CLI::App* check = app.add_subcommand(
-        "check", "Check filter plug-ins for the faults that break hosts: one line per check, exit 1 when one fails");
+        "check",
+        "Check filter plug-ins for the faults that break hosts: one line per check, exit 1 when one fails");
     check->add_option("plugins", options.plugins, "Plug-ins to check (path, name or file name)")->required();
     check->add_option("--clock", options.clockSecond,
                       "The calendar second the filters' clock answers (default 1000000000)");
-    check->add_option("--call-limit", options.callLimitMs,
-                      "Milliseconds one call may take before it counts as a hang (default 100)")
+    check
+        ->add_option("--call-limit", options.callLimitMs,
+                     "Milliseconds one call may take before it counts as a hang (default 100)")
         ->check(CLI::Range(1LL, 60000LL));
     return check;
 }
@@ -98,7 +101,8 @@ int RunCheckCommand(const CheckOptions& options)
             std::snprintf(head, sizeof head, "%s %-12s ", VerdictWord(line.verdict), CheckName(line.check));
             std::cout << head << line.text << "\n";
         }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         char summary[200];
         std::snprintf(summary, sizeof summary, "%s: %d passed, %d warnings, %d failed, in %.1f s\n",
                       name.c_str(), counts[0], counts[1], counts[2], seconds);

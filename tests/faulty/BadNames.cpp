@@ -4,5 +4,8 @@
 #include "Faulty.h"
 
 namespace {
-UxEvent* Answer(UxEvent* event) { return event; }
+UxEvent* Answer(UxEvent* event)
+{
+    return event;
+}
 }  // namespace

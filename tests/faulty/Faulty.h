@@ -22,7 +22,11 @@ UxEvent* Answer(UxEvent* event);
 // Like the kit's filters, one made without a holder passes every event.
 class FaultyFilter final : public UxFilterI {
 public:
-    FaultyFilter(UxFilterAddOn* addOn, UxFilterHolderI* holder) : UxFilterI(addOn), mHolder(holder) {}
+    FaultyFilter(UxFilterAddOn* addOn, UxFilterHolderI* holder)
+        : UxFilterI(addOn)
+        , mHolder(holder)
+    {
+    }
     UxEvent* HandleEvent(UxEvent* event, const ux_filter_params*) override
     {
         return mHolder ? Answer(event) : event;
@@ -51,7 +55,8 @@ public:
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) UxFilterAddOn* make_nth_filter(int32 index, void*, const void* cookie)
+extern "C" __attribute__((visibility("default"))) UxFilterAddOn* make_nth_filter(int32 index, void*,
+                                                                                 const void* cookie)
 {
     return index == 0 ? new FaultyAddOn(cookie) : nullptr;
 }

@@ -9,7 +9,8 @@ UxEvent* Answer(UxEvent* event)
 {
     if (UxNoteOn* note = Note(event)) {
         if (UxEvent* echo = note->Copy()) {
-            echo->SetStartTime(static_cast<UxTime>(static_cast<uint64_t>(note->StartTime()) + static_cast<uint64_t>(note->Duration())));
+            echo->SetStartTime(static_cast<UxTime>(static_cast<uint64_t>(note->StartTime())
+                                                   + static_cast<uint64_t>(note->Duration())));
             note->AppendEvent(echo);
         }
     }

@@ -22,7 +22,7 @@ namespace {
 constexpr size_t kNotePool = 1 << 16;    // events one note's chain may take in the checks
 constexpr size_t kThreadPool = 1 << 13;  // the same for each of the threads
 constexpr int kThreads = kMaxCallers;
-constexpr long kMostNullCopyPool = 64;   // the largest pool the null copy check tries
+constexpr long kMostNullCopyPool = 64;  // the largest pool the null copy check tries
 constexpr int kIconSide = 20;
 
 const NoteInput kNullCopyNotes[] = {{0, 480, 60, 100}, {0, 1920, 72, 127}, {480, 13, 40, 64}};
@@ -74,7 +74,9 @@ void CheckLoad(Probe& probe, const Plugin& plugin)
     const char* name = addOn->Name();
     const char* className = addOn->ClassName();
     if (Empty(name) || Empty(className) || std::strcmp(name, className) != 0)
-        Fail(probe, CheckId::kLoad, "Name() gives " + Quoted(name) + " but ClassName() " + Quoted(className) + "; they must be equal and not empty");
+        Fail(probe, CheckId::kLoad,
+             "Name() gives " + Quoted(name) + " but ClassName() " + Quoted(className)
+                 + "; they must be equal and not empty");
     if (Empty(addOn->ShortDescription()))
         Fail(probe, CheckId::kLoad, "ShortDescription() is empty");
     if (Empty(addOn->Author()))
@@ -83,7 +85,9 @@ void CheckLoad(Probe& probe, const Plugin& plugin)
     int32 minor = -1;
     addOn->GetVersion(&major, &minor);
     if (major < 0 || minor < 0 || addOn->Version() <= 0)
-        Fail(probe, CheckId::kLoad, "GetVersion() gives " + std::to_string(major) + "." + std::to_string(minor) + " and Version() " + std::to_string(addOn->Version()) + "; each must be set, Version() above 0");
+        Fail(probe, CheckId::kLoad,
+             "GetVersion() gives " + std::to_string(major) + "." + std::to_string(minor) + " and Version() "
+                 + std::to_string(addOn->Version()) + "; each must be set, Version() above 0");
     call.Now("NewInstance");
     PipelineHolder holder;
     if (FilterPtr filter(addOn->NewInstance(&holder, nullptr)); !filter)
@@ -91,13 +95,19 @@ void CheckLoad(Probe& probe, const Plugin& plugin)
     call.Now("Image");
     std::unique_ptr<BBitmap> icon(addOn->Image(BPoint(0, 0)));
     if (!icon)
-        Record(probe, CheckId::kLoad, Verdict::kWarn, "Image() gives no icon: hosts show the add-on without one");
+        Record(probe, CheckId::kLoad, Verdict::kWarn,
+               "Image() gives no icon: hosts show the add-on without one");
     else if (icon->Bounds() != BRect(0, 0, kIconSide - 1, kIconSide - 1))
-        Fail(probe, CheckId::kLoad, "the icon is " + std::to_string(int(icon->Bounds().Width()) + 1) + " by " + std::to_string(int(icon->Bounds().Height()) + 1) + " pixels, not 20 by 20");
+        Fail(probe, CheckId::kLoad,
+             "the icon is " + std::to_string(int(icon->Bounds().Width()) + 1) + " by "
+                 + std::to_string(int(icon->Bounds().Height()) + 1) + " pixels, not 20 by 20");
     std::vector<std::string> exports = ExportedSymbols(plugin.Path());
     exports.erase(std::remove(exports.begin(), exports.end(), kMakeNthFilterSymbol), exports.end());
     if (!exports.empty())
-        Record(probe, CheckId::kLoad, Verdict::kWarn, "the library exports " + Count(static_cast<long>(exports.size()), "name") + " beside make_nth_filter, the first " + exports.front() + ": another plug-in may bind to them (build with ux_add_filter_plugin)");
+        Record(probe, CheckId::kLoad, Verdict::kWarn,
+               "the library exports " + Count(static_cast<long>(exports.size()), "name")
+                   + " beside make_nth_filter, the first " + exports.front()
+                   + ": another plug-in may bind to them (build with ux_add_filter_plugin)");
 }
 
 // ---- gate ----
@@ -120,14 +130,15 @@ void CheckGate(Probe& probe, const Plugin& plugin)
     int index = 1;
     for (UxEvent* event : OtherEvents()) {
         const std::string what = Describe(*event);
-        const EventRecord before{event->Type(), event->StartTime(), event->Duration(), -1, -1, event->Channel()};
+        const EventRecord before = RecordOf(*event);
         CallMark call(slot, index++, "HandleEvent", what);
         UxEvent* answer = filter->HandleEvent(event, &params);
         if (answer != event)
             Fail(probe, CheckId::kGate, "HandleEvent answered " + what + " with another event");
         else if (event->NextEvent())
-            Fail(probe, CheckId::kGate, "HandleEvent appended events behind " + what + "; other kinds pass unchanged");
-        else if (!(EventRecord{event->Type(), event->StartTime(), event->Duration(), -1, -1, event->Channel()} == before))
+            Fail(probe, CheckId::kGate,
+                 "HandleEvent appended events behind " + what + "; other kinds pass unchanged");
+        else if (!(RecordOf(*event) == before))
             Fail(probe, CheckId::kGate, "HandleEvent changed " + what);
         call.Now("deleting the chain");
         UxEvent::DeleteChain(answer);
@@ -140,15 +151,18 @@ void CheckGate(Probe& probe, const Plugin& plugin)
     UxEventPool pool(kThreadPool);
     const NoteOutcome outcome = HandleNote(*unheld, input, pool, slot, index, what);
     if (outcome.threw || !outcome.headIsNote || outcome.chain.size() != 1)
-        Fail(probe, CheckId::kGate, "HandleEvent did not pass " + what + " unchanged: " + (outcome.threw ? "it threw " + outcome.what : Count(static_cast<long>(outcome.chain.size()), "event") + " came back"));
+        Fail(probe, CheckId::kGate,
+             "HandleEvent did not pass " + what + " unchanged: "
+                 + (outcome.threw ? "it threw " + outcome.what
+                                  : Count(static_cast<long>(outcome.chain.size()), "event") + " came back"));
 }
 
 // ---- the notes ----
 
 // Records what one note's outcome shows. At the extremes every fault is an
 // extremes finding that names its check.
-void Judge(Probe& probe, const NoteInput& input, const std::string& what,
-           const NoteOutcome& outcome, bool extremes)
+void Judge(Probe& probe, const NoteInput& input, const std::string& what, const NoteOutcome& outcome,
+           bool extremes)
 {
     const auto fail = [&](CheckId check, const std::string& text) {
         if (extremes)
@@ -161,23 +175,33 @@ void Judge(Probe& probe, const NoteInput& input, const std::string& what,
         return;
     }
     if (!outcome.headIsNote)
-        fail(CheckId::kHead, "HandleEvent answered " + what + " with " + (outcome.chain.empty() ? "null" : "another event") + ", not the note it was given");
+        fail(CheckId::kHead,
+             "HandleEvent answered " + what + " with " + (outcome.chain.empty() ? "null" : "another event")
+                 + ", not the note it was given");
     if (outcome.endless) {
-        fail(CheckId::kOrder, "the chain HandleEvent answered " + what + " with runs into itself: an event was appended twice");
+        fail(CheckId::kOrder,
+             "the chain HandleEvent answered " + what
+                 + " with runs into itself: an event was appended twice");
         return;
     }
     const ChainRecord& chain = outcome.chain;
     for (size_t i = 0; i < chain.size(); ++i) {
         const std::string event = "event " + std::to_string(i + 1) + " of the chain for " + what;
         if (chain[i].start < input.start)
-            fail(CheckId::kBefore, event + " starts at tick " + std::to_string(chain[i].start) + ", before the note");
+            fail(CheckId::kBefore,
+                 event + " starts at tick " + std::to_string(chain[i].start) + ", before the note");
         if (i > 0 && chain[i].start < chain[i - 1].start)
-            fail(CheckId::kOrder, event + " starts at tick " + std::to_string(chain[i].start) + ", before the one ahead of it at " + std::to_string(chain[i - 1].start));
+            fail(CheckId::kOrder,
+                 event + " starts at tick " + std::to_string(chain[i].start)
+                     + ", before the one ahead of it at " + std::to_string(chain[i - 1].start));
     }
     if (outcome.leaked > 0)
-        fail(CheckId::kLeak, "HandleEvent left " + Count(outcome.leaked, "event") + " neither in its chain nor deleted, for " + what);
+        fail(CheckId::kLeak,
+             "HandleEvent left " + Count(outcome.leaked, "event") + " neither in its chain nor deleted, for "
+                 + what);
     else if (outcome.leaked < 0)
-        fail(CheckId::kLeak, Count(-outcome.leaked, "event") + " more deleted than made (a double delete), for " + what);
+        fail(CheckId::kLeak,
+             Count(-outcome.leaked, "event") + " more deleted than made (a double delete), for " + what);
 
     const long appended = chain.empty() ? 0 : static_cast<long>(chain.size()) - 1;
     if (appended > probe.longestChain) {
@@ -215,7 +239,8 @@ void CheckNotes(Probe& probe, const Plugin& plugin, const std::vector<NoteInput>
         const NoteOutcome second = HandleNote(*filter, notes[i], pool, slot, i, what + ", handed again");
         const std::string difference = Difference(first.chain, second.chain);
         if (!second.threw && !difference.empty())
-            Fail(probe, CheckId::kState, "handed twice in the same clock second, " + what + " gave another chain: " + difference);
+            Fail(probe, CheckId::kState,
+                 "handed twice in the same clock second, " + what + " gave another chain: " + difference);
     }
 }
 
@@ -232,9 +257,11 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
     for (int i = probe.resumeAt.load(); i < notes * pools; ++i) {
         const size_t free = static_cast<size_t>(i / notes);
         const NoteInput& input = kNullCopyNotes[i % notes];
-        const std::string what = Describe(input) + ", with " + Count(static_cast<long>(free), "event") + " free in the pool";
+        const std::string what
+            = Describe(input) + ", with " + Count(static_cast<long>(free), "event") + " free in the pool";
         UxEventPool pool(free);
-        UxEvent* note = new UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch), static_cast<uchar>(input.velocity));
+        UxEvent* note = new UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
+                                     static_cast<uchar>(input.velocity));
         {
             const UxEventPoolScope scope(pool);
             CallMark call(probe.callers[0], i, "HandleEvent", what);
@@ -246,7 +273,8 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
                 continue;
             }
             if (head != note)
-                Fail(probe, CheckId::kNullCopy, "HandleEvent answered " + what + " with another event than the note");
+                Fail(probe, CheckId::kNullCopy,
+                     "HandleEvent answered " + what + " with another event than the note");
             size_t length = 0;
             for (const UxEvent* event = head; event && length <= free + 1; event = event->NextEvent())
                 ++length;
@@ -258,7 +286,9 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
             UxEvent::DeleteChain(head);
         }
         if (pool.Available() != free)
-            Fail(probe, CheckId::kNullCopy, "HandleEvent left " + Count(long(free) - long(pool.Available()), "event") + " neither in its chain nor deleted when Copy() answered null, for " + what);
+            Fail(probe, CheckId::kNullCopy,
+                 "HandleEvent left " + Count(long(free) - long(pool.Available()), "event")
+                     + " neither in its chain nor deleted when Copy() answered null, for " + what);
     }
 }
 
@@ -289,11 +319,14 @@ void CheckThreads(Probe& probe, const Plugin& plugin)
             for (int j = 0; j < count && filter; ++j) {
                 const int i = (j + t * count / kThreads) % count;
                 const std::string what = Describe(notes[i]);
-                const NoteOutcome outcome = HandleNote(*filter, notes[i], pool, probe.callers[t], i, what + ", on thread " + std::to_string(t + 1));
+                const NoteOutcome outcome = HandleNote(*filter, notes[i], pool, probe.callers[t], i,
+                                                       what + ", on thread " + std::to_string(t + 1));
                 const std::string difference = Difference(alone[i], outcome.chain);
                 if (!outcome.threw && !difference.empty()) {
                     const std::lock_guard<std::mutex> lock(findings);
-                    Fail(probe, CheckId::kThread, "handed on " + std::to_string(kThreads) + " threads at once, " + what + " gave another chain than on one thread: " + difference);
+                    Fail(probe, CheckId::kThread,
+                         "handed on " + std::to_string(kThreads) + " threads at once, " + what
+                             + " gave another chain than on one thread: " + difference);
                 }
             }
         });
@@ -307,7 +340,8 @@ void CheckThreads(Probe& probe, const Plugin& plugin)
 // The check a function the real-time runtime stopped belongs to.
 CheckId RealtimeCheckOf(const std::string& function)
 {
-    static const char* const kHeap[] = {"malloc", "calloc", "realloc", "reallocf", "free", "aligned_alloc", "posix_memalign", "memalign", "valloc", "pvalloc"};
+    static const char* const kHeap[] = {"malloc",        "calloc",         "realloc",  "reallocf", "free",
+                                        "aligned_alloc", "posix_memalign", "memalign", "valloc",   "pvalloc"};
     static const char* const kSleep[] = {"nanosleep", "usleep", "sleep", "clock_nanosleep", "sched_yield"};
     for (const char* name : kHeap)
         if (function == name)
@@ -343,7 +377,9 @@ void CheckRealtime(Probe& probe, const Plugin& plugin, const CheckSettings& sett
     const CheckId checks[] = {CheckId::kHeap, CheckId::kLock, CheckId::kSleep, CheckId::kSystemCall};
     if (settings.realtimeHelper.empty()) {
         for (const CheckId check : checks)
-            Record(probe, check, Verdict::kWarn, "not checked: uxhost-rtcheck, which runs filters under the real-time sanitizer, is not installed beside uxhost");
+            Record(probe, check, Verdict::kWarn,
+                   "not checked: uxhost-rtcheck, which runs filters under the real-time sanitizer, is not "
+                   "installed beside uxhost");
         return;
     }
     const int report = memfd_create("uxhost-rtcheck-report", 0);
@@ -351,10 +387,12 @@ void CheckRealtime(Probe& probe, const Plugin& plugin, const CheckSettings& sett
     const std::string clock = std::to_string(settings.clockSecond);
     Limits limits = settings.limits;
     limits.restarts = 8;  // each finding ends the helper: go on after it to find the others
-    RunIsolated(probe, limits,
+    RunIsolated(
+        probe, limits,
         [&] {
             dup2(report, STDERR_FILENO);
-            execl(settings.realtimeHelper.c_str(), settings.realtimeHelper.c_str(), plugin.Path().c_str(), probeFd.c_str(), clock.c_str(), static_cast<char*>(nullptr));
+            execl(settings.realtimeHelper.c_str(), settings.realtimeHelper.c_str(), plugin.Path().c_str(),
+                  probeFd.c_str(), clock.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         },
         [&](const Fault& fault) {
@@ -362,7 +400,8 @@ void CheckRealtime(Probe& probe, const Plugin& plugin, const CheckSettings& sett
             // Other faults are the other checks' findings.
             if (function.empty() || !fault.inCall)
                 return false;
-            Fail(probe, RealtimeCheckOf(function), fault.function + " called " + function + " for " + fault.what);
+            Fail(probe, RealtimeCheckOf(function),
+                 fault.function + " called " + function + " for " + fault.what);
             return true;
         });
     close(report);
@@ -375,8 +414,9 @@ std::string FaultText(const Fault& fault, const Limits& limits)
     const std::string where = fault.inCall ? fault.function + " " : std::string("the check ");
     const std::string input = fault.inCall ? " for " + fault.what : ", outside any call into the filter";
     if (fault.hang)
-        return fault.inCall ? fault.function + " did not return within " + std::to_string(limits.callMs) + " ms" + input
-                            : "the check did not finish within " + std::to_string(limits.groupMs / 1000) + " s";
+        return fault.inCall
+            ? fault.function + " did not return within " + std::to_string(limits.callMs) + " ms" + input
+            : "the check did not finish within " + std::to_string(limits.groupMs / 1000) + " s";
     if (fault.threw)
         return where + "threw an exception" + input;
     if (fault.signal)
@@ -395,24 +435,43 @@ void RecordFault(Probe& probe, CheckId owner, const Fault& fault, const Limits& 
 std::string PassText(CheckId check, const Probe& probe, const CheckSettings& settings, long pools)
 {
     switch (check) {
-    case CheckId::kLoad: return "make_nth_filter gives the add-on at index 0 alone; its names, texts, version and 20 by 20 icon are in order, and it exports make_nth_filter alone";
-    case CheckId::kGate: return "a null event gives null, events of other kinds pass unchanged, and a filter made with a null holder passes every note";
-    case CheckId::kHead: return "HandleEvent answered each of " + std::to_string(OrdinaryNotes().size()) + " notes with a chain headed by that note";
+    case CheckId::kLoad:
+        return "make_nth_filter gives the add-on at index 0 alone; its names, texts, version and 20 by 20 "
+               "icon are in order, and it exports make_nth_filter alone";
+    case CheckId::kGate:
+        return "a null event gives null, events of other kinds pass unchanged, and a filter made with a null "
+               "holder passes every note";
+    case CheckId::kHead:
+        return "HandleEvent answered each of " + std::to_string(OrdinaryNotes().size())
+            + " notes with a chain headed by that note";
     case CheckId::kBefore: return "no chain has an event before its note";
     case CheckId::kOrder: return "every chain is in time order";
-    case CheckId::kLeak: return "every copy ended in its chain or was deleted, by the kernel's count of live events";
+    case CheckId::kLeak:
+        return "every copy ended in its chain or was deleted, by the kernel's count of live events";
     case CheckId::kCrash: return "no call crashed";
-    case CheckId::kNullCopy: return "under event pools of 0 to " + std::to_string(pools - 1) + " events every chain ended cleanly when Copy() answered null";
+    case CheckId::kNullCopy:
+        return "under event pools of 0 to " + std::to_string(pools - 1)
+            + " events every chain ended cleanly when Copy() answered null";
     case CheckId::kHeap: return "no heap call inside the event pool's scope";
     case CheckId::kLock: return "no lock taken inside the event pool's scope";
     case CheckId::kSleep: return "no sleep or yield inside the event pool's scope";
     case CheckId::kSystemCall: return "no other blocking system call inside the event pool's scope";
-    case CheckId::kHang: return "every call returned within " + std::to_string(settings.limits.callMs) + " ms";
+    case CheckId::kHang:
+        return "every call returned within " + std::to_string(settings.limits.callMs) + " ms";
     case CheckId::kState: return "each note handed twice in the same clock second gave the same chain";
-    case CheckId::kThread: return "the notes handed on " + std::to_string(kThreads) + " threads at once gave the chains of one thread";
+    case CheckId::kThread:
+        return "the notes handed on " + std::to_string(kThreads)
+            + " threads at once gave the chains of one thread";
     case CheckId::kException: return "nothing escaped HandleEvent";
-    case CheckId::kExtremes: return std::to_string(ExtremeNotes().size()) + " notes at the extremes (pitches and velocities 0 to 255, durations -1 to the largest time, starts near 0 and near the end of time) showed none of the faults above";
-    case CheckId::kLongChain: return "the longest chain has " + Count(probe.longestChain, "note") + " behind its note" + (probe.longestChain > 0 ? std::string(" (") + probe.longestFrom + ")" : "") + ", within the live adapter's queue of " + std::to_string(LiveQueue()) + " and event pool of " + std::to_string(LiveEventPool());
+    case CheckId::kExtremes:
+        return std::to_string(ExtremeNotes().size())
+            + " notes at the extremes (pitches and velocities 0 to 255, durations -1 to the largest time, "
+              "starts near 0 and near the end of time) showed none of the faults above";
+    case CheckId::kLongChain:
+        return "the longest chain has " + Count(probe.longestChain, "note") + " behind its note"
+            + (probe.longestChain > 0 ? std::string(" (") + probe.longestFrom + ")" : "")
+            + ", within the live adapter's queue of " + std::to_string(LiveQueue()) + " and event pool of "
+            + std::to_string(LiveEventPool());
     case CheckId::kCount: break;
     }
     return {};
@@ -423,14 +482,21 @@ void RecordCounts(Probe& probe)
 {
     std::string carried;
     if (probe.highPitches)
-        carried = std::to_string(probe.highPitches) + " with pitch above 127 (the first from " + probe.highPitchFrom + ")";
+        carried = std::to_string(probe.highPitches) + " with pitch above 127 (the first from "
+            + probe.highPitchFrom + ")";
     if (probe.silentNotes)
-        carried += (carried.empty() ? "" : "; ") + std::to_string(probe.silentNotes) + " with velocity 0 (the first from " + probe.silentFrom + ")";
+        carried += (carried.empty() ? "" : "; ") + std::to_string(probe.silentNotes)
+            + " with velocity 0 (the first from " + probe.silentFrom + ")";
     if (!carried.empty())
-        Record(probe, CheckId::kExtremes, Verdict::kWarn, "chain notes MIDI cannot carry, from notes it can: " + carried);
+        Record(probe, CheckId::kExtremes, Verdict::kWarn,
+               "chain notes MIDI cannot carry, from notes it can: " + carried);
     const long limit = static_cast<long>(std::min(LiveQueue(), LiveEventPool()));
     if (probe.longestChain > limit)
-        Record(probe, CheckId::kLongChain, Verdict::kWarn, "the chain of " + std::string(probe.longestFrom) + " has " + std::to_string(probe.longestChain) + " notes behind it; the live adapter keeps " + std::to_string(LiveQueue()) + " in its queue and copies " + std::to_string(LiveEventPool()) + " from its event pool, and cuts the chain there");
+        Record(probe, CheckId::kLongChain, Verdict::kWarn,
+               "the chain of " + std::string(probe.longestFrom) + " has " + std::to_string(probe.longestChain)
+                   + " notes behind it; the live adapter keeps " + std::to_string(LiveQueue())
+                   + " in its queue and copies " + std::to_string(LiveEventPool())
+                   + " from its event pool, and cuts the chain there");
 }
 
 }  // namespace
@@ -450,11 +516,10 @@ std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& se
     SharedProbe shared;
     Probe& probe = *shared;
     const auto run = [&](CheckId owner, const std::function<void()>& body) {
-        RunIsolated(probe, settings.limits, body,
-                    [&](const Fault& fault) {
-                        RecordFault(probe, owner, fault, settings.limits);
-                        return true;
-                    });
+        RunIsolated(probe, settings.limits, body, [&](const Fault& fault) {
+            RecordFault(probe, owner, fault, settings.limits);
+            return true;
+        });
     };
     run(CheckId::kLoad, [&] { CheckLoad(probe, plugin); });
     run(CheckId::kGate, [&] { CheckGate(probe, plugin); });

@@ -13,17 +13,6 @@ constexpr int kHighestMidiValue = 127;
 // taken as running into itself: more than any pool of the checks can make.
 constexpr size_t kLongestWalk = 1 << 20;
 
-EventRecord RecordOf(const UxEvent& event)
-{
-    const auto* note = dynamic_cast<const UxNoteOn*>(&event);
-    return {event.Type(),
-            event.StartTime(),
-            event.Duration(),
-            note ? note->Note() : -1,
-            note ? note->Velocity() : -1,
-            event.Channel()};
-}
-
 }  // namespace
 
 std::vector<NoteInput> OrdinaryNotes()
@@ -45,10 +34,10 @@ std::vector<NoteInput> ExtremeNotes()
         notes.push_back({0, 480, 60, value});
     }
     const UxTime longest = UxTime(1) << 40;
-    for (const UxTime start : {UxTime(0), UxTime(1), kUxMaxTime - longest, kUxMaxTime - 480,
-                               kUxMaxTime - 1, kUxMaxTime})
-        for (const UxTime duration : {UxTime(-1), UxTime(0), UxTime(1), UxTime(2), UxTime(13),
-                                      UxTime(480), longest, kUxMaxTime - 1, kUxMaxTime})
+    for (const UxTime start :
+         {UxTime(0), UxTime(1), kUxMaxTime - longest, kUxMaxTime - 480, kUxMaxTime - 1, kUxMaxTime})
+        for (const UxTime duration : {UxTime(-1), UxTime(0), UxTime(1), UxTime(2), UxTime(13), UxTime(480),
+                                      longest, kUxMaxTime - 1, kUxMaxTime})
             for (const int pitch : {0, 60, 127, 255})
                 notes.push_back({start, duration, pitch, pitch == 0 ? 1 : 127});
     return notes;
@@ -87,10 +76,21 @@ bool MidiCarries(int pitch, int velocity)
     return pitch <= kHighestMidiValue && velocity >= 1 && velocity <= kHighestMidiValue;
 }
 
+EventRecord RecordOf(const UxEvent& event)
+{
+    const auto* note = dynamic_cast<const UxNoteOn*>(&event);
+    return {event.Type(),
+            event.StartTime(),
+            event.Duration(),
+            note ? note->Note() : -1,
+            note ? note->Velocity() : -1,
+            event.Channel()};
+}
+
 bool EventRecord::operator==(const EventRecord& other) const
 {
-    return type == other.type && start == other.start && duration == other.duration
-        && pitch == other.pitch && velocity == other.velocity && channel == other.channel;
+    return type == other.type && start == other.start && duration == other.duration && pitch == other.pitch
+        && velocity == other.velocity && channel == other.channel;
 }
 
 std::string Difference(const ChainRecord& first, const ChainRecord& second)
@@ -103,8 +103,8 @@ std::string Difference(const ChainRecord& first, const ChainRecord& second)
         if (a == b)
             continue;
         const auto field = [i](const char* name, long long x, long long y) {
-            return "event " + std::to_string(i + 1) + " has " + name + " " + std::to_string(x)
-                + ", then " + std::to_string(y);
+            return "event " + std::to_string(i + 1) + " has " + name + " " + std::to_string(x) + ", then "
+                + std::to_string(y);
         };
         if (a.pitch != b.pitch)
             return field("pitch", a.pitch, b.pitch);
@@ -120,15 +120,14 @@ std::string Difference(const ChainRecord& first, const ChainRecord& second)
     return {};
 }
 
-NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& pool,
-                       CallSlot& slot, int index, const std::string& what)
+NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& pool, CallSlot& slot,
+                       int index, const std::string& what)
 {
     NoteOutcome outcome;
     const ux_filter_params params;
     const size_t available = pool.Available();
     const UxEventPoolScope scope(pool);
-    UxEvent* note = new (std::nothrow) UxNoteOn(input.start, input.duration,
-                                                static_cast<uchar>(input.pitch),
+    UxEvent* note = new (std::nothrow) UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
                                                 static_cast<uchar>(input.velocity));
     if (!note)
         return outcome;

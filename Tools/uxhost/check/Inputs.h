@@ -45,6 +45,8 @@ struct EventRecord {
 };
 using ChainRecord = std::vector<EventRecord>;
 
+EventRecord RecordOf(const UxEvent& event);
+
 // "3 events, then 4", or "event 2 has pitch 61, then 62"; empty when equal.
 std::string Difference(const ChainRecord& first, const ChainRecord& second);
 
@@ -60,5 +62,5 @@ struct NoteOutcome {
 
 // Hands `note` to `filter` as a live host does: made in `pool`'s scope, the chain
 // released there too. The call is marked in `slot`.
-NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& note, UxEventPool& pool,
-                       CallSlot& slot, int index, const std::string& what);
+NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& note, UxEventPool& pool, CallSlot& slot, int index,
+                       const std::string& what);

@@ -15,10 +15,9 @@
 
 namespace {
 
-constexpr const char* kCheckNames[kCheckCount] = {
-    "load",  "gate",  "head",        "before", "order", "leak",  "crash",     "null copy",
-    "heap",  "lock",  "sleep",       "system call", "hang", "state", "thread", "exception",
-    "extremes", "long chain"};
+constexpr const char* kCheckNames[kCheckCount]
+    = {"load", "gate",  "head",        "before", "order", "leak",   "crash",     "null copy", "heap",
+       "lock", "sleep", "system call", "hang",   "state", "thread", "exception", "extremes",  "long chain"};
 
 // The exit status of a child out of which an exception escaped.
 constexpr int kEscapedException = 70;

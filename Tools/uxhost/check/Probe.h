@@ -121,18 +121,18 @@ private:
 constexpr int64_t kBlockedFactor = 10;
 
 struct Limits {
-    int64_t callMs = 100;    // one call into the filter
+    int64_t callMs = 100;     // one call into the filter
     int64_t groupMs = 30000;  // a whole group, restarts included
     int restarts = 4;         // new children after a crash or hang
 };
 
 // How a child ended, when it did not finish its group.
 struct Fault {
-    bool hang;         // a call did not return in time (else a crash)
-    bool threw;        // an exception escaped the call
-    int signal;        // the crash's signal, or 0 for an exit status
+    bool hang;   // a call did not return in time (else a crash)
+    bool threw;  // an exception escaped the call
+    int signal;  // the crash's signal, or 0 for an exit status
     int exitStatus;
-    bool inCall;       // a call was in progress: `function` and `what` name it
+    bool inCall;  // a call was in progress: `function` and `what` name it
     std::string function;
     std::string what;
 };

@@ -41,8 +41,10 @@ thread_local bool tRealtime = false;
 [[noreturn]] void Violation(const char* function)
 {
     char line[160];
-    const int length = std::snprintf(line, sizeof line,
-        "Real-time violation: intercepted call to real-time unsafe function `%s` in real-time context!\n", function);
+    const int length = std::snprintf(
+        line, sizeof line,
+        "Real-time violation: intercepted call to real-time unsafe function `%s` in real-time context!\n",
+        function);
     syscall(SYS_write, STDERR_FILENO, line, static_cast<size_t>(length));
     _exit(1);
 }
@@ -152,7 +154,9 @@ int main(int argc, char** argv)
             UxEvent* note = nullptr;
             {
                 const UxEventPoolScope scope(pool);
-                note = new (std::nothrow) UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch), static_cast<uchar>(input.velocity));
+                note = new (std::nothrow)
+                    UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
+                             static_cast<uchar>(input.velocity));
             }
             CallMark call(probe.callers[0], i, "HandleEvent", Describe(input));
             Hand(*filter, note, pool);
