@@ -61,10 +61,10 @@ TEST(Check, NamesTheFaultOfEachFaultyFilter)
             continue;
         const Output run = Check(c.plugin);
         EXPECT_EQ(run.status, c.exitCode) << run.text;
-        const size_t at = run.text.find(std::string("\n") + c.line);
-        const size_t start = run.text.rfind(c.line, 0) == 0 ? 0 : at + 1;
-        ASSERT_TRUE(start == 0 || at != std::string::npos) << run.text;
-        const std::string line = run.text.substr(start, run.text.find('\n', start) - start);
+        const std::string text = "\n" + run.text;
+        const size_t at = text.find(std::string("\n") + c.line);
+        ASSERT_NE(at, std::string::npos) << run.text;
+        const std::string line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
         EXPECT_NE(line.find(c.says), std::string::npos) << line;
         // The sound filters pass every check.
         if (c.exitCode == 0 && c.plugin.find('/') == std::string::npos) {

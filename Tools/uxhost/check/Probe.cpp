@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -193,6 +194,10 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
         if (child < 0)
             throw std::runtime_error("cannot start a child process for the checks");
         if (child == 0) {
+            // A crash ends the child with its signal, whatever handler a runtime
+            // (a sanitizer's, say) put in front of it.
+            for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+                std::signal(signal, SIG_DFL);
             // Nothing may unwind out of the child into the parent's code.
             try {
                 body();
