@@ -140,6 +140,10 @@ Probe* SharedProbe::Map(int fd)
 void Record(Probe& probe, CheckId check, Verdict verdict, const std::string& text)
 {
     SharedFinding& finding = probe.findings[static_cast<int>(check)];
+    if (finding.set && finding.verdict == Verdict::kWarn && verdict == Verdict::kWarn) {
+        CopyText(finding.text, sizeof finding.text, std::string(finding.text) + "; " + text);
+        return;
+    }
     if (finding.set && (finding.verdict == Verdict::kFail || verdict != Verdict::kFail))
         return;
     finding.verdict = verdict;

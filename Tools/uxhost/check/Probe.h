@@ -45,7 +45,7 @@ const char* CheckName(CheckId check);
 enum class Verdict : int { kPass, kWarn, kFail };
 
 constexpr int kMaxCallers = 8;  // threads calling at once, in the thread check
-constexpr size_t kTextRoom = 360;
+constexpr size_t kTextRoom = 512;
 
 // One thread's call into the filter, as the parent sees it.
 struct CallSlot {
@@ -96,8 +96,7 @@ private:
     Probe* mProbe;
 };
 
-// Records a finding: the first FAIL of a check stands; a WARN only when the check
-// has nothing yet.
+// Records a finding: the first FAIL of a check stands; WARNs add up until one comes.
 void Record(Probe& probe, CheckId check, Verdict verdict, const std::string& text);
 
 // Marks one call into the filter in `slot` for as long as it lives.
