@@ -7,7 +7,7 @@ install(EXPORT UxFilterKitTargets NAMESPACE UxFilterKit:: DESTINATION ${UX_PACKA
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/UxFilterKitConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/UxFilterKitConfig.cmake
   INSTALL_DESTINATION ${UX_PACKAGE_INSTALL_DIR}
-  PATH_VARS CMAKE_INSTALL_LIBDIR UX_ADDON_INSTALL_DIR)
+  PATH_VARS CMAKE_INSTALL_LIBDIR CMAKE_INSTALL_BINDIR UX_ADDON_INSTALL_DIR)
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/UxFilterKitConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES

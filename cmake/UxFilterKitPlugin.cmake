@@ -59,3 +59,25 @@ function(ux_add_filter_plugin name)
   set_property(GLOBAL APPEND PROPERTY UX_FILTER_PLUGINS ${name})
   set_property(GLOBAL APPEND PROPERTY UX_FILTER_PLUGIN_ICONS "${name}=${icon}")
 endfunction()
+
+# ux_add_filter_check(NAME)
+#
+# Adds the CTest test check-NAME, which runs `uxhost check` on the plug-in NAME made
+# by ux_add_filter_plugin, so that `ctest` validates the filter: it fails when one
+# of the checks fails (warnings pass). Call enable_testing() first.
+#
+# Read when it is called: UX_FILTER_CHECK_UXHOST, the uxhost that checks (the
+# installed kit's; in the kit's own build its uxhost target).
+function(ux_add_filter_check name)
+  if(NOT TARGET ${name} OR ARGN)
+    message(FATAL_ERROR "ux_add_filter_check(NAME) takes the name of a plug-in made by ux_add_filter_plugin")
+  endif()
+  if(TARGET uxhost)
+    set(uxhost $<TARGET_FILE:uxhost>)
+  elseif(UX_FILTER_CHECK_UXHOST)
+    set(uxhost ${UX_FILTER_CHECK_UXHOST})
+  else()
+    message(FATAL_ERROR "ux_add_filter_check(${name}): no uxhost to check with; set UX_FILTER_CHECK_UXHOST")
+  endif()
+  add_test(NAME check-${name} COMMAND ${uxhost} check $<TARGET_FILE:${name}>)
+endfunction()

@@ -1,6 +1,7 @@
 // uxhost apply from end to end: files made with csvmidi, run through the command,
 // and read back with midicsv, a reader written elsewhere.
 #include "TestSupport.h"
+#include "RunCommand.h"
 
 #include <sys/wait.h>
 
@@ -49,25 +50,6 @@ std::ostream& operator<<(std::ostream& out, const HeardNote& note)
     return out << "{track " << note.track << " ch " << note.channel << " pitch " << note.pitch
                << " vel " << note.velocity << " " << note.on << ".." << note.off << " release "
                << note.release << "}";
-}
-
-struct Output {
-    int status;
-    std::string text;
-};
-
-Output RunCommand(const std::string& command)
-{
-    Output output{-1, {}};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return output;
-    char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.text.append(buffer, got);
-    const int status = pclose(pipe);
-    output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return output;
 }
 
 std::string Quote(const std::string& text)

@@ -44,12 +44,20 @@ cp -R "$example" "$work/src"
 cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >"$work/log" 2>&1 \
   && cmake --build "$work/build" >>"$work/log" 2>&1 \
+  && ctest --test-dir "$work/build" --output-on-failure >>"$work/log" 2>&1 \
   && cmake --install "$work/build" >>"$work/log" 2>&1 \
-  || { cat "$work/log" >&2; fail "the example does not build against the prefix"; }
+  || { cat "$work/log" >&2; fail "the example does not build against the prefix, or fails uxhost check"; }
+grep -q "check-FifthFade .*Passed" "$work/log" || fail "ctest of the example ran no uxhost check"
 plugin=$prefix/lib/ux-add-ons/FifthFade.so
 exports_only_entry_point "$plugin"
 runpath=$(dynamic_entry "$plugin" RUNPATH)
 [ "$runpath" = "\$ORIGIN/..:\$ORIGIN/../lib:$prefix/lib" ] || fail "FifthFade.so: RUNPATH '$runpath'"
+
+# The installed uxhost checks the kit's filters, the real-time checks included.
+"$uxhost" check Dissolve "Fractal Drift" "Beta Fade" >"$work/check" || { cat "$work/check" >&2; fail "uxhost check fails a filter of the kit"; }
+if [ -x "$prefix/lib/ux-filter-kit/uxhost-rtcheck" ]; then  # not in sanitizer builds
+  [ "$(grep -c '^PASS heap' "$work/check")" = 3 ] || { cat "$work/check" >&2; fail "the installed uxhost check does not run the real-time checks"; }
+fi
 
 "$uxhost" info "Fifth Fade" >"$work/info"
 cat >"$work/expected" <<END

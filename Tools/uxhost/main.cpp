@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "CheckCommand.h"
 #include "IconCommand.h"
 #include "Lv2BundleCommand.h"
 #include "MidiFileIo.h"
@@ -388,6 +389,8 @@ int main(int argc, char** argv)
     CLI::App* render = AddRenderCommand(app, renderOptions);
     Lv2BundleOptions bundleOptions;
     CLI::App* bundle = AddLv2BundleCommand(app, bundleOptions);
+    CheckOptions checkOptions;
+    CLI::App* check = AddCheckCommand(app, checkOptions);
 
     // A mistyped command gets the list of commands, whatever commands there are.
     const char* firstWord = FirstWord(argc, argv);
@@ -433,6 +436,8 @@ int main(int argc, char** argv)
             RunLv2BundleCommand(bundleOptions);
         else if (*demo)
             RunDemo(demoNames, demoOptions);
+        else if (*check)
+            return RunCheckCommand(checkOptions);
     } catch (const PluginError& error) {
         std::cerr << "uxhost: " << error.what() << "\n";
         return kBadInput;

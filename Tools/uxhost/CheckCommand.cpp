@@ -1,0 +1,113 @@
+#include "CheckCommand.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include <OS.h>
+
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#else
+#define RUNNING_ON_VALGRIND 0
+#endif
+
+#include "PluginFinder.h"
+#include "check/Checks.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kRealtimeHelper = "uxhost-rtcheck";
+
+// Under valgrind, which runs code some tens of times slower, the bounds of a call
+// and of a group of checks grow by these factors, so that only a real hang counts.
+constexpr int64_t kValgrindCallFactor = 50;
+constexpr int64_t kValgrindGroupFactor = 10;
+
+// The helper beside uxhost in a build, or in lib/ux-filter-kit of an installed prefix.
+#ifndef UX_RTCHECK_INSTALLED_DIR
+#define UX_RTCHECK_INSTALLED_DIR "../lib/ux-filter-kit"
+#endif
+std::string FindRealtimeHelper()
+{
+    const std::string own = OwnFolder();
+    if (own.empty())
+        return {};
+    const fs::path folder(own);
+    for (const fs::path& candidate :
+         {folder / kRealtimeHelper, folder / UX_RTCHECK_INSTALLED_DIR / kRealtimeHelper})
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate.string();
+    return {};
+}
+
+const char* VerdictWord(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::kPass: return "PASS";
+    case Verdict::kWarn: return "WARN";
+    case Verdict::kFail: return "FAIL";
+    }
+    return "";
+}
+
+}  // namespace
+
+CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options)
+{
+    CLI::App* check = app.add_subcommand(
+        "check",
+        "Check filter plug-ins for the faults that break hosts: one line per check, exit 1 when one fails");
+    check->add_option("plugins", options.plugins, "Plug-ins to check (path, name or file name)")->required();
+    check->add_option("--clock", options.clockSecond,
+                      "The calendar second the filters' clock answers (default 1000000000)");
+    check
+        ->add_option("--call-limit", options.callLimitMs,
+                     "Milliseconds one call may take before it counts as a hang (default 100)")
+        ->check(CLI::Range(1LL, 60000LL));
+    return check;
+}
+
+int RunCheckCommand(const CheckOptions& options)
+{
+    std::vector<std::unique_ptr<Plugin>> plugins;
+    for (const std::string& name : options.plugins)
+        plugins.push_back(LoadNamedPlugin(name));
+    set_calendar_second(options.clockSecond);
+    CheckSettings settings;
+    settings.limits.callMs = options.callLimitMs;
+    if (RUNNING_ON_VALGRIND) {
+        settings.limits.callMs *= kValgrindCallFactor;
+        settings.limits.groupMs *= kValgrindGroupFactor;
+    }
+    settings.realtimeHelper = FindRealtimeHelper();
+    settings.clockSecond = options.clockSecond;
+
+    bool failed = false;
+    for (const auto& plugin : plugins) {
+        const std::string name = plugin->AddOn()->Name() ? plugin->AddOn()->Name() : plugin->Path();
+        std::cout << "Checking " << name << " (" << plugin->Path() << ")\n" << std::flush;
+        const auto start = std::chrono::steady_clock::now();
+        int counts[3] = {};
+        for (const CheckLine& line : CheckPlugin(*plugin, settings)) {
+            ++counts[static_cast<int>(line.verdict)];
+            char head[32];
+            std::snprintf(head, sizeof head, "%s %-12s ", VerdictWord(line.verdict), CheckName(line.check));
+            std::cout << head << line.text << "\n";
+        }
+        const double seconds
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        char summary[200];
+        std::snprintf(summary, sizeof summary, "%s: %d passed, %d warnings, %d failed, in %.1f s\n",
+                      name.c_str(), counts[0], counts[1], counts[2], seconds);
+        std::cout << summary << std::flush;
+        failed = failed || counts[static_cast<int>(Verdict::kFail)] > 0;
+    }
+    return failed ? 1 : 0;
+}

@@ -1,0 +1,19 @@
+// uxhost check PLUGIN...: validates filter plug-ins, one line per check.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+struct CheckOptions {
+    std::vector<std::string> plugins;
+    long long clockSecond = 1000000000;  // the second the filters' clock answers
+    long long callLimitMs = 100;
+};
+
+CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options);
+
+// Checks every plug-in and prints the report. Returns the exit code: 0 when nothing
+// failed, 1 when a check failed; throws PluginError for a plug-in that does not load.
+int RunCheckCommand(const CheckOptions& options);

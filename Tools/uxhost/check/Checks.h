@@ -1,0 +1,28 @@
+// The checks of one plug-in, each group in a child process of its own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "PluginLoader.h"
+#include "Probe.h"
+
+struct CheckSettings {
+    Limits limits;
+    std::string realtimeHelper;  // the uxhost-rtcheck executable; empty when there is none
+    long long clockSecond = 0;   // what the filters' clock answers
+};
+
+struct CheckLine {
+    Verdict verdict;
+    CheckId check;
+    std::string text;
+};
+
+// One line for every check, in the order of CheckId.
+std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& settings);
+
+// The events a live host's adapter lets a filter hold while it builds a chain,
+// and the chain notes it keeps in flight.
+size_t LiveEventPool();
+size_t LiveQueue();

@@ -1,0 +1,171 @@
+// uxhost-rtcheck PLUGIN PROBE-FD CLOCK-SECOND: hands a plug-in's filter the inputs
+// of `uxhost check` as a live host's audio thread does (inside an event pool's
+// scope) under the real-time sanitizer's runtime, which stops the process at the
+// first heap call, lock, sleep or blocking system call and names it on standard
+// error. `uxhost check` runs it as a child: PROBE-FD is the shared memory where each
+// call is marked, so that the parent knows the input, and where the next run starts.
+//
+// The runtime sees the heap, locks, sleeping and file and socket calls; for the
+// calls it leaves alone, this program stands in front of them itself.
+#include <dlfcn.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <new>
+
+#include <OS.h>
+
+#include "Checks.h"
+#include "Inputs.h"
+#include "Pipeline.h"
+#include "PluginLoader.h"
+#include "Probe.h"
+
+extern "C" void __rtsan_init();
+extern "C" void __rtsan_realtime_enter();
+extern "C" void __rtsan_realtime_exit();
+
+namespace {
+
+// True while this thread runs a filter as a real-time thread would.
+thread_local bool tRealtime = false;
+
+// Reports as the runtime does and ends the process.
+[[noreturn]] void Violation(const char* function)
+{
+    char line[160];
+    const int length = std::snprintf(
+        line, sizeof line,
+        "Real-time violation: intercepted call to real-time unsafe function `%s` in real-time context!\n",
+        function);
+    syscall(SYS_write, STDERR_FILENO, line, static_cast<size_t>(length));
+    _exit(1);
+}
+
+class RealtimeSection {
+public:
+    RealtimeSection()
+    {
+        __rtsan_realtime_enter();
+        tRealtime = true;
+    }
+    ~RealtimeSection()
+    {
+        tRealtime = false;
+        __rtsan_realtime_exit();
+    }
+};
+
+// Hands `event` over inside the pool's scope, as a real-time thread. The chain is
+// released afterwards: the pool's events go back without a heap call either way,
+// and an event of another kind may live on the heap.
+void Hand(UxFilterI& filter, UxEvent* event, UxEventPool& pool)
+{
+    const ux_filter_params params;
+    UxEvent* head = nullptr;
+    {
+        const RealtimeSection section;
+        const UxEventPoolScope scope(pool);
+        try {
+            head = filter.HandleEvent(event, &params);
+        } catch (...) {
+            // The exception check names it; here only what the throw itself calls counts.
+        }
+    }
+    UxEvent::DeleteChain(head);
+}
+
+}  // namespace
+
+// The calls the runtime does not see, made by a real-time thread.
+extern "C" {
+int sched_yield() noexcept
+{
+    if (tRealtime)
+        Violation("sched_yield");
+    return static_cast<int>(syscall(SYS_sched_yield));
+}
+
+ssize_t write(int fd, const void* bytes, size_t size)
+{
+    if (tRealtime)
+        Violation("write");
+    return syscall(SYS_write, fd, bytes, size);
+}
+
+ssize_t read(int fd, void* bytes, size_t size)
+{
+    if (tRealtime)
+        Violation("read");
+    return syscall(SYS_read, fd, bytes, size);
+}
+
+int poll(pollfd* fds, nfds_t count, int timeoutMs)
+{
+    if (tRealtime)
+        Violation("poll");
+    return static_cast<int>(syscall(SYS_poll, fds, count, timeoutMs));
+}
+
+int clock_nanosleep(clockid_t clock, int flags, const timespec* request, timespec* remain) noexcept
+{
+    if (tRealtime)
+        Violation("clock_nanosleep");
+    return syscall(SYS_clock_nanosleep, clock, flags, request, remain) == 0 ? 0 : errno;
+}
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 4) {
+        std::cerr << "usage: uxhost-rtcheck PLUGIN PROBE-FD CLOCK-SECOND (run by uxhost check)\n";
+        return 2;
+    }
+    __rtsan_init();
+    set_calendar_second(std::strtoll(argv[3], nullptr, 10));
+    try {
+        const std::unique_ptr<Plugin> plugin = Plugin::Load(argv[1]);
+        Probe& probe = *SharedProbe::Map(std::atoi(argv[2]));
+        UxFilterHolderI holder;
+        FilterPtr filter(plugin->AddOn()->NewInstance(&holder, nullptr));
+        if (!filter)
+            return 0;
+        UxEventPool pool(LiveEventPool());
+        std::vector<NoteInput> notes = OrdinaryNotes();
+        const std::vector<NoteInput> extremes = ExtremeNotes();
+        notes.insert(notes.end(), extremes.begin(), extremes.end());
+        std::vector<UxEvent*> others = OtherEvents();
+        const int count = static_cast<int>(others.size() + notes.size());
+        for (int i = probe.resumeAt.load(); i < count; ++i) {
+            if (i < static_cast<int>(others.size())) {
+                CallMark call(probe.callers[0], i, "HandleEvent", Describe(*others[i]));
+                Hand(*filter, others[i], pool);
+                others[i] = nullptr;
+                continue;
+            }
+            const NoteInput& input = notes[i - others.size()];
+            UxEvent* note = nullptr;
+            {
+                const UxEventPoolScope scope(pool);
+                note = new (std::nothrow)
+                    UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
+                             static_cast<uchar>(input.velocity));
+            }
+            CallMark call(probe.callers[0], i, "HandleEvent", Describe(input));
+            Hand(*filter, note, pool);
+        }
+        for (UxEvent* event : others)
+            UxEvent::DeleteChain(event);
+    } catch (const std::exception& error) {
+        std::cerr << "uxhost-rtcheck: " << error.what() << "\n";
+        return 2;
+    }
+    return 0;
+}

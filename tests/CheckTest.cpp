@@ -1,0 +1,76 @@
+// uxhost check names the fault of each faulty filter with the word of its check,
+// passes the kit's filters, and refuses what is no plug-in.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "RunCommand.h"
+
+namespace {
+
+Output Check(const std::string& plugin)
+{
+    return RunCommand(std::string(UXHOST_PATH) + " check '" + plugin + "' 2>&1");
+}
+
+std::string Faulty(const char* name)
+{
+    return std::string(UX_FAULTY_DIR) + "/" + name + ".so";
+}
+
+TEST(Check, NamesTheFaultOfEachFaultyFilter)
+{
+    const struct {
+        std::string plugin;
+        const char* line;  // a line of the report starts with it
+        const char* says;  // and goes on to say this
+        int exitCode;
+    } cases[] = {
+        {Faulty("BadNames"), "FAIL load ", "ClassName()", 1},
+        {Faulty("GateLeaks"), "FAIL gate ", "appended events behind the control change", 1},
+        {Faulty("ReturnsCopy"), "FAIL head ", "another event, not the note", 1},
+        {std::string(UX_TEST_BINARY_DIR) + "/EarlyEcho.so", "FAIL before ", "before the note", 1},
+        {Faulty("Backwards"), "FAIL order ", "event 3 of the chain", 1},
+        {Faulty("LeaksCopy"), "FAIL leak ", "left 1 event neither in its chain nor deleted", 1},
+        {Faulty("DeletesAppended"), "FAIL crash ", "for the note of pitch 25", 1},
+        {Faulty("UncheckedCopy"), "FAIL null copy ", "with 0 events free in the pool", 1},
+        {Faulty("Allocates"), "FAIL heap ", "HandleEvent called malloc", 1},
+        {Faulty("TakesLock"), "FAIL lock ", "HandleEvent called pthread_mutex_lock", 1},
+        {Faulty("Sleeps"), "FAIL sleep ", "HandleEvent called usleep", 1},
+        {Faulty("WritesLog"), "FAIL system call ", "HandleEvent called write", 1},
+        {Faulty("HangsOnLong"), "FAIL hang ",
+         "did not return within 100 ms for the note of pitch 25, velocity 1, duration 1920", 1},
+        {Faulty("Counts"), "FAIL state ", "gave another chain: event 1 has pitch", 1},
+        {Faulty("SharedScratch"), "FAIL thread ", "than on one thread", 1},
+        {Faulty("Throws"), "FAIL exception ", "threw \"no echo today\"", 1},
+        {Faulty("WrapsTime"), "FAIL extremes ", "before: ", 1},
+        {Faulty("LongChain"), "WARN long chain ", "has 4200 notes behind it", 0},
+        {"Dissolve", "PASS long chain ", "the longest chain has 10 notes", 0},
+        {"Fractal Drift", "PASS thread ", "the chains of one thread", 0},
+        {"Beta Fade", "PASS heap ", "no heap call", 0},
+        {std::string(UX_TEST_BINARY_DIR) + "/NotAFilter.so", "uxhost: ", "not a filter plug-in", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.plugin);
+        // Sanitizer builds have no real-time helper: those checks warn instead.
+        const bool realtime = std::string(c.line).find("heap") != std::string::npos
+            || std::string(c.line).find("lock") != std::string::npos
+            || std::string(c.line).find("sleep") != std::string::npos
+            || std::string(c.line).find("system call") != std::string::npos;
+        if (realtime && !UX_HAS_REALTIME_HELPER)
+            continue;
+        const Output run = Check(c.plugin);
+        EXPECT_EQ(run.status, c.exitCode) << run.text;
+        const std::string text = "\n" + run.text;
+        const size_t at = text.find(std::string("\n") + c.line);
+        ASSERT_NE(at, std::string::npos) << run.text;
+        const std::string line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+        EXPECT_NE(line.find(c.says), std::string::npos) << line;
+        // The sound filters pass every check.
+        if (c.exitCode == 0 && c.plugin.find('/') == std::string::npos) {
+            EXPECT_EQ(run.text.find("\nFAIL"), std::string::npos) << run.text;
+        }
+    }
+}
+
+}  // namespace
