@@ -1,6 +1,7 @@
 #include "TrackEvents.h"
 
 #include <algorithm>
+#include <typeinfo>
 #include <deque>
 #include <limits>
 #include <stdexcept>
@@ -157,6 +158,47 @@ std::vector<uint8_t> MessageOf(const UxEvent& event)
 
 }  // namespace
 
+namespace {
+
+// Inserts `item` into `items`, kept in order of tick from `head` on, behind those of
+// its tick.
+template <class Item, class TickOf>
+void InsertByTick(std::vector<Item>* items, size_t head, const Item& item, TickOf tickOf)
+{
+    const int64_t tick = tickOf(item);
+    if (items->size() == head || tickOf(items->back()) <= tick) {
+        items->push_back(item);
+        return;
+    }
+    const auto at = std::upper_bound(items->begin() + static_cast<std::ptrdiff_t>(head), items->end(), tick,
+                                     [&tickOf](int64_t t, const Item& other) { return t < tickOf(other); });
+    items->insert(at, item);
+}
+
+// The end of the items due before `before` (or all), from `head` on.
+template <class Item, class TickOf>
+size_t DueEnd(const std::vector<Item>& items, size_t head, bool all, int64_t before, TickOf tickOf)
+{
+    while (head < items.size() && (all || tickOf(items[head]) < before))
+        ++head;
+    return head;
+}
+
+// Drops the items before `*head` once they are many or all.
+template <class Item>
+void DropDone(std::vector<Item>* items, size_t* head)
+{
+    if (*head == items->size())
+        items->clear();
+    else if (*head >= 4096 && *head * 2 >= items->size())
+        items->erase(items->begin(), items->begin() + static_cast<std::ptrdiff_t>(*head));
+    else
+        return;
+    *head = 0;
+}
+
+}  // namespace
+
 // The one-note-per-key rule, note by note: notes are placed in order of start,
 // then key, then played before made, then longest first, and KeyLedger says
 // whether each sounds and which note it cuts short. A note's note-off is final once
@@ -170,36 +212,40 @@ TrackEventWriter::TrackEventWriter(Output out, LeftOut* leftOut)
 {
 }
 
-bool TrackEventWriter::NoteAfter::operator()(const Note& a, const Note& b) const
+bool TrackEventWriter::NoteBefore::operator()(const Note& a, const Note& b) const
 {
     if (a.start != b.start)
-        return a.start > b.start;
+        return a.start < b.start;
     if (a.key != b.key)
-        return a.key > b.key;
+        return a.key < b.key;
     if (a.origin != b.origin)
-        return a.origin == NoteOrigin::kMade;  // played first
+        return a.origin == NoteOrigin::kPlayed;  // played first
     if (a.end != b.end)
-        return a.end < b.end;  // the longest first
-    return a.arrival > b.arrival;
+        return a.end > b.end;  // the longest first
+    return a.arrival < b.arrival;
 }
 
-bool TrackEventWriter::PlacedAfter::operator()(const Placed& a, const Placed& b) const
+bool TrackEventWriter::PlacedBefore::operator()(const Placed& a, const Placed& b) const
 {
-    return a.tick != b.tick ? a.tick > b.tick : a.rank > b.rank;
+    return a.tick != b.tick ? a.tick < b.tick : a.rank < b.rank;
 }
 
 void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
 {
-    if (const auto* noteEvent = dynamic_cast<const UxNoteOn*>(&event)) {
+    // Most events are plain notes: the type's own test is cheaper than a cast.
+    const auto* noteEvent = typeid(event) == typeid(UxNoteOn) ? static_cast<const UxNoteOn*>(&event)
+                                                              : dynamic_cast<const UxNoteOn*>(&event);
+    if (noteEvent) {
         MidiNote note;
         if (!ToNote(*noteEvent, &note, mLeftOut))
             return;
         if (note.start < mWatermark)
             throw std::logic_error("a note at tick " + std::to_string(note.start)
                                    + " came after tick " + std::to_string(mWatermark));
-        mNotes.push_back({note.start, note.end, KeyLedger::KeyIndex(note.channel, note.pitch), note.velocity,
-                          note.releaseVelocity, origin, mArrivals++});
-        std::push_heap(mNotes.begin(), mNotes.end(), NoteAfter());
+        InsertByTick(&mNotes, mNotesHead,
+                     Note{note.start, note.end, KeyLedger::KeyIndex(note.channel, note.pitch), note.velocity,
+                          note.releaseVelocity, origin, mArrivals++},
+                     [](const Note& n) { return n.start; });
         return;
     }
     std::vector<uint8_t> bytes = MessageOf(event);
@@ -212,8 +258,17 @@ void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
                                + " came after tick " + std::to_string(mWatermark));
     const uint64_t arrival = mArrivals++;
     mMessages.emplace(arrival, std::move(bytes));
-    mPlaced.push_back({event.StartTime(), Rank(TickPlace::kOtherEvent, arrival), 0, 0});
-    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
+    Place({event.StartTime(), Rank(TickPlace::kOtherEvent, arrival), 0, 0});
+}
+
+// A message due in the Write under way joins the batch being sorted; any other
+// waits in order of tick.
+void TrackEventWriter::Place(const Placed& placed)
+{
+    if (placed.tick < mWriting)
+        mDue.push_back(placed);
+    else
+        InsertByTick(&mPlaced, mPlacedHead, placed, [](const Placed& p) { return p.tick; });
 }
 
 void TrackEventWriter::AdvanceTo(int64_t tick)
@@ -232,9 +287,7 @@ void TrackEventWriter::Finish()
 void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId,
                                     uint8_t releaseVelocity)
 {
-    mPlaced.push_back(
-        {end, Rank(NoteOffPlace(start, end), key), noteId, releaseVelocity});
-    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
+    Place({end, Rank(NoteOffPlace(start, end), key), noteId, releaseVelocity});
 }
 
 void TrackEventWriter::Resolve(const Note& note)
@@ -252,8 +305,7 @@ void TrackEventWriter::Resolve(const Note& note)
             ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort
                                                            : mLeftOut->playedCutShort);
     }
-    mPlaced.push_back({note.start, Rank(TickPlace::kStartingNote, note.key), 0, note.velocity});
-    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
+    Place({note.start, Rank(TickPlace::kStartingNote, note.key), 0, note.velocity});
     PlaceNoteOff(note.key, note.start, note.end, id, note.releaseVelocity);
 }
 
@@ -261,15 +313,27 @@ void TrackEventWriter::Resolve(const Note& note)
 // placed, which settles every note-off there, then the messages go out in order.
 void TrackEventWriter::Write(bool all, int64_t before)
 {
-    while (!mNotes.empty() && (all || mNotes.front().start < before)) {
-        std::pop_heap(mNotes.begin(), mNotes.end(), NoteAfter());
-        Resolve(mNotes.back());
-        mNotes.pop_back();
-    }
-    while (!mPlaced.empty() && (all || mPlaced.front().tick < before)) {
-        std::pop_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
-        const Placed placed = mPlaced.back();
-        mPlaced.pop_back();
+    const auto tickOfNote = [](const Note& n) { return n.start; };
+    const auto tickOfPlaced = [](const Placed& p) { return p.tick; };
+    const size_t notesDue = DueEnd(mNotes, mNotesHead, all, before, tickOfNote);
+    if (notesDue == mNotesHead && DueEnd(mPlaced, mPlacedHead, all, before, tickOfPlaced) == mPlacedHead)
+        return;
+    std::sort(mNotes.begin() + static_cast<std::ptrdiff_t>(mNotesHead),
+              mNotes.begin() + static_cast<std::ptrdiff_t>(notesDue), NoteBefore());
+    mWriting = all ? std::numeric_limits<int64_t>::max() : before;
+    mDue.clear();
+    for (size_t i = mNotesHead; i < notesDue; ++i)
+        Resolve(mNotes[i]);
+    mWriting = std::numeric_limits<int64_t>::min();
+    mNotesHead = notesDue;
+    DropDone(&mNotes, &mNotesHead);
+    const size_t placedDue = DueEnd(mPlaced, mPlacedHead, all, before, tickOfPlaced);
+    mDue.insert(mDue.end(), mPlaced.begin() + static_cast<std::ptrdiff_t>(mPlacedHead),
+                mPlaced.begin() + static_cast<std::ptrdiff_t>(placedDue));
+    mPlacedHead = placedDue;
+    DropDone(&mPlaced, &mPlacedHead);
+    std::sort(mDue.begin(), mDue.end(), PlacedBefore());
+    for (const Placed& placed : mDue) {
         const TickPlace place = static_cast<TickPlace>(placed.rank >> kRankPlaceShift);
         const uint64_t order = placed.rank & kRankOrderMask;
         if (place == TickPlace::kOtherEvent) {

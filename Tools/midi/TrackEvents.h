@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <unordered_map>
 #include <vector>
@@ -111,7 +112,7 @@ private:
         NoteOrigin origin;
         uint64_t arrival;
     };
-    // A message waiting for its tick, kept small so that the heap moves it cheaply.
+    // A message waiting for its tick, kept small so that sorting moves it cheaply.
     // `rank` orders the messages of one tick: their place on the tick in the top
     // bits, then the key (for notes) or the arrival (for other events).
     struct Placed {
@@ -120,13 +121,14 @@ private:
         uint64_t noteId;   // for a note-off that a later note may still cut: 0 otherwise
         uint8_t velocity;  // of a note-on, or the release velocity of a note-off
     };
-    // Heap orders: true when `a` comes after `b`.
-    struct NoteAfter {
+    // The orders in which notes are struck and messages written.
+    struct NoteBefore {
         bool operator()(const Note& a, const Note& b) const;
     };
-    struct PlacedAfter {
+    struct PlacedBefore {
         bool operator()(const Placed& a, const Placed& b) const;
     };
+    void Place(const Placed& placed);
     void Resolve(const Note& note);
     void PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId, uint8_t releaseVelocity);
     void Write(bool all, int64_t before);
@@ -136,8 +138,14 @@ private:
     int64_t mWatermark;
     uint64_t mArrivals = 0;
     uint64_t mNoteIds = 0;
-    std::vector<Note> mNotes;     // a heap: the notes not yet placed, earliest first
-    std::vector<Placed> mPlaced;  // a heap: the messages not yet written, earliest first
+    // The notes not yet placed and the messages not yet written, from the heads on,
+    // in order of tick; those of one tick are sorted in full when they fall due.
+    std::vector<Note> mNotes;
+    std::vector<Placed> mPlaced;
+    size_t mNotesHead = 0;
+    size_t mPlacedHead = 0;
+    std::vector<Placed> mDue;  // the messages of the Write under way, sorted before they go out
+    int64_t mWriting = std::numeric_limits<int64_t>::min();  // what that Write writes: the ticks before it
     KeyLedger mKeys;
     std::unordered_map<uint64_t, std::vector<uint8_t>> mMessages;  // other events', by arrival
 };
