@@ -160,41 +160,26 @@ std::vector<uint8_t> MessageOf(const UxEvent& event)
 
 namespace {
 
-// Inserts `item` into `items`, kept in order of tick from `head` on, behind those of
-// its tick.
-template <class Item, class TickOf>
-void InsertByTick(std::vector<Item>* items, size_t head, const Item& item, TickOf tickOf)
-{
-    const int64_t tick = tickOf(item);
-    if (items->size() == head || tickOf(items->back()) <= tick) {
-        items->push_back(item);
-        return;
+// The waiting items are a heap on their ticks alone, earliest on top: a cheap order
+// to keep, since the items of one tick are sorted in full only when they fall due.
+struct LaterTick {
+    template <class Item>
+    bool operator()(const Item& a, const Item& b) const
+    {
+        return a.Tick() > b.Tick();
     }
-    const auto at = std::upper_bound(items->begin() + static_cast<std::ptrdiff_t>(head), items->end(), tick,
-                                     [&tickOf](int64_t t, const Item& other) { return t < tickOf(other); });
-    items->insert(at, item);
-}
+};
 
-// The end of the items due before `before` (or all), from `head` on.
-template <class Item, class TickOf>
-size_t DueEnd(const std::vector<Item>& items, size_t head, bool all, int64_t before, TickOf tickOf)
-{
-    while (head < items.size() && (all || tickOf(items[head]) < before))
-        ++head;
-    return head;
-}
-
-// Drops the items before `*head` once they are many or all.
+// Moves the items due before `before` (or all) from the heap `waiting` to the end
+// of `due`.
 template <class Item>
-void DropDone(std::vector<Item>* items, size_t* head)
+void TakeDue(std::vector<Item>* waiting, bool all, int64_t before, std::vector<Item>* due)
 {
-    if (*head == items->size())
-        items->clear();
-    else if (*head >= 4096 && *head * 2 >= items->size())
-        items->erase(items->begin(), items->begin() + static_cast<std::ptrdiff_t>(*head));
-    else
-        return;
-    *head = 0;
+    while (!waiting->empty() && (all || waiting->front().Tick() < before)) {
+        std::pop_heap(waiting->begin(), waiting->end(), LaterTick());
+        due->push_back(waiting->back());
+        waiting->pop_back();
+    }
 }
 
 }  // namespace
@@ -242,10 +227,9 @@ void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
         if (note.start < mWatermark)
             throw std::logic_error("a note at tick " + std::to_string(note.start)
                                    + " came after tick " + std::to_string(mWatermark));
-        InsertByTick(&mNotes, mNotesHead,
-                     Note{note.start, note.end, KeyLedger::KeyIndex(note.channel, note.pitch), note.velocity,
-                          note.releaseVelocity, origin, mArrivals++},
-                     [](const Note& n) { return n.start; });
+        mNotes.push_back({note.start, note.end, KeyLedger::KeyIndex(note.channel, note.pitch), note.velocity,
+                          note.releaseVelocity, origin, mArrivals++});
+        std::push_heap(mNotes.begin(), mNotes.end(), LaterTick());
         return;
     }
     std::vector<uint8_t> bytes = MessageOf(event);
@@ -267,8 +251,10 @@ void TrackEventWriter::Place(const Placed& placed)
 {
     if (placed.tick < mWriting)
         mDue.push_back(placed);
-    else
-        InsertByTick(&mPlaced, mPlacedHead, placed, [](const Placed& p) { return p.tick; });
+    else {
+        mPlaced.push_back(placed);
+        std::push_heap(mPlaced.begin(), mPlaced.end(), LaterTick());
+    }
 }
 
 void TrackEventWriter::AdvanceTo(int64_t tick)
@@ -313,25 +299,15 @@ void TrackEventWriter::Resolve(const Note& note)
 // placed, which settles every note-off there, then the messages go out in order.
 void TrackEventWriter::Write(bool all, int64_t before)
 {
-    const auto tickOfNote = [](const Note& n) { return n.start; };
-    const auto tickOfPlaced = [](const Placed& p) { return p.tick; };
-    const size_t notesDue = DueEnd(mNotes, mNotesHead, all, before, tickOfNote);
-    if (notesDue == mNotesHead && DueEnd(mPlaced, mPlacedHead, all, before, tickOfPlaced) == mPlacedHead)
-        return;
-    std::sort(mNotes.begin() + static_cast<std::ptrdiff_t>(mNotesHead),
-              mNotes.begin() + static_cast<std::ptrdiff_t>(notesDue), NoteBefore());
-    mWriting = all ? std::numeric_limits<int64_t>::max() : before;
+    mDueNotes.clear();
+    TakeDue(&mNotes, all, before, &mDueNotes);
+    std::sort(mDueNotes.begin(), mDueNotes.end(), NoteBefore());
     mDue.clear();
-    for (size_t i = mNotesHead; i < notesDue; ++i)
-        Resolve(mNotes[i]);
+    mWriting = all ? std::numeric_limits<int64_t>::max() : before;
+    for (const Note& note : mDueNotes)
+        Resolve(note);
     mWriting = std::numeric_limits<int64_t>::min();
-    mNotesHead = notesDue;
-    DropDone(&mNotes, &mNotesHead);
-    const size_t placedDue = DueEnd(mPlaced, mPlacedHead, all, before, tickOfPlaced);
-    mDue.insert(mDue.end(), mPlaced.begin() + static_cast<std::ptrdiff_t>(mPlacedHead),
-                mPlaced.begin() + static_cast<std::ptrdiff_t>(placedDue));
-    mPlacedHead = placedDue;
-    DropDone(&mPlaced, &mPlacedHead);
+    TakeDue(&mPlaced, all, before, &mDue);
     std::sort(mDue.begin(), mDue.end(), PlacedBefore());
     for (const Placed& placed : mDue) {
         const TickPlace place = static_cast<TickPlace>(placed.rank >> kRankPlaceShift);

@@ -111,6 +111,8 @@ private:
         uint8_t releaseVelocity;
         NoteOrigin origin;
         uint64_t arrival;
+
+        int64_t Tick() const { return start; }
     };
     // A message waiting for its tick, kept small so that sorting moves it cheaply.
     // `rank` orders the messages of one tick: their place on the tick in the top
@@ -120,6 +122,8 @@ private:
         uint64_t rank;
         uint64_t noteId;   // for a note-off that a later note may still cut: 0 otherwise
         uint8_t velocity;  // of a note-on, or the release velocity of a note-off
+
+        int64_t Tick() const { return tick; }
     };
     // The orders in which notes are struck and messages written.
     struct NoteBefore {
@@ -138,13 +142,12 @@ private:
     int64_t mWatermark;
     uint64_t mArrivals = 0;
     uint64_t mNoteIds = 0;
-    // The notes not yet placed and the messages not yet written, from the heads on,
-    // in order of tick; those of one tick are sorted in full when they fall due.
+    // The notes not yet placed and the messages not yet written, each a heap on its
+    // ticks alone; those that fall due are sorted in full as a batch.
     std::vector<Note> mNotes;
     std::vector<Placed> mPlaced;
-    size_t mNotesHead = 0;
-    size_t mPlacedHead = 0;
-    std::vector<Placed> mDue;  // the messages of the Write under way, sorted before they go out
+    std::vector<Note> mDueNotes;  // the notes the Write under way places, in order
+    std::vector<Placed> mDue;     // the messages it writes, sorted before they go out
     int64_t mWriting = std::numeric_limits<int64_t>::min();  // what that Write writes: the ticks before it
     KeyLedger mKeys;
     std::unordered_map<uint64_t, std::vector<uint8_t>> mMessages;  // other events', by arrival
