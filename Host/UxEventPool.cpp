@@ -11,7 +11,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <utility>
+
+#include <pthread.h>
 
 #include "EventMemory.h"
 #include "UxEvent.h"
@@ -84,12 +88,96 @@ constexpr size_t kStoreSize =
     (sizeof(UxEventPool::Store) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t)
     * alignof(std::max_align_t);
 
-// Memory for an event of `size` bytes: from the current pool, else from the heap.
-// Null when there is none.
+// Outside a pool, events of the kernel's own kinds come from slabs: blocks of
+// slots taken from the heap as a thread needs more and never given back, each
+// thread taking and giving back on a free list of its own. A slot given back on
+// another thread than the one that took it joins that thread's list. When a thread
+// ends, its list goes to one shared list, which a thread that needs more slots
+// takes before it asks the heap; the blocks stay listed, so nothing is lost.
+constexpr size_t kSlabSlots = 1024;
+
+// The tag in the header of a slab slot.
+UxEventPool::Store* const kSlabTag = reinterpret_cast<UxEventPool::Store*>(alignof(std::max_align_t));
+
+struct SlabBlock {
+    SlabBlock* next;
+};
+
+thread_local FreeSlot* tSlabFree __attribute__((tls_model("initial-exec"))) = nullptr;
+std::mutex gSlabMutex;
+SlabBlock* gSlabBlocks = nullptr;  // every block, for as long as the process runs
+FreeSlot* gOrphanSlots = nullptr;   // the lists of threads that ended
+pthread_key_t gSlabKey;
+
+// At a thread's end, while its thread-local variables still stand.
+void OrphanSlots(void*)
+{
+    if (!tSlabFree)
+        return;
+    FreeSlot* last = tSlabFree;
+    while (last->next)
+        last = last->next;
+    const std::lock_guard<std::mutex> lock(gSlabMutex);
+    last->next = gOrphanSlots;
+    gOrphanSlots = std::exchange(tSlabFree, nullptr);
+}
+
+// Has OrphanSlots called at this thread's end, now that its list holds slots.
+void WatchThread() noexcept
+{
+    static const bool keyMade = pthread_key_create(&gSlabKey, OrphanSlots) == 0;
+    if (keyMade)
+        pthread_setspecific(gSlabKey, &gSlabKey);
+}
+
+// Refills this thread's empty list: the slots of ended threads, else a new block.
+bool GrowSlab() noexcept
+{
+    {
+        const std::lock_guard<std::mutex> lock(gSlabMutex);
+        if (gOrphanSlots) {
+            tSlabFree = std::exchange(gOrphanSlots, nullptr);
+        } else {
+            constexpr size_t kBlockHeader = alignof(std::max_align_t);
+            auto* memory = static_cast<unsigned char*>(std::malloc(kBlockHeader + kSlabSlots * kSlotSize));
+            if (!memory)
+                return false;
+            gSlabBlocks = new (memory) SlabBlock{gSlabBlocks};
+            for (size_t i = kSlabSlots; i-- > 0;) {
+                auto* header = new (memory + kBlockHeader + i * kSlotSize) EventHeader{kSlabTag};
+                tSlabFree = new (header + 1) FreeSlot{tSlabFree};
+            }
+        }
+    }
+    WatchThread();
+    return true;
+}
+
+void* TakeSlabSlot() noexcept
+{
+    if (!tSlabFree && !GrowSlab())
+        return nullptr;
+    FreeSlot* slot = tSlabFree;
+    tSlabFree = slot->next;
+    return slot;
+}
+
+void GiveSlabSlot(void* event) noexcept
+{
+    const bool wasEmpty = !tSlabFree;
+    tSlabFree = new (event) FreeSlot{tSlabFree};
+    if (wasEmpty)
+        WatchThread();
+}
+
+// Memory for an event of `size` bytes: from the current pool, else from a slab or
+// the heap. Null when there is none.
 void* Allocate(size_t size) noexcept
 {
     if (UxEventPool::Store* pool = tCurrentPool)
         return pool->Take(size);
+    if (size <= kEventRoom)
+        return TakeSlabSlot();
     if (size > SIZE_MAX - sizeof(EventHeader))
         return nullptr;
     auto* header = static_cast<EventHeader*>(std::malloc(sizeof(EventHeader) + size));
@@ -104,7 +192,9 @@ void Release(void* event) noexcept
     if (!event)
         return;
     EventHeader* header = HeaderOf(event);
-    if (header->pool)
+    if (header->pool == kSlabTag)
+        GiveSlabSlot(event);
+    else if (header->pool)
         header->pool->Give(event);
     else
         std::free(header);

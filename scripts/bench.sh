@@ -9,7 +9,8 @@
 #   - the LV2 adapter's run() in cycles of 64 frames at 48 kHz, empty and with 100
 #     notes a second through each example filter, as a share of real time;
 #   - `uxhost apply -f Dissolve` on generated songs of 100,000 and 1,000,000 notes,
-#     whole process: median wall time and peak memory of RUNS runs.
+#     whole process: median wall time and peak memory of RUNS runs, each run
+#     followed by midicsv reading the output, and the ratio of the two medians.
 # The machine may be shared: the medians keep one disturbed run from deciding.
 #
 # Usage: scripts/bench.sh [REPETITIONS [RUNS]]
@@ -81,21 +82,27 @@ echo "== LV2 adapter run(), 64 frames at 48 kHz ($repetitions repetitions, media
                share, share < 0.1 ? "met" : "MISSED" }' | sort
 
 echo "== uxhost apply -f Dissolve, whole process ($runs runs, medians)"
-declare -A seconds kilobytes
+declare -A seconds kilobytes midicsv
 for notes in 100000 1000000; do
   "$bin/make_song" "$notes" "$work/song-$notes.mid"
   for ((run = 0; run < runs; ++run)); do
     /usr/bin/time -f "%e %M" -o "$work/time" "$bin/uxhost" apply -f Dissolve \
       "$work/song-$notes.mid" -o "$work/out-$notes.mid"
     cat "$work/time" >>"$work/times-$notes"
+    /usr/bin/time -f "%e" -o "$work/time" sh -c 'midicsv "$1" >/dev/null' sh "$work/out-$notes.mid"
+    cat "$work/time" >>"$work/midicsv-$notes"
   done
   seconds[$notes]=$(cut -d' ' -f1 "$work/times-$notes" | median)
   kilobytes[$notes]=$(cut -d' ' -f2 "$work/times-$notes" | median)
+  midicsv[$notes]=$(median <"$work/midicsv-$notes")
   printf "%8d notes in, %9d bytes out: %5.2f s, %6.1f MB peak\n" "$notes" \
     "$(stat -c %s "$work/out-$notes.mid")" "${seconds[$notes]}" "$(echo "${kilobytes[$notes]}" | awk '{ print $1 / 1024 }')"
 done
-awk -v small="${seconds[100000]}" -v big="${seconds[1000000]}" -v kb="${kilobytes[1000000]}" 'BEGIN {
-  growth = big / small; mb = kb / 1024
+awk -v small="${seconds[100000]}" -v big="${seconds[1000000]}" -v kb="${kilobytes[1000000]}" \
+  -v reader="${midicsv[1000000]}" 'BEGIN {
+  growth = big / small; mb = kb / 1024; ratio = big / reader
+  printf "ratio to midicsv reading the output, 1,000,000 notes: %.2f (%.2f s against %.2f s), target <= 0.2: %s\n",
+    ratio, big, reader, ratio <= 0.2 ? "met" : "MISSED"
   printf "growth, 1,000,000 against 100,000 notes: %.1f times, target <= 11: %s\n", growth, growth <= 11 ? "met" : "MISSED"
   printf "time, 1,000,000 notes: %.2f s, target < 3 s: %s\n", big, big < 3 ? "met" : "MISSED"
   printf "peak memory, 1,000,000 notes: %.1f MB, target < 400 MB: %s\n", mb, mb < 400 ? "met" : "MISSED"

@@ -14,6 +14,7 @@ constexpr uint32_t kHeaderDataSize = 6;
 constexpr uint32_t kMaxVariableLength = 0x0FFFFFFF;  // four 7-bit groups
 constexpr int kMaxVariableLengthBytes = 4;
 constexpr uint8_t kStatusBit = 0x80;
+constexpr int64_t kMaxOneByteDelta = 0x7F;
 
 std::string Hex(unsigned value)
 {
@@ -424,6 +425,20 @@ void SmfWriter::BeginTrack()
 
 void SmfWriter::Put(int64_t tick, const uint8_t* bytes, size_t size)
 {
+    // Most of a track is channel messages of two data bytes a short delta apart.
+    if (size == 3 && tick >= mTick && tick - mTick <= kMaxOneByteDelta && IsChannelStatus(bytes[0])
+        && ChannelDataSize(bytes[0]) == 2 && !((bytes[1] | bytes[2]) & kStatusBit)) {
+        mBuffer.push_back(static_cast<uint8_t>(tick - mTick));
+        if (bytes[0] != mRunningStatus)
+            mBuffer.push_back(bytes[0]);
+        mBuffer.push_back(bytes[1]);
+        mBuffer.push_back(bytes[2]);
+        mRunningStatus = bytes[0];
+        mTick = tick;
+        if (mBuffer.size() >= kSinkBlockSize)
+            Flush();
+        return;
+    }
     if (tick < mTick)
         throw SmfError("an event at tick " + std::to_string(tick) + " after tick "
                        + std::to_string(mTick));

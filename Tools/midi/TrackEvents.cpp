@@ -1,6 +1,7 @@
 #include "TrackEvents.h"
 
 #include <algorithm>
+#include <typeinfo>
 #include <deque>
 #include <limits>
 #include <stdexcept>
@@ -157,6 +158,32 @@ std::vector<uint8_t> MessageOf(const UxEvent& event)
 
 }  // namespace
 
+namespace {
+
+// The waiting items are a heap on their ticks alone, earliest on top: a cheap order
+// to keep, since the items of one tick are sorted in full only when they fall due.
+struct LaterTick {
+    template <class Item>
+    bool operator()(const Item& a, const Item& b) const
+    {
+        return a.Tick() > b.Tick();
+    }
+};
+
+// Moves the items due before `before` (or all) from the heap `waiting` to the end
+// of `due`.
+template <class Item>
+void TakeDue(std::vector<Item>* waiting, bool all, int64_t before, std::vector<Item>* due)
+{
+    while (!waiting->empty() && (all || waiting->front().Tick() < before)) {
+        std::pop_heap(waiting->begin(), waiting->end(), LaterTick());
+        due->push_back(waiting->back());
+        waiting->pop_back();
+    }
+}
+
+}  // namespace
+
 // The one-note-per-key rule, note by note: notes are placed in order of start,
 // then key, then played before made, then longest first, and KeyLedger says
 // whether each sounds and which note it cuts short. A note's note-off is final once
@@ -170,27 +197,30 @@ TrackEventWriter::TrackEventWriter(Output out, LeftOut* leftOut)
 {
 }
 
-bool TrackEventWriter::NoteAfter::operator()(const Note& a, const Note& b) const
+bool TrackEventWriter::NoteBefore::operator()(const Note& a, const Note& b) const
 {
     if (a.start != b.start)
-        return a.start > b.start;
+        return a.start < b.start;
     if (a.key != b.key)
-        return a.key > b.key;
+        return a.key < b.key;
     if (a.origin != b.origin)
-        return a.origin == NoteOrigin::kMade;  // played first
+        return a.origin == NoteOrigin::kPlayed;  // played first
     if (a.end != b.end)
-        return a.end < b.end;  // the longest first
-    return a.arrival > b.arrival;
+        return a.end > b.end;  // the longest first
+    return a.arrival < b.arrival;
 }
 
-bool TrackEventWriter::PlacedAfter::operator()(const Placed& a, const Placed& b) const
+bool TrackEventWriter::PlacedBefore::operator()(const Placed& a, const Placed& b) const
 {
-    return a.tick != b.tick ? a.tick > b.tick : a.rank > b.rank;
+    return a.tick != b.tick ? a.tick < b.tick : a.rank < b.rank;
 }
 
 void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
 {
-    if (const auto* noteEvent = dynamic_cast<const UxNoteOn*>(&event)) {
+    // Most events are plain notes: the type's own test is cheaper than a cast.
+    const auto* noteEvent = typeid(event) == typeid(UxNoteOn) ? static_cast<const UxNoteOn*>(&event)
+                                                              : dynamic_cast<const UxNoteOn*>(&event);
+    if (noteEvent) {
         MidiNote note;
         if (!ToNote(*noteEvent, &note, mLeftOut))
             return;
@@ -199,7 +229,7 @@ void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
                                    + " came after tick " + std::to_string(mWatermark));
         mNotes.push_back({note.start, note.end, KeyLedger::KeyIndex(note.channel, note.pitch), note.velocity,
                           note.releaseVelocity, origin, mArrivals++});
-        std::push_heap(mNotes.begin(), mNotes.end(), NoteAfter());
+        std::push_heap(mNotes.begin(), mNotes.end(), LaterTick());
         return;
     }
     std::vector<uint8_t> bytes = MessageOf(event);
@@ -212,8 +242,19 @@ void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
                                + " came after tick " + std::to_string(mWatermark));
     const uint64_t arrival = mArrivals++;
     mMessages.emplace(arrival, std::move(bytes));
-    mPlaced.push_back({event.StartTime(), Rank(TickPlace::kOtherEvent, arrival), 0, 0});
-    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
+    Place({event.StartTime(), Rank(TickPlace::kOtherEvent, arrival), 0, 0});
+}
+
+// A message due in the Write under way joins the batch being sorted; any other
+// waits in order of tick.
+void TrackEventWriter::Place(const Placed& placed)
+{
+    if (placed.tick < mWriting)
+        mDue.push_back(placed);
+    else {
+        mPlaced.push_back(placed);
+        std::push_heap(mPlaced.begin(), mPlaced.end(), LaterTick());
+    }
 }
 
 void TrackEventWriter::AdvanceTo(int64_t tick)
@@ -232,9 +273,7 @@ void TrackEventWriter::Finish()
 void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId,
                                     uint8_t releaseVelocity)
 {
-    mPlaced.push_back(
-        {end, Rank(NoteOffPlace(start, end), key), noteId, releaseVelocity});
-    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
+    Place({end, Rank(NoteOffPlace(start, end), key), noteId, releaseVelocity});
 }
 
 void TrackEventWriter::Resolve(const Note& note)
@@ -252,8 +291,7 @@ void TrackEventWriter::Resolve(const Note& note)
             ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort
                                                            : mLeftOut->playedCutShort);
     }
-    mPlaced.push_back({note.start, Rank(TickPlace::kStartingNote, note.key), 0, note.velocity});
-    std::push_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
+    Place({note.start, Rank(TickPlace::kStartingNote, note.key), 0, note.velocity});
     PlaceNoteOff(note.key, note.start, note.end, id, note.releaseVelocity);
 }
 
@@ -261,15 +299,17 @@ void TrackEventWriter::Resolve(const Note& note)
 // placed, which settles every note-off there, then the messages go out in order.
 void TrackEventWriter::Write(bool all, int64_t before)
 {
-    while (!mNotes.empty() && (all || mNotes.front().start < before)) {
-        std::pop_heap(mNotes.begin(), mNotes.end(), NoteAfter());
-        Resolve(mNotes.back());
-        mNotes.pop_back();
-    }
-    while (!mPlaced.empty() && (all || mPlaced.front().tick < before)) {
-        std::pop_heap(mPlaced.begin(), mPlaced.end(), PlacedAfter());
-        const Placed placed = mPlaced.back();
-        mPlaced.pop_back();
+    mDueNotes.clear();
+    TakeDue(&mNotes, all, before, &mDueNotes);
+    std::sort(mDueNotes.begin(), mDueNotes.end(), NoteBefore());
+    mDue.clear();
+    mWriting = all ? std::numeric_limits<int64_t>::max() : before;
+    for (const Note& note : mDueNotes)
+        Resolve(note);
+    mWriting = std::numeric_limits<int64_t>::min();
+    TakeDue(&mPlaced, all, before, &mDue);
+    std::sort(mDue.begin(), mDue.end(), PlacedBefore());
+    for (const Placed& placed : mDue) {
         const TickPlace place = static_cast<TickPlace>(placed.rank >> kRankPlaceShift);
         const uint64_t order = placed.rank & kRankOrderMask;
         if (place == TickPlace::kOtherEvent) {

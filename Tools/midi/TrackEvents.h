@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <unordered_map>
 #include <vector>
@@ -110,8 +111,10 @@ private:
         uint8_t releaseVelocity;
         NoteOrigin origin;
         uint64_t arrival;
+
+        int64_t Tick() const { return start; }
     };
-    // A message waiting for its tick, kept small so that the heap moves it cheaply.
+    // A message waiting for its tick, kept small so that sorting moves it cheaply.
     // `rank` orders the messages of one tick: their place on the tick in the top
     // bits, then the key (for notes) or the arrival (for other events).
     struct Placed {
@@ -119,14 +122,17 @@ private:
         uint64_t rank;
         uint64_t noteId;   // for a note-off that a later note may still cut: 0 otherwise
         uint8_t velocity;  // of a note-on, or the release velocity of a note-off
+
+        int64_t Tick() const { return tick; }
     };
-    // Heap orders: true when `a` comes after `b`.
-    struct NoteAfter {
+    // The orders in which notes are struck and messages written.
+    struct NoteBefore {
         bool operator()(const Note& a, const Note& b) const;
     };
-    struct PlacedAfter {
+    struct PlacedBefore {
         bool operator()(const Placed& a, const Placed& b) const;
     };
+    void Place(const Placed& placed);
     void Resolve(const Note& note);
     void PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId, uint8_t releaseVelocity);
     void Write(bool all, int64_t before);
@@ -136,8 +142,13 @@ private:
     int64_t mWatermark;
     uint64_t mArrivals = 0;
     uint64_t mNoteIds = 0;
-    std::vector<Note> mNotes;     // a heap: the notes not yet placed, earliest first
-    std::vector<Placed> mPlaced;  // a heap: the messages not yet written, earliest first
+    // The notes not yet placed and the messages not yet written, each a heap on its
+    // ticks alone; those that fall due are sorted in full as a batch.
+    std::vector<Note> mNotes;
+    std::vector<Placed> mPlaced;
+    std::vector<Note> mDueNotes;  // the notes the Write under way places, in order
+    std::vector<Placed> mDue;     // the messages it writes, sorted before they go out
+    int64_t mWriting = std::numeric_limits<int64_t>::min();  // what that Write writes: the ticks before it
     KeyLedger mKeys;
     std::unordered_map<uint64_t, std::vector<uint8_t>> mMessages;  // other events', by arrival
 };
