@@ -16,6 +16,7 @@
 #define RUNNING_ON_VALGRIND 0
 #endif
 
+#include "PipelineOptions.h"
 #include "PluginFinder.h"
 #include "check/Checks.h"
 
@@ -65,8 +66,7 @@ CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options)
         "check",
         "Check filter plug-ins for the faults that break hosts: one line per check, exit 1 when one fails");
     check->add_option("plugins", options.plugins, "Plug-ins to check (path, name or file name)")->required();
-    check->add_option("--clock", options.clockSecond,
-                      "The calendar second the filters' clock answers (default 1000000000)");
+    AddClockOption(check, options.clockSecond, "The calendar second the filters' clock answers (default 1000000000)");
     check
         ->add_option("--call-limit", options.callLimitMs,
                      "Milliseconds one call may take before it counts as a hang (default 100)")

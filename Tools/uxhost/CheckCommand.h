@@ -1,6 +1,8 @@
 // uxhost check PLUGIN...: validates filter plug-ins, one line per check.
 #pragma once
 
+#include <cstdint>
+
 #include <string>
 #include <vector>
 
@@ -8,7 +10,7 @@
 
 struct CheckOptions {
     std::vector<std::string> plugins;
-    long long clockSecond = 1000000000;  // the second the filters' clock answers
+    int64_t clockSecond = 1000000000;  // the second the filters' clock answers
     long long callLimitMs = 100;
 };
 

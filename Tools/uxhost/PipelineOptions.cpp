@@ -41,11 +41,14 @@ void AddPipelineOptions(CLI::App* command, PipelineOptions& options, bool filter
 
 void AddClockOption(CLI::App* command, PipelineOptions& options)
 {
-    command
-        ->add_option("--clock", options.clock,
-                     "The calendar second (since 1970) the filters read, so that their random choices "
-                     "come out the same on every run (default: the real clock)")
-        ->check(CLI::Range(int64_t(0), kLastSecond));
+    AddClockOption(command, options.clock,
+                   "The calendar second (since 1970) the filters read, so that their random choices "
+                   "come out the same on every run (default: the real clock)");
+}
+
+void AddClockOption(CLI::App* command, int64_t& second, const std::string& description)
+{
+    command->add_option("--clock", second, description)->check(CLI::Range(int64_t(0), kLastSecond));
 }
 
 LoadedPipeline::LoadedPipeline(const PipelineOptions& options) : LoadedPipeline(options, options.filters) {}

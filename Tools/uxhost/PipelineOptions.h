@@ -27,6 +27,8 @@ void AddPipelineOptions(CLI::App* command, PipelineOptions& options, bool filter
 
 // Registers --clock alone, for a command that names its filters and channels itself.
 void AddClockOption(CLI::App* command, PipelineOptions& options);
+// Registers --clock filling `second`, with the range every command takes.
+void AddClockOption(CLI::App* command, int64_t& second, const std::string& description);
 
 // The plug-ins named, loaded in order, with the clock fixed as the options say.
 // Throws PluginError for a plug-in that cannot be loaded.

@@ -5,6 +5,8 @@
 
 namespace {
 
+bool gQuiet = false;
+
 struct Reason {
     int count;
     const char* one;   // the words after the count when it is 1
@@ -60,12 +62,6 @@ std::string GaveWaySentence(const LeftOut& leftOut)
                          : " notes gave way to others on their keys and channels: ")
            + CountedList(reasons);
 }
-
-namespace {
-
-bool gQuiet = false;
-
-}  // namespace
 
 void SetQuiet(bool quiet)
 {
