@@ -152,8 +152,7 @@ TEST(Smf, RefusesMalformedFilesSayingWhatIsWrong)
     const Bytes good = Join({Header(0, 1), Track(kEndOfTrack)});
     Bytes longChunk = good;
     longChunk[14 + 7] = 200;  // the track claims 200 bytes
-    Bytes truncated = good;
-    truncated.pop_back();
+    const Bytes truncated(good.begin(), good.end() - 1);
     Bytes lyingHeader = good;
     lyingHeader[6] = 1;  // 262 bytes
     Bytes misnamed = Track(kEndOfTrack);

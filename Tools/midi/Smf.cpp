@@ -14,7 +14,6 @@ constexpr uint32_t kHeaderDataSize = 6;
 constexpr uint32_t kMaxVariableLength = 0x0FFFFFFF;  // four 7-bit groups
 constexpr int kMaxVariableLengthBytes = 4;
 constexpr uint8_t kStatusBit = 0x80;
-constexpr int64_t kMaxOneByteDelta = 0x7F;
 
 std::string Hex(unsigned value)
 {
@@ -213,7 +212,7 @@ bool SmfTrackReader::Next(SmfEvent* event)
 
 void SmfTrackReader::Fail(const std::string& problem) const
 {
-    throw SmfError("track " + std::to_string(mTrackNumber) + ", event at byte "
+    throw SmfReadError("track " + std::to_string(mTrackNumber) + ", event at byte "
                    + std::to_string(mEventStart) + ": " + problem);
 }
 
@@ -252,7 +251,7 @@ void SmfTrackReader::Append(std::vector<uint8_t>* bytes, uint32_t count)
 void SmfReader::Unwrap()
 {
     if (!HasName(mData + kRiffFormOffset, "RMID"))
-        throw SmfError("not a MIDI file: a RIFF file of form " + NameOf(mData + kRiffFormOffset)
+        throw SmfReadError("not a MIDI file: a RIFF file of form " + NameOf(mData + kRiffFormOffset)
                        + ", not RMID");
     const uint64_t riffEnd = uint64_t(kChunkHeaderSize) + ReadLittleEndian32(mData + 4);
     const size_t end = static_cast<size_t>(std::min<uint64_t>(riffEnd, mSize));
@@ -260,7 +259,7 @@ void SmfReader::Unwrap()
         const uint32_t chunkSize = ReadLittleEndian32(mData + pos + 4);
         const size_t begin = pos + kChunkHeaderSize;
         if (chunkSize > mSize - begin)
-            throw SmfError("truncated: the RIFF chunk " + NameOf(mData + pos) + " at byte "
+            throw SmfReadError("truncated: the RIFF chunk " + NameOf(mData + pos) + " at byte "
                            + std::to_string(pos) + " claims " + std::to_string(chunkSize)
                            + " bytes, past the end of the file");
         if (HasName(mData + pos, "data")) {
@@ -271,41 +270,41 @@ void SmfReader::Unwrap()
         }
         pos = begin + chunkSize + (chunkSize & 1);  // chunks are padded to an even size
     }
-    throw SmfError("a RIFF MIDI file (RMID) without a data chunk");
+    throw SmfReadError("a RIFF MIDI file (RMID) without a data chunk");
 }
 
 SmfReader::SmfReader(const uint8_t* data, size_t size) : mData(data), mSize(size)
 {
     if (size == 0)
-        throw SmfError("is empty");
+        throw SmfReadError("is empty");
     if (size >= kRiffHeaderSize && HasName(data, "RIFF"))
         Unwrap();
     const uint8_t* header = mData + mBegin;
     const size_t available = mSize - mBegin;
     if (available < kChunkHeaderSize || !HasName(header, "MThd"))
-        throw SmfError("not a Standard MIDI File: it does not begin with MThd");
+        throw SmfReadError("not a Standard MIDI File: it does not begin with MThd");
     const uint32_t headerSize = ReadBigEndian(header + 4, 4);
     if (headerSize < kHeaderDataSize)
-        throw SmfError("a header chunk of " + std::to_string(headerSize) + " bytes, fewer than 6");
+        throw SmfReadError("a header chunk of " + std::to_string(headerSize) + " bytes, fewer than 6");
     // A header longer than six bytes is allowed, but one whose length hides the first
     // track chunk says the wrong length.
     const size_t firstTrackAt = kChunkHeaderSize + kHeaderDataSize;
     if (headerSize > kHeaderDataSize && available >= firstTrackAt + 4
         && HasName(header + firstTrackAt, "MTrk"))
-        throw SmfError("a wrong header length: the header chunk claims " + std::to_string(headerSize)
+        throw SmfReadError("a wrong header length: the header chunk claims " + std::to_string(headerSize)
                        + " bytes, but a track chunk follows its first 6");
     if (headerSize > available - kChunkHeaderSize)
-        throw SmfError("truncated: the file ends inside its header chunk");
+        throw SmfReadError("truncated: the file ends inside its header chunk");
 
     mFormat = static_cast<uint16_t>(ReadBigEndian(header + 8, 2));
     mTrackCount = ReadBigEndian(header + 10, 2);
     mDivision = static_cast<uint16_t>(ReadBigEndian(header + 12, 2));
     if (mFormat > 1)
-        throw SmfError("format " + std::to_string(mFormat) + " is not supported, only 0 and 1");
+        throw SmfReadError("format " + std::to_string(mFormat) + " is not supported, only 0 and 1");
     if (mFormat == 0 && mTrackCount != 1)
-        throw SmfError("a format 0 file with " + Counted(mTrackCount, "track", "tracks"));
+        throw SmfReadError("a format 0 file with " + Counted(mTrackCount, "track", "tracks"));
     if (mDivision == 0)
-        throw SmfError("a division of 0 ticks per quarter note");
+        throw SmfReadError("a division of 0 ticks per quarter note");
     mPos = mBegin + kChunkHeaderSize + headerSize;
 }
 
@@ -320,16 +319,16 @@ SmfTrackReader SmfReader::NextTrack()
     for (;;) {
         if (mSize - mPos < kChunkHeaderSize) {
             if (skippedAny)
-                throw SmfError("no track " + std::to_string(trackNumber) + ": the chunk at byte "
+                throw SmfReadError("no track " + std::to_string(trackNumber) + ": the chunk at byte "
                                + std::to_string(skipped) + " is named " + NameOf(mData + skipped)
                                + ", not \"MTrk\"");
-            throw SmfError("truncated: the header declares "
+            throw SmfReadError("truncated: the header declares "
                            + Counted(mTrackCount, "track", "tracks")
                            + ", the file ends before track " + std::to_string(trackNumber));
         }
         const uint32_t chunkSize = ReadBigEndian(mData + mPos + 4, 4);
         if (chunkSize > mSize - mPos - kChunkHeaderSize)
-            throw SmfError("truncated: the chunk at byte " + std::to_string(mPos) + " claims "
+            throw SmfReadError("truncated: the chunk at byte " + std::to_string(mPos) + " claims "
                            + std::to_string(chunkSize) + " bytes, past the end of the file");
         const size_t begin = mPos + kChunkHeaderSize;
         const size_t end = begin + chunkSize;
@@ -388,9 +387,6 @@ size_t CheckSmf(const uint8_t* data, size_t size)
     return reader.TrackChunksAfter();
 }
 
-// Bytes are handed to the sink in blocks of about this size.
-constexpr size_t kSinkBlockSize = 1 << 16;
-
 SmfWriter::SmfWriter(SmfSink* sink, uint16_t format, uint16_t division, size_t trackCount)
     : mSink(sink)
 {
@@ -400,60 +396,71 @@ SmfWriter::SmfWriter(SmfSink* sink, uint16_t format, uint16_t division, size_t t
         throw SmfError("a format 0 file with " + std::to_string(trackCount) + " tracks");
     if (trackCount > UINT16_MAX)
         throw SmfError("too many tracks for a file");
-    mBuffer = {'M', 'T', 'h', 'd'};
-    PutBigEndian(&mBuffer, kHeaderDataSize, 4);
-    PutBigEndian(&mBuffer, format, 2);
-    PutBigEndian(&mBuffer, static_cast<uint32_t>(trackCount), 2);
-    PutBigEndian(&mBuffer, division, 2);
+    mScratch = {'M', 'T', 'h', 'd'};
+    PutBigEndian(&mScratch, kHeaderDataSize, 4);
+    PutBigEndian(&mScratch, format, 2);
+    PutBigEndian(&mScratch, static_cast<uint32_t>(trackCount), 2);
+    PutBigEndian(&mScratch, division, 2);
+    AppendScratch();
+}
+
+// An event longer than a block goes to the sink on its own.
+void SmfWriter::AppendScratch()
+{
+    if (mFill + mScratch.size() > kBlockSize)
+        Flush();
+    if (mScratch.size() >= kBlockSize) {
+        mSink->Append(mScratch.data(), mScratch.size());
+        mWritten += mScratch.size();
+    } else {
+        std::copy(mScratch.begin(), mScratch.end(), mBlock.begin() + static_cast<std::ptrdiff_t>(mFill));
+        mFill += mScratch.size();
+        if (mFill >= kBlockSize)
+            Flush();
+    }
+    mScratch.clear();
 }
 
 void SmfWriter::Flush()
 {
-    mSink->Append(mBuffer.data(), mBuffer.size());
-    mWritten += mBuffer.size();
-    mBuffer.clear();
+    mSink->Append(mBlock.data(), mFill);
+    mWritten += mFill;
+    mFill = 0;
 }
 
 // The chunk's length is not known yet: four zero bytes hold its place.
 void SmfWriter::BeginTrack()
 {
-    mBuffer.insert(mBuffer.end(), {'M', 'T', 'r', 'k', 0, 0, 0, 0});
-    mTrackStart = mWritten + mBuffer.size();
+    mScratch = {'M', 'T', 'r', 'k', 0, 0, 0, 0};
+    AppendScratch();
+    mTrackStart = mWritten + mFill;
     mTick = 0;
     mRunningStatus = 0;
 }
 
 void SmfWriter::Put(int64_t tick, const uint8_t* bytes, size_t size)
 {
-    // Most of a track is channel messages of two data bytes a short delta apart.
-    if (size == 3 && tick >= mTick && tick - mTick <= kMaxOneByteDelta && IsChannelStatus(bytes[0])
-        && ChannelDataSize(bytes[0]) == 2 && !((bytes[1] | bytes[2]) & kStatusBit)) {
-        mBuffer.push_back(static_cast<uint8_t>(tick - mTick));
-        if (bytes[0] != mRunningStatus)
-            mBuffer.push_back(bytes[0]);
-        mBuffer.push_back(bytes[1]);
-        mBuffer.push_back(bytes[2]);
-        mRunningStatus = bytes[0];
-        mTick = tick;
-        if (mBuffer.size() >= kSinkBlockSize)
-            Flush();
-        return;
-    }
+    if (size != 3 || !PutQuickly(tick, bytes[0], bytes[1], bytes[2]))
+        PutSlowly(tick, bytes, size);
+}
+
+void SmfWriter::PutSlowly(int64_t tick, const uint8_t* bytes, size_t size)
+{
     if (tick < mTick)
         throw SmfError("an event at tick " + std::to_string(tick) + " after tick "
                        + std::to_string(mTick));
-    PutDelta(&mBuffer, tick - mTick, &mRunningStatus);
-    PutEvent(&mBuffer, bytes, size, &mRunningStatus);
+    PutDelta(&mScratch, tick - mTick, &mRunningStatus);
+    PutEvent(&mScratch, bytes, size, &mRunningStatus);
     mTick = tick;
-    if (mBuffer.size() >= kSinkBlockSize)
-        Flush();
+    AppendScratch();
 }
 
 void SmfWriter::EndTrack(int64_t endTick)
 {
-    PutDelta(&mBuffer, endTick > mTick ? endTick - mTick : 0, &mRunningStatus);
-    mBuffer.insert(mBuffer.end(), {kMetaStatus, kMetaEndOfTrack, 0});
-    const uint64_t length = mWritten + mBuffer.size() - mTrackStart;
+    PutDelta(&mScratch, endTick > mTick ? endTick - mTick : 0, &mRunningStatus);
+    mScratch.insert(mScratch.end(), {kMetaStatus, kMetaEndOfTrack, 0});
+    AppendScratch();
+    const uint64_t length = mWritten + mFill - mTrackStart;
     if (length > UINT32_MAX)
         throw SmfError("a track too long for a file");
     std::vector<uint8_t> lengthBytes;
@@ -461,7 +468,7 @@ void SmfWriter::EndTrack(int64_t endTick)
     const uint64_t lengthAt = mTrackStart - lengthBytes.size();
     if (lengthAt >= mWritten) {
         std::copy(lengthBytes.begin(), lengthBytes.end(),
-                  mBuffer.begin() + static_cast<std::ptrdiff_t>(lengthAt - mWritten));
+                  mBlock.begin() + static_cast<std::ptrdiff_t>(lengthAt - mWritten));
         Flush();
     } else {
         Flush();
@@ -471,7 +478,7 @@ void SmfWriter::EndTrack(int64_t endTick)
 
 void SmfWriter::Finish()
 {
-    if (!mBuffer.empty())
+    if (mFill > 0)
         Flush();
 }
 

@@ -23,6 +23,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What the reader refuses: the bytes read are no well-formed file.
+class SmfReadError : public SmfError {
+public:
+    using SmfError::SmfError;
+};
+
 // One event of a track at its absolute tick. `bytes` is the message without delta
 // time or length prefix, with its status byte even where the file used running
 // status: a channel message as sent, a system exclusive message from its 0xF0 or
@@ -72,7 +78,7 @@ public:
     // Puts the next event into `event` (its bytes replaced, their memory reused) and
     // returns true; returns false at the end-of-track event (or at the chunk's end
     // where that event is missing), whose tick EndTick() then gives. Throws
-    // SmfError where the track is malformed.
+    // SmfReadError where the track is malformed.
     bool Next(SmfEvent* event);
     int64_t EndTick() const { return mEndTick; }
     // How far into the buffer the reader has come: a measure of the work done.
@@ -99,7 +105,7 @@ private:
 // reader and the track readers it hands out.
 class SmfReader {
 public:
-    // Reads and checks the header; throws SmfError where it is wrong.
+    // Reads and checks the header; throws SmfReadError where it is wrong.
     SmfReader(const uint8_t* data, size_t size);
 
     uint16_t Format() const { return mFormat; }
@@ -108,7 +114,7 @@ public:
     // True when the file is a RIFF file (RMID) wrapping the Standard MIDI File read.
     bool FromRiff() const { return mFromRiff; }
     // The next track chunk, skipping chunks of other kinds; call it TrackCount()
-    // times. Throws SmfError when the file ends before it.
+    // times. Throws SmfReadError when the file ends before it.
     SmfTrackReader NextTrack();
     // How many track chunks follow the last one the header declares, which are not
     // read (as other readers do not read them); call it after the last NextTrack().
@@ -128,10 +134,10 @@ private:
     size_t mPos = 0;
 };
 
-// Throws SmfError for anything but a well-formed file of format 0 or 1.
+// Throws SmfReadError for anything but a well-formed file of format 0 or 1.
 SmfFile ParseSmf(const uint8_t* data, size_t size);
 
-// Reads the whole file without keeping anything: throws SmfError exactly where
+// Reads the whole file without keeping anything: throws SmfReadError exactly where
 // ParseSmf would. Returns SmfReader::TrackChunksAfter(), the track chunks beyond
 // those the header declares.
 size_t CheckSmf(const uint8_t* data, size_t size);
@@ -175,18 +181,59 @@ public:
     void BeginTrack();
     // One event: `bytes` as in SmfEvent.
     void Put(int64_t tick, const uint8_t* bytes, size_t size);
+    // A channel message of two data bytes, such as a note: the same as Put, and
+    // quicker for the short delta most of a track's messages have.
+    void PutChannelMessage(int64_t tick, uint8_t status, uint8_t first, uint8_t second)
+    {
+        if (!PutQuickly(tick, status, first, second)) {
+            const uint8_t bytes[] = {status, first, second};
+            PutSlowly(tick, bytes, sizeof bytes);
+        }
+    }
     // The end-of-track event, at `endTick` or at the last event, whichever is later.
     void EndTrack(int64_t endTick);
     // Hands the sink whatever it has not had yet.
     void Finish();
 
 private:
+    // Bytes go to the sink in blocks of about this size. The block has room beyond it
+    // for one more channel message, so that the quick way never checks for room.
+    static constexpr size_t kBlockSize = 1 << 16;
+    static constexpr size_t kBlockRoom = kBlockSize + 8;
+
+    // A channel message of two data bytes a delta of one byte after the last event,
+    // written straight into the block; false for any other event.
+    bool PutQuickly(int64_t tick, uint8_t status, uint8_t first, uint8_t second)
+    {
+        constexpr int64_t kMaxOneByteDelta = 0x7F;
+        const uint8_t kind = status & 0xF0;
+        if (tick < mTick || tick - mTick > kMaxOneByteDelta || kind < 0x80 || kind == 0xC0 || kind == 0xD0
+            || kind == 0xF0 || ((first | second) & 0x80))
+            return false;
+        uint8_t* out = mBlock.data() + mFill;
+        *out++ = static_cast<uint8_t>(tick - mTick);
+        if (status != mRunningStatus)
+            *out++ = status;
+        *out++ = first;
+        *out++ = second;
+        mFill = static_cast<size_t>(out - mBlock.data());
+        mRunningStatus = status;
+        mTick = tick;
+        if (mFill >= kBlockSize)
+            Flush();
+        return true;
+    }
+    void PutSlowly(int64_t tick, const uint8_t* bytes, size_t size);
+    // Adds the bytes made in mScratch to the block.
+    void AppendScratch();
     void Flush();
 
     SmfSink* mSink;
-    std::vector<uint8_t> mBuffer;  // bytes not yet handed to the sink
-    uint64_t mWritten = 0;         // bytes handed to the sink
-    uint64_t mTrackStart = 0;      // where the current track's body begins
+    std::vector<uint8_t> mBlock = std::vector<uint8_t>(kBlockRoom);  // bytes not yet handed to the sink
+    size_t mFill = 0;               // how many of them there are; always fewer than kBlockSize
+    std::vector<uint8_t> mScratch;  // an event's bytes as they are made, on the way to the block
+    uint64_t mWritten = 0;          // bytes handed to the sink
+    uint64_t mTrackStart = 0;       // where the current track's body begins
     int64_t mTick = 0;
     uint8_t mRunningStatus = 0;
 };

@@ -1,8 +1,9 @@
 #include "TrackEvents.h"
 
 #include <algorithm>
-#include <typeinfo>
 #include <deque>
+#include <iterator>
+#include <typeinfo>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -31,13 +32,17 @@ void TrackEventReader::Add(const SmfEvent& message)
         event = new UxMidiMessage(message.tick, bytes, channel);
     } else if (NoteMessageOf(bytes.data(), bytes.size()) == NoteMessage::kNoteOn) {
         mPending.push_back({UxChainPtr(new UxNoteOn(message.tick, 0, bytes[1], bytes[2], channel)), true});
-        mSounding[KeyLedger::KeyIndex(channel, bytes[1])].push_back(&mPending.back());
+        Sounding& sounding = mSounding[KeyLedger::KeyIndex(channel, bytes[1])];
+        Pending* note = &mPending.back();  // stays where it is: the deque only grows at its ends
+        (sounding.newest ? sounding.newest->nextOnKey : sounding.oldest) = note;
+        sounding.newest = note;
         return;
     } else if (NoteMessageOf(bytes.data(), bytes.size()) == NoteMessage::kNoteOff) {
-        auto found = mSounding.find(KeyLedger::KeyIndex(channel, bytes[1]));
-        if (found != mSounding.end() && !found->second.empty()) {
-            Pending* note = found->second.front();
-            found->second.pop_front();
+        Sounding& sounding = mSounding[KeyLedger::KeyIndex(channel, bytes[1])];
+        if (Pending* note = sounding.oldest) {
+            sounding.oldest = note->nextOnKey;
+            if (!sounding.oldest)
+                sounding.newest = nullptr;
             auto* noteOn = static_cast<UxNoteOn*>(note->event.get());
             noteOn->SetDuration(message.tick - noteOn->StartTime());
             noteOn->SetReleaseVelocity(ReleaseOf(bytes.data()));
@@ -57,14 +62,17 @@ void TrackEventReader::Add(const SmfEvent& message)
     mPending.push_back({UxChainPtr(event), false});
 }
 
+// Every note still sounding is held, behind the oldest of them.
 void TrackEventReader::Finish(int64_t endTick)
 {
-    for (auto& [key, notes] : mSounding)
-        for (Pending* note : notes) {
-            note->event->SetDuration(std::max<int64_t>(endTick - note->event->StartTime(), 0));
-            note->sounding = false;
+    for (Pending& pending : mPending)
+        if (pending.sounding) {
+            UxEvent& note = *pending.event;
+            note.SetDuration(std::max<int64_t>(endTick - note.StartTime(), 0));
+            pending.sounding = false;
+            pending.nextOnKey = nullptr;
+            mSounding[KeyLedger::KeyIndex(note.Channel(), static_cast<const UxNoteOn&>(note).Note())] = {};
         }
-    mSounding.clear();
 }
 
 UxChainPtr TrackEventReader::Take()
@@ -93,12 +101,13 @@ EventList TrackToEvents(const SmfTrack& track)
 
 namespace {
 
-constexpr int kRankPlaceShift = 56;
-constexpr uint64_t kRankOrderMask = (uint64_t(1) << kRankPlaceShift) - 1;
+// A note-off's rank on its tick: its place there, then its key.
+constexpr int kKeyBits = 11;
+static_assert(1 << kKeyBits == KeyLedger::kKeys);
 
-uint64_t Rank(TickPlace place, uint64_t order)
+uint16_t NoteOffRank(TickPlace place, int key)
 {
-    return uint64_t(place) << kRankPlaceShift | order;
+    return static_cast<uint16_t>(static_cast<int>(place) << kKeyBits | key);
 }
 
 struct MidiNote {
@@ -110,14 +119,20 @@ struct MidiNote {
     uint8_t releaseVelocity;
 };
 
-// Checks that MIDI can carry the note and gives its place in time, or counts why not.
-bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
+// Counts why MIDI cannot carry a note.
+[[gnu::noinline]] void CountFault(NoteFault fault, LeftOut* leftOut)
 {
     int* const faultCounts[] = {nullptr, &leftOut->pitchAbove127, &leftOut->velocityZero,
                                 &leftOut->velocityAbove127, &leftOut->channelAbove15};
+    ++*faultCounts[static_cast<int>(fault)];
+}
+
+// Checks that MIDI can carry the note and gives its place in time, or counts why not.
+inline bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
+{
     if (const NoteFault fault = NoteFaultOf(event.Note(), event.Velocity(), event.Channel());
         fault != NoteFault::kNone) {
-        ++*faultCounts[static_cast<int>(fault)];
+        CountFault(fault, leftOut);
         return false;
     }
     if (event.StartTime() < 0 || event.Duration() < 0 || event.Duration() > kUxMaxTime - event.StartTime()) {
@@ -127,6 +142,12 @@ bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
     *note = {event.StartTime(), event.StartTime() + event.Duration(), event.Channel(),
              event.Note(), event.Velocity(), CarriedRelease(event.ReleaseVelocity())};
     return true;
+}
+
+[[noreturn, gnu::noinline]] void ThrowCameAfter(const char* what, int64_t tick, int64_t watermark)
+{
+    throw std::logic_error(std::string(what) + " at tick " + std::to_string(tick) + " came after tick "
+                           + std::to_string(watermark));
 }
 
 // The channel message for a host event that is no note, or an empty vector.
@@ -158,36 +179,67 @@ std::vector<uint8_t> MessageOf(const UxEvent& event)
 
 }  // namespace
 
-namespace {
-
-// The waiting items are a heap on their ticks alone, earliest on top: a cheap order
-// to keep, since the items of one tick are sorted in full only when they fall due.
-struct LaterTick {
-    template <class Item>
-    bool operator()(const Item& a, const Item& b) const
-    {
-        return a.Tick() > b.Tick();
-    }
-};
-
-// Moves the items due before `before` (or all) from the heap `waiting` to the end
-// of `due`.
 template <class Item>
-void TakeDue(std::vector<Item>* waiting, bool all, int64_t before, std::vector<Item>* due)
+void TrackEventWriter::TickQueue<Item>::Put(Item&& item)
 {
-    while (!waiting->empty() && (all || waiting->front().Tick() < before)) {
-        std::pop_heap(waiting->begin(), waiting->end(), LaterTick());
-        due->push_back(waiting->back());
-        waiting->pop_back();
+    const auto tick = static_cast<uint64_t>(item.Tick());
+    const int bucket = BucketOf(tick);
+    mBuckets[bucket].push_back(std::move(item));
+    mFilled |= uint64_t(1) << bucket;
+    mFirst = std::min(mFirst, tick);
+}
+
+// The lowest bucket that holds items holds the least ones. Those before `before`
+// go; the rest move to lower buckets, measured from the least of them.
+template <class Item>
+void TrackEventWriter::TickQueue<Item>::TakeBefore(int64_t before, std::vector<Item>* due)
+{
+    if (before <= 0 || mFirst >= static_cast<uint64_t>(before))
+        return;
+    const auto bound = static_cast<uint64_t>(before);
+    mFirst = std::numeric_limits<uint64_t>::max();
+    while (mFilled) {
+        const int lowest = __builtin_ctzll(mFilled);
+        std::vector<Item>& bucket = mBuckets[lowest];
+        uint64_t least = std::numeric_limits<uint64_t>::max();
+        for (const Item& item : bucket)
+            least = std::min(least, static_cast<uint64_t>(item.Tick()));
+        if (least >= bound) {
+            mFirst = least;
+            return;
+        }
+        mLeast = least;
+        mFilled &= ~(uint64_t(1) << lowest);
+        for (Item& item : bucket) {
+            const auto tick = static_cast<uint64_t>(item.Tick());
+            if (tick < bound) {
+                due->push_back(std::move(item));
+            } else {
+                const int lower = BucketOf(tick);
+                mBuckets[lower].push_back(std::move(item));
+                mFilled |= uint64_t(1) << lower;
+            }
+        }
+        bucket.clear();
     }
 }
 
-}  // namespace
+template <class Item>
+void TrackEventWriter::TickQueue<Item>::TakeAll(std::vector<Item>* due)
+{
+    for (std::vector<Item>& bucket : mBuckets) {
+        std::move(bucket.begin(), bucket.end(), std::back_inserter(*due));
+        bucket.clear();
+    }
+    mFilled = 0;
+    mLeast = 0;
+    mFirst = std::numeric_limits<uint64_t>::max();
+}
 
-// The one-note-per-key rule, note by note: notes are placed in order of start,
+// The one-note-per-key rule, note by note: notes are struck in order of start,
 // then key, then played before made, then longest first, and KeyLedger says
 // whether each sounds and which note it cuts short. A note's note-off is final once
-// the next note on its key is placed, or once the writing has passed it; until then
+// the next note on its key is struck, or once the writing has passed it; until then
 // a later note may still cut it, so each note-off placed early carries the note's
 // id and counts only while its note holds the key.
 TrackEventWriter::TrackEventWriter(Output out, LeftOut* leftOut)
@@ -197,64 +249,45 @@ TrackEventWriter::TrackEventWriter(Output out, LeftOut* leftOut)
 {
 }
 
-bool TrackEventWriter::NoteBefore::operator()(const Note& a, const Note& b) const
+TrackEventWriter::TrackEventWriter(SmfWriter* file, LeftOut* leftOut)
+    : mFile(file),
+      mLeftOut(leftOut),
+      mWatermark(std::numeric_limits<int64_t>::min())
 {
-    if (a.start != b.start)
-        return a.start < b.start;
-    if (a.key != b.key)
-        return a.key < b.key;
-    if (a.origin != b.origin)
-        return a.origin == NoteOrigin::kPlayed;  // played first
-    if (a.end != b.end)
-        return a.end > b.end;  // the longest first
-    return a.arrival < b.arrival;
-}
-
-bool TrackEventWriter::PlacedBefore::operator()(const Placed& a, const Placed& b) const
-{
-    return a.tick != b.tick ? a.tick < b.tick : a.rank < b.rank;
 }
 
 void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
 {
     // Most events are plain notes: the type's own test is cheaper than a cast.
-    const auto* noteEvent = typeid(event) == typeid(UxNoteOn) ? static_cast<const UxNoteOn*>(&event)
-                                                              : dynamic_cast<const UxNoteOn*>(&event);
-    if (noteEvent) {
-        MidiNote note;
-        if (!ToNote(*noteEvent, &note, mLeftOut))
-            return;
-        if (note.start < mWatermark)
-            throw std::logic_error("a note at tick " + std::to_string(note.start)
-                                   + " came after tick " + std::to_string(mWatermark));
-        mNotes.push_back({note.start, note.end, KeyLedger::KeyIndex(note.channel, note.pitch), note.velocity,
-                          note.releaseVelocity, origin, mArrivals++});
-        std::push_heap(mNotes.begin(), mNotes.end(), LaterTick());
+    if (typeid(event) == typeid(UxNoteOn))
+        AddNote(static_cast<const UxNoteOn&>(event), origin);
+    else if (const auto* note = dynamic_cast<const UxNoteOn*>(&event))
+        AddNote(*note, origin);
+    else
+        AddOther(event);
+}
+
+void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
+{
+    MidiNote note;
+    if (!ToNote(event, &note, mLeftOut))
         return;
-    }
+    if (note.start < mWatermark)
+        ThrowCameAfter("a note", note.start, mWatermark);
+    mNotes.Put({note.start, note.end, mArrivals++, static_cast<uint16_t>(KeyLedger::KeyIndex(note.channel, note.pitch)),
+                note.velocity, note.releaseVelocity, origin});
+}
+
+void TrackEventWriter::AddOther(const UxEvent& event)
+{
     std::vector<uint8_t> bytes = MessageOf(event);
     if (bytes.empty() || event.StartTime() < 0) {
         ++mLeftOut->otherEvents;
         return;
     }
     if (event.StartTime() < mWatermark)
-        throw std::logic_error("an event at tick " + std::to_string(event.StartTime())
-                               + " came after tick " + std::to_string(mWatermark));
-    const uint64_t arrival = mArrivals++;
-    mMessages.emplace(arrival, std::move(bytes));
-    Place({event.StartTime(), Rank(TickPlace::kOtherEvent, arrival), 0, 0});
-}
-
-// A message due in the Write under way joins the batch being sorted; any other
-// waits in order of tick.
-void TrackEventWriter::Place(const Placed& placed)
-{
-    if (placed.tick < mWriting)
-        mDue.push_back(placed);
-    else {
-        mPlaced.push_back(placed);
-        std::push_heap(mPlaced.begin(), mPlaced.end(), LaterTick());
-    }
+        ThrowCameAfter("an event", event.StartTime(), mWatermark);
+    mOthers.Put({event.StartTime(), mArrivals++, std::move(bytes)});
 }
 
 void TrackEventWriter::AdvanceTo(int64_t tick)
@@ -270,13 +303,18 @@ void TrackEventWriter::Finish()
     Write(true, 0);
 }
 
-void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId,
+// A note-off due in the Write under way joins its batch; any other waits.
+inline void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId,
                                     uint8_t releaseVelocity)
 {
-    Place({end, Rank(NoteOffPlace(start, end), key), noteId, releaseVelocity});
+    NoteOff off{end, noteId, NoteOffRank(NoteOffPlace(start, end), key), releaseVelocity};
+    if (end < mWriting)
+        mDueNoteOffs.push_back(off);
+    else
+        mNoteOffs.Put(std::move(off));
 }
 
-void TrackEventWriter::Resolve(const Note& note)
+inline void TrackEventWriter::Resolve(const Note& note)
 {
     const uint64_t id = ++mNoteIds;
     const KeyLedger::Strike strike = mKeys.StrikeNote(note.key, note.start, note.end, note.origin, id, note.releaseVelocity);
@@ -291,46 +329,116 @@ void TrackEventWriter::Resolve(const Note& note)
             ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort
                                                            : mLeftOut->playedCutShort);
     }
-    Place({note.start, Rank(TickPlace::kStartingNote, note.key), 0, note.velocity});
+    mDueNoteOns.push_back({note.start, note.key, note.velocity});
     PlaceNoteOff(note.key, note.start, note.end, id, note.releaseVelocity);
 }
 
+inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity)
+{
+    const auto status = static_cast<uint8_t>(kind | KeyLedger::ChannelOf(key));
+    if (mFile) {
+        mFile->PutChannelMessage(tick, status, KeyLedger::PitchOf(key), velocity);
+    } else {
+        const uint8_t message[] = {status, KeyLedger::PitchOf(key), velocity};
+        mOut(tick, message, sizeof message);
+    }
+}
+
+inline void TrackEventWriter::Emit(const NoteOff& off)
+{
+    const int key = off.rank & (KeyLedger::kKeys - 1);
+    if (off.noteId && !mKeys.Release(key, off.noteId))
+        return;  // the note was cut short: its note-off was placed anew
+    EmitNote(off.tick, kNoteOffStatus, key, off.velocity);
+}
+
+inline void TrackEventWriter::Emit(const NoteOnMessage& on)
+{
+    EmitNote(on.tick, kNoteOnStatus, on.key, on.velocity);
+}
+
+void TrackEventWriter::Emit(const OtherMessage& other)
+{
+    if (mFile)
+        mFile->Put(other.tick, other.bytes.data(), other.bytes.size());
+    else
+        mOut(other.tick, other.bytes.data(), other.bytes.size());
+}
+
 // Writes every message before `before` (or all): first the notes starting there are
-// placed, which settles every note-off there, then the messages go out in order.
+// struck, which settles every note-off there, then the messages go out in order.
+// The note-ons come out of the strikes in order already; the note-offs and other
+// messages are sorted, and the three merged: on one tick, note-offs first, then
+// other messages, then note-ons, then the note-offs of notes of no duration.
 void TrackEventWriter::Write(bool all, int64_t before)
 {
     mDueNotes.clear();
-    TakeDue(&mNotes, all, before, &mDueNotes);
-    std::sort(mDueNotes.begin(), mDueNotes.end(), NoteBefore());
-    mDue.clear();
+    mDueNoteOffs.clear();
+    mDueNoteOns.clear();
+    mDueOthers.clear();
+    if (all)
+        mNotes.TakeAll(&mDueNotes);
+    else
+        mNotes.TakeBefore(before, &mDueNotes);
+    std::sort(mDueNotes.begin(), mDueNotes.end(), [](const Note& a, const Note& b) {
+        if (a.start != b.start)
+            return a.start < b.start;
+        if (a.key != b.key)
+            return a.key < b.key;
+        if (a.origin != b.origin)
+            return a.origin == NoteOrigin::kPlayed;  // played first
+        if (a.end != b.end)
+            return a.end > b.end;  // the longest first
+        return a.arrival < b.arrival;
+    });
     mWriting = all ? std::numeric_limits<int64_t>::max() : before;
     for (const Note& note : mDueNotes)
         Resolve(note);
     mWriting = std::numeric_limits<int64_t>::min();
-    TakeDue(&mPlaced, all, before, &mDue);
-    std::sort(mDue.begin(), mDue.end(), PlacedBefore());
-    for (const Placed& placed : mDue) {
-        const TickPlace place = static_cast<TickPlace>(placed.rank >> kRankPlaceShift);
-        const uint64_t order = placed.rank & kRankOrderMask;
-        if (place == TickPlace::kOtherEvent) {
-            const auto message = mMessages.find(order);
-            mOut(placed.tick, message->second.data(), message->second.size());
-            mMessages.erase(message);
-            continue;
-        }
-        const int key = static_cast<int>(order);
-        const uint8_t channel = KeyLedger::ChannelOf(key);
-        const uint8_t pitch = KeyLedger::PitchOf(key);
-        if (place == TickPlace::kStartingNote) {
-            const uint8_t message[] = {static_cast<uint8_t>(kNoteOnStatus | channel), pitch, placed.velocity};
-            mOut(placed.tick, message, sizeof message);
-            continue;
-        }
-        if (placed.noteId && !mKeys.Release(key, placed.noteId))
-            continue;  // the note was cut short: its note-off was placed anew
-        const uint8_t message[] = {static_cast<uint8_t>(kNoteOffStatus | channel), pitch, placed.velocity};
-        mOut(placed.tick, message, sizeof message);
+    if (all) {
+        mNoteOffs.TakeAll(&mDueNoteOffs);
+        mOthers.TakeAll(&mDueOthers);
+    } else {
+        mNoteOffs.TakeBefore(before, &mDueNoteOffs);
+        mOthers.TakeBefore(before, &mDueOthers);
     }
+    std::sort(mDueNoteOffs.begin(), mDueNoteOffs.end(), [](const NoteOff& a, const NoteOff& b) {
+        return a.tick != b.tick ? a.tick < b.tick : a.rank < b.rank;
+    });
+    std::sort(mDueOthers.begin(), mDueOthers.end(), [](const OtherMessage& a, const OtherMessage& b) {
+        return a.tick != b.tick ? a.tick < b.tick : a.arrival < b.arrival;
+    });
+
+    const uint16_t emptyNote = NoteOffRank(TickPlace::kEndingEmptyNote, 0);
+    auto off = mDueNoteOffs.cbegin();
+    auto on = mDueNoteOns.cbegin();
+    const auto offsEnd = mDueNoteOffs.cend();
+    const auto onsEnd = mDueNoteOns.cend();
+    if (!mDueOthers.empty()) {
+        // A message of another kind goes before the note-ons of its tick, after its
+        // other note-offs.
+        for (const OtherMessage& other : mDueOthers) {
+            for (; off != offsEnd && (off->tick < other.tick || (off->tick == other.tick && off->rank < emptyNote)); ++off)
+                MergeNoteOff(*off, &on, onsEnd, emptyNote);
+            for (; on != onsEnd && on->tick < other.tick; ++on)
+                Emit(*on);
+            Emit(other);
+        }
+    }
+    for (; off != offsEnd; ++off)
+        MergeNoteOff(*off, &on, onsEnd, emptyNote);
+    for (; on != onsEnd; ++on)
+        Emit(*on);
+}
+
+// Writes the note-off after the note-ons that go before it: those of earlier ticks,
+// and those of its own tick when it ends a note of no duration.
+inline void TrackEventWriter::MergeNoteOff(const NoteOff& off, std::vector<NoteOnMessage>::const_iterator* on,
+                                           std::vector<NoteOnMessage>::const_iterator onsEnd, uint16_t emptyNote)
+{
+    for (; *on != onsEnd && ((*on)->tick < off.tick || ((*on)->tick == off.tick && off.rank >= emptyNote)); ++*on)
+        Emit(**on);
+    Emit(off);
 }
 
 SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut)

@@ -11,8 +11,6 @@
 #include <deque>
 #include <functional>
 #include <limits>
-#include <map>
-#include <unordered_map>
 #include <vector>
 
 #include <UxEvent.h>
@@ -43,10 +41,16 @@ public:
 private:
     struct Pending {
         UxChainPtr event;
-        bool sounding;  // a note whose note-off has not come yet
+        bool sounding;                 // a note whose note-off has not come yet
+        Pending* nextOnKey = nullptr;  // the note struck next on its key, while it sounds
+    };
+    // The notes sounding on a key, oldest first, linked through nextOnKey.
+    struct Sounding {
+        Pending* oldest = nullptr;
+        Pending* newest = nullptr;
     };
     std::deque<Pending> mPending;
-    std::map<int, std::deque<Pending*>> mSounding;  // by key and channel, oldest first
+    std::array<Sounding, KeyLedger::kKeys> mSounding{};
 };
 
 // What the writer did not write as it was given, counted apart: what MIDI cannot
@@ -82,16 +86,19 @@ struct LeftOut {
 SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut);
 
 // EventsToTrack one event at a time, for events that come in time order, each note
-// played or made: each message goes to `out` as soon as nothing still to come can
-// change it or come before it. Notes starting on one tick are struck on their keys
-// played first, then longest first, so that KeyLedger's rule keeps the player's
-// notes and, of made ones, the longest. Holds only the notes still sounding or yet
-// to start, and the events yet to be written.
+// played or made: each message goes out as soon as nothing still to come can change
+// it or come before it. Notes starting on one tick are struck on their keys played
+// first, then longest first, so that KeyLedger's rule keeps the player's notes and,
+// of made ones, the longest. Holds only the notes still sounding or yet to start,
+// and the events yet to be written.
 class TrackEventWriter {
 public:
     using Output = std::function<void(int64_t tick, const uint8_t* bytes, size_t size)>;
 
+    // Each message goes to `out`.
     TrackEventWriter(Output out, LeftOut* leftOut);
+    // Each message goes into the track `file` is writing.
+    TrackEventWriter(SmfWriter* file, LeftOut* leftOut);
 
     // Everything still to come starts at or after `tick`: writes what lies before it.
     void AdvanceTo(int64_t tick);
@@ -103,52 +110,95 @@ public:
     void Finish();
 
 private:
+    // A note yet to be struck.
     struct Note {
         int64_t start;
         int64_t end;
-        int key;
+        uint64_t arrival;
+        uint16_t key;
         uint8_t velocity;
         uint8_t releaseVelocity;
         NoteOrigin origin;
-        uint64_t arrival;
 
         int64_t Tick() const { return start; }
     };
-    // A message waiting for its tick, kept small so that sorting moves it cheaply.
-    // `rank` orders the messages of one tick: their place on the tick in the top
-    // bits, then the key (for notes) or the arrival (for other events).
-    struct Placed {
+    // A note-off waiting for its tick. `rank` orders those of one tick: their place
+    // on the tick (ending or ending an empty note), then the key.
+    struct NoteOff {
         int64_t tick;
-        uint64_t rank;
-        uint64_t noteId;   // for a note-off that a later note may still cut: 0 otherwise
-        uint8_t velocity;  // of a note-on, or the release velocity of a note-off
+        uint64_t noteId;  // for a note that a later note may still cut: 0 otherwise
+        uint16_t rank;
+        uint8_t velocity;
 
         int64_t Tick() const { return tick; }
     };
-    // The orders in which notes are struck and messages written.
-    struct NoteBefore {
-        bool operator()(const Note& a, const Note& b) const;
+    // A note-on of the notes struck in the Write under way, in the order written.
+    struct NoteOnMessage {
+        int64_t tick;
+        uint16_t key;
+        uint8_t velocity;
     };
-    struct PlacedBefore {
-        bool operator()(const Placed& a, const Placed& b) const;
+    // Any other message, in order of arrival on its tick.
+    struct OtherMessage {
+        int64_t tick;
+        uint64_t arrival;
+        std::vector<uint8_t> bytes;
+
+        int64_t Tick() const { return tick; }
     };
-    void Place(const Placed& placed);
+
+    // Items waiting for their tick, taken out in batches: every item before a tick.
+    // An item put in after a batch never lies before that batch's bound, so the
+    // queue can be a radix heap: an item sits in the bucket of the highest bit in
+    // which its tick differs from the least tick taken out last, putting it in is
+    // one push, and it moves to lower buckets only as the batches come nearer.
+    // Ticks are never negative.
+    template <class Item>
+    class TickQueue {
+    public:
+        void Put(Item&& item);
+        // Moves every item before `before` to the end of `due`, in no order.
+        void TakeBefore(int64_t before, std::vector<Item>* due);
+        void TakeAll(std::vector<Item>* due);
+
+    private:
+        static constexpr int kBuckets = 64;
+        int BucketOf(uint64_t tick) const
+        {
+            return tick == mLeast ? 0 : kBuckets - __builtin_clzll(tick ^ mLeast);
+        }
+        std::array<std::vector<Item>, kBuckets> mBuckets;
+        uint64_t mFilled = 0;  // a bit for each bucket that holds items
+        uint64_t mLeast = 0;   // no item lies before it
+        uint64_t mFirst = std::numeric_limits<uint64_t>::max();  // the least tick held, if any
+    };
+
+    void AddNote(const UxNoteOn& event, NoteOrigin origin);
+    void AddOther(const UxEvent& event);
     void Resolve(const Note& note);
     void PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId, uint8_t releaseVelocity);
     void Write(bool all, int64_t before);
+    void EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity);
+    void Emit(const NoteOff& off);
+    void Emit(const NoteOnMessage& on);
+    void Emit(const OtherMessage& other);
+    void MergeNoteOff(const NoteOff& off, std::vector<NoteOnMessage>::const_iterator* on,
+                      std::vector<NoteOnMessage>::const_iterator onsEnd, uint16_t emptyNote);
 
     Output mOut;
+    SmfWriter* mFile = nullptr;
     LeftOut* mLeftOut;
     int64_t mWatermark;
     uint64_t mArrivals = 0;
     uint64_t mNoteIds = 0;
-    // The notes not yet placed and the messages not yet written, each a heap on its
-    // ticks alone; those that fall due are sorted in full as a batch.
-    std::vector<Note> mNotes;
-    std::vector<Placed> mPlaced;
-    std::vector<Note> mDueNotes;  // the notes the Write under way places, in order
-    std::vector<Placed> mDue;     // the messages it writes, sorted before they go out
+    TickQueue<Note> mNotes;
+    TickQueue<NoteOff> mNoteOffs;
+    TickQueue<OtherMessage> mOthers;
+    // What the Write under way writes, each sorted before the three are merged.
+    std::vector<Note> mDueNotes;
+    std::vector<NoteOff> mDueNoteOffs;
+    std::vector<NoteOnMessage> mDueNoteOns;
+    std::vector<OtherMessage> mDueOthers;
     int64_t mWriting = std::numeric_limits<int64_t>::min();  // what that Write writes: the ticks before it
     KeyLedger mKeys;
-    std::unordered_map<uint64_t, std::vector<uint8_t>> mMessages;  // other events', by arrival
 };

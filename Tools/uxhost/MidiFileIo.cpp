@@ -104,23 +104,45 @@ std::vector<uint8_t> ReadWhole(const std::string& path)
 
 }  // namespace
 
-std::vector<uint8_t> ReadMidiFile(const std::string& path)
+std::string InputName(const std::string& path)
 {
-    const bool standardInput = path == kStandardStream;
-    std::vector<uint8_t> bytes = standardInput ? ReadStandardInput() : ReadWhole(path);
-    const std::string name = standardInput ? kStandardInputName : path;
-    size_t unread = 0;
+    return path == kStandardStream ? kStandardInputName : path;
+}
+
+std::vector<uint8_t> ReadMidiBytes(const std::string& path)
+{
+    std::vector<uint8_t> bytes = path == kStandardStream ? ReadStandardInput() : ReadWhole(path);
     try {
-        unread = CheckSmf(bytes.data(), bytes.size());
+        SmfReader header(bytes.data(), bytes.size());
     } catch (const SmfError& error) {
-        throw FileError(name + ": " + error.what());
-    }
-    if (unread > 0) {
-        const size_t declared = SmfReader(bytes.data(), bytes.size()).TrackCount();
-        Report(name + ": the header declares " + std::to_string(declared)
-               + (declared == 1 ? " track" : " tracks") + "; " + std::to_string(unread)
-               + (unread == 1 ? " more track chunk in the file was" : " more track chunks in the file were")
-               + " not read");
+        throw FileError(InputName(path) + ": " + error.what());
     }
     return bytes;
+}
+
+std::vector<uint8_t> ReadMidiFile(const std::string& path)
+{
+    std::vector<uint8_t> bytes = ReadMidiBytes(path);
+    try {
+        CheckSmf(bytes.data(), bytes.size());
+    } catch (const SmfError& error) {
+        throw FileError(InputName(path) + ": " + error.what());
+    }
+    ReportTrackChunksNotRead(path, bytes);
+    return bytes;
+}
+
+void ReportTrackChunksNotRead(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    SmfReader reader(bytes.data(), bytes.size());
+    for (size_t i = 0; i < reader.TrackCount(); ++i)
+        reader.NextTrack();
+    const size_t unread = reader.TrackChunksAfter();
+    if (unread == 0)
+        return;
+    const size_t declared = reader.TrackCount();
+    Report(InputName(path) + ": the header declares " + std::to_string(declared)
+           + (declared == 1 ? " track" : " tracks") + "; " + std::to_string(unread)
+           + (unread == 1 ? " more track chunk in the file was" : " more track chunks in the file were")
+           + " not read");
 }

@@ -21,8 +21,19 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The bytes of a MIDI file, checked from end to end: whatever ParseSmf refuses is
-// refused here. "-" reads standard input to its end, and so is a pipe or a
-// device read. Track chunks beyond those the header declares are not read, which
-// one line on standard error says (Report.h).
+// How messages name the input `path`: standard input for "-".
+std::string InputName(const std::string& path);
+
+// The bytes of a MIDI file whose header is checked: its tracks are left to whoever
+// reads them (ApplyFilters refuses, as it goes, what ParseSmf refuses). "-" reads
+// standard input to its end, and so is a pipe or a device read.
+std::vector<uint8_t> ReadMidiBytes(const std::string& path);
+
+// The same, checked from end to end: whatever ParseSmf refuses is refused here.
+// Track chunks beyond those the header declares are not read, which
+// ReportTrackChunksNotRead says.
 std::vector<uint8_t> ReadMidiFile(const std::string& path);
+
+// One line on standard error (Report.h) when the file holds track chunks beyond
+// those its header declares, which are not read. `bytes` must be a whole file.
+void ReportTrackChunksNotRead(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -53,12 +53,12 @@ FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins, Channe
     }
 }
 
-void FilterPipeline::Run(UxChainPtr event, const Output& out)
+void FilterPipeline::Run(UxChainPtr event, TrackEventWriter* out)
 {
     const uint8 channel = event->Channel();
     const bool filtered = channel < kChannels && (mChannels >> channel & 1);
     if (!filtered && dynamic_cast<const UxNoteOn*>(event.get())) {
-        out(std::move(event), NoteOrigin::kPlayed);
+        out->Add(*event, NoteOrigin::kPlayed);
         return;
     }
     Feed(0, std::move(event), NoteOrigin::kPlayed, out);
@@ -70,10 +70,10 @@ void FilterPipeline::Run(UxChainPtr event, const Output& out)
 // so it was never the filter's to free. Writing as it goes relies on no event of a
 // chain starting before the event it answers; one before tick 0 is left out later
 // anyway.
-void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, const Output& out)
+void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, TrackEventWriter* out)
 {
     if (stage == mFilters.size()) {
-        out(std::move(event), origin);
+        out->Add(*event, origin);
         return;
     }
     const UxTime given = event->StartTime();
@@ -109,20 +109,15 @@ void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plu
 
     SmfWriter writer(out, reader.Format(), reader.Division(), reader.TrackCount());
     SmfEvent message;
+    TrackEventReader notes;
     for (const auto& pipeline : pipelines) {
         SmfTrackReader track = reader.NextTrack();
         writer.BeginTrack();
-        TrackEventWriter events(
-            [&writer](int64_t tick, const uint8_t* data, size_t size) { writer.Put(tick, data, size); },
-            leftOut);
-        const FilterPipeline::Output toWriter = [&events](UxChainPtr event, NoteOrigin origin) {
-            events.Add(*event, origin);
-        };
-        TrackEventReader notes;
+        TrackEventWriter events(&writer, leftOut);
         const auto runReady = [&] {
             while (UxChainPtr event = notes.Take()) {
                 events.AdvanceTo(event->StartTime());
-                pipeline->Run(std::move(event), toWriter);
+                pipeline->Run(std::move(event), &events);
             }
         };
         while (track.Next(&message)) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,25 +22,22 @@ ChannelMask ParseChannelList(const std::string& list);
 // One filter of each plug-in, in order. The plug-ins must outlive the pipeline.
 class FilterPipeline {
 public:
-    // Each event out of the pipeline with its origin: an event the host handed in
-    // comes out played, as the head of the chain each filter answers it with; every
-    // event a filter appends behind that head comes out made, and so does whatever
-    // later filters make of it.
-    using Output = std::function<void(UxChainPtr event, NoteOrigin origin)>;
-
     // Notes on channels outside `channels` pass by the filters.
     explicit FilterPipeline(const std::vector<const Plugin*>& plugins,
                             ChannelMask channels = kAllChannels);
 
     // Hands the event to the first filter; each event of the chain it answers with
-    // goes on its own to the next filter, and so on. `out` gets each event the last
-    // filter answers with, chain by chain. A note on a channel the pipeline leaves
-    // alone goes to `out` at once, untouched. Throws PluginError when a filter
-    // throws, or answers with an event that starts before the one it was given.
-    void Run(UxChainPtr event, const Output& out);
+    // goes on its own to the next filter, and so on. Each event the last filter
+    // answers with goes to `out`, chain by chain: an event the host handed in comes
+    // out played, as the head of the chain each filter answers it with; every event
+    // a filter appends behind that head comes out made, and so does whatever later
+    // filters make of it. A note on a channel the pipeline leaves alone goes to
+    // `out` at once, untouched. Throws PluginError when a filter throws, or answers
+    // with an event that starts before the one it was given.
+    void Run(UxChainPtr event, TrackEventWriter* out);
 
 private:
-    void Feed(size_t stage, UxChainPtr event, NoteOrigin origin, const Output& out);
+    void Feed(size_t stage, UxChainPtr event, NoteOrigin origin, TrackEventWriter* out);
 
     UxFilterHolderI mHolder;
     ux_filter_params mParams;

@@ -225,7 +225,7 @@ Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::ve
             song.mOutput = std::move(output);
         }
     } catch (const SmfError& error) {
-        throw FileError(path + ": " + error.what());
+        throw FileError(InputName(path) + ": " + error.what());
     }
     return song;
 }
@@ -243,10 +243,11 @@ void RunSongCommand(const std::string& input, const PipelineOptions& options, co
     OutputFile output(outputPath, {input});
     // Reading and filtering the song; what `write` does may show a line of its own.
     std::optional<ProgressLine> progress(std::in_place, "making " + output.Name());
-    std::vector<uint8_t> bytes = ReadMidiFile(input);
+    std::vector<uint8_t> bytes = ReadMidiBytes(input);
     const LoadedPipeline pipeline(options);
     const Song song = MakeSong(input, std::move(bytes), pipeline.Plugins(), pipeline.Channels());
     progress.reset();
+    ReportTrackChunksNotRead(input, song.Input());
     ReportLeftOut(song.name, song.leftOut);
     write(song, output);
 }

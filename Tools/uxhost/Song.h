@@ -45,6 +45,8 @@ public:
     // input itself when there are none.
     const uint8_t* Data() const;
     size_t Size() const;
+    // The file as it was read.
+    const std::vector<uint8_t>& Input() const { return mInput; }
 
     // Its timing, read from every track.
     SongTiming Timing() const { return ReadTiming(Data(), Size()); }

@@ -140,18 +140,24 @@ SmfFile DemoPhrase()
     return phrase;
 }
 
-// Runs the MIDI file in `input` through the plug-ins into `output`; says on
-// standard error, one line each, that a RIFF wrapper was dropped, what MIDI could
-// not carry and what gave way to another note on its key.
-void ApplyAndWrite(const std::vector<uint8_t>& input, const LoadedPipeline& pipeline, OutputFile& output)
+// Runs the MIDI file in `input`, read from `inputPath`, through the plug-ins into
+// `output`, reading its tracks as it goes: a malformed file is refused before
+// anything is committed. Says on standard error, one line each, that track chunks
+// were not read, that a RIFF wrapper was dropped, what MIDI could not carry and
+// what gave way to another note on its key.
+void ApplyAndWrite(const std::string& inputPath, const std::vector<uint8_t>& input, const LoadedPipeline& pipeline,
+                   OutputFile& output)
 {
     LeftOut leftOut;
     try {
         ApplyFilters(input, pipeline.Plugins(), &output, &leftOut, pipeline.Channels());
+    } catch (const SmfReadError& error) {
+        throw FileError(InputName(inputPath) + ": " + error.what());
     } catch (const SmfError& error) {
         throw FileError(output.Name() + ": cannot write: " + error.what());
     }
     output.Commit();
+    ReportTrackChunksNotRead(inputPath, input);
     if (SmfReader(input.data(), input.size()).FromRiff())
         Report(output.Name() + ": written as a plain Standard MIDI File, without the input's RIFF (RMID) wrapper");
     ReportLeftOut(output.Name(), leftOut);
@@ -184,8 +190,8 @@ void RunApply(const PipelineOptions& options, const std::string& inputPath, cons
 {
     OutputFile output(outputPath, {inputPath});
     ProgressLine progress("writing " + output.Name());
-    const std::vector<uint8_t> input = ReadMidiFile(inputPath);
-    ApplyAndWrite(input, LoadedPipeline(options), output);
+    const std::vector<uint8_t> input = ReadMidiBytes(inputPath);
+    ApplyAndWrite(inputPath, input, LoadedPipeline(options), output);
 }
 
 // For each plug-in: what it does to one note, then the built-in phrase through it
