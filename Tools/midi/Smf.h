@@ -190,6 +190,15 @@ public:
             PutSlowly(tick, bytes, sizeof bytes);
         }
     }
+    // A note-on or note-off whose channel, pitch and velocity MIDI can carry: the
+    // same as PutChannelMessage, with nothing checked but the time.
+    void PutNote(int64_t tick, uint8_t status, uint8_t pitch, uint8_t velocity)
+    {
+        if (!PutShortDelta(tick, status, pitch, velocity)) {
+            const uint8_t bytes[] = {status, pitch, velocity};
+            PutSlowly(tick, bytes, sizeof bytes);
+        }
+    }
     // The end-of-track event, at `endTick` or at the last event, whichever is later.
     void EndTrack(int64_t endTick);
     // Hands the sink whatever it has not had yet.
@@ -205,10 +214,16 @@ private:
     // written straight into the block; false for any other event.
     bool PutQuickly(int64_t tick, uint8_t status, uint8_t first, uint8_t second)
     {
-        constexpr int64_t kMaxOneByteDelta = 0x7F;
         const uint8_t kind = status & 0xF0;
-        if (tick < mTick || tick - mTick > kMaxOneByteDelta || kind < 0x80 || kind == 0xC0 || kind == 0xD0
-            || kind == 0xF0 || ((first | second) & 0x80))
+        if (kind < 0x80 || kind == 0xC0 || kind == 0xD0 || kind == 0xF0 || ((first | second) & 0x80))
+            return false;
+        return PutShortDelta(tick, status, first, second);
+    }
+    // The same for a message known to be whole: only the delta is checked.
+    bool PutShortDelta(int64_t tick, uint8_t status, uint8_t first, uint8_t second)
+    {
+        constexpr int64_t kMaxOneByteDelta = 0x7F;
+        if (tick < mTick || tick - mTick > kMaxOneByteDelta)
             return false;
         uint8_t* out = mBlock.data() + mFill;
         *out++ = static_cast<uint8_t>(tick - mTick);

@@ -274,8 +274,8 @@ void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
         return;
     if (note.start < mWatermark)
         ThrowCameAfter("a note", note.start, mWatermark);
-    mNotes.Put({note.start, note.end, mArrivals++, static_cast<uint16_t>(KeyLedger::KeyIndex(note.channel, note.pitch)),
-                note.velocity, note.releaseVelocity, origin});
+    const auto key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.channel, note.pitch));
+    mNotes.Put({note.start, note.end, mArrivals++, key, note.velocity, note.releaseVelocity, origin});
 }
 
 void TrackEventWriter::AddOther(const UxEvent& event)
@@ -307,7 +307,8 @@ void TrackEventWriter::Finish()
 inline void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId,
                                     uint8_t releaseVelocity)
 {
-    NoteOff off{end, noteId, NoteOffRank(NoteOffPlace(start, end), key), releaseVelocity};
+    const uint16_t rank = NoteOffRank(NoteOffPlace(start, end), key);
+    NoteOff off{end, noteId, rank, releaseVelocity};
     if (end < mWriting)
         mDueNoteOffs.push_back(off);
     else
@@ -337,7 +338,7 @@ inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint
 {
     const auto status = static_cast<uint8_t>(kind | KeyLedger::ChannelOf(key));
     if (mFile) {
-        mFile->PutChannelMessage(tick, status, KeyLedger::PitchOf(key), velocity);
+        mFile->PutNote(tick, status, KeyLedger::PitchOf(key), velocity);
     } else {
         const uint8_t message[] = {status, KeyLedger::PitchOf(key), velocity};
         mOut(tick, message, sizeof message);

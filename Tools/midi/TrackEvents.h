@@ -111,6 +111,7 @@ public:
 
 private:
     // A note yet to be struck.
+    // A note yet to be struck.
     struct Note {
         int64_t start;
         int64_t end;
