@@ -4,7 +4,7 @@
 # entry point and nothing else; the host libraries carry their major version; the
 # example project, copied out of the source tree, builds against the prefix alone,
 # with CMake and by hand with pkg-config; and the installed host runs it: its
-# values, its chain and its icon.
+# values, its chain, its roll and its icon.
 set -eu
 build=$1 example=$2
 work=$(mktemp -d)
@@ -17,9 +17,9 @@ fail() {
   exit 1
 }
 
-exports_only_entry_point() {
+exports_only_entry_point() {  # exports_only_entry_point FILE [ENTRY]: a plug-in's by default
   exports=$(nm -D --defined-only "$1" | awk '{ print $3 }')
-  [ "$exports" = make_nth_filter ] || fail "$1 exports: $(echo $exports)"
+  [ "$exports" = "${2:-make_nth_filter}" ] || fail "$1 exports: $(echo $exports)"
 }
 
 dynamic_entry() {  # dynamic_entry FILE TAG: the value of one tag of the dynamic section
@@ -88,6 +88,9 @@ csvmidi "$work/in.csv" "$work/in.mid"
 midicsv "$work/out.mid" | awk -F', ' '$3 == "Note_on_c" && $6 != 0 { print $2, $5, $6 }' | sort -n -k1 -k2 >"$work/notes"
 printf '%s\n' "0 60 90" "0 67 60" "0 72 40" "960 118 90" "960 125 60" "1920 40 2" "1920 47 1" >"$work/expected"
 diff "$work/expected" "$work/notes" || fail "the chains of Fifth Fade differ (start, pitch, velocity)"
+# Drawn by the module in the kit's folder, which finds the add-ons where uxhost does.
+exports_only_entry_point "$prefix/lib/ux-filter-kit/uxhost-media.so" uxhost_media_run_v1
+"$uxhost" roll -q -f "Fifth Fade" "$work/in.mid" -o "$work/roll.png" || fail "the installed uxhost does not draw"
 
 # The icon, against its source attached to another plug-in by the installed uxres
 # (in a folder beside the add-ons, so that it finds the kernel).

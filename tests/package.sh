@@ -9,8 +9,9 @@
 #       together into a scratch root they hold the expected files, every library
 #       search path of every ELF file stays inside the root and finds the kit's
 #       libraries there, no file names the folder the packages were built in, the
-#       unpacked host lists only the unpacked plug-ins, and each plug-in still
-#       carries its icon after the package build stripped it.
+#       unpacked host lists only the unpacked plug-ins and plays the demo through
+#       its module, and each plug-in still carries its icon after the package
+#       build stripped it.
 #   install PACKAGE_DIR SOURCE_DIR
 #       apt-get installs the packages for real and removes them again at the end,
 #       whatever happens. From a scratch folder, with LV2_PATH, UX_ADDON_PATH and
@@ -122,6 +123,7 @@ contents)
     "$libdir/libUxKernel.so.1" "$libdir/libPlatform.so.1" "$libdir/libUxKernel.so" "$libdir/libPlatform.so"
     "$libdir/libUxAddOnKit.a" "$libdir/cmake/UxFilterKit/UxFilterKitConfig.cmake"
     "$libdir/pkgconfig/uxfilterkit.pc" usr/include/UxFilterKit/UxFilterI.h
+    "$libdir/ux-filter-kit/uxhost-media.so"
     "$bundle/manifest.ttl" "$bundle/ux-filters.ttl" "$bundle/ux-lv2.so"
     "$bundle/lib/libUxKernel.so.1" "$bundle/lib/libPlatform.so.1")
   for filter in "${filters[@]}"; do
@@ -155,6 +157,8 @@ contents)
   files_listed=$(awk -F'\t' 'NF == 3 { print $3 }' "$work/list")
   expected_files=$(printf "$root/$libdir/ux-add-ons/%s.so\n" "${filters[@]}")
   [ "$files_listed" = "$expected_files" ] || fail "the unpacked uxhost lists: $(cat "$work/list")"
+  (cd "$work" && env -u UX_ADDON_PATH "$root/usr/bin/uxhost" -q demo Dissolve >/dev/null 2>"$work/demo") \
+    || fail "the unpacked uxhost demo: $(cat "$work/demo")"
   for filter in "${filters[@]}"; do
     "$root/usr/bin/uxhost" icon "$root/$libdir/ux-add-ons/$filter.so" -o "$work/$filter.png" \
       || fail "$filter.so lost its icon in the package"

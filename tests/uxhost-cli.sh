@@ -4,7 +4,8 @@
 # a text, or nothing) and the files left in the output folder out/ afterwards:
 # signals that remove the temporary file, the progress line on a terminal and
 # never on a pipe, --quiet, inputs that are pipes, files that are empty or hold
-# more tracks than they declare, and the option parser's errors in uxhost's words.
+# more tracks than they declare, the option parser's errors in uxhost's words, and
+# the drawing and sound libraries loaded only by the commands that need them.
 uxhost=$(realpath "$1")
 song=$(realpath "$2")
 dir=$(mktemp -d)
@@ -63,6 +64,22 @@ progress() {
   return $status
 }
 
+# loads ARGS...: runs uxhost ARGS under the dynamic loader's eye and says on
+# standard error each drawing or sound library it opened (cairo, FluidSynth), or
+# that the loader named no library at all.
+loads() {
+  LD_DEBUG=files "$uxhost" "$@" 2>&1 >/dev/null | grep -o 'file=[^ ]*' >opened.txt
+  local status=${PIPESTATUS[0]}
+  grep -q 'file=libUxKernel' opened.txt || echo "the loader named no library" >&2
+  grep -E 'lib(cairo|fluidsynth)' opened.txt | sort -u | tr '\n' ' ' | grep . >&2
+  return "$status"
+}
+
+# A copy of uxhost beside a module that is no library.
+mkdir bin
+cp "$uxhost" bin/
+: >bin/uxhost-media.so
+
 failures=0
 # row NAME CODE TEXT FILES COMMAND: runs the shell COMMAND in a fresh out/. TEXT
 # empty means nothing on standard error; FILES is what out/ then holds.
@@ -109,6 +126,9 @@ row "width not a number" 2 'uxhost roll: --width: "abc": give a whole number fro
 row "empty output name" 2 "uxhost apply: --output: an empty name" "" "$a '$song' -o ''"
 row "spaced channel list" 2 'uxhost apply: --channels: "1 2": a list is one word' "" \
   "$a --channels 1 2 '$song' -o out/a.mid"
+row "apply loads no drawing or sound library" 0 "" "a.mid " "loads apply -q -f Dissolve '$song' -o out/a.mid"
+row "module that does not load" 1 "bin/uxhost-media.so: cannot load the module that draws and plays: file too short" \
+  "" "bin/uxhost render -q '$song' -o out/a.wav"
 row "usage names uxhost" 0 "" "" "$u apply --help | grep -q '^Usage: uxhost apply '"
 
 [ $failures -eq 0 ]

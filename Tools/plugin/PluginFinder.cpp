@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -50,7 +51,15 @@ std::vector<std::string> AllPluginFiles()
     return files;
 }
 
+// Where the installed add-ons folder is found from; empty: OwnFolder().
+std::string gHostFolder;
+
 }  // namespace
+
+void FindAddOnsFrom(std::string folder)
+{
+    gHostFolder = std::move(folder);
+}
 
 std::vector<std::string> AddOnFolders()
 {
@@ -61,7 +70,7 @@ std::vector<std::string> AddOnFolders()
             if (!folder.empty())
                 named.push_back(folder);
     }
-    if (const std::string own = OwnFolder(); !own.empty())
+    if (const std::string own = gHostFolder.empty() ? OwnFolder() : gHostFolder; !own.empty())
         named.push_back((fs::path(own) / UX_ADDON_RELATIVE_DIR).lexically_normal().string());
 
     std::vector<std::string> folders;

@@ -14,6 +14,11 @@
 // exists, once.
 std::vector<std::string> AddOnFolders();
 
+// Makes AddOnFolders() find the installed add-ons folder from `folder` rather than
+// from OwnFolder(): for code that a host loads to work on its behalf, which lies
+// elsewhere than the host and must find what the host finds.
+void FindAddOnsFrom(std::string folder);
+
 // Every plug-in file (*.so) in those folders; of files with the same file name
 // (in any case) the first found wins.
 std::vector<std::string> FindPluginFiles();

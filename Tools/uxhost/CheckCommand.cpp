@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -16,11 +15,10 @@
 #define RUNNING_ON_VALGRIND 0
 #endif
 
+#include "KitFiles.h"
 #include "PipelineOptions.h"
 #include "PluginFinder.h"
 #include "check/Checks.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -30,23 +28,6 @@ constexpr const char* kRealtimeHelper = "uxhost-rtcheck";
 // and of a group of checks grow by these factors, so that only a real hang counts.
 constexpr int64_t kValgrindCallFactor = 50;
 constexpr int64_t kValgrindGroupFactor = 10;
-
-// The helper beside uxhost in a build, or in lib/ux-filter-kit of an installed prefix.
-#ifndef UX_RTCHECK_INSTALLED_DIR
-#define UX_RTCHECK_INSTALLED_DIR "../lib/ux-filter-kit"
-#endif
-std::string FindRealtimeHelper()
-{
-    const std::string own = OwnFolder();
-    if (own.empty())
-        return {};
-    const fs::path folder(own);
-    for (const fs::path& candidate :
-         {folder / kRealtimeHelper, folder / UX_RTCHECK_INSTALLED_DIR / kRealtimeHelper})
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate.string();
-    return {};
-}
 
 const char* VerdictWord(Verdict verdict)
 {
@@ -86,7 +67,7 @@ int RunCheckCommand(const CheckOptions& options)
         settings.limits.callMs *= kValgrindCallFactor;
         settings.limits.groupMs *= kValgrindGroupFactor;
     }
-    settings.realtimeHelper = FindRealtimeHelper();
+    settings.realtimeHelper = FindKitFile(kRealtimeHelper, X_OK);
     settings.clockSecond = options.clockSecond;
 
     bool failed = false;

@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -319,17 +317,6 @@ void WriteSongWav(const Song& song, const std::string& soundFont, OutputFile& ou
         output.Overwrite(0, WavHeader(static_cast<uint32_t>(dataSize)).data(), kWavHeaderSize);
     }
     output.Commit();
-}
-
-CLI::App* AddRenderCommand(CLI::App& app, RenderOptions& options)
-{
-    CLI::App* render = app.add_subcommand("render", "Play a MIDI file through a synthesizer into a WAV file");
-    render->add_option("input", options.input, "The Standard MIDI File to play")->required();
-    AddPipelineOptions(render, options.pipeline);
-    render->add_option("-o,--output", options.output, "The WAV file to write")->required();
-    render->add_option("--soundfont", options.soundFont,
-                       std::string("The SoundFont to play with (default: ") + kDefaultSoundFont + ")");
-    return render;
 }
 
 void RunRenderCommand(const RenderOptions& options)

@@ -1,32 +1,13 @@
-// uxhost render SONG.mid [-f FILTER...] [--channels LIST] [--clock SECOND] -o FILE.wav
-// [--soundfont FILE]: plays a
-// MIDI file through a software synthesizer into a WAV file, as it comes out of a
-// pipeline of filters when filters are named.
+// uxhost render: plays a MIDI file through a software synthesizer into a WAV file,
+// as it comes out of a pipeline of filters when filters are named.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "MediaCommands.h"
 #include "OutputFile.h"
-#include "PipelineOptions.h"
 #include "Song.h"
-
-namespace CLI {
-class App;
-}
-
-// Where the General MIDI SoundFont of the system's synthesizer package lives.
-constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
-
-struct RenderOptions {
-    std::string input;
-    PipelineOptions pipeline;
-    std::string output;
-    std::string soundFont;  // empty: the default
-};
-
-// Registers the subcommand on `app`; it fills `options` when parsed.
-CLI::App* AddRenderCommand(CLI::App& app, RenderOptions& options);
 
 // Reads the song, runs it through the filters and writes its sound.
 void RunRenderCommand(const RenderOptions& options);

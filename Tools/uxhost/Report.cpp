@@ -78,3 +78,10 @@ void Report(const std::string& text)
     if (!gQuiet)
         std::cerr << "uxhost: " << text << "\n";
 }
+
+void ReportLeftOut(const std::string& name, const LeftOut& leftOut)
+{
+    for (const std::string& sentence : {CannotCarrySentence(leftOut), GaveWaySentence(leftOut)})
+        if (!sentence.empty())
+            Report(name + ": " + sentence + ".");
+}

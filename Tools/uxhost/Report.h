@@ -20,3 +20,7 @@ bool Quiet();
 
 // "uxhost: `text`" on a line of its own, unless quiet.
 void Report(const std::string& text);
+
+// Says, one sentence a line, what of the song or file named `name` MIDI could not
+// carry and what gave way to another note on its key.
+void ReportLeftOut(const std::string& name, const LeftOut& leftOut);

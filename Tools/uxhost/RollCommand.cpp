@@ -1,7 +1,5 @@
 #include "RollCommand.h"
 
-#include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <iostream>
@@ -483,28 +481,6 @@ void WriteRoll(const Song& song, const RollView& view, OutputFile& output)
         throw std::runtime_error(std::string("cannot encode PNG: ") + cairo_status_to_string(status));
     output.Append(png.data(), png.size());
     output.Commit();
-}
-
-CLI::App* AddRollCommand(CLI::App& app, RollOptions& options)
-{
-    CLI::App* roll = app.add_subcommand("roll", "Draw a MIDI file as a piano roll, as a PNG file");
-    roll->add_option("input", options.input, "The Standard MIDI File to draw")->required();
-    AddPipelineOptions(roll, options.pipeline);
-    roll->add_option("-o,--output", options.output, "The PNG file to write")->required();
-    roll->add_option("--width", options.view.width, "The picture's width in pixels (default: from the length)")
-        ->check(CLI::Range(200, 10000));
-    roll->add_option("--height", options.view.height, "The picture's height in pixels (default: from the keys)")
-        ->check(CLI::Range(120, 4000));
-    roll->add_option("--from", options.view.fromBar, "The first bar shown, counted from 1")
-        ->check(CLI::Range(1, static_cast<int>(kMaxBars)))
-        ->capture_default_str();
-    roll->add_option("--to", options.view.toBar, "The last bar shown (default: the song's last)")
-        ->check(CLI::Range(1, static_cast<int>(kMaxBars)));
-    roll->callback([&options] {
-        if (options.view.toBar != 0 && options.view.toBar < options.view.fromBar)
-            throw CLI::ValidationError("--to", "the last bar comes before the first");
-    });
-    return roll;
 }
 
 void RunRollCommand(const RollOptions& options)

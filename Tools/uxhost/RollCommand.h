@@ -1,6 +1,5 @@
-// uxhost roll SONG.mid [-f FILTER...] [--channels LIST] [--clock SECOND] -o FILE.png:
-// draws a piano roll of a MIDI
-// file, as it comes out of a pipeline of filters when filters are named.
+// uxhost roll: draws a piano roll of a MIDI file, as it comes out of a pipeline of
+// filters when filters are named.
 #pragma once
 
 #include <cairo.h>
@@ -9,33 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "MediaCommands.h"
 #include "OutputFile.h"
-#include "PipelineOptions.h"
 #include "Song.h"
 #include "SongTiming.h"
-
-namespace CLI {
-class App;
-}
-
-// What part of a song a roll shows, and how large. Zero picks a size from the
-// song: about 160 pixels a bar and 12 a key, within bounds.
-struct RollView {
-    int width = 0;
-    int height = 0;
-    int fromBar = 1;  // counted from 1
-    int toBar = 0;    // the last bar shown; 0: the song's last bar
-};
-
-struct RollOptions {
-    std::string input;
-    PipelineOptions pipeline;
-    std::string output;
-    RollView view;
-};
-
-// Registers the subcommand on `app`; it fills `options` when parsed.
-CLI::App* AddRollCommand(CLI::App& app, RollOptions& options);
 
 // Reads the song, runs it through the filters and writes its roll.
 void RunRollCommand(const RollOptions& options);

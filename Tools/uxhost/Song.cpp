@@ -230,13 +230,6 @@ Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::ve
     return song;
 }
 
-void ReportLeftOut(const std::string& name, const LeftOut& leftOut)
-{
-    for (const std::string& sentence : {CannotCarrySentence(leftOut), GaveWaySentence(leftOut)})
-        if (!sentence.empty())
-            Report(name + ": " + sentence + ".");
-}
-
 void RunSongCommand(const std::string& input, const PipelineOptions& options, const std::string& outputPath,
                     const std::function<void(const Song&, OutputFile&)>& write)
 {

@@ -15,6 +15,7 @@
 #include "OutputFile.h"
 #include "Pipeline.h"
 #include "PipelineOptions.h"
+#include "Report.h"
 #include "SongTiming.h"
 
 struct SongNote {
@@ -71,10 +72,6 @@ private:
 // or a result a file cannot hold, PluginError for a filter that misbehaves.
 Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::vector<const Plugin*>& plugins,
               ChannelMask channels = kAllChannels);
-
-// Says on standard error, one sentence a line, what of the song named `name` MIDI
-// could not carry and what gave way to another note on its key.
-void ReportLeftOut(const std::string& name, const LeftOut& leftOut);
 
 // What roll and render share: makes the output named `outputPath`, reads the song
 // at `input`, runs it through the pipeline the options name, says what was left

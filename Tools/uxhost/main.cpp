@@ -9,9 +9,13 @@
 
 #include <filesystem>
 
+#include "AddOnInfo.h"
 #include "CheckCommand.h"
+#include "ExitCode.h"
 #include "IconCommand.h"
 #include "Lv2BundleCommand.h"
+#include "MediaCommands.h"
+#include "MediaModule.h"
 #include "MidiFileIo.h"
 #include "OutputFile.h"
 #include "Pipeline.h"
@@ -19,126 +23,9 @@
 #include "PluginFinder.h"
 #include "PluginLoader.h"
 #include "ProgressLine.h"
-#include "RenderCommand.h"
 #include "Report.h"
-#include "RollCommand.h"
 
 namespace {
-
-enum ExitCode { kSuccess = 0, kInternalFailure = 1, kBadInput = 2 };
-
-void PrintAddOn(std::ostream& out, const Plugin& plugin)
-{
-    const UxFilterAddOn* addOn = plugin.AddOn();
-    int32 major = 0;
-    int32 minor = 0;
-    addOn->GetVersion(&major, &minor);
-    out << "Name:        " << addOn->Name() << "\n"
-        << "Description: " << addOn->ShortDescription() << "\n"
-        << "Author:      " << addOn->Author() << "\n"
-        << "Version:     " << major << "." << minor << " (" << addOn->Version() << ")\n"
-        << "File:        " << plugin.Path() << "\n";
-}
-
-const char* KindOf(const UxEvent& event)
-{
-    switch (event.Type()) {
-    case kUxNoteOnType:
-    case kUxNoteType:
-        return "note";
-    case kUxControlChangeType:
-        return "control";
-    case kUxProgramChangeType:
-        return "program";
-    case kUxPitchBendType:
-        return "bend";
-    default:
-        return "event";
-    }
-}
-
-void PrintChain(std::ostream& out, const UxEvent* head)
-{
-    char line[128];
-    std::snprintf(line, sizeof line, "  %-8s %8s %8s %5s %8s\n", "kind", "start", "duration",
-                  "pitch", "velocity");
-    out << line;
-    for (const UxEvent* event = head; event; event = event->NextEvent()) {
-        if (const auto* note = dynamic_cast<const UxNoteOn*>(event))
-            std::snprintf(line, sizeof line, "  %-8s %8lld %8lld %5d %8d\n", KindOf(*event),
-                          static_cast<long long>(event->StartTime()),
-                          static_cast<long long>(event->Duration()), note->Note(),
-                          note->Velocity());
-        else
-            std::snprintf(line, sizeof line, "  %-8s %8lld %8lld %5s %8s\n", KindOf(*event),
-                          static_cast<long long>(event->StartTime()),
-                          static_cast<long long>(event->Duration()), "-", "-");
-        out << line;
-    }
-}
-
-// Shows what one plug-in does: its values, the chain it makes for a note-on, and
-// a controller event passing through it unchanged.
-void Demonstrate(std::ostream& out, const Plugin& plugin)
-{
-    PrintAddOn(out, plugin);
-    UxFilterHolderI holder;
-    FilterPtr filter(plugin.AddOn()->NewInstance(&holder, nullptr));
-    const ux_filter_params params;
-
-    out << "A note-on (start 0, duration 480, pitch 60, velocity 100) comes back as:\n";
-    UxChainPtr notes(filter->HandleEvent(new UxNoteOn(0, 480, 60, 100), &params));
-    PrintChain(out, notes.get());
-
-    out << "A controller event (volume 100) comes back as:\n";
-    UxChainPtr control(filter->HandleEvent(new UxControlChange(0, 7, 100), &params));
-    PrintChain(out, control.get());
-}
-
-// The demo's drums play on channel 10, and its filters leave them alone.
-constexpr const char* kDemoChannels = "1-9,11-16";
-
-// The built-in phrase: a rising arpeggio and a closing chord at 120 beats a
-// minute, 480 ticks to the quarter note, on a piano, over a bass drum and hi-hat
-// on the drum channel.
-SmfFile DemoPhrase()
-{
-    constexpr uint16_t kTicksPerQuarter = 480;
-    constexpr int64_t kQuarter = kTicksPerQuarter;
-    SmfTrack track;
-    track.events.push_back({0, {kMetaStatus, kMetaTempo, 0x07, 0xA1, 0x20}});  // 500000 us a beat
-    track.events.push_back({0, {0xC0, 0}});                                   // program: piano
-    track.events.push_back({0, {0xB0, 7, 100}});                              // volume
-    constexpr uint8_t kDrumNoteOn = 0x99;  // channel 10
-    constexpr uint8_t kDrumNoteOff = 0x89;
-    constexpr uint8_t kBassDrum = 36;
-    constexpr uint8_t kOpenHiHat = 46;
-    for (int64_t beat = 0; beat < 12; ++beat) {
-        const uint8_t drum = beat % 2 ? kOpenHiHat : kBassDrum;
-        track.events.push_back({beat * kQuarter, {kDrumNoteOn, drum, 110}});
-        track.events.push_back({beat * kQuarter + kQuarter / 4, {kDrumNoteOff, drum, 64}});
-    }
-    const uint8_t arpeggio[] = {60, 64, 67, 72};
-    int64_t tick = 0;
-    for (const uint8_t pitch : arpeggio) {
-        track.events.push_back({tick, {0x90, pitch, 100}});
-        track.events.push_back({tick + kQuarter, {0x80, pitch, 64}});
-        tick += 2 * kQuarter;
-    }
-    for (const uint8_t pitch : {48, 55, 64})
-        track.events.push_back({tick, {0x90, pitch, 90}});
-    for (const uint8_t pitch : {48, 55, 64})
-        track.events.push_back({tick + 4 * kQuarter, {0x80, pitch, 64}});
-    track.endTick = tick + 4 * kQuarter;
-
-    std::stable_sort(track.events.begin(), track.events.end(),
-                     [](const SmfEvent& a, const SmfEvent& b) { return a.tick < b.tick; });
-    SmfFile phrase;
-    phrase.format = 0;
-    phrase.division = kTicksPerQuarter;
-    phrase.tracks.push_back(std::move(track));
-    return phrase;
-}
 
 // Runs the MIDI file in `input`, read from `inputPath`, through the plug-ins into
 // `output`, reading its tracks as it goes: a malformed file is refused before
@@ -192,38 +79,6 @@ void RunApply(const PipelineOptions& options, const std::string& inputPath, cons
     ProgressLine progress("writing " + output.Name());
     const std::vector<uint8_t> input = ReadMidiBytes(inputPath);
     ApplyAndWrite(inputPath, input, LoadedPipeline(options), output);
-}
-
-// For each plug-in: what it does to one note, then the built-in phrase through it
-// into demo-<file name>.mid in the current folder, drawn into demo-<file name>.png
-// and played into demo-<file name>.wav, all three from one run of the filter.
-void RunDemo(std::vector<std::string> names, const PipelineOptions& options)
-{
-    if (names.empty())
-        names = FindPluginFiles();
-    if (names.empty())
-        throw PluginError("no plug-ins found; name one or set UX_ADDON_PATH");
-    const std::string soundFont = FindSoundFont("");
-    const std::vector<uint8_t> phrase = WriteSmf(DemoPhrase());
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (i > 0)
-            std::cout << "\n";
-        const LoadedPipeline pipeline(options, {names[i]});
-        const Plugin& plugin = *pipeline.Plugins().front();
-        Demonstrate(std::cout, plugin);
-        const std::string output = "demo-" + std::filesystem::path(plugin.Path()).stem().string();
-        OutputFile midi(output + ".mid");
-        OutputFile roll(output + ".png");
-        OutputFile wav(output + ".wav");
-        const Song song = MakeSong("the demo phrase", phrase, pipeline.Plugins(), pipeline.Channels());
-        midi.Append(song.Data(), song.Size());
-        midi.Commit();
-        ReportLeftOut(midi.Name(), song.leftOut);
-        WriteRoll(song, RollView(), roll);
-        WriteSongWav(song, soundFont, wav);
-        std::cout << "The demo phrase through it, its drums on channel 10 left alone (--channels "
-                  << options.channels << "): " << output << ".mid, .png and .wav\n";
-    }
 }
 
 // The command of that name; null when there is none.
@@ -381,13 +236,8 @@ int main(int argc, char** argv)
     IconOptions iconOptions;
     CLI::App* icon = AddIconCommand(app, iconOptions);
 
-    std::vector<std::string> demoNames;
-    CLI::App* demo = app.add_subcommand(
-        "demo", "Run a demo note through each plug-in, and a demo phrase into demo-<file name>.mid, .png and .wav");
-    demo->add_option("plugins", demoNames, "Plug-ins to show (default: every one found)");
-    PipelineOptions demoOptions;
-    demoOptions.channels = kDemoChannels;
-    AddClockOption(demo, demoOptions);
+    DemoOptions demoOptions;
+    CLI::App* demo = AddDemoCommand(app, demoOptions);
 
     RollOptions rollOptions;
     CLI::App* roll = AddRollCommand(app, rollOptions);
@@ -425,7 +275,19 @@ int main(int argc, char** argv)
         return usageError(problem);
     SetQuiet(quiet);
 
-    try {
+    // The commands that draw and play run in a module of their own, loaded only now.
+    MediaRequest media;
+    media.quiet = quiet;
+    if (*roll)
+        media.roll = &rollOptions;
+    else if (*render)
+        media.render = &renderOptions;
+    else if (*demo)
+        media.demo = &demoOptions;
+    if (media.roll || media.render || media.demo)
+        return RunMediaCommand(media);
+
+    return ExitCodeOf([&]() -> int {
         if (*list)
             RunList();
         else if (*info)
@@ -434,25 +296,10 @@ int main(int argc, char** argv)
             RunApply(applyOptions, applyInput, applyOutput);
         else if (*icon)
             RunIconCommand(iconOptions);
-        else if (*roll)
-            RunRollCommand(rollOptions);
-        else if (*render)
-            RunRenderCommand(renderOptions);
         else if (*bundle)
             RunLv2BundleCommand(bundleOptions);
-        else if (*demo)
-            RunDemo(demoNames, demoOptions);
         else if (*check)
             return RunCheckCommand(checkOptions);
-    } catch (const PluginError& error) {
-        std::cerr << "uxhost: " << error.what() << "\n";
-        return kBadInput;
-    } catch (const FileError& error) {
-        std::cerr << "uxhost: " << error.what() << "\n";
-        return kBadInput;
-    } catch (const std::exception& error) {
-        std::cerr << "uxhost: internal failure: " << error.what() << "\n";
-        return kInternalFailure;
-    }
-    return kSuccess;
+        return kSuccess;
+    });
 }

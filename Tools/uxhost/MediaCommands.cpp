@@ -1,0 +1,55 @@
+#include "MediaCommands.h"
+
+#include <CLI/CLI.hpp>
+
+#include "SongTiming.h"
+
+namespace {
+
+// The demo's drums play on channel 10, and its filters leave them alone.
+constexpr const char* kDemoChannels = "1-9,11-16";
+
+}  // namespace
+
+CLI::App* AddRollCommand(CLI::App& app, RollOptions& options)
+{
+    CLI::App* roll = app.add_subcommand("roll", "Draw a MIDI file as a piano roll, as a PNG file");
+    roll->add_option("input", options.input, "The Standard MIDI File to draw")->required();
+    AddPipelineOptions(roll, options.pipeline);
+    roll->add_option("-o,--output", options.output, "The PNG file to write")->required();
+    roll->add_option("--width", options.view.width, "The picture's width in pixels (default: from the length)")
+        ->check(CLI::Range(200, 10000));
+    roll->add_option("--height", options.view.height, "The picture's height in pixels (default: from the keys)")
+        ->check(CLI::Range(120, 4000));
+    roll->add_option("--from", options.view.fromBar, "The first bar shown, counted from 1")
+        ->check(CLI::Range(1, static_cast<int>(kMaxBars)))
+        ->capture_default_str();
+    roll->add_option("--to", options.view.toBar, "The last bar shown (default: the song's last)")
+        ->check(CLI::Range(1, static_cast<int>(kMaxBars)));
+    roll->callback([&options] {
+        if (options.view.toBar != 0 && options.view.toBar < options.view.fromBar)
+            throw CLI::ValidationError("--to", "the last bar comes before the first");
+    });
+    return roll;
+}
+
+CLI::App* AddRenderCommand(CLI::App& app, RenderOptions& options)
+{
+    CLI::App* render = app.add_subcommand("render", "Play a MIDI file through a synthesizer into a WAV file");
+    render->add_option("input", options.input, "The Standard MIDI File to play")->required();
+    AddPipelineOptions(render, options.pipeline);
+    render->add_option("-o,--output", options.output, "The WAV file to write")->required();
+    render->add_option("--soundfont", options.soundFont,
+                       std::string("The SoundFont to play with (default: ") + kDefaultSoundFont + ")");
+    return render;
+}
+
+CLI::App* AddDemoCommand(CLI::App& app, DemoOptions& options)
+{
+    CLI::App* demo = app.add_subcommand(
+        "demo", "Run a demo note through each plug-in, and a demo phrase into demo-<file name>.mid, .png and .wav");
+    demo->add_option("plugins", options.plugins, "Plug-ins to show (default: every one found)");
+    options.pipeline.channels = kDemoChannels;
+    AddClockOption(demo, options.pipeline);
+    return demo;
+}
