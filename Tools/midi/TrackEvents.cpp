@@ -220,7 +220,13 @@ void TrackEventWriter::TickQueue<Item>::TakeBefore(int64_t before, std::vector<I
                 mFilled |= uint64_t(1) << lower;
             }
         }
-        bucket.clear();
+        // An item passes through several buckets on its way out: a large bucket
+        // gives its memory back, so that the buckets together never hold much
+        // more than the items do.
+        if (bucket.capacity() > kKeptCapacity)
+            std::vector<Item>().swap(bucket);
+        else
+            bucket.clear();
     }
 }
 

@@ -164,6 +164,7 @@ private:
 
     private:
         static constexpr int kBuckets = 64;
+        static constexpr size_t kKeptCapacity = 1024;
         int BucketOf(uint64_t tick) const
         {
             return tick == mLeast ? 0 : kBuckets - __builtin_clzll(tick ^ mLeast);
