@@ -53,7 +53,7 @@ TEST_F(OutputFileTest, WritesALongFileAndRenamesItIntoPlace)
         output.Commit();
     }
     EXPECT_EQ(Files(), std::vector<std::string>{"out.mid"});
-    const std::vector<uint8_t> bytes = ReadMidiFile(path);
+    const std::vector<uint8_t> bytes = ReadMidiBytes(path);
     EXPECT_EQ(bytes, WriteSmf(file));
 }
 

@@ -181,17 +181,8 @@ public:
     void BeginTrack();
     // One event: `bytes` as in SmfEvent.
     void Put(int64_t tick, const uint8_t* bytes, size_t size);
-    // A channel message of two data bytes, such as a note: the same as Put, and
-    // quicker for the short delta most of a track's messages have.
-    void PutChannelMessage(int64_t tick, uint8_t status, uint8_t first, uint8_t second)
-    {
-        if (!PutQuickly(tick, status, first, second)) {
-            const uint8_t bytes[] = {status, first, second};
-            PutSlowly(tick, bytes, sizeof bytes);
-        }
-    }
     // A note-on or note-off whose channel, pitch and velocity MIDI can carry: the
-    // same as PutChannelMessage, with nothing checked but the time.
+    // same as Put, with nothing checked but the time.
     void PutNote(int64_t tick, uint8_t status, uint8_t pitch, uint8_t velocity)
     {
         if (!PutShortDelta(tick, status, pitch, velocity)) {

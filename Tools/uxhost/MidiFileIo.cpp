@@ -120,18 +120,6 @@ std::vector<uint8_t> ReadMidiBytes(const std::string& path)
     return bytes;
 }
 
-std::vector<uint8_t> ReadMidiFile(const std::string& path)
-{
-    std::vector<uint8_t> bytes = ReadMidiBytes(path);
-    try {
-        CheckSmf(bytes.data(), bytes.size());
-    } catch (const SmfError& error) {
-        throw FileError(InputName(path) + ": " + error.what());
-    }
-    ReportTrackChunksNotRead(path, bytes);
-    return bytes;
-}
-
 void ReportTrackChunksNotRead(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     SmfReader reader(bytes.data(), bytes.size());

@@ -29,11 +29,6 @@ std::string InputName(const std::string& path);
 // standard input to its end, and so is a pipe or a device read.
 std::vector<uint8_t> ReadMidiBytes(const std::string& path);
 
-// The same, checked from end to end: whatever ParseSmf refuses is refused here.
-// Track chunks beyond those the header declares are not read, which
-// ReportTrackChunksNotRead says.
-std::vector<uint8_t> ReadMidiFile(const std::string& path);
-
 // One line on standard error (Report.h) when the file holds track chunks beyond
 // those its header declares, which are not read. `bytes` must be a whole file.
 void ReportTrackChunksNotRead(const std::string& path, const std::vector<uint8_t>& bytes);
