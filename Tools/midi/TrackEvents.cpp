@@ -180,7 +180,7 @@ std::vector<uint8_t> MessageOf(const UxEvent& event)
 }  // namespace
 
 template <class Item>
-void TrackEventWriter::TickQueue<Item>::Put(Item&& item)
+void TrackEventWriter::FarQueue<Item>::Put(Item&& item)
 {
     const auto tick = static_cast<uint64_t>(item.Tick());
     const int bucket = BucketOf(tick);
@@ -192,11 +192,10 @@ void TrackEventWriter::TickQueue<Item>::Put(Item&& item)
 // The lowest bucket that holds items holds the least ones. Those before `before`
 // go; the rest move to lower buckets, measured from the least of them.
 template <class Item>
-void TrackEventWriter::TickQueue<Item>::TakeBefore(int64_t before, std::vector<Item>* due)
+void TrackEventWriter::FarQueue<Item>::TakeBefore(uint64_t before, std::vector<Item>* due)
 {
-    if (before <= 0 || mFirst >= static_cast<uint64_t>(before))
+    if (mFirst >= before)
         return;
-    const auto bound = static_cast<uint64_t>(before);
     mFirst = std::numeric_limits<uint64_t>::max();
     while (mFilled) {
         const int lowest = __builtin_ctzll(mFilled);
@@ -204,7 +203,7 @@ void TrackEventWriter::TickQueue<Item>::TakeBefore(int64_t before, std::vector<I
         uint64_t least = std::numeric_limits<uint64_t>::max();
         for (const Item& item : bucket)
             least = std::min(least, static_cast<uint64_t>(item.Tick()));
-        if (least >= bound) {
+        if (least >= before) {
             mFirst = least;
             return;
         }
@@ -212,7 +211,7 @@ void TrackEventWriter::TickQueue<Item>::TakeBefore(int64_t before, std::vector<I
         mFilled &= ~(uint64_t(1) << lowest);
         for (Item& item : bucket) {
             const auto tick = static_cast<uint64_t>(item.Tick());
-            if (tick < bound) {
+            if (tick < before) {
                 due->push_back(std::move(item));
             } else {
                 const int lower = BucketOf(tick);
@@ -228,18 +227,6 @@ void TrackEventWriter::TickQueue<Item>::TakeBefore(int64_t before, std::vector<I
         else
             bucket.clear();
     }
-}
-
-template <class Item>
-void TrackEventWriter::TickQueue<Item>::TakeAll(std::vector<Item>* due)
-{
-    for (std::vector<Item>& bucket : mBuckets) {
-        std::move(bucket.begin(), bucket.end(), std::back_inserter(*due));
-        bucket.clear();
-    }
-    mFilled = 0;
-    mLeast = 0;
-    mFirst = std::numeric_limits<uint64_t>::max();
 }
 
 // The one-note-per-key rule, note by note: notes are struck in order of start,
@@ -281,7 +268,13 @@ void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
     if (note.start < mWatermark)
         ThrowCameAfter("a note", note.start, mWatermark);
     const auto key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.channel, note.pitch));
-    mNotes.Put({note.start, note.end, mArrivals++, key, note.velocity, note.releaseVelocity, origin});
+    const Entry entry{note.start, note.end, mArrivals++, key, note.velocity, note.releaseVelocity, origin};
+    if (static_cast<uint64_t>(note.start) - mBase < kSlots) {
+        Link(NewNode(entry), false);
+    } else {
+        mFarNotes.Put(Entry(entry));
+        mFirst = std::min(mFirst, static_cast<uint64_t>(note.start));
+    }
 }
 
 void TrackEventWriter::AddOther(const UxEvent& event)
@@ -300,44 +293,125 @@ void TrackEventWriter::AdvanceTo(int64_t tick)
 {
     if (tick <= mWatermark)
         return;
-    Write(false, tick);
+    Write(tick > 0 ? static_cast<uint64_t>(tick) : 0);
     mWatermark = tick;
 }
 
 void TrackEventWriter::Finish()
 {
-    Write(true, 0);
+    Write(std::numeric_limits<uint64_t>::max());
 }
 
-// A note-off due in the Write under way joins its batch; any other waits.
-inline void TrackEventWriter::PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId,
-                                    uint8_t releaseVelocity)
+inline uint32_t TrackEventWriter::NewNode(const Entry& entry)
 {
-    const uint16_t rank = NoteOffRank(NoteOffPlace(start, end), key);
-    NoteOff off{end, noteId, rank, releaseVelocity};
-    if (end < mWriting)
-        mDueNoteOffs.push_back(off);
+    uint32_t node = mFree;
+    if (node != kNone) {
+        mFree = mNodes[node].next;
+        mNodes[node].entry = entry;
+    } else {
+        node = static_cast<uint32_t>(mNodes.size());
+        mNodes.push_back({entry, kNone});
+    }
+    return node;
+}
+
+inline void TrackEventWriter::FreeNode(uint32_t node)
+{
+    mNodes[node].next = mFree;
+    mFree = node;
+}
+
+// Links the node at the end of its slot's notes or note-offs; its tick lies on
+// the wheel.
+inline void TrackEventWriter::Link(uint32_t node, bool noteOff)
+{
+    const auto tick = static_cast<uint64_t>(mNodes[node].entry.tick);
+    const uint64_t slotIndex = tick & kSlotMask;
+    Slot& slot = mSlots[slotIndex];
+    uint32_t& first = noteOff ? slot.noteOffs : slot.notes;
+    uint32_t& last = noteOff ? slot.lastNoteOff : slot.lastNote;
+    mNodes[node].next = kNone;
+    if (last == kNone)
+        first = node;
     else
-        mNoteOffs.Put(std::move(off));
+        mNodes[last].next = node;
+    last = node;
+    mHeld[slotIndex / 64] |= uint64_t(1) << (slotIndex % 64);
+    ++mOnWheel;
+    mFirst = std::min(mFirst, tick);
 }
 
-inline void TrackEventWriter::Resolve(const Note& note)
+// The note-off in the node goes on the wheel, or into its far queue.
+inline void TrackEventWriter::PutNoteOff(uint32_t node)
 {
+    const Entry& off = mNodes[node].entry;
+    if (static_cast<uint64_t>(off.tick) - mBase < kSlots) {
+        Link(node, true);
+    } else {
+        mFirst = std::min(mFirst, static_cast<uint64_t>(off.tick));
+        mFarNoteOffs.Put(Entry(off));
+        FreeNode(node);
+    }
+}
+
+// The wheel moves on to `tick`, the least tick held: the far entries that come
+// within its reach join it.
+void TrackEventWriter::MoveWheelTo(uint64_t tick)
+{
+    mBase = tick;
+    const uint64_t reach = tick + kSlots;
+    if (mFarNotes.First() < reach) {
+        mFarNotes.TakeBefore(reach, &mArriving);
+        for (const Entry& note : mArriving)
+            Link(NewNode(note), false);
+        mArriving.clear();
+    }
+    if (mFarNoteOffs.First() < reach) {
+        mFarNoteOffs.TakeBefore(reach, &mArriving);
+        for (const Entry& off : mArriving)
+            Link(NewNode(off), true);
+        mArriving.clear();
+    }
+}
+
+// The slots from the base's on, round the wheel: the first that holds entries.
+uint64_t TrackEventWriter::FirstOnWheel() const
+{
+    const uint64_t start = mBase & kSlotMask;
+    size_t word = start / 64;
+    uint64_t bits = mHeld[word] & (~uint64_t(0) << (start % 64));
+    while (!bits) {
+        word = (word + 1) % mHeld.size();
+        bits = mHeld[word];
+    }
+    const uint64_t slotIndex = word * 64 + static_cast<uint64_t>(__builtin_ctzll(bits));
+    return mBase + ((slotIndex - start) & kSlotMask);
+}
+
+// Strikes the note in the node, which then holds its note-off, placed early: a
+// later note may still cut it.
+inline void TrackEventWriter::Resolve(uint32_t node)
+{
+    const Entry note = mNodes[node].entry;
     const uint64_t id = ++mNoteIds;
-    const KeyLedger::Strike strike = mKeys.StrikeNote(note.key, note.start, note.end, note.origin, id, note.releaseVelocity);
+    const KeyLedger::Strike strike = mKeys.StrikeNote(note.key, note.tick, note.end, note.origin, id, note.releaseVelocity);
     const bool made = note.origin == NoteOrigin::kMade;
     if (!strike.sounds) {
         ++(made ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
+        FreeNode(node);
         return;
     }
     if (strike.displaced) {
-        PlaceNoteOff(note.key, strike.displacedStart, strike.displacedAt, 0, strike.displacedRelease);
+        const uint16_t rank = NoteOffRank(NoteOffPlace(strike.displacedStart, strike.displacedAt), note.key);
+        PutNoteOff(NewNode({strike.displacedAt, strike.displacedAt, 0, rank, strike.displacedRelease, 0, {}}));
         if (strike.displacedCutShort)
             ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort
                                                            : mLeftOut->playedCutShort);
     }
-    mDueNoteOns.push_back({note.start, note.key, note.velocity});
-    PlaceNoteOff(note.key, note.start, note.end, id, note.releaseVelocity);
+    mDueNoteOns.push_back({note.key, note.velocity});
+    const uint16_t rank = NoteOffRank(NoteOffPlace(note.tick, note.end), note.key);
+    mNodes[node].entry = {note.end, note.end, id, rank, note.releaseVelocity, 0, {}};
+    PutNoteOff(node);
 }
 
 inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity)
@@ -351,17 +425,12 @@ inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint
     }
 }
 
-inline void TrackEventWriter::Emit(const NoteOff& off)
+inline void TrackEventWriter::EmitNoteOff(const Entry& off)
 {
-    const int key = off.rank & (KeyLedger::kKeys - 1);
-    if (off.noteId && !mKeys.Release(key, off.noteId))
+    const int key = off.key & (KeyLedger::kKeys - 1);
+    if (off.order && !mKeys.Release(key, off.order))
         return;  // the note was cut short: its note-off was placed anew
     EmitNote(off.tick, kNoteOffStatus, key, off.velocity);
-}
-
-inline void TrackEventWriter::Emit(const NoteOnMessage& on)
-{
-    EmitNote(on.tick, kNoteOnStatus, on.key, on.velocity);
 }
 
 void TrackEventWriter::Emit(const OtherMessage& other)
@@ -372,80 +441,85 @@ void TrackEventWriter::Emit(const OtherMessage& other)
         mOut(other.tick, other.bytes.data(), other.bytes.size());
 }
 
-// Writes every message before `before` (or all): first the notes starting there are
-// struck, which settles every note-off there, then the messages go out in order.
-// The note-ons come out of the strikes in order already; the note-offs and other
-// messages are sorted, and the three merged: on one tick, note-offs first, then
-// other messages, then note-ons, then the note-offs of notes of no duration.
-void TrackEventWriter::Write(bool all, int64_t before)
+// Writes every message before `before`, a tick at a time.
+void TrackEventWriter::Write(uint64_t before)
 {
-    mDueNotes.clear();
-    mDueNoteOffs.clear();
-    mDueNoteOns.clear();
-    mDueOthers.clear();
-    if (all)
-        mNotes.TakeAll(&mDueNotes);
-    else
-        mNotes.TakeBefore(before, &mDueNotes);
-    std::sort(mDueNotes.begin(), mDueNotes.end(), [](const Note& a, const Note& b) {
-        if (a.start != b.start)
-            return a.start < b.start;
-        if (a.key != b.key)
-            return a.key < b.key;
-        if (a.origin != b.origin)
-            return a.origin == NoteOrigin::kPlayed;  // played first
-        if (a.end != b.end)
-            return a.end > b.end;  // the longest first
-        return a.arrival < b.arrival;
-    });
-    mWriting = all ? std::numeric_limits<int64_t>::max() : before;
-    for (const Note& note : mDueNotes)
-        Resolve(note);
-    mWriting = std::numeric_limits<int64_t>::min();
-    if (all) {
-        mNoteOffs.TakeAll(&mDueNoteOffs);
-        mOthers.TakeAll(&mDueOthers);
-    } else {
-        mNoteOffs.TakeBefore(before, &mDueNoteOffs);
-        mOthers.TakeBefore(before, &mDueOthers);
+    for (;;) {
+        const uint64_t tick = std::min(mFirst, mOthers.First());
+        if (tick >= before)
+            return;
+        WriteTick(tick);
     }
-    std::sort(mDueNoteOffs.begin(), mDueNoteOffs.end(), [](const NoteOff& a, const NoteOff& b) {
-        return a.tick != b.tick ? a.tick < b.tick : a.rank < b.rank;
-    });
-    std::sort(mDueOthers.begin(), mDueOthers.end(), [](const OtherMessage& a, const OtherMessage& b) {
-        return a.tick != b.tick ? a.tick < b.tick : a.arrival < b.arrival;
-    });
-
-    const uint16_t emptyNote = NoteOffRank(TickPlace::kEndingEmptyNote, 0);
-    auto off = mDueNoteOffs.cbegin();
-    auto on = mDueNoteOns.cbegin();
-    const auto offsEnd = mDueNoteOffs.cend();
-    const auto onsEnd = mDueNoteOns.cend();
-    if (!mDueOthers.empty()) {
-        // A message of another kind goes before the note-ons of its tick, after its
-        // other note-offs.
-        for (const OtherMessage& other : mDueOthers) {
-            for (; off != offsEnd && (off->tick < other.tick || (off->tick == other.tick && off->rank < emptyNote)); ++off)
-                MergeNoteOff(*off, &on, onsEnd, emptyNote);
-            for (; on != onsEnd && on->tick < other.tick; ++on)
-                Emit(*on);
-            Emit(other);
-        }
-    }
-    for (; off != offsEnd; ++off)
-        MergeNoteOff(*off, &on, onsEnd, emptyNote);
-    for (; on != onsEnd; ++on)
-        Emit(*on);
 }
 
-// Writes the note-off after the note-ons that go before it: those of earlier ticks,
-// and those of its own tick when it ends a note of no duration.
-inline void TrackEventWriter::MergeNoteOff(const NoteOff& off, std::vector<NoteOnMessage>::const_iterator* on,
-                                           std::vector<NoteOnMessage>::const_iterator onsEnd, uint16_t emptyNote)
+// First the notes starting on the tick are struck, in order of key, then played
+// before made, then longest first, which settles every note-off there; then the
+// messages go out: note-offs first, then other messages, then note-ons, then the
+// note-offs of notes of no duration.
+void TrackEventWriter::WriteTick(uint64_t tick)
 {
-    for (; *on != onsEnd && ((*on)->tick < off.tick || ((*on)->tick == off.tick && off.rank >= emptyNote)); ++*on)
-        Emit(**on);
-    Emit(off);
+    mDueNoteOns.clear();
+    mDueNodes.clear();
+    if (mFirst == tick) {
+        MoveWheelTo(tick);
+        const uint64_t slotIndex = tick & kSlotMask;
+        Slot& slot = mSlots[slotIndex];
+        uint32_t node = slot.notes;
+        slot.notes = slot.lastNote = kNone;
+        if (node != kNone && mNodes[node].next == kNone) {
+            --mOnWheel;
+            Resolve(node);
+        } else if (node != kNone) {
+            for (; node != kNone; node = mNodes[node].next)
+                mDueNodes.push_back(node);
+            mOnWheel -= mDueNodes.size();
+            std::sort(mDueNodes.begin(), mDueNodes.end(), [this](uint32_t a, uint32_t b) {
+                const Entry& x = mNodes[a].entry;
+                const Entry& y = mNodes[b].entry;
+                if (x.key != y.key)
+                    return x.key < y.key;
+                if (x.origin != y.origin)
+                    return x.origin == NoteOrigin::kPlayed;  // played first
+                if (x.end != y.end)
+                    return x.end > y.end;  // the longest first
+                return x.order < y.order;
+            });
+            for (const uint32_t note : mDueNodes)
+                Resolve(note);
+            mDueNodes.clear();
+        }
+        for (node = slot.noteOffs; node != kNone; node = mNodes[node].next)
+            mDueNodes.push_back(node);
+        slot.noteOffs = slot.lastNoteOff = kNone;
+        mOnWheel -= mDueNodes.size();
+        mHeld[slotIndex / 64] &= ~(uint64_t(1) << (slotIndex % 64));
+        mFirst = mOnWheel ? FirstOnWheel() : std::min(mFarNotes.First(), mFarNoteOffs.First());
+        if (mDueNodes.size() > 1)
+            std::sort(mDueNodes.begin(), mDueNodes.end(),
+                      [this](uint32_t a, uint32_t b) { return mNodes[a].entry.key < mNodes[b].entry.key; });
+    }
+
+    const uint16_t emptyNote = NoteOffRank(TickPlace::kEndingEmptyNote, 0);
+    auto off = mDueNodes.cbegin();
+    const auto offsEnd = mDueNodes.cend();
+    for (; off != offsEnd && mNodes[*off].entry.key < emptyNote; ++off) {
+        EmitNoteOff(mNodes[*off].entry);
+        FreeNode(*off);
+    }
+    if (mOthers.First() == tick) {
+        mDueOthers.clear();
+        mOthers.TakeBefore(tick + 1, &mDueOthers);
+        std::sort(mDueOthers.begin(), mDueOthers.end(),
+                  [](const OtherMessage& a, const OtherMessage& b) { return a.arrival < b.arrival; });
+        for (const OtherMessage& other : mDueOthers)
+            Emit(other);
+    }
+    for (const NoteOnMessage& on : mDueNoteOns)
+        EmitNote(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
+    for (; off != offsEnd; ++off) {
+        EmitNoteOff(mNodes[*off].entry);
+        FreeNode(*off);
+    }
 }
 
 SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut)

@@ -110,32 +110,22 @@ public:
     void Finish();
 
 private:
-    // A note yet to be struck.
-    // A note yet to be struck.
-    struct Note {
-        int64_t start;
-        int64_t end;
-        uint64_t arrival;
-        uint16_t key;
-        uint8_t velocity;
+    // A note yet to be struck, or a note-off waiting for its tick. A struck note's
+    // entry becomes its note-off.
+    struct Entry {
+        int64_t tick;      // where the note starts; where the note-off is
+        int64_t end;       // where the note ends
+        uint64_t order;    // a note's arrival; for a note-off, the id of a note that a later note may still cut, or 0
+        uint16_t key;      // a note's key; a note-off's rank, which orders those of one tick:
+                           // their place on the tick (ending or ending an empty note), then the key
+        uint8_t velocity;  // a note-on's velocity; a note-off's
         uint8_t releaseVelocity;
         NoteOrigin origin;
 
-        int64_t Tick() const { return start; }
-    };
-    // A note-off waiting for its tick. `rank` orders those of one tick: their place
-    // on the tick (ending or ending an empty note), then the key.
-    struct NoteOff {
-        int64_t tick;
-        uint64_t noteId;  // for a note that a later note may still cut: 0 otherwise
-        uint16_t rank;
-        uint8_t velocity;
-
         int64_t Tick() const { return tick; }
     };
-    // A note-on of the notes struck in the Write under way, in the order written.
+    // A note-on of the notes struck on the tick under way, in the order written.
     struct NoteOnMessage {
-        int64_t tick;
         uint16_t key;
         uint8_t velocity;
     };
@@ -155,12 +145,13 @@ private:
     // one push, and it moves to lower buckets only as the batches come nearer.
     // Ticks are never negative.
     template <class Item>
-    class TickQueue {
+    class FarQueue {
     public:
         void Put(Item&& item);
         // Moves every item before `before` to the end of `due`, in no order.
-        void TakeBefore(int64_t before, std::vector<Item>* due);
-        void TakeAll(std::vector<Item>* due);
+        void TakeBefore(uint64_t before, std::vector<Item>* due);
+        // The least tick held, or the greatest tick there is when none is.
+        uint64_t First() const { return mFirst; }
 
     private:
         static constexpr int kBuckets = 64;
@@ -172,20 +163,43 @@ private:
         std::array<std::vector<Item>, kBuckets> mBuckets;
         uint64_t mFilled = 0;  // a bit for each bucket that holds items
         uint64_t mLeast = 0;   // no item lies before it
-        uint64_t mFirst = std::numeric_limits<uint64_t>::max();  // the least tick held, if any
+        uint64_t mFirst = std::numeric_limits<uint64_t>::max();
+    };
+
+    // The notes and note-offs of the next kSlots ticks from the wheel's base wait on
+    // a wheel of one slot a tick, each slot with a list of notes and a list of
+    // note-offs in the order put, their entries in one pool; later ones wait in far
+    // queues until the wheel comes near them. Putting an entry in and taking it out
+    // are a link each, and a struck note's entry moves on to its note-off's slot.
+    static constexpr int kSlotBits = 12;
+    static constexpr uint64_t kSlots = uint64_t(1) << kSlotBits;
+    static constexpr uint64_t kSlotMask = kSlots - 1;
+    static constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+    struct Node {
+        Entry entry;
+        uint32_t next;
+    };
+    struct Slot {
+        uint32_t notes = kNone;
+        uint32_t lastNote = kNone;
+        uint32_t noteOffs = kNone;
+        uint32_t lastNoteOff = kNone;
     };
 
     void AddNote(const UxNoteOn& event, NoteOrigin origin);
     void AddOther(const UxEvent& event);
-    void Resolve(const Note& note);
-    void PlaceNoteOff(int key, int64_t start, int64_t end, uint64_t noteId, uint8_t releaseVelocity);
-    void Write(bool all, int64_t before);
+    uint32_t NewNode(const Entry& entry);
+    void FreeNode(uint32_t node);
+    void Link(uint32_t node, bool noteOff);
+    void PutNoteOff(uint32_t node);
+    void MoveWheelTo(uint64_t tick);
+    uint64_t FirstOnWheel() const;
+    void Resolve(uint32_t node);
+    void Write(uint64_t before);
+    void WriteTick(uint64_t tick);
     void EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity);
-    void Emit(const NoteOff& off);
-    void Emit(const NoteOnMessage& on);
+    void EmitNoteOff(const Entry& off);
     void Emit(const OtherMessage& other);
-    void MergeNoteOff(const NoteOff& off, std::vector<NoteOnMessage>::const_iterator* on,
-                      std::vector<NoteOnMessage>::const_iterator onsEnd, uint16_t emptyNote);
 
     Output mOut;
     SmfWriter* mFile = nullptr;
@@ -193,14 +207,23 @@ private:
     int64_t mWatermark;
     uint64_t mArrivals = 0;
     uint64_t mNoteIds = 0;
-    TickQueue<Note> mNotes;
-    TickQueue<NoteOff> mNoteOffs;
-    TickQueue<OtherMessage> mOthers;
-    // What the Write under way writes, each sorted before the three are merged.
-    std::vector<Note> mDueNotes;
-    std::vector<NoteOff> mDueNoteOffs;
+
+    std::vector<Node> mNodes;  // the entries on the wheel, and nodes free for more
+    uint32_t mFree = kNone;    // the free nodes, linked through next
+    std::array<Slot, kSlots> mSlots{};
+    std::array<uint64_t, kSlots / 64> mHeld{};  // a bit for each slot that holds entries
+    size_t mOnWheel = 0;
+    uint64_t mBase = 0;  // the wheel holds every entry before mBase + kSlots; none lies before mBase
+    uint64_t mFirst = std::numeric_limits<uint64_t>::max();  // the least tick of an entry, if any
+    FarQueue<Entry> mFarNotes;
+    FarQueue<Entry> mFarNoteOffs;
+    FarQueue<OtherMessage> mOthers;
+
+    // What the tick under way writes: the nodes of its notes or note-offs in the
+    // order they go, the note-ons struck, and its other messages.
+    std::vector<Entry> mArriving;  // entries on their way from the far queues to the wheel
+    std::vector<uint32_t> mDueNodes;
     std::vector<NoteOnMessage> mDueNoteOns;
     std::vector<OtherMessage> mDueOthers;
-    int64_t mWriting = std::numeric_limits<int64_t>::min();  // what that Write writes: the ticks before it
     KeyLedger mKeys;
 };
