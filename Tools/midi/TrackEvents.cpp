@@ -249,6 +249,35 @@ TrackEventWriter::TrackEventWriter(SmfWriter* file, LeftOut* leftOut)
 {
 }
 
+// A note goes on the wheel, or into the far queue. One test sees whether
+// everything about it is as MIDI can carry it; ToNote says what is not.
+inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
+{
+    const int64_t start = event.StartTime();
+    const int64_t duration = event.Duration();
+    const unsigned pitch = event.Note();
+    const unsigned velocity = event.Velocity();
+    const unsigned channel = event.Channel();
+    // Unsigned, the last term is defined for every start (and matters only for one
+    // that is not negative).
+    const uint64_t room = static_cast<uint64_t>(kUxMaxTime) - static_cast<uint64_t>(start);
+    if (((pitch | velocity) > kMaxData) | (velocity == 0) | (channel > kMaxChannel) | (start < 0)
+        | (duration < 0) | (static_cast<uint64_t>(duration) > room)) {
+        MidiNote note;
+        ToNote(event, &note, mLeftOut);
+        return;
+    }
+    if (start < mWatermark)
+        ThrowCameAfter("a note", start, mWatermark);
+    const auto key = static_cast<uint16_t>(KeyLedger::KeyIndex(static_cast<uint8_t>(channel), static_cast<uint8_t>(pitch)));
+    const Entry entry{start, start + duration, mArrivals++, key, static_cast<uint8_t>(velocity),
+                      CarriedRelease(event.ReleaseVelocity()), origin};
+    if (static_cast<uint64_t>(start) - mBase < kSlots)
+        Link(NewNode(entry), false);
+    else
+        mFarNotes.Put(Entry(entry));
+}
+
 void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
 {
     // Most events are plain notes: the type's own test is cheaper than a cast.
@@ -258,23 +287,6 @@ void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
         AddNote(*note, origin);
     else
         AddOther(event);
-}
-
-void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
-{
-    MidiNote note;
-    if (!ToNote(event, &note, mLeftOut))
-        return;
-    if (note.start < mWatermark)
-        ThrowCameAfter("a note", note.start, mWatermark);
-    const auto key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.channel, note.pitch));
-    const Entry entry{note.start, note.end, mArrivals++, key, note.velocity, note.releaseVelocity, origin};
-    if (static_cast<uint64_t>(note.start) - mBase < kSlots) {
-        Link(NewNode(entry), false);
-    } else {
-        mFarNotes.Put(Entry(entry));
-        mFirst = std::min(mFirst, static_cast<uint64_t>(note.start));
-    }
 }
 
 void TrackEventWriter::AddOther(const UxEvent& event)
@@ -331,14 +343,13 @@ inline void TrackEventWriter::Link(uint32_t node, bool noteOff)
     uint32_t& first = noteOff ? slot.noteOffs : slot.notes;
     uint32_t& last = noteOff ? slot.lastNoteOff : slot.lastNote;
     mNodes[node].next = kNone;
-    if (last == kNone)
+    if (first == kNone)
         first = node;
     else
         mNodes[last].next = node;
     last = node;
     mHeld[slotIndex / 64] |= uint64_t(1) << (slotIndex % 64);
-    ++mOnWheel;
-    mFirst = std::min(mFirst, tick);
+    mHeldWords |= uint64_t(1) << (slotIndex / 64);
 }
 
 // The note-off in the node goes on the wheel, or into its far queue.
@@ -348,7 +359,6 @@ inline void TrackEventWriter::PutNoteOff(uint32_t node)
     if (static_cast<uint64_t>(off.tick) - mBase < kSlots) {
         Link(node, true);
     } else {
-        mFirst = std::min(mFirst, static_cast<uint64_t>(off.tick));
         mFarNoteOffs.Put(Entry(off));
         FreeNode(node);
     }
@@ -356,32 +366,40 @@ inline void TrackEventWriter::PutNoteOff(uint32_t node)
 
 // The wheel moves on to `tick`, the least tick held: the far entries that come
 // within its reach join it.
-void TrackEventWriter::MoveWheelTo(uint64_t tick)
+inline void TrackEventWriter::MoveWheelTo(uint64_t tick)
 {
     mBase = tick;
-    const uint64_t reach = tick + kSlots;
-    if (mFarNotes.First() < reach) {
-        mFarNotes.TakeBefore(reach, &mArriving);
-        for (const Entry& note : mArriving)
-            Link(NewNode(note), false);
-        mArriving.clear();
-    }
-    if (mFarNoteOffs.First() < reach) {
-        mFarNoteOffs.TakeBefore(reach, &mArriving);
-        for (const Entry& off : mArriving)
-            Link(NewNode(off), true);
-        mArriving.clear();
-    }
+    if (std::min(mFarNotes.First(), mFarNoteOffs.First()) < tick + kSlots)
+        TakeFarOntoWheel(tick + kSlots);
 }
 
-// The slots from the base's on, round the wheel: the first that holds entries.
+void TrackEventWriter::TakeFarOntoWheel(uint64_t reach)
+{
+    mFarNotes.TakeBefore(reach, &mArriving);
+    for (const Entry& note : mArriving)
+        Link(NewNode(note), false);
+    mArriving.clear();
+    mFarNoteOffs.TakeBefore(reach, &mArriving);
+    for (const Entry& off : mArriving)
+        Link(NewNode(off), true);
+    mArriving.clear();
+}
+
+// The slots from the base's on, round the wheel: the tick of the first that
+// holds entries, or the greatest tick there is when none does.
 uint64_t TrackEventWriter::FirstOnWheel() const
 {
     const uint64_t start = mBase & kSlotMask;
-    size_t word = start / 64;
-    uint64_t bits = mHeld[word] & (~uint64_t(0) << (start % 64));
-    while (!bits) {
-        word = (word + 1) % mHeld.size();
+    const uint64_t startWord = start / 64;
+    uint64_t bits = mHeld[startWord] & (~uint64_t(0) << (start % 64));
+    uint64_t word = startWord;
+    if (!bits) {
+        if (!mHeldWords)
+            return std::numeric_limits<uint64_t>::max();
+        // The words after the start's, then round from the first (the start's own
+        // again, for the slots before the start).
+        const uint64_t after = startWord == 63 ? 0 : mHeldWords & (~uint64_t(0) << (startWord + 1));
+        word = static_cast<uint64_t>(__builtin_ctzll(after ? after : mHeldWords));
         bits = mHeld[word];
     }
     const uint64_t slotIndex = word * 64 + static_cast<uint64_t>(__builtin_ctzll(bits));
@@ -389,15 +407,27 @@ uint64_t TrackEventWriter::FirstOnWheel() const
 }
 
 // Strikes the note in the node, which then holds its note-off, placed early: a
-// later note may still cut it.
-inline void TrackEventWriter::Resolve(uint32_t node)
+// later note may still cut it. Most notes find their key free: they sound, and
+// displace nothing.
+inline void TrackEventWriter::Strike(uint32_t node)
+{
+    const Entry& note = mNodes[node].entry;
+    const uint64_t id = ++mNoteIds;
+    uint64_t holder;
+    if (mKeys.Holder(note.key, &holder)) {
+        StrikeOnHeldKey(node, id);
+        return;
+    }
+    mKeys.StrikeNote(note.key, note.tick, note.end, note.origin, id, note.releaseVelocity);
+    SoundNote(node, id);
+}
+
+void TrackEventWriter::StrikeOnHeldKey(uint32_t node, uint64_t id)
 {
     const Entry note = mNodes[node].entry;
-    const uint64_t id = ++mNoteIds;
     const KeyLedger::Strike strike = mKeys.StrikeNote(note.key, note.tick, note.end, note.origin, id, note.releaseVelocity);
-    const bool made = note.origin == NoteOrigin::kMade;
     if (!strike.sounds) {
-        ++(made ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
+        ++(note.origin == NoteOrigin::kMade ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
         FreeNode(node);
         return;
     }
@@ -408,10 +438,45 @@ inline void TrackEventWriter::Resolve(uint32_t node)
             ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort
                                                            : mLeftOut->playedCutShort);
     }
-    mDueNoteOns.push_back({note.key, note.velocity});
-    const uint16_t rank = NoteOffRank(NoteOffPlace(note.tick, note.end), note.key);
-    mNodes[node].entry = {note.end, note.end, id, rank, note.releaseVelocity, 0, {}};
+    SoundNote(node, id);
+}
+
+// The struck note's note-on goes out on its tick; its node holds its note-off.
+inline void TrackEventWriter::SoundNote(uint32_t node, uint64_t id)
+{
+    Entry& note = mNodes[node].entry;
+    const uint16_t key = note.key;
+    const uint8_t velocity = note.velocity;
+    const int64_t end = note.end;
+    const uint16_t rank = NoteOffRank(NoteOffPlace(note.tick, end), key);
+    note.tick = end;
+    note.order = id;
+    note.key = rank;
+    note.velocity = note.releaseVelocity;
     PutNoteOff(node);
+    mDueNoteOns.push_back({key, velocity});
+}
+
+// The notes of one tick, in order of key, then played before made, then longest
+// first.
+void TrackEventWriter::StrikeNotes(uint32_t first)
+{
+    mDueNodes.clear();
+    for (uint32_t node = first; node != kNone; node = mNodes[node].next)
+        mDueNodes.push_back(node);
+    std::sort(mDueNodes.begin(), mDueNodes.end(), [this](uint32_t a, uint32_t b) {
+        const Entry& x = mNodes[a].entry;
+        const Entry& y = mNodes[b].entry;
+        if (x.key != y.key)
+            return x.key < y.key;
+        if (x.origin != y.origin)
+            return x.origin == NoteOrigin::kPlayed;  // played first
+        if (x.end != y.end)
+            return x.end > y.end;  // the longest first
+        return x.order < y.order;
+    });
+    for (const uint32_t node : mDueNodes)
+        Strike(node);
 }
 
 inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity)
@@ -425,101 +490,97 @@ inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint
     }
 }
 
-inline void TrackEventWriter::EmitNoteOff(const Entry& off)
+// Writes the note-off in the node, unless a later note cut its note short, and
+// frees the node.
+inline void TrackEventWriter::EmitNoteOff(uint32_t node)
 {
+    const Entry& off = mNodes[node].entry;
     const int key = off.key & (KeyLedger::kKeys - 1);
-    if (off.order && !mKeys.Release(key, off.order))
-        return;  // the note was cut short: its note-off was placed anew
-    EmitNote(off.tick, kNoteOffStatus, key, off.velocity);
+    if (!off.order || mKeys.Release(key, off.order))
+        EmitNote(off.tick, kNoteOffStatus, key, off.velocity);
+    FreeNode(node);
 }
 
-void TrackEventWriter::Emit(const OtherMessage& other)
+// The other messages of the tick, in order of arrival, then its note-ons.
+inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
 {
-    if (mFile)
-        mFile->Put(other.tick, other.bytes.data(), other.bytes.size());
-    else
-        mOut(other.tick, other.bytes.data(), other.bytes.size());
+    if (mOthers.First() == tick) {
+        mDueOthers.clear();
+        mOthers.TakeBefore(tick + 1, &mDueOthers);
+        std::sort(mDueOthers.begin(), mDueOthers.end(),
+                  [](const OtherMessage& a, const OtherMessage& b) { return a.arrival < b.arrival; });
+        for (const OtherMessage& other : mDueOthers) {
+            if (mFile)
+                mFile->Put(other.tick, other.bytes.data(), other.bytes.size());
+            else
+                mOut(other.tick, other.bytes.data(), other.bytes.size());
+        }
+    }
+    for (const NoteOnMessage& on : mDueNoteOns)
+        EmitNote(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
 }
 
 // Writes every message before `before`, a tick at a time.
 void TrackEventWriter::Write(uint64_t before)
 {
     for (;;) {
-        const uint64_t tick = std::min(mFirst, mOthers.First());
+        const uint64_t entries = std::min({FirstOnWheel(), mFarNotes.First(), mFarNoteOffs.First()});
+        const uint64_t tick = std::min(entries, mOthers.First());
         if (tick >= before)
             return;
-        WriteTick(tick);
+        WriteTick(tick, entries == tick);
     }
 }
 
-// First the notes starting on the tick are struck, in order of key, then played
-// before made, then longest first, which settles every note-off there; then the
-// messages go out: note-offs first, then other messages, then note-ons, then the
-// note-offs of notes of no duration.
-void TrackEventWriter::WriteTick(uint64_t tick)
+// First the notes starting on the tick are struck, which settles every note-off
+// there; then the messages go out: note-offs first, then other messages, then
+// note-ons, then the note-offs of notes of no duration.
+void TrackEventWriter::WriteTick(uint64_t tick, bool entries)
 {
     mDueNoteOns.clear();
-    mDueNodes.clear();
-    if (mFirst == tick) {
+    uint32_t offs = kNone;
+    if (entries) {
         MoveWheelTo(tick);
         const uint64_t slotIndex = tick & kSlotMask;
         Slot& slot = mSlots[slotIndex];
-        uint32_t node = slot.notes;
-        slot.notes = slot.lastNote = kNone;
-        if (node != kNone && mNodes[node].next == kNone) {
-            --mOnWheel;
-            Resolve(node);
-        } else if (node != kNone) {
-            for (; node != kNone; node = mNodes[node].next)
-                mDueNodes.push_back(node);
-            mOnWheel -= mDueNodes.size();
-            std::sort(mDueNodes.begin(), mDueNodes.end(), [this](uint32_t a, uint32_t b) {
-                const Entry& x = mNodes[a].entry;
-                const Entry& y = mNodes[b].entry;
-                if (x.key != y.key)
-                    return x.key < y.key;
-                if (x.origin != y.origin)
-                    return x.origin == NoteOrigin::kPlayed;  // played first
-                if (x.end != y.end)
-                    return x.end > y.end;  // the longest first
-                return x.order < y.order;
-            });
-            for (const uint32_t note : mDueNodes)
-                Resolve(note);
-            mDueNodes.clear();
+        if (const uint32_t notes = slot.notes; notes != kNone) {
+            slot.notes = kNone;
+            if (mNodes[notes].next == kNone)
+                Strike(notes);
+            else
+                StrikeNotes(notes);
         }
-        for (node = slot.noteOffs; node != kNone; node = mNodes[node].next)
-            mDueNodes.push_back(node);
-        slot.noteOffs = slot.lastNoteOff = kNone;
-        mOnWheel -= mDueNodes.size();
-        mHeld[slotIndex / 64] &= ~(uint64_t(1) << (slotIndex % 64));
-        mFirst = mOnWheel ? FirstOnWheel() : std::min(mFarNotes.First(), mFarNoteOffs.First());
-        if (mDueNodes.size() > 1)
-            std::sort(mDueNodes.begin(), mDueNodes.end(),
-                      [this](uint32_t a, uint32_t b) { return mNodes[a].entry.key < mNodes[b].entry.key; });
+        offs = slot.noteOffs;
+        slot.noteOffs = kNone;
+        uint64_t& held = mHeld[slotIndex / 64];
+        held &= ~(uint64_t(1) << (slotIndex % 64));
+        if (!held)
+            mHeldWords &= ~(uint64_t(1) << (slotIndex / 64));
     }
 
     const uint16_t emptyNote = NoteOffRank(TickPlace::kEndingEmptyNote, 0);
+    if (offs == kNone || mNodes[offs].next == kNone) {
+        if (offs != kNone && mNodes[offs].entry.key < emptyNote) {
+            EmitNoteOff(offs);
+            offs = kNone;
+        }
+        EmitOthersAndNoteOns(tick);
+        if (offs != kNone)
+            EmitNoteOff(offs);
+        return;
+    }
+    mDueNodes.clear();
+    for (uint32_t node = offs; node != kNone; node = mNodes[node].next)
+        mDueNodes.push_back(node);
+    std::sort(mDueNodes.begin(), mDueNodes.end(),
+              [this](uint32_t a, uint32_t b) { return mNodes[a].entry.key < mNodes[b].entry.key; });
     auto off = mDueNodes.cbegin();
     const auto offsEnd = mDueNodes.cend();
-    for (; off != offsEnd && mNodes[*off].entry.key < emptyNote; ++off) {
-        EmitNoteOff(mNodes[*off].entry);
-        FreeNode(*off);
-    }
-    if (mOthers.First() == tick) {
-        mDueOthers.clear();
-        mOthers.TakeBefore(tick + 1, &mDueOthers);
-        std::sort(mDueOthers.begin(), mDueOthers.end(),
-                  [](const OtherMessage& a, const OtherMessage& b) { return a.arrival < b.arrival; });
-        for (const OtherMessage& other : mDueOthers)
-            Emit(other);
-    }
-    for (const NoteOnMessage& on : mDueNoteOns)
-        EmitNote(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
-    for (; off != offsEnd; ++off) {
-        EmitNoteOff(mNodes[*off].entry);
-        FreeNode(*off);
-    }
+    for (; off != offsEnd && mNodes[*off].entry.key < emptyNote; ++off)
+        EmitNoteOff(*off);
+    EmitOthersAndNoteOns(tick);
+    for (; off != offsEnd; ++off)
+        EmitNoteOff(*off);
 }
 
 SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut)

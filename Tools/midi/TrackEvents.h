@@ -179,12 +179,14 @@ private:
         Entry entry;
         uint32_t next;
     };
+    // A list is empty when its first is kNone; its last then means nothing.
     struct Slot {
         uint32_t notes = kNone;
         uint32_t lastNote = kNone;
         uint32_t noteOffs = kNone;
         uint32_t lastNoteOff = kNone;
     };
+    static_assert(kSlots == 64 * 64, "one word of mHeldWords for each word of mHeld");
 
     void AddNote(const UxNoteOn& event, NoteOrigin origin);
     void AddOther(const UxEvent& event);
@@ -193,13 +195,17 @@ private:
     void Link(uint32_t node, bool noteOff);
     void PutNoteOff(uint32_t node);
     void MoveWheelTo(uint64_t tick);
+    void TakeFarOntoWheel(uint64_t reach);
     uint64_t FirstOnWheel() const;
-    void Resolve(uint32_t node);
+    void Strike(uint32_t node);
+    void StrikeOnHeldKey(uint32_t node, uint64_t id);
+    void SoundNote(uint32_t node, uint64_t id);
+    void StrikeNotes(uint32_t first);
     void Write(uint64_t before);
-    void WriteTick(uint64_t tick);
+    void WriteTick(uint64_t tick, bool entries);
     void EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity);
-    void EmitNoteOff(const Entry& off);
-    void Emit(const OtherMessage& other);
+    void EmitNoteOff(uint32_t node);
+    void EmitOthersAndNoteOns(uint64_t tick);
 
     Output mOut;
     SmfWriter* mFile = nullptr;
@@ -212,9 +218,8 @@ private:
     uint32_t mFree = kNone;    // the free nodes, linked through next
     std::array<Slot, kSlots> mSlots{};
     std::array<uint64_t, kSlots / 64> mHeld{};  // a bit for each slot that holds entries
-    size_t mOnWheel = 0;
+    uint64_t mHeldWords = 0;                    // a bit for each word of mHeld with a bit set
     uint64_t mBase = 0;  // the wheel holds every entry before mBase + kSlots; none lies before mBase
-    uint64_t mFirst = std::numeric_limits<uint64_t>::max();  // the least tick of an entry, if any
     FarQueue<Entry> mFarNotes;
     FarQueue<Entry> mFarNoteOffs;
     FarQueue<OtherMessage> mOthers;

@@ -86,12 +86,25 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, Tra
     } catch (...) {
         throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception");
     }
-    while (chain) {
-        UxChainPtr rest(chain->UnlinkNext());
-        if (chain->StartTime() < given && chain->StartTime() >= 0)
+    const auto checkTime = [&](const UxEvent& answer) {
+        if (answer.StartTime() < given && answer.StartTime() >= 0)
             throw PluginError(mPlugins[stage]->Path() + ": the filter answered an event at tick "
                               + std::to_string(given) + " with one at tick "
-                              + std::to_string(chain->StartTime()) + ", before it");
+                              + std::to_string(answer.StartTime()) + ", before it");
+    };
+    if (stage + 1 == mFilters.size()) {
+        // The last filter's answer goes to the writer as it stands and is released
+        // whole.
+        for (const UxEvent* answer = chain.get(); answer; answer = answer->NextEvent()) {
+            checkTime(*answer);
+            out->Add(*answer, origin);
+            origin = NoteOrigin::kMade;
+        }
+        return;
+    }
+    while (chain) {
+        UxChainPtr rest(chain->UnlinkNext());
+        checkTime(*chain);
         Feed(stage + 1, std::move(chain), origin, out);
         origin = NoteOrigin::kMade;  // whatever follows the head
         chain = std::move(rest);
