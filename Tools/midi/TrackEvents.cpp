@@ -520,22 +520,10 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
         EmitNote(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
 }
 
-// Writes every message before `before`, a tick at a time.
-void TrackEventWriter::Write(uint64_t before)
-{
-    for (;;) {
-        const uint64_t entries = std::min({FirstOnWheel(), mFarNotes.First(), mFarNoteOffs.First()});
-        const uint64_t tick = std::min(entries, mOthers.First());
-        if (tick >= before)
-            return;
-        WriteTick(tick, entries == tick);
-    }
-}
-
 // First the notes starting on the tick are struck, which settles every note-off
 // there; then the messages go out: note-offs first, then other messages, then
 // note-ons, then the note-offs of notes of no duration.
-void TrackEventWriter::WriteTick(uint64_t tick, bool entries)
+[[gnu::always_inline]] inline void TrackEventWriter::WriteTick(uint64_t tick, bool entries)
 {
     mDueNoteOns.clear();
     uint32_t offs = kNone;
@@ -581,6 +569,18 @@ void TrackEventWriter::WriteTick(uint64_t tick, bool entries)
     EmitOthersAndNoteOns(tick);
     for (; off != offsEnd; ++off)
         EmitNoteOff(*off);
+}
+
+// Writes every message before `before`, a tick at a time.
+void TrackEventWriter::Write(uint64_t before)
+{
+    for (;;) {
+        const uint64_t entries = std::min({FirstOnWheel(), mFarNotes.First(), mFarNoteOffs.First()});
+        const uint64_t tick = std::min(entries, mOthers.First());
+        if (tick >= before)
+            return;
+        WriteTick(tick, entries == tick);
+    }
 }
 
 SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut)
