@@ -128,7 +128,7 @@ struct MidiNote {
 }
 
 // Checks that MIDI can carry the note and gives its place in time, or counts why not.
-inline bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
+bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
 {
     if (const NoteFault fault = NoteFaultOf(event.Note(), event.Velocity(), event.Channel());
         fault != NoteFault::kNone) {
@@ -142,6 +142,13 @@ inline bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
     *note = {event.StartTime(), event.StartTime() + event.Duration(), event.Channel(),
              event.Note(), event.Velocity(), CarriedRelease(event.ReleaseVelocity())};
     return true;
+}
+
+// Counts why MIDI cannot carry a note.
+[[gnu::noinline]] void CountNoteFault(const UxNoteOn& event, LeftOut* leftOut)
+{
+    MidiNote note;
+    ToNote(event, &note, leftOut);
 }
 
 [[noreturn, gnu::noinline]] void ThrowCameAfter(const char* what, int64_t tick, int64_t watermark)
@@ -262,25 +269,39 @@ inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
     // that is not negative).
     const uint64_t room = static_cast<uint64_t>(kUxMaxTime) - static_cast<uint64_t>(start);
     if (((pitch | velocity) > kMaxData) | (velocity == 0) | (channel > kMaxChannel) | (start < 0)
-        | (duration < 0) | (static_cast<uint64_t>(duration) > room)) {
-        MidiNote note;
-        ToNote(event, &note, mLeftOut);
-        return;
-    }
+        | (duration < 0) | (static_cast<uint64_t>(duration) > room))
+        return CountNoteFault(event, mLeftOut);
     if (start < mWatermark)
         ThrowCameAfter("a note", start, mWatermark);
     const auto key = static_cast<uint16_t>(KeyLedger::KeyIndex(static_cast<uint8_t>(channel), static_cast<uint8_t>(pitch)));
     const Entry entry{start, start + duration, mArrivals++, key, static_cast<uint8_t>(velocity),
                       CarriedRelease(event.ReleaseVelocity()), origin};
-    if (static_cast<uint64_t>(start) - mBase < kSlots)
-        Link(NewNode(entry), false);
-    else
-        mFarNotes.Put(Entry(entry));
+    if (static_cast<uint64_t>(start) - mBase >= kSlots)
+        return PutFarNote(entry);
+    const uint32_t node = mFree;
+    if (node == kNone)
+        return Link(AddNode(entry), false);
+    mFree = mNodes[node].next;
+    mNodes[node].entry = entry;
+    Link(node, false);
 }
 
+void TrackEventWriter::PutFarNote(const Entry& note)
+{
+    mFarNotes.Put(Entry(note));
+}
+
+// Most events are plain notes: the same type information settles it, and the full
+// tests are for the rest.
 void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
 {
-    // Most events are plain notes: the type's own test is cheaper than a cast.
+    if (&typeid(event) == &typeid(UxNoteOn))
+        return AddNote(static_cast<const UxNoteOn&>(event), origin);
+    AddOfAnyKind(event, origin);
+}
+
+void TrackEventWriter::AddOfAnyKind(const UxEvent& event, NoteOrigin origin)
+{
     if (typeid(event) == typeid(UxNoteOn))
         AddNote(static_cast<const UxNoteOn&>(event), origin);
     else if (const auto* note = dynamic_cast<const UxNoteOn*>(&event))
@@ -321,10 +342,15 @@ inline uint32_t TrackEventWriter::NewNode(const Entry& entry)
         mFree = mNodes[node].next;
         mNodes[node].entry = entry;
     } else {
-        node = static_cast<uint32_t>(mNodes.size());
-        mNodes.push_back({entry, kNone});
+        node = AddNode(entry);
     }
     return node;
+}
+
+uint32_t TrackEventWriter::AddNode(const Entry& entry)
+{
+    mNodes.push_back({entry, kNone});
+    return static_cast<uint32_t>(mNodes.size() - 1);
 }
 
 inline void TrackEventWriter::FreeNode(uint32_t node)
@@ -343,13 +369,14 @@ inline void TrackEventWriter::Link(uint32_t node, bool noteOff)
     uint32_t& first = noteOff ? slot.noteOffs : slot.notes;
     uint32_t& last = noteOff ? slot.lastNoteOff : slot.lastNote;
     mNodes[node].next = kNone;
-    if (first == kNone)
+    if (first == kNone) {
         first = node;
-    else
+        mHeld[slotIndex / 64] |= uint64_t(1) << (slotIndex % 64);
+        mHeldWords |= uint64_t(1) << (slotIndex / 64);
+    } else {
         mNodes[last].next = node;
+    }
     last = node;
-    mHeld[slotIndex / 64] |= uint64_t(1) << (slotIndex % 64);
-    mHeldWords |= uint64_t(1) << (slotIndex / 64);
 }
 
 // The note-off in the node goes on the wheel, or into its far queue.

@@ -189,8 +189,11 @@ private:
     static_assert(kSlots == 64 * 64, "one word of mHeldWords for each word of mHeld");
 
     void AddNote(const UxNoteOn& event, NoteOrigin origin);
+    [[gnu::noinline]] void AddOfAnyKind(const UxEvent& event, NoteOrigin origin);
     void AddOther(const UxEvent& event);
     uint32_t NewNode(const Entry& entry);
+    [[gnu::noinline]] uint32_t AddNode(const Entry& entry);
+    [[gnu::noinline]] void PutFarNote(const Entry& note);
     void FreeNode(uint32_t node);
     void Link(uint32_t node, bool noteOff);
     void PutNoteOff(uint32_t node);
