@@ -151,6 +151,24 @@ bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
     ToNote(event, &note, leftOut);
 }
 
+// Sorts the few items of one tick by straight insertion, and many the usual way.
+template <class Item, class Less>
+void SortFew(std::vector<Item>* items, Less less)
+{
+    constexpr size_t kFew = 16;
+    if (items->size() > kFew) {
+        std::sort(items->begin(), items->end(), less);
+        return;
+    }
+    for (size_t i = 1; i < items->size(); ++i) {
+        const Item item = (*items)[i];
+        size_t j = i;
+        for (; j > 0 && less(item, (*items)[j - 1]); --j)
+            (*items)[j] = (*items)[j - 1];
+        (*items)[j] = item;
+    }
+}
+
 [[noreturn, gnu::noinline]] void ThrowCameAfter(const char* what, int64_t tick, int64_t watermark)
 {
     throw std::logic_error(std::string(what) + " at tick " + std::to_string(tick) + " came after tick "
@@ -491,7 +509,7 @@ void TrackEventWriter::StrikeNotes(uint32_t first)
     mDueNodes.clear();
     for (uint32_t node = first; node != kNone; node = mNodes[node].next)
         mDueNodes.push_back(node);
-    std::sort(mDueNodes.begin(), mDueNodes.end(), [this](uint32_t a, uint32_t b) {
+    SortFew(&mDueNodes, [this](uint32_t a, uint32_t b) {
         const Entry& x = mNodes[a].entry;
         const Entry& y = mNodes[b].entry;
         if (x.key != y.key)
@@ -587,8 +605,7 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
     mDueNodes.clear();
     for (uint32_t node = offs; node != kNone; node = mNodes[node].next)
         mDueNodes.push_back(node);
-    std::sort(mDueNodes.begin(), mDueNodes.end(),
-              [this](uint32_t a, uint32_t b) { return mNodes[a].entry.key < mNodes[b].entry.key; });
+    SortFew(&mDueNodes, [this](uint32_t a, uint32_t b) { return mNodes[a].entry.key < mNodes[b].entry.key; });
     auto off = mDueNodes.cbegin();
     const auto offsEnd = mDueNodes.cend();
     for (; off != offsEnd && mNodes[*off].entry.key < emptyNote; ++off)
