@@ -73,7 +73,7 @@ public:
             strike.displacedCutShort = held.end > start;
             strike.displacedRelease = held.release;
         }
-        held = {true, origin, id, start, end, release};
+        held = {true, origin, release, id, start, end};
         strike.sounds = true;
         return strike;
     }
@@ -125,10 +125,10 @@ private:
     struct Held {
         bool active = false;
         NoteOrigin origin = NoteOrigin::kPlayed;
+        uint8_t release = kUnknownRelease;
         uint64_t id = 0;
         int64_t start = 0;
         int64_t end = 0;
-        uint8_t release = kUnknownRelease;
     };
     std::array<Held, kKeys> mKeys{};
 };
