@@ -227,9 +227,9 @@ private:
     FarQueue<Entry> mFarNoteOffs;
     FarQueue<OtherMessage> mOthers;
 
+    std::vector<Entry> mArriving;  // entries on their way from the far queues to the wheel
     // What the tick under way writes: the nodes of its notes or note-offs in the
     // order they go, the note-ons struck, and its other messages.
-    std::vector<Entry> mArriving;  // entries on their way from the far queues to the wheel
     std::vector<uint32_t> mDueNodes;
     std::vector<NoteOnMessage> mDueNoteOns;
     std::vector<OtherMessage> mDueOthers;
