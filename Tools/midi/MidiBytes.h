@@ -12,3 +12,16 @@ constexpr uint8_t kPitchBendStatus = 0xE0;
 // The largest data byte (pitch, velocity, controller, value) and channel number.
 constexpr uint8_t kMaxData = 127;
 constexpr uint8_t kMaxChannel = 15;
+
+constexpr bool IsChannelStatus(uint8_t status)
+{
+    return status >= 0x80 && status < 0xF0;
+}
+
+// Data bytes that follow a channel message's status: one for program change and
+// channel pressure, two for every other.
+constexpr unsigned ChannelDataSize(uint8_t status)
+{
+    const uint8_t kind = status & 0xF0;
+    return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
+}

@@ -22,19 +22,6 @@ std::string Hex(unsigned value)
     return text;
 }
 
-bool IsChannelStatus(uint8_t status)
-{
-    return status >= 0x80 && status < 0xF0;
-}
-
-// Data bytes that follow a channel message's status: one for program change and
-// channel pressure, two for every other.
-size_t ChannelDataSize(uint8_t status)
-{
-    const uint8_t kind = status & 0xF0;
-    return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
-}
-
 uint32_t ReadLittleEndian32(const uint8_t* bytes)
 {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "MidiBytes.h"
+
 // Malformed or unsupported file contents. The message names the problem and where
 // it lies, but not the file: the caller knows its name.
 class SmfError : public std::runtime_error {
@@ -205,8 +207,7 @@ private:
     // written straight into the block; false for any other event.
     bool PutQuickly(int64_t tick, uint8_t status, uint8_t first, uint8_t second)
     {
-        const uint8_t kind = status & 0xF0;
-        if (kind < 0x80 || kind == 0xC0 || kind == 0xD0 || kind == 0xF0 || ((first | second) & 0x80))
+        if (!IsChannelStatus(status) || ChannelDataSize(status) != 2 || ((first | second) & 0x80))
             return false;
         return PutShortDelta(tick, status, first, second);
     }

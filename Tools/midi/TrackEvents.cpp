@@ -1,8 +1,6 @@
 #include "TrackEvents.h"
 
 #include <algorithm>
-#include <deque>
-#include <iterator>
 #include <typeinfo>
 #include <limits>
 #include <stdexcept>
@@ -110,45 +108,14 @@ uint16_t NoteOffRank(TickPlace place, int key)
     return static_cast<uint16_t>(static_cast<int>(place) << kKeyBits | key);
 }
 
-struct MidiNote {
-    int64_t start;
-    int64_t end;
-    uint8_t channel;
-    uint8_t pitch;
-    uint8_t velocity;
-    uint8_t releaseVelocity;
-};
-
-// Counts why MIDI cannot carry a note.
-[[gnu::noinline]] void CountFault(NoteFault fault, LeftOut* leftOut)
-{
-    int* const faultCounts[] = {nullptr, &leftOut->pitchAbove127, &leftOut->velocityZero,
-                                &leftOut->velocityAbove127, &leftOut->channelAbove15};
-    ++*faultCounts[static_cast<int>(fault)];
-}
-
-// Checks that MIDI can carry the note and gives its place in time, or counts why not.
-bool ToNote(const UxNoteOn& event, MidiNote* note, LeftOut* leftOut)
-{
-    if (const NoteFault fault = NoteFaultOf(event.Note(), event.Velocity(), event.Channel());
-        fault != NoteFault::kNone) {
-        CountFault(fault, leftOut);
-        return false;
-    }
-    if (event.StartTime() < 0 || event.Duration() < 0 || event.Duration() > kUxMaxTime - event.StartTime()) {
-        ++leftOut->outsideTime;
-        return false;
-    }
-    *note = {event.StartTime(), event.StartTime() + event.Duration(), event.Channel(),
-             event.Note(), event.Velocity(), CarriedRelease(event.ReleaseVelocity())};
-    return true;
-}
-
-// Counts why MIDI cannot carry a note.
+// Counts why MIDI cannot carry a note that AddNote refused: a fault of its own, or
+// its place in time.
 [[gnu::noinline]] void CountNoteFault(const UxNoteOn& event, LeftOut* leftOut)
 {
-    MidiNote note;
-    ToNote(event, &note, leftOut);
+    // With no fault of its own (kNone), its place in time is what is wrong.
+    int* const faultCounts[] = {&leftOut->outsideTime, &leftOut->pitchAbove127, &leftOut->velocityZero,
+                                &leftOut->velocityAbove127, &leftOut->channelAbove15};
+    ++*faultCounts[static_cast<int>(NoteFaultOf(event.Note(), event.Velocity(), event.Channel()))];
 }
 
 // Sorts the few items of one tick by straight insertion, and many the usual way.
@@ -275,7 +242,7 @@ TrackEventWriter::TrackEventWriter(SmfWriter* file, LeftOut* leftOut)
 }
 
 // A note goes on the wheel, or into the far queue. One test sees whether
-// everything about it is as MIDI can carry it; ToNote says what is not.
+// everything about it is as MIDI can carry it; CountNoteFault says what is not.
 inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
 {
     const int64_t start = event.StartTime();
