@@ -214,16 +214,20 @@ private:
     // The same for a message known to be whole: only the delta is checked.
     bool PutShortDelta(int64_t tick, uint8_t status, uint8_t first, uint8_t second)
     {
-        constexpr int64_t kMaxOneByteDelta = 0x7F;
-        if (tick < mTick || tick - mTick > kMaxOneByteDelta)
+        constexpr uint64_t kMaxOneByteDelta = 0x7F;
+        // A tick before the last wraps round to a delta too large.
+        const uint64_t delta = static_cast<uint64_t>(tick) - static_cast<uint64_t>(mTick);
+        if (delta > kMaxOneByteDelta)
             return false;
+        // The status always goes in; under running status the data bytes then
+        // overwrite it.
         uint8_t* out = mBlock.data() + mFill;
-        *out++ = static_cast<uint8_t>(tick - mTick);
-        if (status != mRunningStatus)
-            *out++ = status;
-        *out++ = first;
-        *out++ = second;
-        mFill = static_cast<size_t>(out - mBlock.data());
+        const size_t statusSize = status != mRunningStatus;
+        out[0] = static_cast<uint8_t>(delta);
+        out[1] = status;
+        out[1 + statusSize] = first;
+        out[2 + statusSize] = second;
+        mFill += 3 + statusSize;
         mRunningStatus = status;
         mTick = tick;
         if (mFill >= kBlockSize)

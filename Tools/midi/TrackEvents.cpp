@@ -466,7 +466,7 @@ inline void TrackEventWriter::SoundNote(uint32_t node, uint64_t id)
     note.key = rank;
     note.velocity = note.releaseVelocity;
     PutNoteOff(node);
-    mDueNoteOns.push_back({key, velocity});
+    mDueNoteOns[mDueNoteOnCount++] = {key, velocity};
 }
 
 // The notes of one tick, in order of key, then played before made, then longest
@@ -528,8 +528,10 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
                 mOut(other.tick, other.bytes.data(), other.bytes.size());
         }
     }
-    for (const NoteOnMessage& on : mDueNoteOns)
+    for (size_t i = 0; i < mDueNoteOnCount; ++i) {
+        const NoteOnMessage& on = mDueNoteOns[i];
         EmitNote(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
+    }
 }
 
 // First the notes starting on the tick are struck, which settles every note-off
@@ -537,7 +539,7 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
 // note-ons, then the note-offs of notes of no duration.
 [[gnu::always_inline]] inline void TrackEventWriter::WriteTick(uint64_t tick, bool entries)
 {
-    mDueNoteOns.clear();
+    mDueNoteOnCount = 0;
     uint32_t offs = kNone;
     if (entries) {
         MoveWheelTo(tick);

@@ -229,9 +229,11 @@ private:
 
     std::vector<Entry> mArriving;  // entries on their way from the far queues to the wheel
     // What the tick under way writes: the nodes of its notes or note-offs in the
-    // order they go, the note-ons struck, and its other messages.
+    // order they go, the note-ons struck (at most one a key: of the notes struck on
+    // one tick and key, all but the first give way), and its other messages.
     std::vector<uint32_t> mDueNodes;
-    std::vector<NoteOnMessage> mDueNoteOns;
+    std::array<NoteOnMessage, KeyLedger::kKeys> mDueNoteOns;
+    size_t mDueNoteOnCount = 0;
     std::vector<OtherMessage> mDueOthers;
     KeyLedger mKeys;
 };
