@@ -33,28 +33,28 @@ UxFilterAddOn* MakeFilterAddOn(const void* cookie)
 
 // Each echo is a copy of the note before it, so whatever the host's copy carries
 // (channel and the like) stays; only duration, start, velocity and pitch change.
-// A copy that does not become an echo is released before returning.
+// The copy is made once the note before is known to have an echo, so that none is
+// made only to be released.
 void DissolveFilter::BuildChain(UxNoteOn* note)
 {
     const UxTime threshold = note->Duration() / kThresholdDivisor;
     UxNoteOn* previous = note;
-    UxNoteOn* next = CopyNote(note);
-    while (next) {
-        const UxTime duration = next->Duration();
+    for (;;) {
+        const UxTime duration = previous->Duration();
         UxTime start = 0;
         // No echo below the threshold or without duration; none below the lowest
         // key, and none after a note that ends on the last tick there is.
         if (duration < threshold || duration <= 0 || previous->Note() == kLowestPitch
-            || !NextStartTime(previous, &start)) {
-            next->Delete();
+            || !NextStartTime(previous, &start))
             return;
-        }
-        next->SetDuration(ThreeQuarters(previous->Duration()));
+        UxNoteOn* next = CopyNote(previous);
+        if (!next)
+            return;
+        next->SetDuration(ThreeQuarters(duration));
         next->SetStartTime(start);
         next->SetVelocity(FourFifths(previous->Velocity()));
         next->SetNote(static_cast<uchar>(previous->Note() - 1));
         previous->AppendEvent(next);
         previous = next;
-        next = CopyNote(previous);
     }
 }
