@@ -220,17 +220,20 @@ private:
         if (delta > kMaxOneByteDelta)
             return false;
         // The status always goes in; under running status the data bytes then
-        // overwrite it.
-        uint8_t* out = mBlock.data() + mFill;
+        // overwrite it. Everything is read before the bytes are stored, since a
+        // byte stored may alias any member.
+        const size_t fill = mFill;
+        uint8_t* const out = mBlock.data() + fill;
         const size_t statusSize = status != mRunningStatus;
+        const size_t filled = fill + 3 + statusSize;
         out[0] = static_cast<uint8_t>(delta);
         out[1] = status;
         out[1 + statusSize] = first;
         out[2 + statusSize] = second;
-        mFill += 3 + statusSize;
+        mFill = filled;
         mRunningStatus = status;
         mTick = tick;
-        if (mFill >= kBlockSize)
+        if (filled >= kBlockSize)
             Flush();
         return true;
     }

@@ -403,18 +403,17 @@ uint64_t TrackEventWriter::FirstOnWheel() const
 {
     const uint64_t start = mBase & kSlotMask;
     const uint64_t startWord = start / 64;
-    uint64_t bits = mHeld[startWord] & (~uint64_t(0) << (start % 64));
-    uint64_t word = startWord;
-    if (!bits) {
-        if (!mHeldWords)
-            return std::numeric_limits<uint64_t>::max();
-        // The words after the start's, then round from the first (the start's own
-        // again, for the slots before the start).
-        const uint64_t after = startWord == 63 ? 0 : mHeldWords & (~uint64_t(0) << (startWord + 1));
-        word = static_cast<uint64_t>(__builtin_ctzll(after ? after : mHeldWords));
-        bits = mHeld[word];
-    }
-    const uint64_t slotIndex = word * 64 + static_cast<uint64_t>(__builtin_ctzll(bits));
+    // Mostly the next tick held lies in the start's word, with no turn of the
+    // wheel in between.
+    if (const uint64_t ahead = mHeld[startWord] >> (start % 64))
+        return mBase + static_cast<uint64_t>(__builtin_ctzll(ahead));
+    if (!mHeldWords)
+        return std::numeric_limits<uint64_t>::max();
+    // The words after the start's, then round from the first (the start's own
+    // again, for the slots before the start).
+    const uint64_t after = startWord == 63 ? 0 : mHeldWords & (~uint64_t(0) << (startWord + 1));
+    const auto word = static_cast<uint64_t>(__builtin_ctzll(after ? after : mHeldWords));
+    const uint64_t slotIndex = word * 64 + static_cast<uint64_t>(__builtin_ctzll(mHeld[word]));
     return mBase + ((slotIndex - start) & kSlotMask);
 }
 
