@@ -241,6 +241,16 @@ TrackEventWriter::TrackEventWriter(SmfWriter* file, LeftOut* leftOut)
 {
 }
 
+// A node whose entry the caller fills in.
+inline uint32_t TrackEventWriter::TakeNode()
+{
+    const uint32_t node = mFree;
+    if (node == kNone)
+        return AddNode(Entry());
+    mFree = mNodes[node].next;
+    return node;
+}
+
 // A note goes on the wheel, or into the far queue. One test sees whether
 // everything about it is as MIDI can carry it; CountNoteFault says what is not.
 inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
@@ -435,20 +445,26 @@ inline void TrackEventWriter::Strike(uint32_t node)
 
 void TrackEventWriter::StrikeOnHeldKey(uint32_t node, uint64_t id)
 {
-    const Entry note = mNodes[node].entry;
-    const KeyLedger::Strike strike = mKeys.StrikeNote(note.key, note.tick, note.end, note.origin, id, note.releaseVelocity);
+    // Only what is needed after a new node: making one may move the nodes.
+    const Entry& note = mNodes[node].entry;
+    const uint16_t key = note.key;
+    const NoteOrigin origin = note.origin;
+    const KeyLedger::Strike strike = mKeys.StrikeNote(key, note.tick, note.end, origin, id, note.releaseVelocity);
     if (!strike.sounds) {
-        ++(note.origin == NoteOrigin::kMade ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
+        ++(origin == NoteOrigin::kMade ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
         FreeNode(node);
         return;
     }
-    if (strike.displaced) {
-        const uint16_t rank = NoteOffRank(NoteOffPlace(strike.displacedStart, strike.displacedAt), note.key);
-        PutNoteOff(NewNode({strike.displacedAt, strike.displacedAt, 0, rank, strike.displacedRelease, 0, {}}));
-        if (strike.displacedCutShort)
-            ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort
-                                                           : mLeftOut->playedCutShort);
-    }
+    // The key was held, so the note that held it ends.
+    if (strike.displacedCutShort)
+        ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort : mLeftOut->playedCutShort);
+    const uint32_t off = TakeNode();
+    Entry& entry = mNodes[off].entry;
+    entry.tick = strike.displacedAt;
+    entry.order = 0;
+    entry.key = NoteOffRank(NoteOffPlace(strike.displacedStart, strike.displacedAt), key);
+    entry.velocity = strike.displacedRelease;
+    PutNoteOff(off);
     SoundNote(node, id);
 }
 

@@ -193,6 +193,7 @@ private:
     void AddOther(const UxEvent& event);
     uint32_t NewNode(const Entry& entry);
     [[gnu::noinline]] uint32_t AddNode(const Entry& entry);
+    uint32_t TakeNode();
     [[gnu::noinline]] void PutFarNote(const Entry& note);
     void FreeNode(uint32_t node);
     void Link(uint32_t node, bool noteOff);
