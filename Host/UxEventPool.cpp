@@ -123,7 +123,8 @@ void OrphanSlots(void*)
 }
 
 // Has OrphanSlots called at this thread's end, now that its list holds slots.
-void WatchThread() noexcept
+// Out of line, like GrowSlab: taking and giving a slot stay a few instructions.
+[[gnu::noinline]] void WatchThread() noexcept
 {
     static const bool keyMade = pthread_key_create(&gSlabKey, OrphanSlots) == 0;
     if (keyMade)
@@ -131,7 +132,7 @@ void WatchThread() noexcept
 }
 
 // Refills this thread's empty list: the slots of ended threads, else a new block.
-bool GrowSlab() noexcept
+[[gnu::noinline]] bool GrowSlab() noexcept
 {
     {
         const std::lock_guard<std::mutex> lock(gSlabMutex);
@@ -153,11 +154,21 @@ bool GrowSlab() noexcept
     return true;
 }
 
-void* TakeSlabSlot() noexcept
+// A slot from this thread's list, once it has grown.
+[[gnu::noinline]] void* TakeSlabSlotAfterGrowing() noexcept
 {
-    if (!tSlabFree && !GrowSlab())
+    if (!GrowSlab())
         return nullptr;
     FreeSlot* slot = tSlabFree;
+    tSlabFree = slot->next;
+    return slot;
+}
+
+void* TakeSlabSlot() noexcept
+{
+    FreeSlot* slot = tSlabFree;
+    if (!slot)
+        return TakeSlabSlotAfterGrowing();
     tSlabFree = slot->next;
     return slot;
 }
