@@ -295,6 +295,21 @@ void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
     AddOfAnyKind(event, origin);
 }
 
+const UxEvent* TrackEventWriter::AddChain(const UxEvent* chain, NoteOrigin origin, int64_t notBefore)
+{
+    for (const UxEvent* event = chain; event; event = event->NextEvent()) {
+        const int64_t start = event->StartTime();
+        if (start < notBefore && start >= 0)
+            return event;
+        if (&typeid(*event) == &typeid(UxNoteOn))
+            AddNote(static_cast<const UxNoteOn&>(*event), origin);
+        else
+            AddOfAnyKind(*event, origin);
+        origin = NoteOrigin::kMade;
+    }
+    return nullptr;
+}
+
 void TrackEventWriter::AddOfAnyKind(const UxEvent& event, NoteOrigin origin)
 {
     if (typeid(event) == typeid(UxNoteOn))

@@ -106,6 +106,10 @@ public:
     // carry it; the caller keeps it. `origin` matters for notes only. Throws
     // std::logic_error for an event before.
     void Add(const UxEvent& event, NoteOrigin origin = NoteOrigin::kPlayed);
+    // Add for each event of `chain` in turn, the first of `origin` and the rest made,
+    // up to one that starts before `notBefore` but not before tick 0: that one is
+    // returned, and neither it nor those after it are added. Null when all are.
+    const UxEvent* AddChain(const UxEvent* chain, NoteOrigin origin, int64_t notBefore);
     // Writes everything still held.
     void Finish();
 

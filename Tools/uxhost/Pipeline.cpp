@@ -95,11 +95,8 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, Tra
     if (stage + 1 == mFilters.size()) {
         // The last filter's answer goes to the writer as it stands and is released
         // whole.
-        for (const UxEvent* answer = chain.get(); answer; answer = answer->NextEvent()) {
-            checkTime(*answer);
-            out->Add(*answer, origin);
-            origin = NoteOrigin::kMade;
-        }
+        if (const UxEvent* early = out->AddChain(chain.get(), origin, given))
+            checkTime(*early);
         return;
     }
     while (chain) {
