@@ -521,10 +521,11 @@ void TrackEventWriter::StrikeNotes(uint32_t first)
         Strike(node);
 }
 
+template <bool kToFile>
 inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity)
 {
     const auto status = static_cast<uint8_t>(kind | KeyLedger::ChannelOf(key));
-    if (mFile) {
+    if constexpr (kToFile) {
         mFile->PutNote(tick, status, KeyLedger::PitchOf(key), velocity);
     } else {
         const uint8_t message[] = {status, KeyLedger::PitchOf(key), velocity};
@@ -534,16 +535,18 @@ inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint
 
 // Writes the note-off in the node, unless a later note cut its note short, and
 // frees the node.
+template <bool kToFile>
 inline void TrackEventWriter::EmitNoteOff(uint32_t node)
 {
     const Entry& off = mNodes[node].entry;
     const int key = off.key & (KeyLedger::kKeys - 1);
     if (!off.order || mKeys.Release(key, off.order))
-        EmitNote(off.tick, kNoteOffStatus, key, off.velocity);
+        EmitNote<kToFile>(off.tick, kNoteOffStatus, key, off.velocity);
     FreeNode(node);
 }
 
 // The other messages of the tick, in order of arrival, then its note-ons.
+template <bool kToFile>
 inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
 {
     if (mOthers.First() == tick) {
@@ -552,7 +555,7 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
         std::sort(mDueOthers.begin(), mDueOthers.end(),
                   [](const OtherMessage& a, const OtherMessage& b) { return a.arrival < b.arrival; });
         for (const OtherMessage& other : mDueOthers) {
-            if (mFile)
+            if constexpr (kToFile)
                 mFile->Put(other.tick, other.bytes.data(), other.bytes.size());
             else
                 mOut(other.tick, other.bytes.data(), other.bytes.size());
@@ -560,13 +563,14 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
     }
     for (size_t i = 0; i < mDueNoteOnCount; ++i) {
         const NoteOnMessage& on = mDueNoteOns[i];
-        EmitNote(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
+        EmitNote<kToFile>(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
     }
 }
 
 // First the notes starting on the tick are struck, which settles every note-off
 // there; then the messages go out: note-offs first, then other messages, then
 // note-ons, then the note-offs of notes of no duration.
+template <bool kToFile>
 [[gnu::always_inline]] inline void TrackEventWriter::WriteTick(uint64_t tick, bool entries)
 {
     mDueNoteOnCount = 0;
@@ -593,12 +597,12 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
     const uint16_t emptyNote = NoteOffRank(TickPlace::kEndingEmptyNote, 0);
     if (offs == kNone || mNodes[offs].next == kNone) {
         if (offs != kNone && mNodes[offs].entry.key < emptyNote) {
-            EmitNoteOff(offs);
+            EmitNoteOff<kToFile>(offs);
             offs = kNone;
         }
-        EmitOthersAndNoteOns(tick);
+        EmitOthersAndNoteOns<kToFile>(tick);
         if (offs != kNone)
-            EmitNoteOff(offs);
+            EmitNoteOff<kToFile>(offs);
         return;
     }
     mDueNodes.clear();
@@ -608,21 +612,31 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
     auto off = mDueNodes.cbegin();
     const auto offsEnd = mDueNodes.cend();
     for (; off != offsEnd && mNodes[*off].entry.key < emptyNote; ++off)
-        EmitNoteOff(*off);
-    EmitOthersAndNoteOns(tick);
+        EmitNoteOff<kToFile>(*off);
+    EmitOthersAndNoteOns<kToFile>(tick);
     for (; off != offsEnd; ++off)
-        EmitNoteOff(*off);
+        EmitNoteOff<kToFile>(*off);
 }
 
 // Writes every message before `before`, a tick at a time.
 void TrackEventWriter::Write(uint64_t before)
+{
+    if (mFile)
+        WriteTicks<true>(before);
+    else
+        WriteTicks<false>(before);
+}
+
+// Write, for one kind of output: whether it is a file is settled once.
+template <bool kToFile>
+void TrackEventWriter::WriteTicks(uint64_t before)
 {
     for (;;) {
         const uint64_t entries = std::min({FirstOnWheel(), mFarNotes.First(), mFarNoteOffs.First()});
         const uint64_t tick = std::min(entries, mOthers.First());
         if (tick >= before)
             return;
-        WriteTick(tick, entries == tick);
+        WriteTick<kToFile>(tick, entries == tick);
     }
 }
 

@@ -210,9 +210,15 @@ private:
     void SoundNote(uint32_t node, uint64_t id);
     void StrikeNotes(uint32_t first);
     void Write(uint64_t before);
+    template <bool kToFile>
+    void WriteTicks(uint64_t before);
+    template <bool kToFile>
     void WriteTick(uint64_t tick, bool entries);
+    template <bool kToFile>
     void EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity);
+    template <bool kToFile>
     void EmitNoteOff(uint32_t node);
+    template <bool kToFile>
     void EmitOthersAndNoteOns(uint64_t tick);
 
     Output mOut;
