@@ -503,10 +503,7 @@ inline void TrackEventWriter::SoundNote(uint32_t node, uint64_t id)
 // first.
 void TrackEventWriter::StrikeNotes(uint32_t first)
 {
-    mDueNodes.clear();
-    for (uint32_t node = first; node != kNone; node = mNodes[node].next)
-        mDueNodes.push_back(node);
-    SortFew(&mDueNodes, [this](uint32_t a, uint32_t b) {
+    const auto strikesFirst = [this](uint32_t a, uint32_t b) {
         const Entry& x = mNodes[a].entry;
         const Entry& y = mNodes[b].entry;
         if (x.key != y.key)
@@ -516,7 +513,19 @@ void TrackEventWriter::StrikeNotes(uint32_t first)
         if (x.end != y.end)
             return x.end > y.end;  // the longest first
         return x.order < y.order;
-    });
+    };
+    // Two notes, the most common batch, need no list.
+    const uint32_t second = mNodes[first].next;
+    if (mNodes[second].next == kNone) {
+        const bool secondFirst = strikesFirst(second, first);
+        Strike(secondFirst ? second : first);
+        Strike(secondFirst ? first : second);
+        return;
+    }
+    mDueNodes.clear();
+    for (uint32_t node = first; node != kNone; node = mNodes[node].next)
+        mDueNodes.push_back(node);
+    SortFew(&mDueNodes, strikesFirst);
     for (const uint32_t node : mDueNodes)
         Strike(node);
 }
