@@ -614,6 +614,24 @@ template <bool kToFile>
             EmitNoteOff<kToFile>(offs);
         return;
     }
+    // Two note-offs need no list either.
+    if (const uint32_t second = mNodes[offs].next; mNodes[second].next == kNone) {
+        const bool swap = mNodes[second].entry.key < mNodes[offs].entry.key;
+        const uint32_t low = swap ? second : offs;
+        const uint32_t high = swap ? offs : second;
+        const bool lowLate = mNodes[low].entry.key >= emptyNote;
+        const bool highLate = mNodes[high].entry.key >= emptyNote;
+        if (!lowLate)
+            EmitNoteOff<kToFile>(low);
+        if (!highLate)
+            EmitNoteOff<kToFile>(high);
+        EmitOthersAndNoteOns<kToFile>(tick);
+        if (lowLate)
+            EmitNoteOff<kToFile>(low);
+        if (highLate)
+            EmitNoteOff<kToFile>(high);
+        return;
+    }
     mDueNodes.clear();
     for (uint32_t node = offs; node != kNone; node = mNodes[node].next)
         mDueNodes.push_back(node);
