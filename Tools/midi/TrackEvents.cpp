@@ -369,7 +369,7 @@ inline void TrackEventWriter::FreeNode(uint32_t node)
     mFree = node;
 }
 
-// Links the node at the end of its slot's notes or note-offs; its tick lies on
+// Links the node at the front of its slot's notes or note-offs; its tick lies on
 // the wheel.
 inline void TrackEventWriter::Link(uint32_t node, bool noteOff)
 {
@@ -377,16 +377,12 @@ inline void TrackEventWriter::Link(uint32_t node, bool noteOff)
     const uint64_t slotIndex = tick & kSlotMask;
     Slot& slot = mSlots[slotIndex];
     uint32_t& first = noteOff ? slot.noteOffs : slot.notes;
-    uint32_t& last = noteOff ? slot.lastNoteOff : slot.lastNote;
-    mNodes[node].next = kNone;
+    mNodes[node].next = first;
     if (first == kNone) {
-        first = node;
         mHeld[slotIndex / 64] |= uint64_t(1) << (slotIndex % 64);
         mHeldWords |= uint64_t(1) << (slotIndex / 64);
-    } else {
-        mNodes[last].next = node;
     }
-    last = node;
+    first = node;
 }
 
 // The note-off in the node goes on the wheel, or into its far queue.

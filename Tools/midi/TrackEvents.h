@@ -172,7 +172,7 @@ private:
 
     // The notes and note-offs of the next kSlots ticks from the wheel's base wait on
     // a wheel of one slot a tick, each slot with a list of notes and a list of
-    // note-offs in the order put, their entries in one pool; later ones wait in far
+    // note-offs, their entries in one pool; later ones wait in far
     // queues until the wheel comes near them. Putting an entry in and taking it out
     // are a link each, and a struck note's entry moves on to its note-off's slot.
     static constexpr int kSlotBits = 12;
@@ -183,12 +183,13 @@ private:
         Entry entry;
         uint32_t next;
     };
-    // A list is empty when its first is kNone; its last then means nothing.
+    // A list is empty when its first is kNone. Its order is none in particular: a
+    // tick's notes are put in order when struck, and of its note-offs, sorted by
+    // rank, at most one of a rank is ever written (the others are of notes cut
+    // short), so the order among those of one rank changes nothing.
     struct Slot {
         uint32_t notes = kNone;
-        uint32_t lastNote = kNone;
         uint32_t noteOffs = kNone;
-        uint32_t lastNoteOff = kNone;
     };
     static_assert(kSlots == 64 * 64, "one word of mHeldWords for each word of mHeld");
 
