@@ -172,9 +172,9 @@ private:
 
     // The notes and note-offs of the next kSlots ticks from the wheel's base wait on
     // a wheel of one slot a tick, each slot with a list of notes and a list of
-    // note-offs, their entries in one pool; later ones wait in far
-    // queues until the wheel comes near them. Putting an entry in and taking it out
-    // are a link each, and a struck note's entry moves on to its note-off's slot.
+    // note-offs, their entries in one pool; later ones wait in far queues until the
+    // wheel comes near them. Putting an entry in and taking it out are a link each,
+    // and a struck note's entry moves on to its note-off's slot.
     static constexpr int kSlotBits = 12;
     static constexpr uint64_t kSlots = uint64_t(1) << kSlotBits;
     static constexpr uint64_t kSlotMask = kSlots - 1;
