@@ -241,12 +241,11 @@ TrackEventWriter::TrackEventWriter(SmfWriter* file, LeftOut* leftOut)
 {
 }
 
-// A node whose entry the caller fills in.
 inline uint32_t TrackEventWriter::TakeNode()
 {
     const uint32_t node = mFree;
     if (node == kNone)
-        return AddNode(Entry());
+        return AddNode();
     mFree = mNodes[node].next;
     return node;
 }
@@ -273,12 +272,7 @@ inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
                       CarriedRelease(event.ReleaseVelocity()), origin};
     if (static_cast<uint64_t>(start) - mBase >= kSlots)
         return PutFarNote(entry);
-    const uint32_t node = mFree;
-    if (node == kNone)
-        return Link(AddNode(entry), false);
-    mFree = mNodes[node].next;
-    mNodes[node].entry = entry;
-    Link(node, false);
+    Link(NewNode(entry), false);
 }
 
 void TrackEventWriter::PutFarNote(const Entry& note)
@@ -288,11 +282,16 @@ void TrackEventWriter::PutFarNote(const Entry& note)
 
 // Most events are plain notes: the same type information settles it, and the full
 // tests are for the rest.
-void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
+inline void TrackEventWriter::AddEvent(const UxEvent& event, NoteOrigin origin)
 {
     if (&typeid(event) == &typeid(UxNoteOn))
         return AddNote(static_cast<const UxNoteOn&>(event), origin);
     AddOfAnyKind(event, origin);
+}
+
+void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
+{
+    AddEvent(event, origin);
 }
 
 const UxEvent* TrackEventWriter::AddChain(const UxEvent* chain, NoteOrigin origin, int64_t notBefore)
@@ -301,10 +300,7 @@ const UxEvent* TrackEventWriter::AddChain(const UxEvent* chain, NoteOrigin origi
         const int64_t start = event->StartTime();
         if (start < notBefore && start >= 0)
             return event;
-        if (&typeid(*event) == &typeid(UxNoteOn))
-            AddNote(static_cast<const UxNoteOn&>(*event), origin);
-        else
-            AddOfAnyKind(*event, origin);
+        AddEvent(*event, origin);
         origin = NoteOrigin::kMade;
     }
     return nullptr;
@@ -347,19 +343,14 @@ void TrackEventWriter::Finish()
 
 inline uint32_t TrackEventWriter::NewNode(const Entry& entry)
 {
-    uint32_t node = mFree;
-    if (node != kNone) {
-        mFree = mNodes[node].next;
-        mNodes[node].entry = entry;
-    } else {
-        node = AddNode(entry);
-    }
+    const uint32_t node = TakeNode();
+    mNodes[node].entry = entry;
     return node;
 }
 
-uint32_t TrackEventWriter::AddNode(const Entry& entry)
+uint32_t TrackEventWriter::AddNode()
 {
-    mNodes.push_back({entry, kNone});
+    mNodes.push_back({Entry(), kNone});
     return static_cast<uint32_t>(mNodes.size() - 1);
 }
 

@@ -193,12 +193,15 @@ private:
     };
     static_assert(kSlots == 64 * 64, "one word of mHeldWords for each word of mHeld");
 
+    void AddEvent(const UxEvent& event, NoteOrigin origin);
     void AddNote(const UxNoteOn& event, NoteOrigin origin);
     [[gnu::noinline]] void AddOfAnyKind(const UxEvent& event, NoteOrigin origin);
     void AddOther(const UxEvent& event);
+    // A node holding `entry`; TakeNode's is for the caller to fill in; AddNode grows
+    // the pool by one.
     uint32_t NewNode(const Entry& entry);
-    [[gnu::noinline]] uint32_t AddNode(const Entry& entry);
     uint32_t TakeNode();
+    [[gnu::noinline]] uint32_t AddNode();
     [[gnu::noinline]] void PutFarNote(const Entry& note);
     void FreeNode(uint32_t node);
     void Link(uint32_t node, bool noteOff);
