@@ -13,6 +13,7 @@
 #include "CheckCommand.h"
 #include "ExitCode.h"
 #include "IconCommand.h"
+#include "ClapBundleCommand.h"
 #include "Lv2BundleCommand.h"
 #include "MediaCommands.h"
 #include "MediaModule.h"
@@ -245,6 +246,8 @@ int main(int argc, char** argv)
     CLI::App* render = AddRenderCommand(app, renderOptions);
     Lv2BundleOptions bundleOptions;
     CLI::App* bundle = AddLv2BundleCommand(app, bundleOptions);
+    ClapBundleOptions clapOptions;
+    CLI::App* clapBundle = AddClapBundleCommand(app, clapOptions);
     CheckOptions checkOptions;
     CLI::App* check = AddCheckCommand(app, checkOptions);
 
@@ -298,6 +301,8 @@ int main(int argc, char** argv)
             RunIconCommand(iconOptions);
         else if (*bundle)
             RunLv2BundleCommand(bundleOptions);
+        else if (*clapBundle)
+            RunClapBundleCommand(clapOptions);
         else if (*check)
             return RunCheckCommand(checkOptions);
         return kSuccess;

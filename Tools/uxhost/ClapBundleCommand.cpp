@@ -1,0 +1,217 @@
+#include "ClapBundleCommand.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <CLI/CLI.hpp>
+#include <OS.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <system_error>
+
+#include "MidiFileIo.h"
+#include "PluginFinder.h"
+#include "PluginLoader.h"
+
+#include <BundleLayout.h>  // IsPluginStem
+#include <ClapLayout.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The entry and the adapter, relative to the folder above uxhost's: in the build
+// tree they sit in lib/ beside bin/; in an installed prefix they are the installed
+// CLAP file's.
+struct KitPlace {
+    const char* entry;
+    const char* adapter;
+};
+constexpr KitPlace kKitPlaces[] = {
+    {"lib/ux-clap-entry.clap", "lib/ux-clap.so"},
+    {UX_CLAP_INSTALLED_FILE, UX_CLAP_INSTALLED_ADAPTER},
+};
+
+// A file in the add-ons folder saying that this command made it, and may replace it.
+constexpr const char* kMadeByFile = "made-by-uxhost-clap-bundle";
+
+struct BundledPlugin {
+    fs::path file;
+    std::string stem;
+    std::string name;
+};
+
+std::vector<BundledPlugin> LoadAll(const std::vector<std::string>& names)
+{
+    std::vector<BundledPlugin> plugins;
+    std::map<std::string, std::string> fileOfStem;
+    for (const std::string& name : names) {
+        const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(name);
+        const fs::path file = plugin->Path();
+        const std::string stem = file.stem().string();
+        if (file.extension() != kPluginSuffix || !IsPluginStem(stem))
+            throw PluginError(plugin->Path() + ": cannot name a CLAP plug-in after this file: its name must be "
+                              "letters, digits, '_' or '-' followed by .so");
+        const UxFilterAddOn* addOn = plugin->AddOn();
+        for (const char* text : {addOn->Name(), addOn->Author(), addOn->ShortDescription()})
+            if (!text)
+                throw PluginError(plugin->Path() + ": the add-on lacks a name, an author or a description");
+        const auto [earlier, fresh] = fileOfStem.emplace(stem, plugin->Path());
+        if (!fresh)
+            throw PluginError(plugin->Path() + ": a CLAP file holds one plug-in of each file name; " +
+                              earlier->second + " is " + stem + " too");
+        plugins.push_back({file, stem, addOn->Name()});
+    }
+    return plugins;
+}
+
+struct KitFiles {
+    fs::path entry;
+    fs::path adapter;
+};
+
+// A kit library as this process loaded it, found by the address of a function in
+// it; named as loaded (its SONAME), with the bytes of the real file behind links.
+std::pair<std::string, fs::path> LoadedLibrary(const void* function)
+{
+    Dl_info info{};
+    if (dladdr(function, &info) == 0 || !info.dli_fname)
+        throw FileError("cannot find the kit's loaded libraries");
+    const fs::path loaded = info.dli_fname;
+    return {loaded.filename().string(), fs::canonical(loaded)};
+}
+
+KitFiles FindKit()
+{
+    const fs::path prefix = fs::path(OwnFolder()).parent_path();
+    std::string tried;
+    for (const KitPlace& place : kKitPlaces) {
+        std::error_code error;
+        if (fs::is_regular_file(prefix / place.entry, error) && fs::is_regular_file(prefix / place.adapter, error))
+            return {prefix / place.entry, prefix / place.adapter};
+        tried += std::string(tried.empty() ? "" : ", ") + (prefix / place.adapter).string();
+    }
+    throw FileError(std::string(kClapAdapterFile) + ": the CLAP adapter is not installed (looked for " + tried + ")");
+}
+
+void CopyInto(const fs::path& from, const fs::path& to)
+{
+    std::error_code error;
+    if (!fs::copy_file(from, to, error) || error)
+        throw FileError(to.string() + ": cannot copy " + from.string() + ": " + error.message());
+}
+
+// A file or folder removed when the object goes, unless released.
+class Scratch {
+public:
+    explicit Scratch(fs::path path) : mPath(std::move(path)) {}
+    ~Scratch()
+    {
+        std::error_code ignored;
+        if (!mPath.empty())
+            fs::remove_all(mPath, ignored);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    const fs::path& Path() const { return mPath; }
+    void Release() { mPath.clear(); }
+
+private:
+    fs::path mPath;
+};
+
+// May the CLAP file and its add-ons folder be replaced? Only when neither is
+// there, or the add-ons folder is one this command made.
+void CheckReplaceable(const fs::path& file, const fs::path& addOns)
+{
+    std::error_code error;
+    const bool fileThere = fs::symlink_status(file, error).type() != fs::file_type::not_found;
+    const fs::file_type folder = fs::symlink_status(addOns, error).type();
+    if (folder == fs::file_type::not_found && !fileThere)
+        return;
+    if (folder == fs::file_type::directory && fs::is_regular_file(addOns / kMadeByFile, error))
+        return;
+    throw FileError(file.string() + ": exists and was not made by uxhost clap-bundle; remove it and " +
+                    addOns.filename().string() + " or choose another name");
+}
+
+void Fill(const fs::path& addOns, const std::vector<BundledPlugin>& plugins, const KitFiles& kit)
+{
+    std::error_code error;
+    if (!fs::create_directory(addOns / kClapLibraryFolder, error))
+        throw FileError((addOns / kClapLibraryFolder).string() + ": cannot make the folder: " + error.message());
+    // Byte for byte: a plug-in's resources ride behind its ELF data.
+    for (const BundledPlugin& plugin : plugins)
+        CopyInto(plugin.file, addOns / (plugin.stem + kPluginSuffix));
+    CopyInto(kit.adapter, addOns / kClapLibraryFolder / kClapAdapterFile);
+    for (const void* function : {reinterpret_cast<const void*>(&UxEvent::DeleteChain),
+                                 reinterpret_cast<const void*>(&atomic_or)}) {
+        const auto [name, file] = LoadedLibrary(function);
+        CopyInto(file, addOns / kClapLibraryFolder / name);
+    }
+    std::ofstream(addOns / kMadeByFile) << "Made by uxhost clap-bundle; run it again to remake this folder.\n";
+}
+
+}  // namespace
+
+CLI::App* AddClapBundleCommand(CLI::App& app, ClapBundleOptions& options)
+{
+    CLI::App* bundle = app.add_subcommand(
+        "clap-bundle", "Write a CLAP file in which the plug-ins play live in any CLAP host");
+    bundle->add_option("plugins", options.plugins, "Plug-ins (path, name or file name)")->required();
+    bundle->add_option("-o,--output", options.output, "The folder to write the CLAP file in, such as ~/.clap")
+        ->required();
+    bundle->add_option("-n,--name", options.name, "The CLAP file's name without .clap (default: the first "
+                                                  "plug-in's file name)");
+    return bundle;
+}
+
+void RunClapBundleCommand(const ClapBundleOptions& options)
+{
+    const std::vector<BundledPlugin> plugins = LoadAll(options.plugins);
+    const std::string name = options.name.empty() ? plugins.front().stem : options.name;
+    if (!IsPluginStem(name))
+        throw FileError(name + ": a CLAP file's name must be letters, digits, '_' or '-'");
+    const fs::path folder = fs::path(options.output).lexically_normal();
+    const fs::path file = folder / (name + kClapSuffix);
+    const fs::path addOns = ClapAddOnFolder(file.string());
+    CheckReplaceable(file, addOns);
+    const KitFiles kit = FindKit();
+
+    // Made beside their places, so that the last steps are renames within one file
+    // system. A missing folder (a first ~/.clap, say) is made.
+    std::error_code error;
+    if (!fs::create_directories(folder, error) && error)
+        throw FileError(folder.string() + ": cannot make the folder: " + error.message());
+    std::string pattern = (folder / ("." + name + ".XXXXXX")).string();
+    if (!mkdtemp(pattern.data()))
+        throw FileError(folder.string() + ": cannot make a folder in it: " + std::strerror(errno));
+    Scratch made(pattern);
+    const fs::path madeAddOns = made.Path() / addOns.filename();
+    const fs::path madeFile = made.Path() / file.filename();
+    if (!fs::create_directory(madeAddOns, error))
+        throw FileError(madeAddOns.string() + ": cannot make the folder: " + error.message());
+    Fill(madeAddOns, plugins, kit);
+    CopyInto(kit.entry, madeFile);
+    for (const fs::path& path : {made.Path(), madeAddOns, madeAddOns / kClapLibraryFolder})
+        fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec, error);
+
+    // The add-ons folder goes in first, exchanged with an old one in one step; the
+    // file then replaces its old self, whose entry reads the new folder alike.
+    if (renameat2(AT_FDCWD, madeAddOns.c_str(), AT_FDCWD, addOns.c_str(), RENAME_NOREPLACE) != 0
+        && renameat2(AT_FDCWD, madeAddOns.c_str(), AT_FDCWD, addOns.c_str(), RENAME_EXCHANGE) != 0)
+        throw FileError(addOns.string() + ": cannot put the folder in place: " + std::strerror(errno));
+    if (std::rename(madeFile.c_str(), file.c_str()) != 0)
+        throw FileError(file.string() + ": cannot put the file in place: " + std::strerror(errno));
+
+    for (const BundledPlugin& plugin : plugins)
+        std::cout << kClapIdPrefix << plugin.stem << "\t" << plugin.name << "\n";
+}
