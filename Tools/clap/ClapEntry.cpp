@@ -15,11 +15,14 @@ namespace {
 
 void* gAdapter = nullptr;
 const clap_plugin_entry_t* gEntry = nullptr;
+int gInits = 0;  // a host that opens the file twice gets one adapter
 
 bool Init(const char* path)
 {
-    if (gEntry)
-        return true;
+    if (gEntry) {
+        ++gInits;
+        return gEntry->init(path);
+    }
     if (!path)
         return false;
     const std::string adapter =
@@ -39,6 +42,7 @@ bool Init(const char* path)
         return false;
     }
     gEntry = entry;
+    gInits = 1;
     return true;
 }
 
@@ -47,6 +51,8 @@ void Deinit()
     if (!gEntry)
         return;
     gEntry->deinit();
+    if (--gInits > 0)
+        return;
     gEntry = nullptr;
     dlclose(gAdapter);
     gAdapter = nullptr;

@@ -61,6 +61,7 @@ struct FilterFile {
 // Listed at init and kept until deinit: the descriptors handed to the host point
 // into this list.
 std::vector<FilterFile> gFiles;
+int gInits = 0;  // a host that opens the file twice gets one list
 // Why files were left out, until a host's log (or standard error) has heard it.
 std::vector<std::string> gUntold;
 
@@ -108,7 +109,8 @@ FilterFile Describe(const std::string& path)
 
 bool Init(const char* path)
 {
-    gFiles.clear();
+    if (gInits++ > 0)
+        return true;
     for (const std::string& file : PluginFilesIn(ClapAddOnFolder(path ? path : ""))) {
         try {
             gFiles.push_back(Describe(file));
@@ -127,6 +129,8 @@ bool Init(const char* path)
 
 void Deinit()
 {
+    if (gInits == 0 || --gInits > 0)
+        return;
     TellUntold(nullptr, nullptr);  // no plug-in was made to tell a host's log
     gFiles.clear();
 }
