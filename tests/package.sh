@@ -16,8 +16,10 @@
 #       apt-get installs the packages for real and removes them again at the end,
 #       whatever happens. From a scratch folder, with LV2_PATH, UX_ADDON_PATH and
 #       PKG_CONFIG_PATH unset: uxhost lists the three filters, lv2ls their URIs,
-#       and the example plug-in builds with find_package(UxFilterKit) and with
-#       pkg-config alone, loads, and plays from a bundle of its own.
+#       a CLAP host's scanner the installed CLAP file's three note effects, and
+#       the example plug-in builds with find_package(UxFilterKit) and with
+#       pkg-config alone, loads, and plays from an LV2 bundle and a CLAP file of
+#       its own.
 #
 # The packages take minutes to build: every mode is skipped (exit 77) unless
 # UX_PACKAGE_TESTS=1 or CI=true. `install` changes the machine: it runs only as
@@ -42,6 +44,8 @@ skip() {
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH) || fail "dpkg-architecture failed"
 libdir=usr/lib/$multiarch
 bundle=usr/lib/lv2/ux-filters.lv2
+clap=usr/lib/clap/ux-filters.clap
+clap_addons=usr/lib/clap/ux-filters-add-ons
 
 work=$(mktemp -d)
 cleanup() { rm -rf "$work"; }
@@ -125,9 +129,10 @@ contents)
     "$libdir/pkgconfig/uxfilterkit.pc" usr/include/UxFilterKit/UxFilterI.h
     "$libdir/ux-filter-kit/uxhost-media.so"
     "$bundle/manifest.ttl" "$bundle/ux-filters.ttl" "$bundle/ux-lv2.so"
-    "$bundle/lib/libUxKernel.so.1" "$bundle/lib/libPlatform.so.1")
+    "$bundle/lib/libUxKernel.so.1" "$bundle/lib/libPlatform.so.1"
+    "$clap" "$clap_addons/lib/ux-clap.so" "$clap_addons/lib/libUxKernel.so.1" "$clap_addons/lib/libPlatform.so.1")
   for filter in "${filters[@]}"; do
-    expected+=("$libdir/ux-add-ons/$filter.so" "$bundle/add-ons/$filter.so")
+    expected+=("$libdir/ux-add-ons/$filter.so" "$bundle/add-ons/$filter.so" "$clap_addons/$filter.so")
   done
   for package in "${main_packages[@]}"; do
     expected+=("usr/share/doc/$package/copyright")
@@ -195,6 +200,8 @@ install)
     || fail "uxhost list shows: $(cat list)"
   [ "$(lv2ls 2>/dev/null | grep '^urn:ux-filter-kit:' | sort)" = "$(printf 'urn:ux-filter-kit:%s\n' "${filters[@]}")" ] \
     || fail "lv2ls lists: $(lv2ls 2>&1)"
+  "$source/tests/clap-file.sh" scan "/$clap" "Beta Fade" "Dissolve" "Fractal Drift" \
+    || fail "the installed CLAP file is not listed as it should be"
 
   # An author's plug-in with CMake and no prefix given; copied into a bundle of its
   # own, it finds the kit's libraries there.
@@ -207,6 +214,9 @@ install)
     || fail "the example's plug-in does not search \$ORIGIN/../lib"
   check_search_path "" "$work/lv2/fifth.lv2/add-ons/FifthFade.so"
   [ "$(LV2_PATH=$work/lv2 lv2ls 2>/dev/null)" = urn:ux-filter-kit:FifthFade ] || fail "lv2ls does not list the example's bundle"
+  uxhost clap-bundle build/add-ons/FifthFade.so -o "$HOME/.clap" >/dev/null || fail "uxhost clap-bundle failed"
+  "$source/tests/clap-file.sh" scan "$HOME/.clap/FifthFade.clap" "Fifth Fade" \
+    || fail "the example's CLAP file is not listed as it should be"
 
   # The same with pkg-config alone.
   pkg-config --cflags --libs uxfilterkit >/dev/null || fail "pkg-config does not find uxfilterkit"
@@ -215,7 +225,7 @@ install)
     || fail "the example does not build with pkg-config"
   uxres attach FifthFade.so --icon src/FifthFade.icon || fail "uxres attach failed"
   uxhost info "$work/FifthFade.so" | grep -qx "Name: *Fifth Fade" || fail "the pkg-config build does not load"
-  echo "installed: uxhost, lv2ls, find_package and pkg-config find the kit"
+  echo "installed: uxhost, lv2ls, the CLAP scanner, find_package and pkg-config find the kit"
   ;;
 
 *)
