@@ -244,6 +244,8 @@ void Destroy(const clap_plugin_t* plugin)
 bool Activate(const clap_plugin_t* plugin, double, uint32_t, uint32_t)
 {
     Instance& self = Self(plugin);
+    if (!self.live)
+        return false;  // its init failed, and the host went on
     ReportFaults(self);
     self.live->Reset();
     return true;
@@ -263,7 +265,8 @@ void StopProcessing(const clap_plugin_t*) {}
 
 void Reset(const clap_plugin_t* plugin)
 {
-    Self(plugin).live->Reset();
+    if (Self(plugin).live)
+        Self(plugin).live->Reset();
 }
 
 uint8_t Velocity(double velocity)
@@ -365,6 +368,8 @@ void Take(LiveFilter& live, const clap_event_header_t& header)
 clap_process_status Process(const clap_plugin_t* plugin, const clap_process_t* process)
 {
     Instance& self = Self(plugin);
+    if (!self.live)
+        return CLAP_PROCESS_ERROR;
     LiveFilter& live = *self.live;
     self.sink.Start(process->out_events);
     live.BeginCycle(process->frames_count, &self.sink);
