@@ -305,9 +305,10 @@ std::vector<ClapOut> Apply(const std::vector<const char*>& stems, const std::vec
 }
 
 // Each filter alone, and two in a row as a host chains two note effects, play what
-// `apply` writes of the same song. Two in a row hear only what the first plays,
-// after the key rules, where apply's pipeline hands the second every note of the
-// first one's chain: they agree while the first one's notes do not collide.
+// `apply` writes of the same song. The second of two in a row hears only what the
+// first plays, after the key rules, as played notes, where apply's pipeline hands
+// it every note of the first one's chain: they agree while no two notes meet on a
+// key.
 TEST(ClapAdapter, PlaysWhatApplyWrites)
 {
     const struct {
