@@ -116,6 +116,8 @@ bool Init(const char* path)
             gFiles.push_back(Describe(file));
         } catch (const std::exception& error) {
             gUntold.push_back(std::string("left out: ") + error.what());
+        } catch (...) {
+            gUntold.push_back("left out: " + file + ": the add-on threw an exception that is not a std::exception");
         }
     }
     // By file stem, so that a plug-in keeps its index while the folder is the same.
@@ -131,7 +133,7 @@ void Deinit()
 {
     if (gInits == 0 || --gInits > 0)
         return;
-    TellUntold(nullptr, nullptr);  // no plug-in was made to tell a host's log
+    TellUntold(nullptr, nullptr);  // what no host's log heard, as no plug-in was made
     gFiles.clear();
 }
 
@@ -211,8 +213,10 @@ bool PluginInit(const clap_plugin_t* plugin)
         return true;
     } catch (const std::exception& error) {
         Tell(self.log, self.host, self.file->id + ": " + error.what());
-        return false;
+    } catch (...) {
+        Tell(self.log, self.host, self.file->id + ": the add-on threw an exception that is not a std::exception");
     }
+    return false;
 }
 
 // Chains lost to the filter's exceptions since the last report, told to the host's
