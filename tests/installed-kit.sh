@@ -4,7 +4,7 @@
 # entry point and nothing else; the host libraries carry their major version; the
 # example project, copied out of the source tree, builds against the prefix alone,
 # with CMake and by hand with pkg-config; and the installed host runs it: its
-# values, its chain, its roll and its icon.
+# values, its chain, its roll, its icon and its own CLAP file.
 set -eu
 build=$1 example=$2
 work=$(mktemp -d)
@@ -91,6 +91,15 @@ diff "$work/expected" "$work/notes" || fail "the chains of Fifth Fade differ (st
 # Drawn by the module in the kit's folder, which finds the add-ons where uxhost does.
 exports_only_entry_point "$prefix/lib/ux-filter-kit/uxhost-media.so" uxhost_media_run_v1
 "$uxhost" roll -q -f "Fifth Fade" "$work/in.mid" -o "$work/roll.png" || fail "the installed uxhost does not draw"
+
+# The example as a CLAP file of its own, listed by a real host's scanner; not in
+# sanitizer builds (no uxhost-rtcheck there), whose adapter a plain host cannot load.
+if [ -x "$prefix/lib/ux-filter-kit/uxhost-rtcheck" ]; then
+  "$uxhost" clap-bundle "Fifth Fade" -o "$work/clap" >/dev/null || fail "uxhost clap-bundle fails on the example"
+  status=0
+  "$(dirname "$0")/clap-file.sh" scan "$work/clap/FifthFade.clap" "Fifth Fade" || status=$?
+  [ $status -eq 0 ] || [ $status -eq 77 ] || fail "the example's CLAP file is not listed as it should be"
+fi
 
 # The icon, against its source attached to another plug-in by the installed uxres
 # (in a folder beside the add-ons, so that it finds the kernel).
