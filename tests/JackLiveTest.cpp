@@ -342,6 +342,7 @@ struct LiveCase {
     std::vector<std::string> options;  // after -f FILTER, as `apply` takes them
     int signal;
     bool held;  // the signal comes while the last note is held and chains sound
+    std::string alsoSaid = "";  // what uxhost says after the ports; then no chain is compared
 };
 
 void PrintTo(const LiveCase& row, std::ostream* out)
@@ -371,25 +372,29 @@ TEST_P(UxhostLive, PlaysAsApplyAndEndsWhatSounds)
     const bool connected = Until([&] { return feed.Connected() && record.Connected(); }, 30s);
     EXPECT_TRUE(connected) << ReadAll(folder + "/said");
     feed.Start();
-    const std::vector<Message> applied = row.held ? std::vector<Message>() : Applied(Song(false), row.options, folder);
+    const bool compared = !row.held && row.alsoSaid.empty();
+    const std::vector<Message> applied = compared ? Applied(Song(false), row.options, folder) : std::vector<Message>();
     const int64_t last = std::max(song.back().frame, applied.empty() ? 0 : applied.back().frame);
     EXPECT_TRUE(Until([&] { return feed.Played(); }, 30s));
     std::this_thread::sleep_for(std::chrono::milliseconds((last - song.back().frame) * 1000 / kRate + 300));
     kill(live, row.signal);
     EXPECT_EQ(WaitFor(live, 10s), 0) << ReadAll(folder + "/said");
     const std::string said = ReadAll(folder + "/said");
-    EXPECT_EQ(said, "uxhost live: opened " + name + ":midi_in and " + name + ":midi_out; connected " + feed.Name()
-                        + ":out to " + name + ":midi_in, " + name + ":midi_out to " + record.Name()
-                        + ":in; Ctrl-C ends\n");
+    const std::string opened = "uxhost live: opened " + name + ":midi_in and " + name + ":midi_out; connected "
+                               + feed.Name() + ":out to " + name + ":midi_in, " + name + ":midi_out to "
+                               + record.Name() + ":in; Ctrl-C ends\n";
+    EXPECT_EQ(said, opened + row.alsoSaid);
 
     const Heard heard = Listen(record.Recorded(feed));
     EXPECT_EQ(heard.sounding, 0);
     ASSERT_FALSE(heard.notes.empty());
-    if (row.held)
-        return;
-    const Heard expected = Listen(applied);
-    EXPECT_GT(expected.notes.size(), 5u) << "the filter made no chain";
-    EXPECT_EQ(heard.notes, expected.notes);
+    if (compared) {
+        const Heard expected = Listen(applied);
+        EXPECT_GT(expected.notes.size(), 5u) << "the filter made no chain";
+        EXPECT_EQ(heard.notes, expected.notes);
+    }
+    if (!HasFailure())
+        std::system(("rm -rf '" + folder + "'").c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -398,7 +403,10 @@ INSTANTIATE_TEST_SUITE_P(
                     LiveCase{"FractalDriftOnChannel2",
                              {"-f", "Fractal Drift", "--channels", "2", "--clock", "1000000"}, SIGTERM, false},
                     LiveCase{"BetaFadeEndedWhileNotesSound", {"-f", "Beta Fade"}, SIGHUP, true},
-                    LiveCase{"DissolveEndedWhileNotesSound", {"-f", "Dissolve"}, SIGINT, true}),
+                    LiveCase{"DissolveEndedWhileNotesSound", {"-f", "Dissolve"}, SIGINT, true},
+                    LiveCase{"ThrowingFilterSaid", {"-f", UX_FAULTY_DIR "/Throwing.so"}, SIGINT, false,
+                             "uxhost live: a filter threw an exception (no chain for this note); 5 notes played "
+                             "without their chains\n"}),
     [](const testing::TestParamInfo<LiveCase>& info) { return std::string(info.param.name); });
 
 // Bad input: one line naming the server or the port, exit 2.

@@ -73,7 +73,8 @@ std::vector<std::unique_ptr<UxFilterI>> MakeFilters(const LoadedPipeline& pipeli
     return filters;
 }
 
-// What was dropped since `said`, one sentence a kind; `said` becomes `now`.
+// The notes and messages dropped since `said`, one sentence a kind; `said` takes
+// their counts (the chains are the fault's, ReportFault).
 void ReportDrops(const LiveDrops& now, LiveDrops* said)
 {
     if (now.notes != said->notes)
@@ -82,7 +83,8 @@ void ReportDrops(const LiveDrops& now, LiveDrops* said)
     if (now.messages != said->messages)
         std::cerr << kSpeaker << now.messages - said->messages
                   << " MIDI messages dropped: the output port could not take them\n";
-    *said = now;
+    said->notes = now.notes;
+    said->messages = now.messages;
 }
 
 void ReportFault(JackLive& jack, LiveDrops* said)
