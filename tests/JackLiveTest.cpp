@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -101,6 +102,13 @@ bool Until(const std::function<bool()>& done, std::chrono::milliseconds limit)
     return done();
 }
 
+// A client's name, the test's process in it: a client's socket is named after the
+// client alone, whatever its server, so tests running at once must not share one.
+std::string Unique(const char* name)
+{
+    return std::string(name) + "-" + std::to_string(getpid());
+}
+
 // The test's own server, started at the first use and ended with the process.
 // `timeout` ends it in any case, should the test die before.
 class PrivateServer {
@@ -118,7 +126,7 @@ public:
         jack_set_error_function([](const char*) {});  // not up yet: no need to say it
         mUp = Until(
             [] {
-                jack_client_t* probe = jack_client_open("probe", JackNoStartServer, nullptr);
+                jack_client_t* probe = jack_client_open(Unique("probe").c_str(), JackNoStartServer, nullptr);
                 if (probe)
                     jack_client_close(probe);
                 return probe != nullptr;
@@ -130,6 +138,8 @@ public:
     {
         kill(mPid, SIGTERM);
         WaitFor(mPid, 10s);
+        if (mUp && testing::UnitTest::GetInstance()->Passed())  // else its log may tell why
+            std::remove((testing::TempDir() + mName + ".log").c_str());
     }
     bool Up() const { return mUp; }
     const std::string& Name() const { return mName; }
@@ -203,10 +213,10 @@ Heard Listen(const std::vector<Message>& messages)
 // their frames counted from there; `in` records what comes. Each runs in the server's cycle without a lock.
 class TestClient {
 public:
-    TestClient(const std::string& name, std::vector<Message> play) : mPlay(std::move(play))
+    TestClient(const char* name, std::vector<Message> play) : mPlay(std::move(play))
     {
         mHeard.resize(100000);
-        mClient = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+        mClient = jack_client_open(Unique(name).c_str(), JackNoStartServer, &mStatus);
         if (!mClient)
             return;
         mOut = jack_port_register(mClient, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
@@ -220,6 +230,7 @@ public:
             jack_client_close(mClient);
     }
     bool Open() const { return mClient != nullptr; }
+    int Status() const { return mStatus; }
     std::string Name() const { return jack_get_client_name(mClient); }
     bool Connected() const { return jack_port_connected(mOut) > 0 || jack_port_connected(mIn) > 0; }
     void Start() { mStarting.store(true); }
@@ -276,6 +287,7 @@ private:
     std::atomic<bool> mStarting{false};
     std::atomic<int64_t> mBase{-1};
     std::atomic<int64_t> mNow{0};
+    jack_status_t mStatus{};
     jack_client_t* mClient = nullptr;
     jack_port_t* mOut = nullptr;
     jack_port_t* mIn = nullptr;
@@ -367,8 +379,8 @@ TEST_P(UxhostLive, PlaysAsApplyAndEndsWhatSounds)
     const std::vector<Message> song = Song(row.held);
     TestClient feed("feed", song);
     TestClient record("record", {});
-    ASSERT_TRUE(feed.Open() && record.Open());
-    const std::string name = "live-" + std::to_string(getpid());
+    ASSERT_TRUE(feed.Open() && record.Open()) << feed.Status() << " " << record.Status();
+    const std::string name = Unique("live");
     std::vector<std::string> argv = {UXHOST_PATH, "live", "--name", name, "--connect-in", feed.Name() + ":out",
                                      "--connect-out", record.Name() + ":in"};
     argv.insert(argv.end(), row.options.begin(), row.options.end());
@@ -478,10 +490,11 @@ TEST(JackLiveCycle, MakesNoHeapCallAndTakesNoLock)
         filters.emplace_back(loaded.plugin->AddOn()->NewInstance(&loaded.holder, nullptr));
         TestClient feed("feed", stream);
         TestClient record("record", {});
+        ASSERT_TRUE(feed.Open() && record.Open()) << feed.Status() << " " << record.Status();
         gHeapCalls = 0;
         gMutexLocks = 0;
         {
-            JackLive live("live", std::make_unique<LiveFilter>(std::move(filters)));
+            JackLive live(Unique("live"), std::make_unique<LiveFilter>(std::move(filters)));
             live.Activate(WatchedProcess);
             live.ConnectInput(feed.Name() + ":out");
             live.ConnectOutput(record.Name() + ":in");
