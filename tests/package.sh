@@ -127,7 +127,7 @@ contents)
     "$libdir/libUxKernel.so.1" "$libdir/libPlatform.so.1" "$libdir/libUxKernel.so" "$libdir/libPlatform.so"
     "$libdir/libUxAddOnKit.a" "$libdir/cmake/UxFilterKit/UxFilterKitConfig.cmake"
     "$libdir/pkgconfig/uxfilterkit.pc" usr/include/UxFilterKit/UxFilterI.h
-    "$libdir/ux-filter-kit/uxhost-media.so"
+    "$libdir/ux-filter-kit/uxhost-media.so" "$libdir/ux-filter-kit/uxhost-live.so"
     "$bundle/manifest.ttl" "$bundle/ux-filters.ttl" "$bundle/ux-lv2.so"
     "$bundle/lib/libUxKernel.so.1" "$bundle/lib/libPlatform.so.1"
     "$clap" "$clap_addons/lib/ux-clap.so" "$clap_addons/lib/libUxKernel.so.1" "$clap_addons/lib/libPlatform.so.1")

@@ -71,7 +71,7 @@ loads() {
   LD_DEBUG=files "$uxhost" "$@" 2>&1 >/dev/null | grep -o 'file=[^ ]*' >opened.txt
   local status=${PIPESTATUS[0]}
   grep -q 'file=libUxKernel' opened.txt || echo "the loader named no library" >&2
-  grep -E 'lib(cairo|fluidsynth)' opened.txt | sort -u | tr '\n' ' ' | grep . >&2
+  grep -E 'lib(cairo|fluidsynth|jack)' opened.txt | sort -u | tr '\n' ' ' | grep . >&2
   return "$status"
 }
 

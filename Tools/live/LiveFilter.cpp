@@ -44,6 +44,13 @@ LiveFilter::LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& ca
     Reset();
 }
 
+LiveFilter::LiveFilter(std::vector<std::unique_ptr<UxFilterI>> filters, const LiveCapacity& capacity)
+    : LiveFilter(filters.empty() ? nullptr : std::move(filters.front()), capacity)
+{
+    for (size_t i = 1; i < filters.size(); ++i)
+        mLaterFilters.push_back(std::move(filters[i]));
+}
+
 LiveFilter::~LiveFilter() = default;
 
 void LiveFilter::Reset()
@@ -101,6 +108,11 @@ void LiveFilter::Input(int64_t frame, const uint8_t* bytes, uint32_t size)
     const bool wellFormed = channelMessage && size == kNoteMessageSize && bytes[1] <= kMaxData
                             && bytes[2] <= kMaxData;
     const NoteMessage note = wellFormed ? NoteMessageOf(bytes, size) : NoteMessage::kNone;
+    const bool filtered = (mChannels >> channel & 1) != 0;
+    if (note != NoteMessage::kNone && !filtered) {
+        Emit(at, bytes, size, false);
+        return;
+    }
     if (note == NoteMessage::kNoteOn) {
         NoteOn(at, channel, bytes[1], bytes[2]);
         return;
@@ -176,6 +188,8 @@ void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t rel
 void LiveFilter::BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch,
                             uint8_t release)
 {
+    if (!mFilter)
+        return;
     const UxEventPoolScope scope(mPool);
     UxNoteOn* head =
         new (std::nothrow) UxNoteOn(note.start, at - note.start, pitch, note.velocity, channel);

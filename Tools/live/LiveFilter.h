@@ -54,6 +54,9 @@ struct LiveDrops {
 class LiveFilter {
 public:
     explicit LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& capacity = {});
+    // A pipeline played in a row. For now only the first filter plays; the others
+    // are kept and destroyed with it.
+    explicit LiveFilter(std::vector<std::unique_ptr<UxFilterI>> filters, const LiveCapacity& capacity = {});
     ~LiveFilter();
     LiveFilter(const LiveFilter&) = delete;
     LiveFilter& operator=(const LiveFilter&) = delete;
@@ -61,6 +64,10 @@ public:
     // Forgets every note, queued chain and held output: the state of a new filter,
     // except that the notes still sounding end at the start of the next cycle.
     void Reset();
+
+    // Bit c on: notes on MIDI channel c+1 go through the filter; notes on the
+    // others pass by unchanged. All sixteen by default. Called between cycles.
+    void SetChannels(uint16_t mask) { mChannels = mask; }
 
     void BeginCycle(uint32_t frames, MidiSink* out);
     // One MIDI message at `frame` of the cycle. Frames before an earlier event's
@@ -126,6 +133,8 @@ private:
     void FlushHeld();
 
     std::unique_ptr<UxFilterI> mFilter;
+    std::vector<std::unique_ptr<UxFilterI>> mLaterFilters;
+    uint16_t mChannels = 0xFFFF;
     UxEventPool mPool;
     ux_filter_params mParams;
     LiveCapacity mCapacity;

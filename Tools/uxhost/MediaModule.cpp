@@ -13,37 +13,46 @@
 
 namespace {
 
-int CannotLoad(const std::string& path, const char* reason)
+void* CannotLoad(const std::string& path, const char* entry, const char* purpose, const char* reason)
 {
-    std::string why = reason ? reason : std::string("no entry point ") + kMediaEntryName;
+    std::string why = reason ? reason : std::string("no entry point ") + entry;
     if (why.compare(0, path.size() + 2, path + ": ") == 0)  // dlopen's own word begins with the file
         why.erase(0, path.size() + 2);
-    std::cerr << "uxhost: " << path << ": cannot load the module that draws and plays: " << why << "\n";
-    return kInternalFailure;
+    std::cerr << "uxhost: " << path << ": cannot load the module that " << purpose << ": " << why << "\n";
+    return nullptr;
 }
 
 }  // namespace
 
-int RunMediaCommand(MediaRequest request)
+void* LoadKitModuleEntry(const char* module, const char* entry, const char* purpose)
 {
-    const std::vector<std::string> places = KitFilePlaces(kMediaModule);
+    const std::vector<std::string> places = KitFilePlaces(module);
     if (places.empty()) {
-        std::cerr << "uxhost: cannot tell the folder uxhost lies in, so not where " << kMediaModule << " is\n";
-        return kInternalFailure;
+        std::cerr << "uxhost: cannot tell the folder uxhost lies in, so not where " << module << " is\n";
+        return nullptr;
     }
-    std::string path = FindKitFile(kMediaModule, R_OK);
+    std::string path = FindKitFile(module, R_OK);
     if (path.empty())
         path = places.back();  // where the installed one belongs: dlopen says what is wrong with it
 
     dlerror();
     // Never closed: the module's code stays in use until the process ends (its
     // handlers of the ending signals, and what its libraries clean up at exit).
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module)
-        return CannotLoad(path, dlerror());
-    const auto entry = reinterpret_cast<MediaEntry>(dlsym(module, kMediaEntryName));
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        return CannotLoad(path, entry, purpose, dlerror());
+    void* found = dlsym(handle, entry);
+    if (!found)
+        return CannotLoad(path, entry, purpose, dlerror());
+    return found;
+}
+
+int RunMediaCommand(MediaRequest request)
+{
+    const auto entry = reinterpret_cast<MediaEntry>(
+        LoadKitModuleEntry(kMediaModule, kMediaEntryName, "draws and plays"));
     if (!entry)
-        return CannotLoad(path, dlerror());
+        return kInternalFailure;
     request.hostFolder = OwnFolder();
     return entry(&request);
 }

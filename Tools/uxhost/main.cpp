@@ -14,6 +14,7 @@
 #include "ExitCode.h"
 #include "IconCommand.h"
 #include "ClapBundleCommand.h"
+#include "LiveCommand.h"
 #include "Lv2BundleCommand.h"
 #include "MediaCommands.h"
 #include "MediaModule.h"
@@ -244,6 +245,8 @@ int main(int argc, char** argv)
     CLI::App* roll = AddRollCommand(app, rollOptions);
     RenderOptions renderOptions;
     CLI::App* render = AddRenderCommand(app, renderOptions);
+    LiveOptions liveOptions;
+    CLI::App* live = AddLiveCommand(app, liveOptions);
     Lv2BundleOptions bundleOptions;
     CLI::App* bundle = AddLv2BundleCommand(app, bundleOptions);
     ClapBundleOptions clapOptions;
@@ -289,6 +292,9 @@ int main(int argc, char** argv)
         media.demo = &demoOptions;
     if (media.roll || media.render || media.demo)
         return RunMediaCommand(media);
+    // So does live, which plays on JACK.
+    if (*live)
+        return RunLiveCommand(liveOptions, quiet);
 
     return ExitCodeOf([&]() -> int {
         if (*list)
