@@ -24,6 +24,7 @@
 #include "PluginLoader.h"
 #include "ProgressLine.h"
 #include "Report.h"
+#include "Vst3BundleCommand.h"
 
 namespace {
 
@@ -245,6 +246,8 @@ int main(int argc, char** argv)
     CLI::App* render = AddRenderCommand(app, renderOptions);
     Lv2BundleOptions bundleOptions;
     CLI::App* bundle = AddLv2BundleCommand(app, bundleOptions);
+    Vst3BundleOptions vst3Options;
+    CLI::App* vst3 = AddVst3BundleCommand(app, vst3Options);
     CheckOptions checkOptions;
     CLI::App* check = AddCheckCommand(app, checkOptions);
 
@@ -298,6 +301,8 @@ int main(int argc, char** argv)
             RunIconCommand(iconOptions);
         else if (*bundle)
             RunLv2BundleCommand(bundleOptions);
+        else if (*vst3)
+            RunVst3BundleCommand(vst3Options);
         else if (*check)
             return RunCheckCommand(checkOptions);
         return kSuccess;
