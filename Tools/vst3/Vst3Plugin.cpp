@@ -430,12 +430,13 @@ v3_result V3_API ActivateBus(void*, int32_t mediaType, int32_t direction, int32_
     return IsOurBus(mediaType, direction, index) ? V3_OK : V3_INVALID_ARG;
 }
 
-// Both ways, the notes of the last activation end: at the start of the next cycle.
-v3_result V3_API SetActive(void* self, v3_bool)
+// On activation the notes of the last one end, at the start of the first cycle.
+v3_result V3_API SetActive(void* self, v3_bool active)
 {
     Processor& processor = OwnerOf<Processor>(self);
     processor.ReportFaults();
-    processor.live->Reset();
+    if (active)
+        processor.live->Reset();
     return V3_OK;
 }
 
