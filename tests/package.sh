@@ -123,11 +123,13 @@ contents)
     "$libdir/libUxKernel.so.1" "$libdir/libPlatform.so.1" "$libdir/libUxKernel.so" "$libdir/libPlatform.so"
     "$libdir/libUxAddOnKit.a" "$libdir/cmake/UxFilterKit/UxFilterKitConfig.cmake"
     "$libdir/pkgconfig/uxfilterkit.pc" usr/include/UxFilterKit/UxFilterI.h
-    "$libdir/ux-filter-kit/uxhost-media.so"
+    "$libdir/ux-filter-kit/uxhost-media.so" "$libdir/ux-filter-kit/ux-vst3.so"
     "$bundle/manifest.ttl" "$bundle/ux-filters.ttl" "$bundle/ux-lv2.so"
     "$bundle/lib/libUxKernel.so.1" "$bundle/lib/libPlatform.so.1")
   for filter in "${filters[@]}"; do
     expected+=("$libdir/ux-add-ons/$filter.so" "$bundle/add-ons/$filter.so")
+    vst3=usr/lib/vst3/$filter.vst3/Contents/x86_64-linux
+    expected+=("$vst3/$filter.so" "$vst3/add-ons/$filter.so" "$vst3/lib/libUxKernel.so.1" "$vst3/lib/libPlatform.so.1")
   done
   for package in "${main_packages[@]}"; do
     expected+=("usr/share/doc/$package/copyright")
@@ -207,6 +209,9 @@ install)
     || fail "the example's plug-in does not search \$ORIGIN/../lib"
   check_search_path "" "$work/lv2/fifth.lv2/add-ons/FifthFade.so"
   [ "$(LV2_PATH=$work/lv2 lv2ls 2>/dev/null)" = urn:ux-filter-kit:FifthFade ] || fail "lv2ls does not list the example's bundle"
+  uxhost vst3-bundle build/add-ons/FifthFade.so -o "$work/vst3" >/dev/null || fail "uxhost vst3-bundle failed"
+  check_search_path "" "$work/vst3/FifthFade.vst3/Contents/x86_64-linux/FifthFade.so"
+  check_search_path "" "$work/vst3/FifthFade.vst3/Contents/x86_64-linux/add-ons/FifthFade.so"
 
   # The same with pkg-config alone.
   pkg-config --cflags --libs uxfilterkit >/dev/null || fail "pkg-config does not find uxfilterkit"
