@@ -30,5 +30,8 @@ set_tests_properties(package_build package_contents package_installed PROPERTIES
 if(NOT UX_SANITIZE)
   set(vst3_ardour ${CMAKE_CURRENT_SOURCE_DIR}/vst3-ardour.sh)
   add_test(NAME vst3_ardour_scan COMMAND ${vst3_ardour} scan ${UX_VST3_BUNDLE_DIR})
-  set_tests_properties(vst3_ardour_scan PROPERTIES LABELS package SKIP_RETURN_CODE 77 TIMEOUT 300)
+  add_test(NAME vst3_ardour_song COMMAND ${vst3_ardour} song ${UX_VST3_BUNDLE_DIR} $<TARGET_FILE:uxhost>)
+  set_tests_properties(vst3_ardour_scan vst3_ardour_song PROPERTIES LABELS package SKIP_RETURN_CODE 77
+    TIMEOUT 300)
+  set_tests_properties(vst3_ardour_song PROPERTIES ENVIRONMENT_MODIFICATION "${uxhost_addons}")
 endif()

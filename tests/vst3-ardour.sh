@@ -5,12 +5,18 @@
 #   scan BUNDLE_DIR
 #       Ardour's own scanner lists each bundle's plug-in under its name as
 #       1 MIDI in / 1 MIDI out with no audio, and writes it into its cache.
+#   song BUNDLE_DIR UXHOST
+#       Dissolve plays a generated song with a sustain pedal and pitch bends on a
+#       MIDI track of a session on a private JACK server (dummy backend), and the
+#       track is bounced (vst3-ardour.lua): every note of the bounce is the note
+#       `uxhost apply` writes for the song, one sample a tick, and the pedal and the
+#       bends come out of the plug-in too (Ardour keeps only what the plug-in plays).
 #
 # Ardour trusts a cache entry only when the module is older than it by whole
 # seconds: the bundles are scanned from copies dated a minute back. Skipped (77)
 # when Ardour is not installed.
 set -u
-mode=$1 bundles=$2
+mode=$1 bundles=$2 uxhost=${3:-}
 ardour_lib=/usr/lib/ardour7
 scanner=$ardour_lib/ardour-vst3-scanner
 
@@ -42,12 +48,76 @@ scan() {
   done
 }
 
+# The song, as lines "note START LENGTH KEY VELOCITY CHANNEL", "cc AT CHANNEL 64
+# VALUE" and "bend AT CHANNEL VALUE": phrases on two channels, each held by the
+# pedal and bent on the way, a phrase's notes ending together.
+song_lines() {
+  awk 'BEGIN {
+    for (phrase = 0; phrase < 8; phrase++) for (channel = 0; channel < 2; channel++) {
+      start = phrase * 20000 + channel * 700; end = start + 400 + (phrase * 137) % 700
+      print "cc", start, channel, 64, 127
+      for (i = 0; i < 3; i++) print "note", start + 10 + 50 * i, end - (start + 10 + 50 * i), 48 + 7 * phrase % 24 + 4 * i, 40 + 25 * i, channel
+      print "bend", start + 100, channel, 4096 + 1000 * phrase
+      print "cc", end + 150, channel, 64, 0
+    }
+  }'
+}
+
+# The same song as a Standard MIDI File of 1920 ticks a beat, for uxhost apply.
+song_csv() {
+  echo "0, 0, Header, 0, 1, 1920"
+  echo "1, 0, Start_track"
+  awk '
+    $1 == "note" { print 1, $2, "Note_on_c", $6, $4, $5; print 2, $2 + $3, "Note_off_c", $6, $4, 64 }
+    $1 == "cc" { print 0, $2, "Control_c", $3, $4, $5 }
+    $1 == "bend" { print 0, $2, "Pitch_bend_c", $3, $4 }' "$1" \
+    | sort -n -k2,2 -k1,1 | awk '{ printf "1, %s, %s, %s, %s", $2, $3, $4, $5; if (NF > 5) printf ", %s", $6; print "" }'
+  echo "1, 200000, End_track"
+  echo "0, 0, End_of_file"
+}
+
+# Notes of a Standard MIDI File as "note START LENGTH KEY VELOCITY CHANNEL" lines, sorted.
+file_notes() {
+  midicsv "$1" | awk -F', *' '
+    $3 == "Note_on_c" && $6 > 0 { on[$4 " " $5] = $2; velocity[$4 " " $5] = $6 }
+    ($3 == "Note_off_c" || ($3 == "Note_on_c" && $6 == 0)) && ($4 " " $5) in on {
+      print "note", on[$4 " " $5], $2 - on[$4 " " $5], $5, velocity[$4 " " $5], $4; delete on[$4 " " $5] }' | sort
+}
+
 case $mode in
 scan)
   scan
   [ "$(ls "$XDG_CACHE_HOME"/ardour7/vst/*.v3i | wc -l)" = "$(ls -d "$bundles"/*.vst3 | wc -l)" ] \
     || fail "the cache does not hold one entry a bundle"
   echo "scan: Ardour lists every bundle as 1 MIDI in / 1 MIDI out"
+  ;;
+song)
+  for tool in jackd jack_wait midicsv csvmidi ardour7-lua; do
+    command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+  scan >/dev/null
+  song_lines >"$work/song.txt"
+  song_csv "$work/song.txt" | csvmidi >"$work/song.mid" || fail "csvmidi failed"
+  "$uxhost" apply -f Dissolve "$work/song.mid" -o "$work/applied.mid" || fail "uxhost apply failed"
+  file_notes "$work/applied.mid" >"$work/expected"
+
+  # A server of its own, named after the work folder; ports enough for a session.
+  export JACK_DEFAULT_SERVER=ux-vst3-test-$(basename "$work") JACK_NO_AUDIO_RESERVATION=1
+  (trap '' PIPE && exec timeout -k 5 200 jackd -n "$JACK_DEFAULT_SERVER" -r -p 256 -d dummy -r 48000 -p 256) \
+    >"$work/jackd.log" 2>&1 &
+  server=$!
+  trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; rm -rf "$work"' EXIT
+  timeout 10 jack_wait -w -t 10 >/dev/null 2>&1 || { cat "$work/jackd.log"; fail "the JACK server did not start"; }
+  UX_SESSION=$work/session UX_SONG=$work/song.txt UX_LENGTH=170000 UX_PLUGIN=Dissolve \
+    timeout -k 5 150 ardour7-lua "$(dirname "$0")/vst3-ardour.lua" >"$work/ardour.log" 2>&1 \
+    || { cat "$work/ardour.log"; fail "Ardour did not bounce the song"; }
+  grep '^note ' "$work/ardour.log" | sort >"$work/bounced"
+  [ "$(wc -l <"$work/expected")" -gt 48 ] || fail "uxhost apply made no chains: $(cat "$work/expected")"
+  diff "$work/expected" "$work/bounced" >"$work/diff" || { cat "$work/diff"; fail "the bounce differs from uxhost apply"; }
+  grep -qx 'cc [1-9][0-9]*' "$work/ardour.log" && grep -qx 'bend [1-9][0-9]*' "$work/ardour.log" \
+    || { cat "$work/ardour.log"; fail "the pedal or the bends did not come out of the plug-in"; }
+  echo "song: Ardour's bounce through Dissolve holds the $(wc -l <"$work/expected") notes uxhost apply writes," \
+    "$(grep -x 'cc [0-9]*' "$work/ardour.log") pedal and $(grep -x 'bend [0-9]*' "$work/ardour.log") bend points"
   ;;
 *)
   fail "unknown mode $mode"
