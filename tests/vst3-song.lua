@@ -1,4 +1,4 @@
--- Run by vst3-ardour.sh in ardour7-lua: a session at UX_SESSION with its tempo set
+-- Run by vst3-bundle.sh in ardour7-lua: a session at UX_SESSION with its tempo set
 -- so that one tick is one sample (1500 beats a minute at 48 kHz: 1920 samples a
 -- beat), the song of UX_SONG (lines "note START LENGTH KEY VELOCITY CHANNEL",
 -- "cc AT CHANNEL NUMBER VALUE", "bend AT CHANNEL VALUE") in a MIDI region, played

@@ -1,22 +1,28 @@
 #!/bin/bash
-# vst3-ardour.sh MODE BUNDLE_DIR ...: the VST3 bundles in Ardour 7, headless, with a
-# private HOME and configuration, so that nothing of the user's is read or written.
+# vst3-bundle.sh MODE ...: uxhost vst3-bundle, and the VST3 bundles in Ardour 7,
+# headless, with a private HOME and configuration, so that nothing of the user's is
+# read or written.
 #
+#   tool UXHOST PLUGIN NOTAFILTER EXPECT
+#       vst3-bundle writes PLUGIN's bundle with a copy of the file, refuses bad input
+#       in one line (expect-failure.sh) leaving nothing behind, never replaces a
+#       folder it did not make, and remakes its own whole.
 #   scan BUNDLE_DIR
 #       Ardour's own scanner lists each bundle's plug-in under its name as
 #       1 MIDI in / 1 MIDI out with no audio, and writes it into its cache.
 #   song BUNDLE_DIR UXHOST
 #       Dissolve plays a generated song with a sustain pedal and pitch bends on a
 #       MIDI track of a session on a private JACK server (dummy backend), and the
-#       track is bounced (vst3-ardour.lua): every note of the bounce is the note
+#       track is bounced (vst3-song.lua): every note of the bounce is the note
 #       `uxhost apply` writes for the song, one sample a tick, and the pedal and the
 #       bends come out of the plug-in too (Ardour keeps only what the plug-in plays).
 #
 # Ardour trusts a cache entry only when the module is older than it by whole
-# seconds: the bundles are scanned from copies dated a minute back. Skipped (77)
-# when Ardour is not installed.
+# seconds: the bundles are scanned from copies dated a minute back. The Ardour modes
+# are skipped (77) when Ardour is not installed.
 set -u
-mode=$1 bundles=$2 uxhost=${3:-}
+mode=$1
+shift
 ardour_lib=/usr/lib/ardour7
 scanner=$ardour_lib/ardour-vst3-scanner
 
@@ -25,7 +31,6 @@ fail() {
   exit 1
 }
 
-[ -x "$scanner" ] || { echo "SKIP: Ardour 7 is not installed ($scanner)"; exit 77; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_CACHE_HOME=$work/home/.cache
@@ -85,13 +90,52 @@ file_notes() {
 }
 
 case $mode in
+tool)
+  uxhost=$1 plugin=$2 notafilter=$3 expect=$4
+  out=$work/vst3  # not there yet: the command makes it
+  "$uxhost" vst3-bundle "$plugin" -o "$out" >"$work/said" || fail "vst3-bundle failed"
+  [ "$(cat "$work/said")" = "$(printf '%s\tEarly Echo' "$out/EarlyEcho.vst3")" ] \
+    || fail "vst3-bundle said: $(cat "$work/said")"
+  binaries=$out/EarlyEcho.vst3/Contents/x86_64-linux
+  cmp -s "$plugin" "$binaries/add-ons/EarlyEcho.so" || fail "the bundled plug-in differs from its file"
+  [ -f "$binaries/EarlyEcho.so" ] && [ -f "$binaries/lib/libUxKernel.so.1" ] || fail "the bundle lacks the adapter or the kit"
+
+  # Bad input: one row a case, "text on standard error|arguments" (tab-free).
+  mkdir -p "$work/mine/EarlyEcho.vst3" "$work/other"
+  echo keep >"$work/mine/EarlyEcho.vst3/notes.txt"
+  cp "$plugin" "$work/Early Echo.so"
+  cp "$plugin" "$work/other/EarlyEcho.so"
+  while IFS='|' read -r text args; do
+    eval "set -- $args"
+    "$expect" 2 "$text" "$uxhost" vst3-bundle "$@" || fail "vst3-bundle $args"
+  done <<EOF
+NotAFilter.so: not a filter plug-in|"$notafilter" -o "$work/bad"
+Early Echo.so: cannot name a VST3 plug-in after this file|"$work/Early Echo.so" -o "$work/bad"
+EarlyEcho.so: a bundle holds one plug-in of each file name|"$plugin" "$work/other/EarlyEcho.so" -o "$work/bad"
+EarlyEcho.vst3: exists and is not a bundle made by uxhost vst3-bundle|"$plugin" -o "$work/mine"
+EOF
+  [ ! -e "$work/bad" ] || fail "left behind: $(ls -A "$work/bad")"
+  [ "$(ls -A "$work/mine")" = EarlyEcho.vst3 ] && [ "$(cat "$work/mine/EarlyEcho.vst3/notes.txt")" = keep ] \
+    || fail "a folder not made by vst3-bundle was changed"
+
+  # A bundle made here is made again whole.
+  touch "$out/EarlyEcho.vst3/stale"
+  "$uxhost" vst3-bundle "$plugin" -o "$out/" >/dev/null || fail "remaking the bundle failed"
+  [ ! -e "$out/EarlyEcho.vst3/stale" ] || fail "remaking kept a file of the old bundle"
+  [ "$(ls -A "$out")" = EarlyEcho.vst3 ] || fail "left after remaking: $(ls -A "$out")"
+  echo "tool: vst3-bundle writes, refuses and remakes bundles"
+  ;;
 scan)
+  bundles=$1
+  [ -x "$scanner" ] || { echo "SKIP: Ardour 7 is not installed ($scanner)"; exit 77; }
   scan
   [ "$(ls "$XDG_CACHE_HOME"/ardour7/vst/*.v3i | wc -l)" = "$(ls -d "$bundles"/*.vst3 | wc -l)" ] \
     || fail "the cache does not hold one entry a bundle"
   echo "scan: Ardour lists every bundle as 1 MIDI in / 1 MIDI out"
   ;;
 song)
+  bundles=$1 uxhost=$2
+  [ -x "$scanner" ] || { echo "SKIP: Ardour 7 is not installed ($scanner)"; exit 77; }
   for tool in jackd jack_wait midicsv csvmidi ardour7-lua; do
     command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
   done
@@ -109,7 +153,7 @@ song)
   trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; rm -rf "$work"' EXIT
   timeout 10 jack_wait -w -t 10 >/dev/null 2>&1 || { cat "$work/jackd.log"; fail "the JACK server did not start"; }
   UX_SESSION=$work/session UX_SONG=$work/song.txt UX_LENGTH=170000 UX_PLUGIN=Dissolve \
-    timeout -k 5 150 ardour7-lua "$(dirname "$0")/vst3-ardour.lua" >"$work/ardour.log" 2>&1 \
+    timeout -k 5 150 ardour7-lua "$(dirname "$0")/vst3-song.lua" >"$work/ardour.log" 2>&1 \
     || { cat "$work/ardour.log"; fail "Ardour did not bounce the song"; }
   grep '^note ' "$work/ardour.log" | sort >"$work/bounced"
   [ "$(wc -l <"$work/expected")" -gt 48 ] || fail "uxhost apply made no chains: $(cat "$work/expected")"
