@@ -306,10 +306,11 @@ public:
         return out;
     }
 
-    // A host's reading of an output event: velocities truncated from v * 127.
+    // A host's reading of an output event: velocities truncated from v * 127 in double,
+    // which takes v / 127 of some v one step lower.
     static std::vector<uint8_t> MidiOf(const v3_event& event)
     {
-        const auto velocity = [](float v) { return static_cast<uint8_t>(v * 127.f); };
+        const auto velocity = [](float v) { return static_cast<uint8_t>(v * 127.0); };
         switch (event.type) {
         case V3_EVENT_NOTE_ON:
             return {static_cast<uint8_t>(0x90 | event.note_on.channel), static_cast<uint8_t>(event.note_on.pitch),
