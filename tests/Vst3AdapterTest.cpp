@@ -297,6 +297,24 @@ TEST(Vst3Adapter, ProcessMakesNoHeapCallAndTakesNoLock)
     }
 }
 
+// A flood of pitch bends beside the notes, into an output that takes 16 events a
+// cycle: what does not fit goes out later, and every note still ends.
+TEST(Vst3Adapter, FullOutputLosesNoNoteOff)
+{
+    std::vector<Vst3Event> stream;
+    for (int i = 0; i < 400; ++i) {
+        const uint8_t pitch = static_cast<uint8_t>(40 + i % 40);
+        stream.push_back(Midi(100 * i, {0x90, pitch, 100}));
+        for (int bend = 0; bend < 40; ++bend)
+            stream.push_back(Midi(100 * i + 2 * bend + 1, {0xE0, static_cast<uint8_t>(bend), 0x40}));
+        stream.push_back(Midi(100 * i + 90, {0x80, pitch, 64}));
+    }
+    Vst3TestHost host(Bundle("Dissolve"), 16);
+    const Heard heard = Listen(host.Play(stream, 400 * 100 + 200000, Block64));
+    EXPECT_GT(heard.notes.size(), 400u);
+    EXPECT_EQ(heard.sounding, 0);
+}
+
 // A played note and the chain of an earlier one sound when the transport stops or
 // the host activates the plug-in again: both end, with no note-off from the host.
 TEST(Vst3Adapter, StopAndReactivationEndWhatSounds)

@@ -129,10 +129,11 @@ class Vst3TestHost {
 public:
     static constexpr size_t kCapacity = 1 << 14;
 
-    // The module of the bundle `bundle` (a path ending in <Stem>.vst3). Throws when the
-    // module, its factory or either of its classes cannot be had.
-    explicit Vst3TestHost(const std::string& bundle)
-        : mInput(kCapacity), mOutput(kCapacity), mParameters(kCapacity)
+    // The module of the bundle `bundle` (a path ending in <Stem>.vst3), with room for
+    // `outputCapacity` output events a cycle. Throws when the module, its factory or
+    // either of its classes cannot be had.
+    explicit Vst3TestHost(const std::string& bundle, size_t outputCapacity = kCapacity)
+        : mInput(kCapacity), mOutput(outputCapacity), mParameters(kCapacity)
     {
         try {
             Open(bundle);
