@@ -145,9 +145,10 @@ song)
   "$uxhost" apply -f Dissolve "$work/song.mid" -o "$work/applied.mid" || fail "uxhost apply failed"
   file_notes "$work/applied.mid" >"$work/expected"
 
-  # A server of its own, named after the work folder; ports enough for a session.
+  # A server of its own, named after the work folder; 128 ports for a session of two
+  # tracks (64 are too few), within a container's /dev/shm.
   export JACK_DEFAULT_SERVER=ux-vst3-test-$(basename "$work") JACK_NO_AUDIO_RESERVATION=1
-  (trap '' PIPE && exec timeout -k 5 200 jackd -n "$JACK_DEFAULT_SERVER" -r -p 256 -d dummy -r 48000 -p 256) \
+  (trap '' PIPE && exec timeout -k 5 200 jackd -n "$JACK_DEFAULT_SERVER" -r -p 128 -d dummy -r 48000 -p 256) \
     >"$work/jackd.log" 2>&1 &
   server=$!
   trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; rm -rf "$work"' EXIT
