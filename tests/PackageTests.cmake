@@ -24,3 +24,14 @@ set_tests_properties(package_build PROPERTIES FIXTURES_SETUP ux_package TIMEOUT 
 set_tests_properties(package_contents package_installed PROPERTIES FIXTURES_REQUIRED ux_package TIMEOUT 600
   LABELS package)
 set_tests_properties(package_build package_contents package_installed PROPERTIES SKIP_RETURN_CODE 77)
+
+# The VST3 bundles in Ardour 7 (vst3-bundle.sh says what each mode checks). A host
+# loads the adapter as a plain library, so sanitizer builds leave this out.
+if(NOT UX_SANITIZE)
+  set(vst3_ardour ${CMAKE_CURRENT_SOURCE_DIR}/vst3-bundle.sh)
+  add_test(NAME vst3_ardour_scan COMMAND ${vst3_ardour} scan ${UX_VST3_BUNDLE_DIR})
+  add_test(NAME vst3_ardour_song COMMAND ${vst3_ardour} song ${UX_VST3_BUNDLE_DIR} $<TARGET_FILE:uxhost>)
+  set_tests_properties(vst3_ardour_scan vst3_ardour_song PROPERTIES LABELS package SKIP_RETURN_CODE 77
+    TIMEOUT 300)
+  set_tests_properties(vst3_ardour_song PROPERTIES ENVIRONMENT_MODIFICATION "${uxhost_addons}")
+endif()

@@ -127,12 +127,14 @@ contents)
     "$libdir/libUxKernel.so.1" "$libdir/libPlatform.so.1" "$libdir/libUxKernel.so" "$libdir/libPlatform.so"
     "$libdir/libUxAddOnKit.a" "$libdir/cmake/UxFilterKit/UxFilterKitConfig.cmake"
     "$libdir/pkgconfig/uxfilterkit.pc" usr/include/UxFilterKit/UxFilterI.h
-    "$libdir/ux-filter-kit/uxhost-media.so" "$libdir/ux-filter-kit/uxhost-live.so"
+    "$libdir/ux-filter-kit/uxhost-media.so" "$libdir/ux-filter-kit/uxhost-live.so" "$libdir/ux-filter-kit/ux-vst3.so"
     "$bundle/manifest.ttl" "$bundle/ux-filters.ttl" "$bundle/ux-lv2.so"
     "$bundle/lib/libUxKernel.so.1" "$bundle/lib/libPlatform.so.1"
     "$clap" "$clap_addons/lib/ux-clap.so" "$clap_addons/lib/libUxKernel.so.1" "$clap_addons/lib/libPlatform.so.1")
   for filter in "${filters[@]}"; do
     expected+=("$libdir/ux-add-ons/$filter.so" "$bundle/add-ons/$filter.so" "$clap_addons/$filter.so")
+    vst3=usr/lib/vst3/$filter.vst3/Contents/x86_64-linux
+    expected+=("$vst3/$filter.so" "$vst3/add-ons/$filter.so" "$vst3/lib/libUxKernel.so.1" "$vst3/lib/libPlatform.so.1")
   done
   for package in "${main_packages[@]}"; do
     expected+=("usr/share/doc/$package/copyright")
@@ -217,6 +219,9 @@ install)
   uxhost clap-bundle build/add-ons/FifthFade.so -o "$HOME/.clap" >/dev/null || fail "uxhost clap-bundle failed"
   "$source/tests/clap-file.sh" scan "$HOME/.clap/FifthFade.clap" "Fifth Fade" \
     || fail "the example's CLAP file is not listed as it should be"
+  uxhost vst3-bundle build/add-ons/FifthFade.so -o "$work/vst3" >/dev/null || fail "uxhost vst3-bundle failed"
+  check_search_path "" "$work/vst3/FifthFade.vst3/Contents/x86_64-linux/FifthFade.so"
+  check_search_path "" "$work/vst3/FifthFade.vst3/Contents/x86_64-linux/add-ons/FifthFade.so"
 
   # The same with pkg-config alone.
   pkg-config --cflags --libs uxfilterkit >/dev/null || fail "pkg-config does not find uxfilterkit"

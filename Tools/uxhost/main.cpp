@@ -26,6 +26,7 @@
 #include "PluginLoader.h"
 #include "ProgressLine.h"
 #include "Report.h"
+#include "Vst3BundleCommand.h"
 
 namespace {
 
@@ -249,6 +250,8 @@ int main(int argc, char** argv)
     CLI::App* live = AddLiveCommand(app, liveOptions);
     Lv2BundleOptions bundleOptions;
     CLI::App* bundle = AddLv2BundleCommand(app, bundleOptions);
+    Vst3BundleOptions vst3Options;
+    CLI::App* vst3 = AddVst3BundleCommand(app, vst3Options);
     ClapBundleOptions clapOptions;
     CLI::App* clapBundle = AddClapBundleCommand(app, clapOptions);
     CheckOptions checkOptions;
@@ -307,6 +310,8 @@ int main(int argc, char** argv)
             RunIconCommand(iconOptions);
         else if (*bundle)
             RunLv2BundleCommand(bundleOptions);
+        else if (*vst3)
+            RunVst3BundleCommand(vst3Options);
         else if (*clapBundle)
             RunClapBundleCommand(clapOptions);
         else if (*check)

@@ -1,0 +1,70 @@
+// What the bundle commands (lv2-bundle, vst3-bundle) share: each plug-in's texts
+// checked, the kit's libraries a bundle carries, and a bundle made in a scratch
+// folder beside its place and put there in one step.
+#pragma once
+
+#include <UxFilterI.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+class Plugin;
+
+// What a bundle says of one plug-in, taken from its add-on.
+struct BundledPlugin {
+    std::filesystem::path file;
+    std::string stem;
+    std::string name;
+    std::string description;
+    std::string author;
+    int32 major = 0;
+    int32 minor = 0;
+};
+
+// Loads every named plug-in and reads its texts; `format` names the kind of plug-in
+// in the words of a stem a bundle cannot carry ("an LV2 plug-in"). Throws
+// PluginError for a plug-in that cannot be bundled, or two of one stem.
+std::vector<BundledPlugin> DescribeAll(const std::vector<std::string>& names, const char* format);
+
+// The kit's libraries as this process loaded them. `loadedName` is the name the
+// plug-ins ask for (its SONAME); `file` the real file behind any symbolic links.
+struct KitLibrary {
+    std::string loadedName;
+    std::filesystem::path file;
+};
+std::vector<KitLibrary> FindKitLibraries();
+
+// The file `adapter` of the kit, found relative to the folder above uxhost's, in the
+// first of `places` that holds it; FileError naming every place tried when none does.
+std::filesystem::path FindKitFile(const char* adapter, const std::vector<std::string>& places);
+
+// Throw FileError on failure.
+void WriteText(const std::filesystem::path& path, const std::string& text);
+void CopyInto(const std::filesystem::path& from, const std::filesystem::path& to);
+void MakeFolder(const std::filesystem::path& folder);
+
+// A folder made beside `target` (its parent made if missing) and removed when the
+// object goes, unless put in place.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::filesystem::path& target);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& Path() const { return mPath; }
+
+    // Puts the whole bundle in place of the target. An old bundle there is exchanged
+    // with the new one in one step, so that the target is always a whole bundle, once
+    // `checkReplaceable` (which throws when it may not be replaced) lets it; the old
+    // one is then removed with this folder.
+    void MoveInto(const std::filesystem::path& target,
+                  const std::function<void(const std::filesystem::path&)>& checkReplaceable);
+
+private:
+    std::filesystem::path mPath;
+};
+
+[[noreturn]] void FailFolder(const std::filesystem::path& folder, const std::string& problem);
