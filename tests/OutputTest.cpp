@@ -208,7 +208,7 @@ TEST_F(Output, EveryCommandKeepsWhatTheUserHas)
          "uxhost: standard input: not a Standard MIDI File: it does not begin with MThd", {}, ""},
         {"a device is written into", Apply("song.mid", "/dev/null"), nullptr, false, 0, "", {}, ""},
         {"unknown command", {"rol"}, nullptr, false, 2,
-         "uxhost: no command 'rol'; the commands are list, info, apply, icon, demo, roll, render, lv2-bundle, vst3-bundle, clap-bundle, check", {}, ""},
+         "uxhost: no command 'rol'; the commands are list, info, apply, icon, demo, roll, render, live, lv2-bundle, vst3-bundle, clap-bundle, check", {}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
