@@ -106,6 +106,7 @@ a="$u apply -f Dissolve"
 row "apply, SIGTERM" 143 "" "" "killed TERM apply -f Dissolve endless.mid -o out/a.mid"
 row "roll, SIGHUP" 129 "" "" "killed HUP roll endless.mid -o out/a.png"
 row "render, SIGINT" 130 "" "" "killed INT render endless.mid -o out/a.wav"
+row "roll, SIGPIPE" 141 "" "" "killed PIPE roll endless.mid -o out/a.png"
 row "apply, progress on a terminal" 0 "progress: rising, then wiped" "a.mid " \
   "progress tty apply -f Dissolve - -o out/a.mid"
 row "roll, progress on a terminal" 0 "progress: rising, then wiped" "a.png " \
