@@ -113,7 +113,9 @@ row "roll, progress on a terminal" 0 "progress: rising, then wiped" "a.png " \
   "progress tty roll -f Dissolve - -o out/a.png"
 row "apply, no progress on a pipe" 0 "progress: none" "a.mid " \
   "progress pipe apply -q -f Dissolve - -o out/a.mid"
-row "reports" 0 "notes gave way to others" "a.mid " "$a '$song' -o out/a.mid"
+row "reports the counts" 0 "notes gave way to others on their keys (--verbose says which)" "a.mid " \
+  "$a '$song' -o out/a.mid"
+row "-v says how" 0 "notes gave way to others on their keys and channels: " "a.mid " "$a -v '$song' -o out/a.mid"
 row "-q after the command" 0 "" "a.mid " "$a -q '$song' -o out/a.mid"
 row "--quiet before it" 0 "" "a.png " "$u --quiet roll -f Dissolve '$song' -o out/a.png"
 row "-q keeps errors" 2 "empty.mid: is empty" "" "$a -q empty.mid -o out/a.mid"

@@ -61,6 +61,7 @@ struct MediaRequest {
     const RenderOptions* render = nullptr;
     const DemoOptions* demo = nullptr;
     bool quiet = false;      // --quiet
+    bool verbose = false;    // --verbose
     std::string hostFolder;  // uxhost's own folder, where the add-ons are found from
 };
 
@@ -69,7 +70,7 @@ struct MediaRequest {
 // carries the version of MediaRequest, so that a module of another uxhost is
 // refused for lacking it rather than misreading the request.
 constexpr const char* kMediaModule = "uxhost-media.so";
-#define UX_MEDIA_ENTRY uxhost_media_run_v1
+#define UX_MEDIA_ENTRY uxhost_media_run_v2
 #define UX_MEDIA_NAME(entry) #entry
 #define UX_MEDIA_STRING(entry) UX_MEDIA_NAME(entry)
 constexpr const char* kMediaEntryName = UX_MEDIA_STRING(UX_MEDIA_ENTRY);

@@ -216,6 +216,9 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     bool quiet = false;
     app.add_flag("-q,--quiet", quiet, "Say nothing on success; errors are still said");
+    bool verbose = false;
+    app.add_flag("-v,--verbose", verbose,
+                 "Say how the counts of notes that gave way or were left out came about");
     // The commands made below take uxhost's own options too: "uxhost apply -q ...".
     app.fallthrough();
 
@@ -274,10 +277,12 @@ int main(int argc, char** argv)
     if (const std::string problem = named ? EmptyValue(*named) : ""; !problem.empty())
         return usageError(problem);
     SetQuiet(quiet);
+    SetVerbose(verbose);
 
     // The commands that draw and play run in a module of their own, loaded only now.
     MediaRequest media;
     media.quiet = quiet;
+    media.verbose = verbose;
     if (*roll)
         media.roll = &rollOptions;
     else if (*render)
