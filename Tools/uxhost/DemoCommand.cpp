@@ -145,7 +145,7 @@ void RunDemoCommand(const DemoOptions& demo)
         midi.Commit();
         ReportLeftOut(midi.Name(), song.leftOut);
         WriteRoll(song, RollView(), roll);
-        WriteSongWav(song, soundFont, wav);
+        WriteSongWav(song, soundFont, RenderSound(), wav);
         std::cout << "The demo phrase through it, its drums on channel 10 left alone (--channels "
                   << options.channels << "): " << output << ".mid, .png and .wav\n";
     }

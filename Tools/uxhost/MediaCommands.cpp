@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
+
 #include "SongTiming.h"
 
 namespace {
@@ -41,6 +43,22 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderOptions& options)
     render->add_option("-o,--output", options.output, "The WAV file to write")->required();
     render->add_option("--soundfont", options.soundFont,
                        std::string("The SoundFont to play with (default: ") + kDefaultSoundFont + ")");
+    CLI::Option* gain = render->add_option("--gain", options.sound.gainDb,
+                                           "A fixed gain in dB on the synthesizer's output (default: the "
+                                           "loudest sample at -1 dBFS)");
+    gain->check(CLI::Validator(
+        [](const std::string& value) -> std::string {
+            char* end = nullptr;
+            const double db = std::strtod(value.c_str(), &end);
+            const bool number = !value.empty() && *end == '\0';  // the conversion says what else is wrong
+            if (!number || (db >= RenderSound::kLowestGainDb && db <= RenderSound::kHighestGainDb))
+                return {};
+            return "\"" + value + "\": give a gain in dB from -60 to 60";
+        },
+        "DB"));
+    render->add_option("--rate", options.sound.rate, "The sample rate in Hz (default: 44100)")
+        ->check(CLI::Range(RenderSound::kLowestRate, RenderSound::kHighestRate));
+    render->callback([&options, gain] { options.sound.fixedGain = gain->count() > 0; });
     return render;
 }
 
