@@ -30,7 +30,7 @@ namespace {
 // Runs the MIDI file in `input`, read from `inputPath`, through the plug-ins into
 // `output`, reading its tracks as it goes: a malformed file is refused before
 // anything is committed. Says on standard error, one line each, that track chunks
-// were not read, that a RIFF wrapper was dropped, what MIDI could not carry and
+// were not read, that the file was cut short, that a RIFF wrapper was dropped, what MIDI could not carry and
 // what gave way to another note on its key.
 void ApplyAndWrite(const std::string& inputPath, const std::vector<uint8_t>& input, const LoadedPipeline& pipeline,
                    OutputFile& output)
@@ -45,6 +45,7 @@ void ApplyAndWrite(const std::string& inputPath, const std::vector<uint8_t>& inp
     }
     output.Commit();
     ReportTrackChunksNotRead(inputPath, input);
+    ReportCutShort(inputPath, input);
     if (SmfReader(input.data(), input.size()).FromRiff())
         Report(output.Name() + ": written as a plain Standard MIDI File, without the input's RIFF (RMID) wrapper");
     ReportLeftOut(output.Name(), leftOut);
