@@ -19,7 +19,9 @@ CLI::App* AddRollCommand(CLI::App& app, RollOptions& options)
     roll->add_option("input", options.input, "The Standard MIDI File to draw")->required();
     AddPipelineOptions(roll, options.pipeline);
     roll->add_option("-o,--output", options.output, "The PNG file to write")->required();
-    roll->add_option("--width", options.view.width, "The picture's width in pixels (default: from the length)")
+    roll->add_option("--width", options.view.width,
+                     "The picture's width in pixels (default: from the length, 160 a bar up to 3200, "
+                     "at least 60 a bar up to 6000)")
         ->check(CLI::Range(200, 10000));
     roll->add_option("--height", options.view.height, "The picture's height in pixels (default: from the keys)")
         ->check(CLI::Range(120, 4000));
