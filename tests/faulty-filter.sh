@@ -27,10 +27,12 @@ check() {
   [ $ok -eq 1 ] || { echo "--- stderr:"; cat err.txt; failures=$((failures + 1)); }
 }
 crash="CrashesOnNote.so: the filter crashed"
+# A crash runs through env, which the suite's valgrind run does not follow (it
+# skips /usr/bin): memcheck would count what a crashed process holds as lost.
 while IFS='|' read -r plugin how code text; do
   for command in apply roll render; do
     check "$command $(basename "$plugin") $how" "$code" "$text" \
-      env UX_CRASH="$how" "$uxhost" "$command" -f "$plugin" song.mid -o out
+      ${how:+env UX_CRASH="$how"} "$uxhost" "$command" -f "$plugin" song.mid -o out
   done
 done <<END
 $early||2|EarlyEcho.so: the filter answered an event at tick 20 with one at tick 10, before it
@@ -44,5 +46,5 @@ $crashes|bus|135|$crash (a bus error) on track 1, tick 20, note 60
 END
 # demo hands its note to the filter itself, before any file is made.
 check "demo" 139 "$crash (a bad memory access or a stack overflow) on track 1, tick 0, note 60" \
-  "$uxhost" demo "$crashes"
+  env "$uxhost" demo "$crashes"
 [ $failures -eq 0 ]
