@@ -17,6 +17,15 @@ struct Wav {
 
     double Seconds() const { return static_cast<double>(samples.size()) / channels / rate; }
 
+    // The loudest sample, in dB of full scale.
+    double PeakDb() const
+    {
+        int loudest = 0;
+        for (const int16_t sample : samples)
+            loudest = std::max(loudest, std::abs(int(sample)));
+        return 20 * std::log10(loudest / 32767.0);
+    }
+
     // The root mean square of both channels from `from` to `to` seconds, full scale 1.
     double Rms(double from, double to) const
     {
@@ -109,7 +118,7 @@ TEST_F(Render, LastsAsLongAsTheSongAndSoundsWhereItsNotesDo)
 
 // Every channel at full volume striking eight keys at full velocity on every beat:
 // far louder than the synthesizer can play without help, yet no sample reaches
-// full scale.
+// full scale, by default or at a fixed gain far above it.
 TEST_F(Render, NeverClipsADenseSong)
 {
     SmfTrack track;
@@ -131,14 +140,53 @@ TEST_F(Render, NeverClipsADenseSong)
     file.format = 0;
     file.tracks.push_back(track);
     const std::string input = WriteSong("dense.mid", WriteSmf(file));
-    ASSERT_EQ(RunUxhost({"render", input, "-o", PathOf("dense.wav")}), 0);
+    for (const char* gain : {"", "20"}) {
+        SCOPED_TRACE(*gain ? "--gain 20" : "default");
+        std::vector<std::string> arguments{"render", input, "-o", PathOf("dense.wav")};
+        if (*gain)
+            arguments.insert(arguments.end(), {"--gain", gain});
+        ASSERT_EQ(RunUxhost(arguments), 0);
+        const Wav wav = ReadWav(PathOf("dense.wav"));
+        EXPECT_LE(wav.PeakDb(), -0.99);
+        EXPECT_GT(wav.PeakDb(), -6);  // and it is loud
+    }
+}
 
-    const Wav wav = ReadWav(PathOf("dense.wav"));
-    int loudest = 0;
-    for (const int16_t sample : wav.samples)
-        loudest = std::max(loudest, std::abs(int(sample)));
-    EXPECT_LT(loudest, 32767);
-    EXPECT_GT(loudest, 16384);  // and it is loud
+// The level and rate each option asks for: by default the loudest sample sits at
+// -1 dBFS whatever the rate; a fixed gain scales the synthesizer's own output, the
+// same under every gain.
+TEST_F(Render, WritesAtTheLevelAndRateAsked)
+{
+    const std::string input = WriteSong("note.mid", OneTrackSong({{0, 480, 60, 40}}));
+    const struct Case {
+        std::vector<std::string> options;
+        int rate;
+        double gainDb;  // NAN: scaled to its peak
+    } cases[] = {
+        {{}, kRate, NAN},
+        {{"--rate", "22050"}, 22050, NAN},
+        {{"--rate", "96000"}, 96000, NAN},
+        {{"--gain", "0"}, kRate, 0},
+        {{"--gain", "-12.5"}, kRate, -12.5},
+        {{"--gain", "10", "--rate", "48000"}, 48000, 10},
+    };
+    double synthesizerDb = NAN;  // the peak at the synthesizer's own level, from the first fixed gain
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.empty() ? "default" : c.options[0] + " " + c.options[1]);
+        std::vector<std::string> arguments{"render", input, "-o", PathOf("note.wav")};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        ASSERT_EQ(RunUxhost(arguments), 0);
+        const Wav wav = ReadWav(PathOf("note.wav"));
+        EXPECT_EQ(wav.rate, c.rate);
+        EXPECT_NEAR(wav.Seconds(), 2.0, 1.5);  // the note and its release, at any rate
+        if (std::isnan(c.gainDb)) {
+            EXPECT_NEAR(wav.PeakDb(), -1, 0.01);
+            continue;
+        }
+        if (std::isnan(synthesizerDb))
+            synthesizerDb = wav.PeakDb() - c.gainDb;
+        EXPECT_NEAR(wav.PeakDb() - c.gainDb, synthesizerDb, 0.1);
+    }
 }
 
 }  // namespace

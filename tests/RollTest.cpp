@@ -3,6 +3,8 @@
 
 #include <cairo.h>
 
+#include <array>
+
 #include <RollCommand.h>
 
 #include "TestSupport.h"
@@ -85,6 +87,60 @@ TEST_F(Roll, OneNoteThroughDissolveDrawsElevenNotesWhereTheySound)
         EXPECT_EQ(PixelAt(image, expected->second.x, y), expected->second.shows);
     }
     cairo_surface_destroy(image);
+}
+
+// A track of notes {start, duration, pitch}, on `channel`.
+SmfTrack NotesTrack(const std::vector<std::array<int64_t, 3>>& notes, uint8_t channel = 0)
+{
+    SmfTrack track;
+    for (const auto& [start, duration, pitch] : notes) {
+        track.events.push_back({start, {uint8_t(0x90 | channel), uint8_t(pitch), 100}});
+        track.events.push_back({start + duration, {uint8_t(0x80 | channel), uint8_t(pitch), 64}});
+    }
+    std::stable_sort(track.events.begin(), track.events.end(),
+                     [](const SmfEvent& a, const SmfEvent& b) { return a.tick < b.tick; });
+    track.endTick = track.events.empty() ? 0 : track.events.back().tick;
+    return track;
+}
+
+// How a roll reads: a track that another repeats note for note is named hidden
+// in the legend; a timecode's bars are seconds; the keys are those of the bars
+// drawn; a long song keeps 60 pixels a bar, up to 6000.
+TEST(RollLayout, ReadsTrue)
+{
+    const SmfTrack bass = NotesTrack({{0, 1920, 36}});
+    const SmfTrack tune = NotesTrack({{0, 480, 60}, {480, 480, 64}}, 1);
+    const SmfTrack high = NotesTrack({{1920, 1920, 84}});
+    std::vector<std::array<int64_t, 3>> scale;
+    for (int64_t bar = 0; bar < 80; ++bar)
+        scale.push_back({bar * 1920, 1920, 48 + bar % 24});
+    const struct Case {
+        const char* name;
+        SmfFile file;
+        RollView view;
+        int hiddenVoice;  // the voice the legend names hidden, or -1
+        bool timecode;
+        int lowest, highest;
+        int width;
+    } cases[] = {
+        {"a doubled track", {1, 480, {bass, tune, NotesTrack({{0, 480, 60}, {480, 480, 64}}, 2)}}, {}, 1, false,
+         35, 65, 640},
+        {"a single track", {1, 480, {bass, tune}}, {}, -1, false, 35, 65, 640},
+        {"timecode", {0, 0xE728, {NotesTrack({{0, 2000, 60}})}}, {}, -1, true, 49, 72, 640},
+        {"the keys of the second bar", {1, 480, {bass, high}}, {0, 0, 2, 2}, -1, false, 73, 96, 640},
+        {"80 bars", {0, 480, {NotesTrack(scale)}}, {}, -1, false, 47, 72, 44 + 12 + 80 * 60},
+        {"80 bars, --width", {0, 480, {NotesTrack(scale)}}, {1000, 0, 1, 0}, -1, false, 47, 72, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RollLayout layout(MakeSong("song.mid", WriteSmf(c.file), {}), c.view);
+        for (size_t voice = 0; voice < layout.Voices().size(); ++voice)
+            EXPECT_EQ(layout.Voices()[voice].hiddenUnderTrack >= 0, int(voice) == c.hiddenVoice) << voice;
+        EXPECT_EQ(layout.Timecode(), c.timecode);
+        EXPECT_EQ(layout.LowestPitch(), c.lowest);
+        EXPECT_EQ(layout.HighestPitch(), c.highest);
+        EXPECT_EQ(layout.Width(), c.width);
+    }
 }
 
 TEST(Bars, FollowTheDivisionAndTimeSignatures)

@@ -150,9 +150,6 @@ TEST(Smf, RefusesToWriteWhatAFileCannotHold)
 TEST(Smf, RefusesMalformedFilesSayingWhatIsWrong)
 {
     const Bytes good = Join({Header(0, 1), Track(kEndOfTrack)});
-    Bytes longChunk = good;
-    longChunk[14 + 7] = 200;  // the track claims 200 bytes
-    const Bytes truncated(good.begin(), good.end() - 1);
     Bytes lyingHeader = good;
     lyingHeader[6] = 1;  // 262 bytes
     Bytes misnamed = Track(kEndOfTrack);
@@ -175,14 +172,14 @@ TEST(Smf, RefusesMalformedFilesSayingWhatIsWrong)
          "a wrong header length: the header chunk claims 262 bytes, but a track chunk follows its first 6"},
         {"misnamed track chunk", Join({Header(0, 1), misnamed}),
          "no track 1: the chunk at byte 14 is named \"Mtrk\", not \"MTrk\""},
-        {"format 2", Join({Header(2, 1), Track(kEndOfTrack)}), "format 2 is not supported"},
+        {"format 3", Join({Header(3, 1), Track(kEndOfTrack)}), "format 3 is not supported"},
         {"format 0, two tracks", Join({Header(0, 2), Track(kEndOfTrack), Track(kEndOfTrack)}),
          "a format 0 file with 2 tracks"},
         {"division 0", Join({Header(0, 1, 0), Track(kEndOfTrack)}), "division of 0"},
         {"missing track", Join({Header(1, 2), Track(kEndOfTrack)}),
          "truncated: the header declares 2 tracks, the file ends before track 2"},
-        {"chunk past the end", longChunk, "claims 200 bytes, past the end of the file"},
-        {"truncated", truncated, "past the end of the file"},
+        {"other chunk past the end", Join({Header(0, 1), Bytes{'X', 'y', 'z', 'w', 0, 0, 1, 0}}),
+         "truncated: the chunk at byte 14 claims 256 bytes, past the end of the file"},
         {"event past its chunk", Join({Header(0, 1), Track({0x00, 0x90, 60}), Track(kEndOfTrack)}),
          "track 1, event at byte 22: the event runs past the end of its track chunk"},
         {"sysex past its chunk", Join({Header(0, 1), Track({0x00, 0xF0, 0x7F, 1})}),
@@ -279,7 +276,51 @@ TEST(Smf, NoDamageMakesTheReaderStepOutsideItsBuffer)
             damaged[at] = value;
             tryParse(damaged);
         }
-    EXPECT_GE(refused, static_cast<int>(good.size()));  // every prefix at least
+    EXPECT_GE(refused, 14 + 8);  // every prefix that ends before the first track's events
+}
+
+// A file cut short inside a track chunk is read up to its last whole event: the
+// track ends where the event cut off would have begun, the tracks after it are not
+// there, and what is written back is whole. A format 2 file reads and writes as
+// format 2. `kRichTrack`'s chunk runs from byte 14, its events from byte 22.
+TEST(Smf, ReadsAFileCutShortUpToTheCutAndFormat2)
+{
+    const Bytes whole = Join({Header(1, 2), Track(kRichTrack), Track(kEndOfTrack)});
+    const auto cutAt = [&whole](size_t size) { return Bytes(whole.begin(), whole.begin() + long(size)); };
+    const struct {
+        const char* name;
+        Bytes bytes;
+        size_t cutChunkAt;  // 0: whole
+        size_t tracks;
+        size_t events;  // of the first track
+        int64_t endTick;
+        uint16_t format;
+    } cases[] = {
+        {"between events", cutAt(22 + 11), 14, 1, 2, 0, 1},
+        {"inside a running-status event", cutAt(22 + 13), 14, 1, 2, 480, 1},
+        {"inside a delta time", cutAt(22 + 12), 14, 1, 2, 0, 1},
+        {"inside a sysex", cutAt(22 + 19), 14, 1, 3, 480, 1},
+        {"inside the end of track", cutAt(22 + 31), 14, 1, 5, 480 + (1 << 21) + 10, 1},
+        {"inside the second track", cutAt(whole.size() - 1), 54, 2, 5, 480 + (1 << 21) + 10, 1},
+        {"format 2", Join({Header(2, 2), Track(kRichTrack), Track(kEndOfTrack)}), 0, 2, 5, 480 + (1 << 21) + 10, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SmfReader reader(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(reader.CutShort(), c.cutChunkAt != 0);
+        EXPECT_EQ(reader.Cut().chunkAt, c.cutChunkAt);
+        EXPECT_EQ(reader.Cut().endsAt, c.cutChunkAt ? c.bytes.size() : 0);
+        const SmfFile file = Parse(c.bytes);
+        ASSERT_EQ(file.tracks.size(), c.tracks);
+        EXPECT_EQ(file.tracks[0].events.size(), c.events);
+        EXPECT_EQ(file.tracks[0].endTick, c.endTick);
+        const Bytes written = WriteSmf(file);
+        const SmfReader back(written.data(), written.size());
+        EXPECT_FALSE(back.CutShort());
+        EXPECT_EQ(back.Format(), c.format);
+        EXPECT_EQ(Parse(written).tracks, file.tracks);
+        EXPECT_EQ(CheckSmf(c.bytes.data(), c.bytes.size()), 0u);
+    }
 }
 
 // A track longer than the writer holds before handing its bytes on gets its length

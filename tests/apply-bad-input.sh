@@ -11,9 +11,9 @@ header='MThd\0\0\0\6\0\0\0\1\1\340'
 printf "${header}MTrk\0\0\0\4\0\377\57\0" >good.mid
 printf 'hello, world\n' >text.mid
 printf 'MThd\0\0\0\6\0\0' >truncated.mid
-printf "${header}MTrk\0\0\1\0\0\377\57\0" >long-chunk.mid
 printf "${header}MTrk\0\0\0\3\0\220\74" >long-event.mid
 printf 'MThd\0\0\1\6\0\0\0\1\1\340MTrk\0\0\0\4\0\377\57\0' >lying-header.mid
+printf "${header}XTrk\0\0\1\0\0\377\57\0" >long-chunk.mid
 printf "${header}Mtrk\0\0\0\4\0\377\57\0" >misnamed.mid
 mkdir folder.mid
 echo 'keep me' >existing.mid
@@ -49,7 +49,7 @@ check "lying header length" "lying-header.mid: a wrong header length: the header
   new.mid -f Dissolve lying-header.mid
 check "misnamed track" 'misnamed.mid: no track 1: the chunk at byte 14 is named "Mtrk", not "MTrk"' \
   new.mid -f Dissolve misnamed.mid
-check "chunk past the end" "long-chunk.mid: truncated: the chunk at byte 14 claims 256 bytes" \
+check "other chunk past the end" "long-chunk.mid: truncated: the chunk at byte 14 claims 256 bytes" \
   new.mid -f Dissolve long-chunk.mid
 check "event past its chunk" "long-event.mid: track 1, event at byte 22: the event runs past the end" \
   new.mid -f Dissolve long-event.mid

@@ -89,7 +89,7 @@ midicsv "$work/out.mid" | awk -F', ' '$3 == "Note_on_c" && $6 != 0 { print $2, $
 printf '%s\n' "0 60 90" "0 67 60" "0 72 40" "960 118 90" "960 125 60" "1920 40 2" "1920 47 1" >"$work/expected"
 diff "$work/expected" "$work/notes" || fail "the chains of Fifth Fade differ (start, pitch, velocity)"
 # Drawn by the module in the kit's folder, which finds the add-ons where uxhost does.
-exports_only_entry_point "$prefix/lib/ux-filter-kit/uxhost-media.so" uxhost_media_run_v1
+exports_only_entry_point "$prefix/lib/ux-filter-kit/uxhost-media.so" uxhost_media_run_v2
 exports_only_entry_point "$prefix/lib/ux-filter-kit/uxhost-live.so" uxhost_live_run_v1
 "$uxhost" roll -q -f "Fifth Fade" "$work/in.mid" -o "$work/roll.png" || fail "the installed uxhost does not draw"
 

@@ -41,6 +41,10 @@ check render "no SoundFont" "no-such.sf2: cannot read: No such file or directory
   --soundfont no-such.sf2
 check render "not a SoundFont" "text.mid: not a SoundFont" new.wav good.mid --soundfont text.mid
 check render "too long" "long.mid lasts 7 hours, more than a WAV file can hold" new.wav long.mid
+check render "rate too low" "--rate: \"8000\": give a whole number from 22050 to 96000" new.wav good.mid \
+  --rate 8000
+check render "gain too high" "--gain: \"100\": give a gain in dB from -60 to 60" new.wav good.mid --gain 100
+check render "gain not a number" "--gain: \"loud\" is not a number" new.wav good.mid --gain loud
 check roll "bars the wrong way round" "--to: the last bar comes before the first" new.png good.mid \
   --from 3 --to 2
 

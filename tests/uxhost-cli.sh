@@ -15,6 +15,10 @@ cd "$dir" || exit 1
 : >empty.mid
 printf 'MThd\0\0\0\6\0\1\0\1\1\340' >extra.mid
 for _ in 1 2 3; do printf 'MTrk\0\0\0\4\0\377\57\0' >>extra.mid; done
+# Cut short inside its second track, the note-off's velocity cut off; format 2.
+printf 'MThd\0\0\0\6\0\1\0\2\1\340MTrk\0\0\0\4\0\377\57\0MTrk\0\0\1\0\0\220\74\144\203\140\200\74' >cut.mid
+printf 'MThd\0\0\0\6\0\2\0\2\1\340' >format2.mid
+for pitch in '\74' '\100'; do printf "MTrk\0\0\0\15\0\220$pitch\144\203\140\200$pitch\100\0\377\57\0" >>format2.mid; done
 # A pipe that never ends: a command reading it waits, its output half written.
 mkfifo endless.mid
 exec 3<>endless.mid
@@ -106,13 +110,16 @@ a="$u apply -f Dissolve"
 row "apply, SIGTERM" 143 "" "" "killed TERM apply -f Dissolve endless.mid -o out/a.mid"
 row "roll, SIGHUP" 129 "" "" "killed HUP roll endless.mid -o out/a.png"
 row "render, SIGINT" 130 "" "" "killed INT render endless.mid -o out/a.wav"
+row "roll, SIGPIPE" 141 "" "" "killed PIPE roll endless.mid -o out/a.png"
 row "apply, progress on a terminal" 0 "progress: rising, then wiped" "a.mid " \
   "progress tty apply -f Dissolve - -o out/a.mid"
 row "roll, progress on a terminal" 0 "progress: rising, then wiped" "a.png " \
   "progress tty roll -f Dissolve - -o out/a.png"
 row "apply, no progress on a pipe" 0 "progress: none" "a.mid " \
   "progress pipe apply -q -f Dissolve - -o out/a.mid"
-row "reports" 0 "notes gave way to others" "a.mid " "$a '$song' -o out/a.mid"
+row "reports the counts" 0 "notes gave way to others on their keys (--verbose says which)" "a.mid " \
+  "$a '$song' -o out/a.mid"
+row "-v says how" 0 "notes gave way to others on their keys and channels: " "a.mid " "$a -v '$song' -o out/a.mid"
 row "-q after the command" 0 "" "a.mid " "$a -q '$song' -o out/a.mid"
 row "--quiet before it" 0 "" "a.png " "$u --quiet roll -f Dissolve '$song' -o out/a.png"
 row "-q keeps errors" 2 "empty.mid: is empty" "" "$a -q empty.mid -o out/a.mid"
@@ -120,6 +127,12 @@ row "process substitution" 0 "" "a.mid " "$a -q <(cat '$song') -o out/a.mid"
 row "/dev/stdin" 0 "" "a.mid " "$a -q /dev/stdin -o out/a.mid <'$song'"
 row "undeclared tracks" 0 "extra.mid: the header declares 1 track; 2 more track chunks in the file were not read" \
   "a.mid " "$a extra.mid -o out/a.mid"
+row "cut short: read to the cut, written whole" 0 \
+  "cut.mid: cut short at byte 42, inside the track chunk at byte 26 that claims 256 bytes; read 1 event before" \
+  "a.mid " "$a cut.mid -o out/a.mid && midicsv out/a.mid | grep -q '2, 480, Note_off_c, 0, 60'"
+row "format 2 stays format 2, each track filtered" 0 "" "a.mid " \
+  "$a -q format2.mid -o out/a.mid && midicsv out/a.mid | grep -c 'Note_on_c' | grep -qx 22 \
+   && midicsv out/a.mid | grep -q '^0, 0, Header, 2, 2, 480'"
 row "output twice" 2 "uxhost apply: --output: given 2 times" "" "$a '$song' -o out/a.mid -o out/b.mid"
 row "width not a number" 2 'uxhost roll: --width: "abc": give a whole number from 200 to 10000' "" \
   "$u roll '$song' --width abc -o out/a.png"

@@ -139,8 +139,13 @@ void PutEvent(std::vector<uint8_t>* out, const uint8_t* bytes, size_t size, uint
 
 }  // namespace
 
-SmfTrackReader::SmfTrackReader(const uint8_t* data, size_t begin, size_t end, int trackNumber)
-    : mData(data), mPos(begin), mEnd(end), mTrackNumber(trackNumber)
+namespace {
+// An event cut off by the end of a file cut short, unwinding to Next().
+struct EventCut {};
+}  // namespace
+
+SmfTrackReader::SmfTrackReader(const uint8_t* data, size_t begin, size_t end, int trackNumber, bool cut)
+    : mData(data), mPos(begin), mEnd(end), mTrackNumber(trackNumber), mCut(cut)
 {
 }
 
@@ -180,6 +185,22 @@ bool SmfTrackReader::Next(SmfEvent* event)
             return true;
         }
     }
+    if (!mCut)
+        return NextSlowly(event);
+    try {
+        return NextSlowly(event);
+    } catch (const EventCut&) {
+        // The track ends where the event cut off would have begun, when its delta
+        // time was read whole, else at the event before.
+        mPos = mEnd;
+        mEnded = true;
+        mEndTick = mTick;
+        return false;
+    }
+}
+
+bool SmfTrackReader::NextSlowly(SmfEvent* event)
+{
     mEventStart = mPos;
     mTick += VariableLength();
     uint8_t status = Byte();
@@ -234,8 +255,15 @@ void SmfTrackReader::Fail(const std::string& problem) const
 uint8_t SmfTrackReader::Byte()
 {
     if (mPos >= mEnd)
-        Fail("the event runs past the end of its track chunk");
+        PastTheEnd();
     return mData[mPos++];
+}
+
+void SmfTrackReader::PastTheEnd() const
+{
+    if (mCut)
+        throw EventCut();
+    Fail("the event runs past the end of its track chunk");
 }
 
 uint32_t SmfTrackReader::VariableLength()
@@ -253,7 +281,7 @@ uint32_t SmfTrackReader::VariableLength()
 void SmfTrackReader::Append(std::vector<uint8_t>* bytes, uint32_t count)
 {
     if (count > mEnd - mPos)
-        Fail("the event runs past the end of its track chunk");
+        PastTheEnd();
     bytes->insert(bytes->end(), mData + mPos, mData + mPos + count);
     mPos += count;
 }
@@ -312,13 +340,35 @@ SmfReader::SmfReader(const uint8_t* data, size_t size) : mData(data), mSize(size
     mFormat = static_cast<uint16_t>(ReadBigEndian(header + 8, 2));
     mTrackCount = ReadBigEndian(header + 10, 2);
     mDivision = static_cast<uint16_t>(ReadBigEndian(header + 12, 2));
-    if (mFormat > 1)
-        throw SmfReadError("format " + std::to_string(mFormat) + " is not supported, only 0 and 1");
+    if (mFormat > 2)
+        throw SmfReadError("format " + std::to_string(mFormat) + " is not supported, only 0, 1 and 2");
     if (mFormat == 0 && mTrackCount != 1)
         throw SmfReadError("a format 0 file with " + Counted(mTrackCount, "track", "tracks"));
     if (mDivision == 0)
         throw SmfReadError("a division of 0 ticks per quarter note");
     mPos = mBegin + kChunkHeaderSize + headerSize;
+    FindCut();
+}
+
+// A file cut short, as a transfer or a crash leaves it: the chunk of one of the
+// declared tracks claims more bytes than the file holds. Only chunk headers are
+// read; any other fault is left for NextTrack() to name.
+void SmfReader::FindCut()
+{
+    size_t tracks = 0;
+    for (size_t pos = mPos; tracks < mTrackCount && mSize - pos >= kChunkHeaderSize;) {
+        const uint32_t chunkSize = ReadBigEndian(mData + pos + 4, 4);
+        const bool track = HasName(mData + pos, "MTrk");
+        tracks += track;
+        if (chunkSize > mSize - pos - kChunkHeaderSize) {
+            if (track) {
+                mCut = {pos, chunkSize, mSize};
+                mTrackCount = tracks;
+            }
+            return;
+        }
+        pos += kChunkHeaderSize + chunkSize;
+    }
 }
 
 // Chunks of other kinds are skipped. Anything after the last track the header
@@ -340,6 +390,11 @@ SmfTrackReader SmfReader::NextTrack()
                            + ", the file ends before track " + std::to_string(trackNumber));
         }
         const uint32_t chunkSize = ReadBigEndian(mData + mPos + 4, 4);
+        if (CutShort() && mPos == mCut.chunkAt) {
+            const size_t begin = mPos + kChunkHeaderSize;
+            mPos = mSize;
+            return SmfTrackReader(mData, begin, mSize, trackNumber, true);
+        }
         if (chunkSize > mSize - mPos - kChunkHeaderSize)
             throw SmfReadError("truncated: the chunk at byte " + std::to_string(mPos) + " claims "
                            + std::to_string(chunkSize) + " bytes, past the end of the file");
@@ -403,8 +458,8 @@ size_t CheckSmf(const uint8_t* data, size_t size)
 SmfWriter::SmfWriter(SmfSink* sink, uint16_t format, uint16_t division, size_t trackCount)
     : mSink(sink)
 {
-    if (format > 1)
-        throw SmfError("format " + std::to_string(format) + " is not supported, only 0 and 1");
+    if (format > 2)
+        throw SmfError("format " + std::to_string(format) + " is not supported, only 0, 1 and 2");
     if (format == 0 && trackCount != 1)
         throw SmfError("a format 0 file with " + std::to_string(trackCount) + " tracks");
     if (trackCount > UINT16_MAX)

@@ -1,10 +1,11 @@
-// Standard MIDI Files, formats 0 and 1, read from and written to byte buffers.
+// Standard MIDI Files, formats 0, 1 and 2, read from and written to byte buffers.
 //
 // The reader is strict: whatever the bytes, it either returns a whole file or throws
 // SmfError saying what is wrong and where; it never reads past the buffer. It reads
 // what other readers commonly accept: a track chunk that ends without its
-// end-of-track event ends where the chunk does, and a RIFF file of form RMID is
-// read as the Standard MIDI File it wraps. Running status is understood on
+// end-of-track event ends where the chunk does, a file cut short inside a track
+// chunk is read up to its last whole event (SmfReader::Cut), and a RIFF file of
+// form RMID is read as the Standard MIDI File it wraps. Running status is understood on
 // reading and used on writing, and a file is always written plain, every track
 // with its end-of-track event.
 #pragma once
@@ -75,7 +76,10 @@ constexpr uint8_t kMetaTempo = 0x51;
 // Reads one track chunk's events, one at a time, without holding the track.
 class SmfTrackReader {
 public:
-    SmfTrackReader(const uint8_t* data, size_t begin, size_t end, int trackNumber);
+    // `cut`: the file ends at `end`, inside the chunk; an event it cuts ends the
+    // track where the event would have begun (at the event before when its delta
+    // time is cut too), rather than being refused.
+    SmfTrackReader(const uint8_t* data, size_t begin, size_t end, int trackNumber, bool cut = false);
 
     // Puts the next event into `event` (its bytes replaced, their memory reused) and
     // returns true; returns false at the end-of-track event (or at the chunk's end
@@ -87,7 +91,9 @@ public:
     size_t Position() const { return mPos; }
 
 private:
+    bool NextSlowly(SmfEvent* event);
     [[noreturn]] void Fail(const std::string& problem) const;
+    [[noreturn]] void PastTheEnd() const;
     uint8_t Byte();
     uint32_t VariableLength();
     void Append(std::vector<uint8_t>* bytes, uint32_t count);
@@ -96,11 +102,20 @@ private:
     size_t mPos;
     size_t mEnd;
     int mTrackNumber;
+    bool mCut;
     size_t mEventStart = 0;
     int64_t mTick = 0;
     uint8_t mRunningStatus = 0;
     bool mEnded = false;
     int64_t mEndTick = 0;
+};
+
+// Where a file cut short ends: inside the track chunk at byte `chunkAt`, which
+// claims `claimed` bytes, at byte `endsAt`.
+struct SmfCut {
+    size_t chunkAt = 0;
+    uint32_t claimed = 0;
+    size_t endsAt = 0;
 };
 
 // Reads a file from a byte buffer one track at a time. The buffer must outlive the
@@ -112,7 +127,13 @@ public:
 
     uint16_t Format() const { return mFormat; }
     uint16_t Division() const { return mDivision; }
+    // The tracks to read: those the header declares, or of a file cut short those
+    // that begin before the cut.
     size_t TrackCount() const { return mTrackCount; }
+    // Where the file was cut short, when it was: inside a track chunk that claims
+    // more bytes than the file holds. The tracks after it are not there.
+    bool CutShort() const { return mCut.endsAt != 0; }
+    const SmfCut& Cut() const { return mCut; }
     // True when the file is a RIFF file (RMID) wrapping the Standard MIDI File read.
     bool FromRiff() const { return mFromRiff; }
     // The next track chunk, skipping chunks of other kinds; call it TrackCount()
@@ -124,6 +145,7 @@ public:
 
 private:
     void Unwrap();
+    void FindCut();
 
     const uint8_t* mData;
     size_t mSize;     // where the Standard MIDI File ends
@@ -134,9 +156,11 @@ private:
     size_t mTrackCount = 0;
     size_t mTracksRead = 0;
     size_t mPos = 0;
+    SmfCut mCut;
 };
 
-// Throws SmfReadError for anything but a well-formed file of format 0 or 1.
+// Throws SmfReadError for anything but a well-formed file of format 0, 1 or 2,
+// whole or cut short inside a track.
 SmfFile ParseSmf(const uint8_t* data, size_t size);
 
 // Reads the whole file without keeping anything: throws SmfReadError exactly where
@@ -173,7 +197,7 @@ private:
 
 // Writes a file one event at a time, handing its bytes to a sink as they are made:
 // the header, then each track between BeginTrack() and EndTrack(). Throws SmfError
-// for what a file cannot hold: a format other than 0 or 1, a format 0 file without
+// for what a file cannot hold: a format other than 0, 1 or 2, a format 0 file without
 // exactly one track, a track whose ticks go backwards, an event that is not a
 // whole message, a track too long for its chunk.
 class SmfWriter {

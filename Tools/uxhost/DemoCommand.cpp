@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AddOnInfo.h"
+#include "HandOver.h"
 #include "OutputFile.h"
 #include "PluginFinder.h"
 #include "RenderCommand.h"
@@ -62,13 +63,16 @@ void Demonstrate(std::ostream& out, const Plugin& plugin)
     FilterPtr filter(plugin.AddOn()->NewInstance(&holder, nullptr));
     const ux_filter_params params;
 
+    // Each event on record while the filter holds it, as the pipeline's are.
+    const auto hand = [&](UxEvent* event) {
+        const HandingOver handing(plugin.Path().c_str(), 0, *event);
+        return UxChainPtr(filter->HandleEvent(event, &params));
+    };
     out << "A note-on (start 0, duration 480, pitch 60, velocity 100) comes back as:\n";
-    UxChainPtr notes(filter->HandleEvent(new UxNoteOn(0, 480, 60, 100), &params));
-    PrintChain(out, notes.get());
+    PrintChain(out, hand(new UxNoteOn(0, 480, 60, 100)).get());
 
     out << "A controller event (volume 100) comes back as:\n";
-    UxChainPtr control(filter->HandleEvent(new UxControlChange(0, 7, 100), &params));
-    PrintChain(out, control.get());
+    PrintChain(out, hand(new UxControlChange(0, 7, 100)).get());
 }
 
 // The built-in phrase: a rising arpeggio and a closing chord at 120 beats a
@@ -123,6 +127,7 @@ void RunDemoCommand(const DemoOptions& demo)
         names = FindPluginFiles();
     if (names.empty())
         throw PluginError("no plug-ins found; name one or set UX_ADDON_PATH");
+    CatchFilterCrashes();
     const std::string soundFont = FindSoundFont("");
     const std::vector<uint8_t> phrase = WriteSmf(DemoPhrase());
     for (size_t i = 0; i < names.size(); ++i) {
@@ -140,7 +145,7 @@ void RunDemoCommand(const DemoOptions& demo)
         midi.Commit();
         ReportLeftOut(midi.Name(), song.leftOut);
         WriteRoll(song, RollView(), roll);
-        WriteSongWav(song, soundFont, wav);
+        WriteSongWav(song, soundFont, RenderSound(), wav);
         std::cout << "The demo phrase through it, its drums on channel 10 left alone (--channels "
                   << options.channels << "): " << output << ".mid, .png and .wav\n";
     }

@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
+
 #include "SongTiming.h"
 
 namespace {
@@ -17,7 +19,9 @@ CLI::App* AddRollCommand(CLI::App& app, RollOptions& options)
     roll->add_option("input", options.input, "The Standard MIDI File to draw")->required();
     AddPipelineOptions(roll, options.pipeline);
     roll->add_option("-o,--output", options.output, "The PNG file to write")->required();
-    roll->add_option("--width", options.view.width, "The picture's width in pixels (default: from the length)")
+    roll->add_option("--width", options.view.width,
+                     "The picture's width in pixels (default: from the length, 160 a bar up to 3200, "
+                     "at least 60 a bar up to 6000)")
         ->check(CLI::Range(200, 10000));
     roll->add_option("--height", options.view.height, "The picture's height in pixels (default: from the keys)")
         ->check(CLI::Range(120, 4000));
@@ -41,6 +45,22 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderOptions& options)
     render->add_option("-o,--output", options.output, "The WAV file to write")->required();
     render->add_option("--soundfont", options.soundFont,
                        std::string("The SoundFont to play with (default: ") + kDefaultSoundFont + ")");
+    CLI::Option* gain = render->add_option("--gain", options.sound.gainDb,
+                                           "A fixed gain in dB on the synthesizer's output (default: the "
+                                           "loudest sample at -1 dBFS)");
+    gain->check(CLI::Validator(
+        [](const std::string& value) -> std::string {
+            char* end = nullptr;
+            const double db = std::strtod(value.c_str(), &end);
+            const bool number = !value.empty() && *end == '\0';  // the conversion says what else is wrong
+            if (!number || (db >= RenderSound::kLowestGainDb && db <= RenderSound::kHighestGainDb))
+                return {};
+            return "\"" + value + "\": give a gain in dB from -60 to 60";
+        },
+        "DB"));
+    render->add_option("--rate", options.sound.rate, "The sample rate in Hz (default: 44100)")
+        ->check(CLI::Range(RenderSound::kLowestRate, RenderSound::kHighestRate));
+    render->callback([&options, gain] { options.sound.fixedGain = gain->count() > 0; });
     return render;
 }
 

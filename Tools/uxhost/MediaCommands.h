@@ -34,13 +34,29 @@ struct RollOptions {
 // Where the General MIDI SoundFont of the system's synthesizer package lives.
 constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
 
+// How a render is written: its sample rate, and its level. By default the whole
+// render is scaled once so that its loudest sample sits at -1 dBFS; a fixed gain
+// instead scales the synthesizer's own output by `gainDb`, held below full scale
+// by a limiter.
+struct RenderSound {
+    static constexpr int kDefaultRate = 44100;
+    static constexpr int kLowestRate = 22050;
+    static constexpr int kHighestRate = 96000;
+    static constexpr double kLowestGainDb = -60;
+    static constexpr double kHighestGainDb = 60;
+    int rate = kDefaultRate;
+    bool fixedGain = false;
+    double gainDb = 0;
+};
+
 // uxhost render SONG.mid [-f FILTER...] [--channels LIST] [--clock SECOND] -o FILE.wav
-// [--soundfont FILE]
+// [--soundfont FILE] [--gain DB] [--rate HZ]
 struct RenderOptions {
     std::string input;
     PipelineOptions pipeline;
     std::string output;
     std::string soundFont;  // empty: the default
+    RenderSound sound;
 };
 
 // uxhost demo [PLUGIN...] [--clock SECOND]
@@ -61,6 +77,7 @@ struct MediaRequest {
     const RenderOptions* render = nullptr;
     const DemoOptions* demo = nullptr;
     bool quiet = false;      // --quiet
+    bool verbose = false;    // --verbose
     std::string hostFolder;  // uxhost's own folder, where the add-ons are found from
 };
 
@@ -69,7 +86,7 @@ struct MediaRequest {
 // carries the version of MediaRequest, so that a module of another uxhost is
 // refused for lacking it rather than misreading the request.
 constexpr const char* kMediaModule = "uxhost-media.so";
-#define UX_MEDIA_ENTRY uxhost_media_run_v1
+#define UX_MEDIA_ENTRY uxhost_media_run_v2
 #define UX_MEDIA_NAME(entry) #entry
 #define UX_MEDIA_STRING(entry) UX_MEDIA_NAME(entry)
 constexpr const char* kMediaEntryName = UX_MEDIA_STRING(UX_MEDIA_ENTRY);

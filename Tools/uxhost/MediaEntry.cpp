@@ -16,6 +16,7 @@ int UX_MEDIA_ENTRY(const MediaRequest* request)
 {
     // The module has its own copy of uxhost's code: what uxhost set, it sets again.
     SetQuiet(request->quiet);
+    SetVerbose(request->verbose);
     FindAddOnsFrom(request->hostFolder);
     return ExitCodeOf([request] {
         if (request->roll)

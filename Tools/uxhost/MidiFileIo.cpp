@@ -134,3 +134,19 @@ void ReportTrackChunksNotRead(const std::string& path, const std::vector<uint8_t
            + (unread == 1 ? " more track chunk in the file was" : " more track chunks in the file were")
            + " not read");
 }
+
+void ReportCutShort(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    SmfReader reader(bytes.data(), bytes.size());
+    if (!reader.CutShort())
+        return;
+    size_t events = 0;
+    SmfEvent event;
+    for (size_t i = 0; i < reader.TrackCount(); ++i)
+        for (SmfTrackReader track = reader.NextTrack(); track.Next(&event);)
+            ++events;
+    const SmfCut& cut = reader.Cut();
+    Report(InputName(path) + ": cut short at byte " + std::to_string(cut.endsAt) + ", inside the track chunk at byte "
+           + std::to_string(cut.chunkAt) + " that claims " + std::to_string(cut.claimed) + " bytes; read "
+           + std::to_string(events) + (events == 1 ? " event" : " events") + " before the cut, written whole");
+}

@@ -13,10 +13,10 @@
 #include <mutex>
 #include <system_error>
 
-// The temporary files being written, for the signal handler to remove when an
-// interrupt, a hang-up or a termination ends the process. The handler may do
-// nothing but unlink paths made ready beforehand and end the process, so each path
-// lives in a slot of its own, live only while its file exists.
+// The temporary files being written, for the signal handlers to remove when an
+// interrupt, a hang-up, a termination, a closed pipe or a crash ends the process.
+// A handler may do nothing but unlink paths made ready beforehand and end the
+// process, so each path lives in a slot of its own, live only while its file exists.
 namespace {
 enum SlotState : int { kFree, kPreparing, kLive };
 }  // namespace
@@ -83,13 +83,13 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t size)
 
 constexpr size_t kTemporarySlots = 16;
 TemporarySlot gTemporaries[kTemporarySlots];
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// A closed pipe ends the process as these do: a reader such as `head` that has
+// seen enough leaves no half-written file behind.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 extern "C" void RemoveTemporariesAndEnd(int signal)
 {
-    for (TemporarySlot& slot : gTemporaries)
-        if (slot.state.load() == kLive)
-            unlink(slot.path);
+    RemoveTemporaryFiles();
     // End as the signal itself would have: it is blocked while this handler runs,
     // and strikes with its default action once the handler returns.
     struct sigaction action {};
@@ -154,6 +154,13 @@ TemporarySlot* ReserveSlot(size_t pathSize)
 }
 
 }  // namespace
+
+void RemoveTemporaryFiles()
+{
+    for (TemporarySlot& slot : gTemporaries)
+        if (slot.state.load() == kLive)
+            unlink(slot.path);
+}
 
 OutputFile::OutputFile(std::string path, const std::vector<std::string>& inputs)
     : mName(path == kStandardStream ? kStandardOutputName : path)

@@ -11,9 +11,10 @@
 // - "-" is standard output, refused when it is a terminal; standard output, and an
 //   existing device or pipe named as the output, get the bytes only once they are
 //   complete, so a failure writes nothing there either;
-// - an interrupt, hang-up or termination signal (Ctrl-C, kill, timeout) removes
-//   the temporary files being written before the process ends as the signal
-//   ends it, unless the process was started ignoring the signal.
+// - an interrupt, hang-up, termination or broken pipe signal (Ctrl-C, kill,
+//   timeout, `| head`) removes the temporary files being written before the
+//   process ends as the signal ends it, unless the process was started ignoring
+//   the signal; so does a filter's crash (HandOver.h).
 //
 // A command that has its whole file at once writes it with one call:
 //     WriteOutputFile(options.output, png, {inputPath});
@@ -69,6 +70,10 @@ private:
     bool mStreamed = false;  // the bytes wait in mBuffer for a stream: stdout, a device, a pipe
     std::vector<uint8_t> mBuffer;
 };
+
+// Removes the temporary files being written, from a signal handler: calls nothing
+// but unlink. The OutputFiles of this binary only: uxhost's media module has its own.
+void RemoveTemporaryFiles();
 
 // The whole of `bytes` as the output `path`, with every rule of OutputFile.
 void WriteOutputFile(const std::string& path, const std::vector<uint8_t>& bytes,

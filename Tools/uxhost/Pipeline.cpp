@@ -3,6 +3,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "HandOver.h"
 #include "ProgressLine.h"
 
 namespace {
@@ -43,8 +44,8 @@ ChannelMask ParseChannelList(const std::string& list)
     }
 }
 
-FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins, ChannelMask channels)
-    : mPlugins(plugins), mChannels(channels)
+FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins, ChannelMask channels, uint32_t track)
+    : mPlugins(plugins), mChannels(channels), mTrack(track)
 {
     for (const Plugin* plugin : plugins) {
         mFilters.emplace_back(plugin->AddOn()->NewInstance(&mHolder, nullptr));
@@ -78,13 +79,17 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, Tra
     }
     const UxTime given = event->StartTime();
     UxChainPtr chain;
-    try {
-        chain.reset(mFilters[stage]->HandleEvent(event.get(), &mParams));
-        event.release();  // the chain's now
-    } catch (const std::exception& error) {
-        throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception: " + error.what());
-    } catch (...) {
-        throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception");
+    {
+        const HandingOver handing(mPlugins[stage]->Path().c_str(), mTrack, *event);
+        try {
+            chain.reset(mFilters[stage]->HandleEvent(event.get(), &mParams));
+            event.release();  // the chain's now
+        } catch (const std::exception& error) {
+            throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception " + handing.Place()
+                              + ": " + error.what());
+        } catch (...) {
+            throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception " + handing.Place());
+        }
     }
     const auto checkTime = [&](const UxEvent& answer) {
         if (answer.StartTime() < given && answer.StartTime() >= 0)
@@ -111,11 +116,12 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, Tra
 void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins,
                   SmfSink* out, LeftOut* leftOut, ChannelMask channels)
 {
+    CatchFilterCrashes();
     SmfReader reader(bytes.data(), bytes.size());
     // Every filter is made before anything is written.
     std::vector<std::unique_ptr<FilterPipeline>> pipelines;
     for (size_t i = 0; i < reader.TrackCount(); ++i)
-        pipelines.push_back(std::make_unique<FilterPipeline>(plugins, channels));
+        pipelines.push_back(std::make_unique<FilterPipeline>(plugins, channels, static_cast<uint32_t>(i)));
 
     SmfWriter writer(out, reader.Format(), reader.Division(), reader.TrackCount());
     SmfEvent message;

@@ -22,9 +22,10 @@ ChannelMask ParseChannelList(const std::string& list);
 // One filter of each plug-in, in order. The plug-ins must outlive the pipeline.
 class FilterPipeline {
 public:
-    // Notes on channels outside `channels` pass by the filters.
+    // Notes on channels outside `channels` pass by the filters. `track` (counted
+    // from 0) names where an event stands when a filter throws or crashes on it.
     explicit FilterPipeline(const std::vector<const Plugin*>& plugins,
-                            ChannelMask channels = kAllChannels);
+                            ChannelMask channels = kAllChannels, uint32_t track = 0);
 
     // Hands the event to the first filter; each event of the chain it answers with
     // goes on its own to the next filter, and so on. Each event the last filter
@@ -32,8 +33,10 @@ public:
     // out played, as the head of the chain each filter answers it with; every event
     // a filter appends behind that head comes out made, and so does whatever later
     // filters make of it. A note on a channel the pipeline leaves alone goes to
-    // `out` at once, untouched. Throws PluginError when a filter throws, or answers
-    // with an event that starts before the one it was given.
+    // `out` at once, untouched. Throws PluginError when a filter throws, naming the
+    // track, tick and note it was handed, or answers with an event that starts
+    // before the one it was given. What each filter is handed is on record for a
+    // crash to be named (HandOver.h).
     void Run(UxChainPtr event, TrackEventWriter* out);
 
 private:
@@ -44,6 +47,7 @@ private:
     std::vector<const Plugin*> mPlugins;
     std::vector<FilterPtr> mFilters;
     ChannelMask mChannels;
+    uint32_t mTrack;
 };
 
 // Every track of the file in `bytes` through a pipeline of its own, filtering the
@@ -53,6 +57,7 @@ private:
 // where they meet on a key, the played note stays whole (see KeyLedger). What MIDI
 // cannot carry of the result is left out, and what gave way counted, in `leftOut`.
 // Throws SmfError for a file ParseSmf refuses or a result a file cannot hold.
+// A filter's crash ends the process, named in one line (CatchFilterCrashes).
 // The current progress line (ProgressLine.h) shows the share of `bytes` done.
 void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins,
                   SmfSink* out, LeftOut* leftOut, ChannelMask channels = kAllChannels);

@@ -20,26 +20,29 @@
 
 namespace {
 
-constexpr int kSampleRate = 44100;
 constexpr int kChannels = 2;
 constexpr int kBytesPerSample = 2;
 constexpr int kBlockFrames = 4096;
 constexpr double kMaxReleaseSeconds = 10;
 constexpr uint32_t kWavHeaderSize = 44;
 constexpr uint64_t kMaxWavData = 0xFFFFFFFFull - (kWavHeaderSize - 8);
+constexpr float kFullScale = 32767;
 
 constexpr uint8_t kSustainPedal = 64;
 constexpr uint8_t kSostenutoPedal = 66;
 constexpr int kMidiChannels = 16;
 // Once every note is let go, the sound has died away when the loudest sample of
-// this many blocks in a row is at most this far from silence (-80 dB).
+// this many blocks in a row, as it will be written, is at most this far from
+// silence (-80 dB).
 constexpr int kQuietBlocks = 2;
-constexpr int kQuietPeak = 3;
+constexpr float kQuietLevel = 3 / kFullScale;
+// Where the loudest sample of a render sits: 1 dB below full scale, the ceiling of
+// the limiter too.
+const float kCeiling = static_cast<float>(std::pow(10.0, -1.0 / 20));
 
-
-int64_t FrameAt(double seconds)
+int64_t FrameAt(double seconds, int rate)
 {
-    return static_cast<int64_t>(std::llround(seconds * kSampleRate));
+    return static_cast<int64_t>(std::llround(seconds * rate));
 }
 
 // Where a message stands among those of its tick.
@@ -155,7 +158,7 @@ void PutLittleEndian(uint8_t* at, uint32_t value, int size)
         at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-std::array<uint8_t, kWavHeaderSize> WavHeader(uint32_t dataSize)
+std::array<uint8_t, kWavHeaderSize> WavHeader(uint32_t dataSize, int rate)
 {
     std::array<uint8_t, kWavHeaderSize> header{};
     std::memcpy(&header[0], "RIFF", 4);
@@ -164,8 +167,8 @@ std::array<uint8_t, kWavHeaderSize> WavHeader(uint32_t dataSize)
     PutLittleEndian(&header[16], 16, 4);  // the format chunk's size
     PutLittleEndian(&header[20], 1, 2);   // integer samples
     PutLittleEndian(&header[22], kChannels, 2);
-    PutLittleEndian(&header[24], kSampleRate, 4);
-    PutLittleEndian(&header[28], kSampleRate * kChannels * kBytesPerSample, 4);
+    PutLittleEndian(&header[24], static_cast<uint32_t>(rate), 4);
+    PutLittleEndian(&header[28], static_cast<uint32_t>(rate * kChannels * kBytesPerSample), 4);
     PutLittleEndian(&header[32], kChannels * kBytesPerSample, 2);
     PutLittleEndian(&header[34], 8 * kBytesPerSample, 2);
     std::memcpy(&header[36], "data", 4);
@@ -185,67 +188,130 @@ struct SynthDeleter {
     void operator()(fluid_settings_t* settings) const { delete_fluid_settings(settings); }
 };
 
-// Renders blocks from the synthesizer into the sink as 16-bit samples, counting frames.
+// The synthesizer's output as it is made, in a file of the system's temporary
+// folder that has no name, so that the whole render can be scaled once it is
+// known how loud it gets.
+class SampleSpool {
+public:
+    SampleSpool() : mFile(std::tmpfile())
+    {
+        if (!mFile)
+            Fail("cannot make a temporary file");
+    }
+    ~SampleSpool() { std::fclose(mFile); }
+    SampleSpool(const SampleSpool&) = delete;
+    SampleSpool& operator=(const SampleSpool&) = delete;
+
+    void Append(const float* samples, size_t count)
+    {
+        if (std::fwrite(samples, sizeof *samples, count, mFile) != count)
+            Fail("cannot write a temporary file");
+    }
+    void Rewind()
+    {
+        if (std::fflush(mFile) != 0 || std::fseek(mFile, 0, SEEK_SET) != 0)
+            Fail("cannot read a temporary file back");
+    }
+    // Up to `count` samples more; 0 at the end.
+    size_t Read(float* samples, size_t count)
+    {
+        const size_t read = std::fread(samples, sizeof *samples, count, mFile);
+        if (read < count && std::ferror(mFile))
+            Fail("cannot read a temporary file back");
+        return read;
+    }
+
+private:
+    [[noreturn]] static void Fail(const std::string& problem)
+    {
+        throw std::runtime_error(problem + ": " + std::strerror(errno));
+    }
+
+    std::FILE* mFile;
+};
+
+// Renders blocks from the synthesizer into the spool, counting frames and keeping
+// the loudest sample.
 class Renderer {
 public:
-    Renderer(fluid_synth_t* synth, SmfSink& sink, ProgressLine& progress, int64_t songFrames)
-        : mSynth(synth), mSink(sink), mProgress(progress), mSongFrames(songFrames)
+    Renderer(fluid_synth_t* synth, SampleSpool& spool, ProgressLine& progress, int64_t songFrames)
+        : mSynth(synth), mSpool(spool), mProgress(progress), mSongFrames(songFrames)
     {
     }
 
-    // Renders up to `frame`; returns the loudest sample of the last block, in 16-bit steps.
-    int RenderTo(int64_t frame)
+    // Renders up to `frame`; returns the loudest sample of the last block, full scale 1.
+    float RenderTo(int64_t frame)
     {
-        int peak = 0;
+        float blockPeak = 0;
         while (mFrames < frame) {
             const int count = static_cast<int>(std::min<int64_t>(kBlockFrames, frame - mFrames));
             fluid_synth_write_float(mSynth, count, mFloats.data(), 0, kChannels, mFloats.data(), 1, kChannels);
-            Limit(count);
-            peak = 0;
-            for (int i = 0; i < count * kChannels; ++i) {
-                const long sample = std::lround(std::clamp(mFloats[i], -1.0f, 1.0f) * 32767.0f);
-                peak = std::max(peak, static_cast<int>(std::labs(sample)));
-                PutLittleEndian(&mBytes[i * kBytesPerSample], static_cast<uint16_t>(sample), kBytesPerSample);
-            }
-            mSink.Append(mBytes.data(), static_cast<size_t>(count) * kChannels * kBytesPerSample);
+            blockPeak = 0;
+            for (int i = 0; i < count * kChannels; ++i)
+                blockPeak = std::max(blockPeak, std::fabs(mFloats[i]));
+            mPeak = std::max(mPeak, blockPeak);
+            mSpool.Append(mFloats.data(), static_cast<size_t>(count) * kChannels);
             mFrames += count;
             mProgress.Update(static_cast<uint64_t>(mFrames), static_cast<uint64_t>(mSongFrames));
         }
-        return peak;
+        return blockPeak;
     }
     int64_t Frames() const { return mFrames; }
+    float Peak() const { return mPeak; }
 
 private:
-    // Keeps every sample below full scale: where a frame would pass the ceiling the
-    // gain drops at once to bring it there, both channels alike, and comes back
-    // slowly afterwards. A song that never comes near full scale is left as it is.
-    void Limit(int count)
+    fluid_synth_t* mSynth;
+    SampleSpool& mSpool;
+    ProgressLine& mProgress;
+    int64_t mSongFrames;
+    int64_t mFrames = 0;
+    float mPeak = 0;
+    std::array<float, kBlockFrames * kChannels> mFloats{};
+};
+
+// Keeps every sample of a render at a fixed gain at or below the ceiling: where a
+// frame would pass it the gain drops at once to bring it there, both channels
+// alike, and comes back two thirds of the way in half a second.
+class Limiter {
+public:
+    explicit Limiter(int rate) : mRecovery(2.0f / static_cast<float>(rate)) {}
+
+    void Apply(float* samples, size_t frames)
     {
-        for (int frame = 0; frame < count; ++frame) {
-            float* samples = &mFloats[static_cast<size_t>(frame) * kChannels];
+        for (size_t frame = 0; frame < frames; ++frame, samples += kChannels) {
             const float loudest = std::max(std::fabs(samples[0]), std::fabs(samples[1]));
             if (loudest * mGain > kCeiling)
                 mGain = kCeiling / loudest;
             samples[0] *= mGain;
             samples[1] *= mGain;
-            mGain = std::min(1.0f, mGain + kGainRecovery * (1.0f - mGain));
+            mGain = std::min(1.0f, mGain + mRecovery * (1.0f - mGain));
         }
     }
 
-    // The ceiling is 1 dB below full scale; the gain comes back two thirds of the
-    // way to 1 in half a second.
-    static constexpr float kCeiling = 0.89f;
-    static constexpr float kGainRecovery = 2.0f / kSampleRate;
-
-    fluid_synth_t* mSynth;
-    SmfSink& mSink;
-    ProgressLine& mProgress;
-    int64_t mSongFrames;
-    int64_t mFrames = 0;
+private:
+    float mRecovery;
     float mGain = 1;
-    std::array<float, kBlockFrames * kChannels> mFloats{};
-    std::array<uint8_t, kBlockFrames * kChannels * kBytesPerSample> mBytes{};
 };
+
+// The spooled render scaled by `gain` into `sink` as 16-bit samples, through the
+// limiter when one is given.
+void WriteScaled(SampleSpool& spool, float gain, Limiter* limiter, SmfSink& sink)
+{
+    std::array<float, kBlockFrames * kChannels> floats{};
+    std::array<uint8_t, kBlockFrames * kChannels * kBytesPerSample> bytes{};
+    spool.Rewind();
+    while (const size_t count = spool.Read(floats.data(), floats.size())) {
+        for (size_t i = 0; i < count; ++i)
+            floats[i] *= gain;
+        if (limiter)
+            limiter->Apply(floats.data(), count / kChannels);
+        for (size_t i = 0; i < count; ++i) {
+            const long sample = std::lround(std::clamp(floats[i], -1.0f, 1.0f) * kFullScale);
+            PutLittleEndian(&bytes[i * kBytesPerSample], static_cast<uint16_t>(sample), kBytesPerSample);
+        }
+        sink.Append(bytes.data(), count * kBytesPerSample);
+    }
+}
 
 }  // namespace
 
@@ -269,52 +335,67 @@ std::string FindSoundFont(const std::string& named)
     return path;
 }
 
-void WriteSongWav(const Song& song, const std::string& soundFont, OutputFile& output)
+void WriteSongWav(const Song& song, const std::string& soundFont, const RenderSound& sound, OutputFile& output)
 {
+    const int rate = sound.rate;
     const SongTiming timing = song.Timing();
     const double songSeconds = timing.Seconds(timing.EndTick());
-    if ((songSeconds + kMaxReleaseSeconds) * kSampleRate * kChannels * kBytesPerSample > double(kMaxWavData))
+    if ((songSeconds + kMaxReleaseSeconds) * rate * kChannels * kBytesPerSample > double(kMaxWavData))
         throw FileError(output.Name() + ": " + song.name + " lasts " + std::to_string(std::llround(songSeconds / 3600))
                         + " hours, more than a WAV file can hold");
-    const int64_t songFrames = FrameAt(songSeconds);
-    const int64_t mostFrames = songFrames + FrameAt(kMaxReleaseSeconds);
+    const int64_t songFrames = FrameAt(songSeconds, rate);
+    const int64_t mostFrames = songFrames + FrameAt(kMaxReleaseSeconds, rate);
 
-    // The synthesizer's own gain: a dense song does not clip.
     const std::unique_ptr<fluid_settings_t, SynthDeleter> settings(new_fluid_settings());
     if (!settings)
         throw std::runtime_error("the synthesizer cannot start");
-    fluid_settings_setnum(settings.get(), "synth.sample-rate", kSampleRate);
+    fluid_settings_setnum(settings.get(), "synth.sample-rate", rate);
     const std::unique_ptr<fluid_synth_t, SynthDeleter> synth(new_fluid_synth(settings.get()));
     if (!synth)
         throw std::runtime_error("the synthesizer cannot start");
     if (fluid_synth_sfload(synth.get(), soundFont.c_str(), 1) == FLUID_FAILED)
         throw FileError(soundFont + ": the synthesizer cannot load this SoundFont");
 
+    const float fixedGain = static_cast<float>(std::pow(10.0, sound.gainDb / 20));
+    SampleSpool spool;
+    int64_t frames = 0;
+    float peak = 0;
     {
-        output.Append(WavHeader(0).data(), kWavHeaderSize);
         ProgressLine progress("rendering " + output.Name());
-        Renderer renderer(synth.get(), output, progress, songFrames);
+        Renderer renderer(synth.get(), spool, progress, songFrames);
         Schedule schedule(song.Data(), song.Size());
         int64_t tick = 0;
         std::vector<const SmfEvent*> messages;
         while (schedule.NextTick(&tick, &messages)) {
-            renderer.RenderTo(FrameAt(timing.Seconds(tick)));
+            renderer.RenderTo(FrameAt(timing.Seconds(tick), rate));
             for (const SmfEvent* message : messages)
                 Play(synth.get(), message->bytes);
         }
         renderer.RenderTo(songFrames);
-        // Whatever still sounds at the end is let go, pedals and all, and dies away.
+        // Whatever still sounds at the end is let go, pedals and all, and dies away:
+        // quiet as it will be written, which a render scaled to its peak can only
+        // judge by the peak so far (the gain can only fall as the render goes on).
         for (int channel = 0; channel < kMidiChannels; ++channel) {
             fluid_synth_cc(synth.get(), channel, kSustainPedal, 0);
             fluid_synth_cc(synth.get(), channel, kSostenutoPedal, 0);
         }
         fluid_synth_all_notes_off(synth.get(), -1);
         for (int quiet = 0; quiet < kQuietBlocks && renderer.Frames() < mostFrames;) {
-            const int peak = renderer.RenderTo(std::min(renderer.Frames() + kBlockFrames, mostFrames));
-            quiet = peak <= kQuietPeak ? quiet + 1 : 0;
+            const float last = renderer.RenderTo(std::min(renderer.Frames() + kBlockFrames, mostFrames));
+            const float gain = sound.fixedGain ? fixedGain : kCeiling / renderer.Peak();
+            quiet = last == 0 || last * gain <= kQuietLevel ? quiet + 1 : 0;
         }
-        const uint64_t dataSize = static_cast<uint64_t>(renderer.Frames()) * kChannels * kBytesPerSample;
-        output.Overwrite(0, WavHeader(static_cast<uint32_t>(dataSize)).data(), kWavHeaderSize);
+        frames = renderer.Frames();
+        peak = renderer.Peak();
+    }
+
+    const uint64_t dataSize = static_cast<uint64_t>(frames) * kChannels * kBytesPerSample;
+    output.Append(WavHeader(static_cast<uint32_t>(dataSize), rate).data(), kWavHeaderSize);
+    if (sound.fixedGain) {
+        Limiter limiter(rate);
+        WriteScaled(spool, fixedGain, &limiter, output);
+    } else {
+        WriteScaled(spool, peak > 0 ? kCeiling / peak : 1.0f, nullptr, output);
     }
     output.Commit();
 }
@@ -323,5 +404,7 @@ void RunRenderCommand(const RenderOptions& options)
 {
     const std::string soundFont = FindSoundFont(options.soundFont);
     RunSongCommand(options.input, options.pipeline, options.output,
-                   [&soundFont](const Song& song, OutputFile& output) { WriteSongWav(song, soundFont, output); });
+                   [&soundFont, &options](const Song& song, OutputFile& output) {
+                       WriteSongWav(song, soundFont, options.sound, output);
+                   });
 }

@@ -17,8 +17,9 @@ void RunRenderCommand(const RenderOptions& options);
 std::string FindSoundFont(const std::string& named);
 
 // Plays the song through a synthesizer with the SoundFont and writes what it
-// sounds like as a 16-bit stereo WAV file at 44.1 kHz, whole or not at all: the
-// song from its first tick to its end, then until the last note has died away
-// (at most ten seconds more), at the synthesizer's own gain, into `output`, which it commits. Throws FileError
-// naming the output or the SoundFont.
-void WriteSongWav(const Song& song, const std::string& soundFont, OutputFile& output);
+// sounds like as a 16-bit stereo WAV file at the rate and level `sound` says,
+// whole or not at all: the song from its first tick to its end, then until the
+// last note has died away (at most ten seconds more), into `output`, which it
+// commits. The synthesizer's output waits in a temporary file until the render's
+// loudest sample is known. Throws FileError naming the output or the SoundFont.
+void WriteSongWav(const Song& song, const std::string& soundFont, const RenderSound& sound, OutputFile& output);

@@ -6,6 +6,7 @@
 namespace {
 
 bool gQuiet = false;
+bool gVerbose = false;
 
 struct Reason {
     int count;
@@ -63,6 +64,23 @@ std::string GaveWaySentence(const LeftOut& leftOut)
            + CountedList(reasons);
 }
 
+std::string LeftOutSummary(const LeftOut& leftOut)
+{
+    const int gaveWay = leftOut.GaveWay();
+    const int cannotCarry = leftOut.CannotCarry();
+    if (gaveWay == 0 && cannotCarry == 0)
+        return "";
+    std::string summary;
+    if (gaveWay > 0)
+        summary = std::to_string(gaveWay)
+                  + (gaveWay == 1 ? " note gave way to another on its key" : " notes gave way to others on their keys");
+    if (cannotCarry > 0)
+        summary += (summary.empty() ? std::to_string(cannotCarry) + (cannotCarry == 1 ? " event was" : " events were")
+                                    : " and " + std::to_string(cannotCarry) + (cannotCarry == 1 ? " was" : " were"))
+                   + " left out as MIDI cannot carry " + (cannotCarry == 1 ? "it" : "them");
+    return summary + " (--verbose says which)";
+}
+
 void SetQuiet(bool quiet)
 {
     gQuiet = quiet;
@@ -73,6 +91,11 @@ bool Quiet()
     return gQuiet;
 }
 
+void SetVerbose(bool verbose)
+{
+    gVerbose = verbose;
+}
+
 void Report(const std::string& text)
 {
     if (!gQuiet)
@@ -81,6 +104,11 @@ void Report(const std::string& text)
 
 void ReportLeftOut(const std::string& name, const LeftOut& leftOut)
 {
+    if (!gVerbose) {
+        if (const std::string summary = LeftOutSummary(leftOut); !summary.empty())
+            Report(name + ": " + summary + ".");
+        return;
+    }
     for (const std::string& sentence : {CannotCarrySentence(leftOut), GaveWaySentence(leftOut)})
         if (!sentence.empty())
             Report(name + ": " + sentence + ".");

@@ -1,7 +1,8 @@
 // What uxhost says on standard error about work that went well: what was left out,
 // a wrapper dropped, track chunks not read, in sentences made from the counts the
-// MIDI library hands up. `--quiet` silences it; errors are always said, and never
-// go through here.
+// MIDI library hands up. By default only what the user can act on; `--verbose`
+// says how each count came about; `--quiet` silences it all. Errors are always
+// said, and never go through here.
 #pragma once
 
 #include <string>
@@ -15,12 +16,18 @@ std::string CannotCarrySentence(const LeftOut& leftOut);
 // left out and 1 of the input's notes cut short", or empty.
 std::string GaveWaySentence(const LeftOut& leftOut);
 
+// "12 notes gave way to others on their keys and 3 were left out as MIDI cannot
+// carry them (--verbose says which)", or empty: the counts alone.
+std::string LeftOutSummary(const LeftOut& leftOut);
+
 void SetQuiet(bool quiet);
 bool Quiet();
+void SetVerbose(bool verbose);
 
 // "uxhost: `text`" on a line of its own, unless quiet.
 void Report(const std::string& text);
 
-// Says, one sentence a line, what of the song or file named `name` MIDI could not
-// carry and what gave way to another note on its key.
+// Says in one line how many notes of the song or file named `name` gave way to
+// another on their key or were left out as MIDI cannot carry them; verbose, one
+// sentence each, with the reasons (CannotCarrySentence, GaveWaySentence).
 void ReportLeftOut(const std::string& name, const LeftOut& leftOut);

@@ -16,11 +16,15 @@
 
 namespace {
 
-// Sizes picked from the song when none is given.
+// Sizes picked from the song when none is given: 160 pixels a bar up to 3200; a
+// longer song keeps at least 60 a bar, where a bar's notes can still be told
+// apart, up to a width whose picture still takes little memory.
 constexpr int kPixelsPerBar = 160;
 constexpr int kPixelsPerKey = 12;
 constexpr int kMinWidth = 640;
 constexpr int kMaxDefaultWidth = 3200;
+constexpr int kReadablePixelsPerBar = 60;
+constexpr int kMaxLongSongWidth = 6000;
 constexpr int kMinHeight = 320;
 constexpr int kMaxDefaultHeight = 1200;
 constexpr int kMinKeys = 24;   // two octaves, so that a short chain still has its Cs
@@ -206,6 +210,8 @@ std::vector<LegendEntry> LegendOf(const std::vector<RollVoice>& voices)
             std::string text = "channel " + std::to_string(voices[i].channel + 1);
             if (tracks)
                 text = "track " + std::to_string(voices[i].track + 1) + ", " + text;
+            if (voices[i].hiddenUnderTrack >= 0)
+                text += " (hidden under track " + std::to_string(voices[i].hiddenUnderTrack + 1) + ")";
             entries.push_back({text, &colours[i % kVoiceColours]});
         }
     }
@@ -264,7 +270,10 @@ void DrawLabels(cairo_t* cr, const Song& song, const RollLayout& layout)
     for (size_t i = layout.FirstBar(); i < layout.FirstBar() + layout.BarCount(); ++i) {
         if (!NumberedBar(i, layout.FirstBar(), step))
             continue;
-        const std::string number = std::to_string(i + 1);
+        // A timecode's bar i is second i.
+        const std::string number = layout.Timecode() ? std::to_string(i / 60) + (i % 60 < 10 ? ":0" : ":")
+                                                           + std::to_string(i % 60)
+                                                     : std::to_string(i + 1);
         const double x = std::min(layout.X(layout.Bars()[i].start) + 2, layout.Width() - 2 - TextWidth(cr, number));
         cairo_move_to(cr, x, layout.BarNumberBaseline());
         cairo_show_text(cr, number.c_str());
@@ -316,6 +325,31 @@ void DrawNotes(cairo_t* cr, const Song& song, const RollLayout& layout)
     });
 }
 
+// A note's place in time and pitch, and whose it is, as a number: voices whose
+// notes sum to the same with as many notes hold the same notes.
+uint64_t NoteHash(const SongNote& note)
+{
+    uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the fields
+    for (const uint64_t field : {uint64_t(note.start), uint64_t(note.end), uint64_t(note.pitch),
+                                 uint64_t(note.madeByFilter)}) {
+        hash ^= field;
+        hash *= 0x100000001B3ull;
+    }
+    return hash;
+}
+
+// A voice whose every note a voice of a later track repeats is drawn over by it:
+// the legend says so, naming the track on top.
+void MarkHiddenVoices(std::vector<RollVoice>& voices)
+{
+    for (RollVoice& under : voices)
+        for (auto over = voices.rbegin(); over != voices.rend() && over->track > under.track; ++over)
+            if (over->notes == under.notes && over->noteHashes == under.noteHashes) {
+                under.hiddenUnderTrack = over->track;
+                break;
+            }
+}
+
 // Encodes the surface as PNG in memory.
 cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned int length)
 {
@@ -345,7 +379,10 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
                                ? *place
                                : *mVoices.insert(place, RollVoice{note.track, note.channel});
         (note.madeByFilter ? voice.made : voice.song) = true;
+        ++voice.notes;
+        voice.noteHashes += NoteHash(note);
     });
+    MarkHiddenVoices(mVoices);
 
     for (size_t i = 0; i < mVoices.size(); ++i) {
         const size_t slot = size_t(mVoices[i].track) * KeyLedger::kChannels + mVoices[i].channel;
@@ -371,6 +408,19 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
     mFirstTick = mBars[mFirstBar].start;
     mEndTick = mBars[toBar - 1].end;
 
+    if (mFirstTick > 0 || mEndTick < songEnd) {
+        // Only the keys of the bars drawn.
+        anyNote = false;
+        lowest = 127;
+        highest = 0;
+        song.ForEachNote([&](const SongNote& note) {
+            if (note.end <= mFirstTick || note.start >= mEndTick)
+                return;
+            anyNote = true;
+            lowest = std::min<int>(lowest, note.pitch);
+            highest = std::max<int>(highest, note.pitch);
+        });
+    }
     if (!anyNote) {
         lowest = kDefaultLowest;
         highest = kDefaultHighest;
@@ -387,9 +437,12 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
     mHighestPitch = highest;
     const int keys = highest - lowest + 1;
 
+    const int bars = static_cast<int>(std::min<size_t>(mBarCount, kMaxBars));
+    const int longSongWidth = std::min(kLeftMargin + kRightMargin + bars * kReadablePixelsPerBar, kMaxLongSongWidth);
     mWidth = view.width > 0 ? view.width
-                            : std::clamp(kLeftMargin + kRightMargin + static_cast<int>(mBarCount) * kPixelsPerBar,
-                                         kMinWidth, kMaxDefaultWidth);
+                            : std::clamp(kLeftMargin + kRightMargin + bars * kPixelsPerBar, kMinWidth,
+                                         std::max(kMaxDefaultWidth, longSongWidth));
+    mTimecode = timing.Timecode();
     mPlotLeft = kLeftMargin;
     {
         // The legend's lines, measured as they will be drawn.

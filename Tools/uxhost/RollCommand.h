@@ -23,6 +23,11 @@ struct RollVoice {
     uint8_t channel = 0;
     bool song = false;
     bool made = false;
+    // The notes, as a count and a sum of their hashes, to tell a voice whose notes
+    // a later track repeats exactly (and so draws over).
+    size_t notes = 0;
+    uint64_t noteHashes = 0;
+    int hiddenUnderTrack = -1;  // that track, counted from 0; -1 when it shows
 };
 
 // Where a roll puts ticks and keys. Time runs left to right across the bars shown;
@@ -52,6 +57,8 @@ public:
     const std::vector<Bar>& Bars() const { return mBars; }
     size_t FirstBar() const { return mFirstBar; }  // index into Bars()
     size_t BarCount() const { return mBarCount; }
+    // Bars are seconds, labelled as times ("0:01").
+    bool Timecode() const { return mTimecode; }
     // By track, then channel; VoiceOf gives a note's place among them.
     const std::vector<RollVoice>& Voices() const { return mVoices; }
     size_t VoiceOf(uint16_t track, uint8_t channel) const;
@@ -79,6 +86,7 @@ private:
     std::vector<RollVoice> mVoices;
     std::vector<size_t> mVoiceIndex;  // by track and channel
     size_t mLegendLines = 1;
+    bool mTimecode = false;
 };
 
 // Draws the song's roll on a new image surface the caller destroys. The song's own

@@ -241,6 +241,7 @@ void RunSongCommand(const std::string& input, const PipelineOptions& options, co
     const Song song = MakeSong(input, std::move(bytes), pipeline.Plugins(), pipeline.Channels());
     progress.reset();
     ReportTrackChunksNotRead(input, song.Input());
+    ReportCutShort(input, song.Input());
     ReportLeftOut(song.name, song.leftOut);
     write(song, output);
 }

@@ -34,6 +34,8 @@ public:
 
     // The tick where the last track ends.
     int64_t EndTick() const { return mEndTick; }
+    // Whether the division counts frames of a timecode: its bars are seconds.
+    bool Timecode() const { return mTicksPerQuarter == 0; }
 
     // The seconds from tick 0 to `tick`: 120 quarters a minute until the first
     // tempo change, or the frames of a timecode division.

@@ -33,7 +33,7 @@ namespace {
 // Runs the MIDI file in `input`, read from `inputPath`, through the plug-ins into
 // `output`, reading its tracks as it goes: a malformed file is refused before
 // anything is committed. Says on standard error, one line each, that track chunks
-// were not read, that a RIFF wrapper was dropped, what MIDI could not carry and
+// were not read, that the file was cut short, that a RIFF wrapper was dropped, what MIDI could not carry and
 // what gave way to another note on its key.
 void ApplyAndWrite(const std::string& inputPath, const std::vector<uint8_t>& input, const LoadedPipeline& pipeline,
                    OutputFile& output)
@@ -48,6 +48,7 @@ void ApplyAndWrite(const std::string& inputPath, const std::vector<uint8_t>& inp
     }
     output.Commit();
     ReportTrackChunksNotRead(inputPath, input);
+    ReportCutShort(inputPath, input);
     if (SmfReader(input.data(), input.size()).FromRiff())
         Report(output.Name() + ": written as a plain Standard MIDI File, without the input's RIFF (RMID) wrapper");
     ReportLeftOut(output.Name(), leftOut);
@@ -219,6 +220,9 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     bool quiet = false;
     app.add_flag("-q,--quiet", quiet, "Say nothing on success; errors are still said");
+    bool verbose = false;
+    app.add_flag("-v,--verbose", verbose,
+                 "Say how the counts of notes that gave way or were left out came about");
     // The commands made below take uxhost's own options too: "uxhost apply -q ...".
     app.fallthrough();
 
@@ -283,10 +287,12 @@ int main(int argc, char** argv)
     if (const std::string problem = named ? EmptyValue(*named) : ""; !problem.empty())
         return usageError(problem);
     SetQuiet(quiet);
+    SetVerbose(verbose);
 
     // The commands that draw and play run in a module of their own, loaded only now.
     MediaRequest media;
     media.quiet = quiet;
+    media.verbose = verbose;
     if (*roll)
         media.roll = &rollOptions;
     else if (*render)
