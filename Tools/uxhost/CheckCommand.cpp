@@ -18,7 +18,7 @@
 #include "KitFiles.h"
 #include "PipelineOptions.h"
 #include "PluginFinder.h"
-#include "check/Checks.h"
+#include "Checks.h"
 
 namespace {
 
