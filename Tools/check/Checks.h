@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Inputs.h"
 #include "PluginLoader.h"
 #include "Probe.h"
 
@@ -11,6 +12,7 @@ struct CheckSettings {
     Limits limits;
     std::string realtimeHelper;  // the uxhost-rtcheck executable; empty when there is none
     long long clockSecond = 0;   // what the filters' clock answers
+    InputSettings inputs;
 };
 
 struct CheckLine {

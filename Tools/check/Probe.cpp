@@ -1,8 +1,12 @@
 #include "Probe.h"
 
+#include <execinfo.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -22,6 +26,15 @@ constexpr const char* kCheckNames[kCheckCount]
 
 // The exit status of a child out of which an exception escaped.
 constexpr int kEscapedException = 70;
+// The exit status of a child whose parent ended before it could start.
+constexpr int kOrphaned = 71;
+
+// The signal the parent sends a call's thread before it stops the child, so that the
+// thread notes where in the plug-in it is.
+const int kWhereSignal = SIGRTMIN + 3;
+// How long the parent waits for that note.
+constexpr int64_t kWhereWaitNs = 50000000;
+constexpr int kMostFrames = 64;
 
 int64_t NowNs()
 {
@@ -66,9 +79,60 @@ int64_t ThreadCpuNs(pid_t process, int thread)
     return used;
 }
 
-// The call of `child` that has kept the processor longer than `limitNs`, or waited
-// kBlockedFactor times as long; null when there is none.
-const CallSlot* OverdueCall(const Probe& probe, pid_t child, int64_t limitNs)
+// The scheduler's state of a thread: 'R' running or ready, 'S' asleep, 'D' waiting
+// on a device, ...; 0 when unknown.
+char ThreadState(pid_t process, int thread)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/task/%d/stat", static_cast<int>(process), thread);
+    FILE* file = std::fopen(path, "r");
+    if (!file)
+        return 0;
+    char line[512] = {};
+    const size_t got = std::fread(line, 1, sizeof line - 1, file);
+    std::fclose(file);
+    line[got] = 0;
+    const char* end = std::strrchr(line, ')');  // the name in parentheses may hold anything
+    return end && end[1] == ' ' ? end[2] : 0;
+}
+
+// The name of the system call a thread waits in, or empty.
+std::string SystemCallOf(pid_t process, int thread)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/task/%d/syscall", static_cast<int>(process), thread);
+    FILE* file = std::fopen(path, "r");
+    long number = -1;
+    if (file) {
+        if (std::fscanf(file, "%ld", &number) != 1)
+            number = -1;
+        std::fclose(file);
+    }
+    static const struct {
+        long number;
+        const char* name;
+    } kNames[] = {
+        {SYS_nanosleep, "nanosleep"}, {SYS_clock_nanosleep, "clock_nanosleep"}, {SYS_futex, "futex"},
+        {SYS_read, "read"},           {SYS_write, "write"},                     {SYS_poll, "poll"},
+        {SYS_ppoll, "ppoll"},         {SYS_select, "select"},                   {SYS_pselect6, "pselect6"},
+        {SYS_epoll_wait, "epoll_wait"}, {SYS_epoll_pwait, "epoll_pwait"},       {SYS_wait4, "wait4"},
+        {SYS_pause, "pause"},         {SYS_sched_yield, "sched_yield"},         {SYS_recvfrom, "recvfrom"},
+        {SYS_connect, "connect"},     {SYS_accept, "accept"},                   {SYS_openat, "openat"},
+    };
+    for (const auto& known : kNames)
+        if (known.number == number)
+            return known.name;
+    return number >= 0 ? "system call " + std::to_string(number) : std::string();
+}
+
+struct Overdue {
+    const CallSlot* slot = nullptr;
+    Stop stop = Stop::kNone;
+};
+
+// The call of `child` that has kept the processor longer than `limitNs`, waited as
+// long asleep, or gone without the processor kBlockedFactor times as long.
+Overdue OverdueCall(const Probe& probe, pid_t child, int64_t limitNs)
 {
     const int64_t now = NowNs();
     for (const CallSlot& slot : probe.callers) {
@@ -76,10 +140,80 @@ const CallSlot* OverdueCall(const Probe& probe, pid_t child, int64_t limitNs)
         if (start == 0 || now - start <= limitNs)
             continue;
         const int64_t used = ThreadCpuNs(child, slot.thread);
-        if (now - start > kBlockedFactor * limitNs || (used >= 0 && used - slot.startCpuNs > limitNs))
-            return &slot;
+        if (used >= 0 && used - slot.startCpuNs > limitNs)
+            return {&slot, Stop::kProcessor};
+        if (now - start > kBlockedFactor * limitNs)
+            return {&slot, Stop::kWaiting};
+        const char state = ThreadState(child, slot.thread);
+        if (used >= 0 && now - start - (used - slot.startCpuNs) > limitNs && (state == 'S' || state == 'D'))
+            return {&slot, Stop::kAsleep};
     }
-    return nullptr;
+    return {};
+}
+
+// Where the thread that takes a crash (or kWhereSignal) was in the plug-in: the
+// first address of its stack inside the plug-in's code, into its CallSlot. Only
+// async-signal-safe work, once backtrace() has been called once before.
+Probe* gChildProbe = nullptr;
+
+void NoteWhere(int, siginfo_t*, void* context)
+{
+    Probe& probe = *gChildProbe;
+    const int thread = static_cast<int>(syscall(SYS_gettid));
+    CallSlot* slot = nullptr;
+    for (CallSlot& each : probe.callers)
+        if (each.thread == thread && each.startNs.load(std::memory_order_relaxed) != 0)
+            slot = &each;
+    if (!slot)
+        return;
+    const auto inside = [&](uintptr_t address) {
+        return address >= probe.image.start && address < probe.image.end;
+    };
+#if defined(__x86_64__)
+    // The address that faulted, exactly (the stack's others are return addresses).
+    const auto pc = static_cast<uintptr_t>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
+    if (inside(pc)) {
+        slot->where.store(pc - probe.image.base);
+        return;
+    }
+#else
+    (void)context;
+#endif
+    void* frames[kMostFrames];
+    const int count = backtrace(frames, kMostFrames);
+    for (int i = 0; i < count; ++i) {
+        const auto address = reinterpret_cast<uintptr_t>(frames[i]);
+        if (inside(address)) {
+            slot->where.store(address - 1 - probe.image.base);  // inside the call, not after it
+            return;
+        }
+    }
+}
+
+// What a child sets up before its body: it ends with its parent, and its crashes
+// note where they happened before they end it with their signal, whatever handler a
+// runtime (a sanitizer's, say) put in front of them.
+void PrepareChild(Probe& probe, pid_t parent)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)  // the parent ended before the line above
+        _exit(kOrphaned);
+    gChildProbe = &probe;
+    void* frames[1];
+    backtrace(frames, 1);  // loads the unwinder now, outside any signal handler
+    static char alternateStack[1 << 16];  // a crash by a stack overflow has no stack left
+    stack_t stack{};
+    stack.ss_sp = alternateStack;
+    stack.ss_size = sizeof alternateStack;
+    sigaltstack(&stack, nullptr);
+    struct sigaction action{};
+    action.sa_sigaction = NoteWhere;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        sigaction(signal, &action, nullptr);
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+    sigaction(kWhereSignal, &action, nullptr);
 }
 
 void ClearCalls(Probe& probe)
@@ -88,10 +222,10 @@ void ClearCalls(Probe& probe)
         slot.startNs.store(0, std::memory_order_relaxed);
 }
 
-Fault FaultAt(const CallSlot* slot, bool hang, int status)
+Fault FaultAt(const CallSlot* slot, Stop stop, int status)
 {
-    Fault fault{hang, false, 0, 0, slot != nullptr, {}, {}};
-    if (!hang) {
+    Fault fault{stop, false, 0, 0, slot != nullptr, {}, {}, 0, {}};
+    if (stop == Stop::kNone) {
         if (WIFSIGNALED(status))
             fault.signal = WTERMSIG(status);
         else
@@ -101,6 +235,7 @@ Fault FaultAt(const CallSlot* slot, bool hang, int status)
     if (slot) {
         fault.function = slot->function;
         fault.what = slot->what;
+        fault.where = slot->where.load();
     }
     return fault;
 }
@@ -157,6 +292,7 @@ CallMark::CallMark(CallSlot& slot, int input, const char* function, const std::s
     slot.input = input;
     slot.thread = static_cast<int>(gettid());
     slot.startCpuNs = ThreadCpuNs();
+    slot.where.store(0, std::memory_order_relaxed);
     CopyText(slot.function, sizeof slot.function, function);
     CopyText(slot.what, sizeof slot.what, what);
     slot.startNs.store(NowNs(), std::memory_order_release);
@@ -189,6 +325,7 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
                  const std::function<bool(const Fault&)>& onFault)
 {
     const int64_t groupEnd = NowNs() + limits.groupMs * 1000000;
+    const pid_t parent = getpid();
     probe.resumeAt.store(0);
     for (int run = 0; run <= limits.restarts; ++run) {
         ClearCalls(probe);
@@ -198,10 +335,7 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
         if (child < 0)
             throw std::runtime_error("cannot start a child process for the checks");
         if (child == 0) {
-            // A crash ends the child with its signal, whatever handler a runtime
-            // (a sanitizer's, say) put in front of it.
-            for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL})
-                std::signal(signal, SIG_DFL);
+            PrepareChild(probe, parent);
             // Nothing may unwind out of the child into the parent's code.
             try {
                 body();
@@ -212,12 +346,27 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
             _exit(0);
         }
         int status = 0;
-        const CallSlot* overdue = nullptr;
-        bool outOfTime = false;
+        Overdue overdue;
+        Fault stopped{};
         while (waitpid(child, &status, WNOHANG) == 0) {
             overdue = OverdueCall(probe, child, limits.callMs * 1000000);
-            outOfTime = NowNs() > groupEnd;
-            if (overdue || outOfTime) {
+            if (!overdue.slot && NowNs() > groupEnd)
+                overdue.stop = Stop::kGroupTime;
+            if (overdue.stop != Stop::kNone) {
+                const CallSlot* slot = overdue.slot ? overdue.slot : CallInProgress(probe);
+                stopped = FaultAt(slot, overdue.stop, 0);
+                if (slot) {
+                    stopped.systemCall = SystemCallOf(child, slot->thread);
+                    // Asks the thread where it is, and gives it a moment to say.
+                    syscall(SYS_tgkill, child, slot->thread, kWhereSignal);
+                    const int64_t until = NowNs() + kWhereWaitNs;
+                    while (slot->where.load() == 0 && NowNs() < until) {
+                        const timespec step{0, 1000000};
+                        nanosleep(&step, nullptr);
+                    }
+                    stopped.where = slot->where.load();
+                    overdue.slot = slot;
+                }
                 kill(child, SIGKILL);
                 waitpid(child, &status, 0);
                 break;
@@ -225,10 +374,11 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
             const timespec step{0, 2000000};
             nanosleep(&step, nullptr);
         }
-        if (!overdue && !outOfTime && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        if (overdue.stop == Stop::kNone && WIFEXITED(status) && WEXITSTATUS(status) == 0)
             return;
-        const CallSlot* slot = overdue ? overdue : CallInProgress(probe);
-        if (!onFault(FaultAt(slot, overdue || outOfTime, status)) || !slot || outOfTime)
+        const CallSlot* slot = overdue.slot ? overdue.slot : CallInProgress(probe);
+        const Fault fault = overdue.stop != Stop::kNone ? stopped : FaultAt(slot, Stop::kNone, status);
+        if (!onFault(fault) || !slot || overdue.stop == Stop::kGroupTime)
             return;
         probe.resumeAt.store(slot->input + 1);
     }

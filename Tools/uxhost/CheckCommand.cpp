@@ -52,6 +52,11 @@ CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options)
         ->add_option("--call-limit", options.callLimitMs,
                      "Milliseconds one call may take before it counts as a hang (default 100)")
         ->check(CLI::Range(1LL, 60000LL));
+    check->add_option("--seed", options.seed,
+                      "The seed of the random notes, to replay a failure (default "
+                          + std::to_string(InputSettings::kDefaultSeed) + ")");
+    check->add_option("--song", options.song,
+                      "A Standard MIDI File whose every note is handed over too, as apply would");
     return check;
 }
 
@@ -69,11 +74,16 @@ int RunCheckCommand(const CheckOptions& options)
     }
     settings.realtimeHelper = FindKitFile(kRealtimeHelper, X_OK);
     settings.clockSecond = options.clockSecond;
+    settings.inputs.seed = options.seed;
+    settings.inputs.song = options.song;
+    OrdinaryNotes(settings.inputs);  // a song that cannot be read is refused before any check
 
     bool failed = false;
     for (const auto& plugin : plugins) {
         const std::string name = plugin->AddOn()->Name() ? plugin->AddOn()->Name() : plugin->Path();
-        std::cout << "Checking " << name << " (" << plugin->Path() << ")\n" << std::flush;
+        std::cout << "Checking " << name << " (" << plugin->Path() << "), random notes of seed " << options.seed
+                  << (options.song.empty() ? "" : ", the notes of " + options.song) << "\n"
+                  << std::flush;
         const auto start = std::chrono::steady_clock::now();
         int counts[3] = {};
         for (const CheckLine& line : CheckPlugin(*plugin, settings)) {
