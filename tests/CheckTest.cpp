@@ -2,6 +2,7 @@
 // passes the kit's filters, and refuses what is no plug-in.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
 #include <string>
 
@@ -88,3 +89,51 @@ TEST(Check, NamesTheFaultOfEachFaultyFilter)
 }
 
 }  // namespace
+
+// The options that choose the inputs and where the results go: each row one run.
+TEST(Check, TakesItsInputsAndWritesJunit)
+{
+    const std::string dir = testing::TempDir() + "check-options";
+    RunCommand("rm -rf '" + dir + "' && mkdir -p '" + dir + "'");
+    // One note: pitch 60, velocity 100, from tick 20 to 30.
+    RunCommand("printf 'MThd\\0\\0\\0\\6\\0\\0\\0\\1\\1\\340MTrk\\0\\0\\0\\14\\24\\220\\74\\144\\12\\200\\74\\100\\0\\377\\57\\0' >'"
+               + dir + "/song.mid' && printf 'MThd' >'" + dir + "/bad.mid'");
+    const std::string throws = Faulty("Throws");
+    const struct {
+        std::string options;
+        int exitCode;
+        const char* says;  // in standard output and error
+        const char* file;  // the JUnit file, when it must hold this; null: none written
+    } cases[] = {
+        {"'" + throws + "' --seed 7", 1, "random ones of seed 7)", nullptr},
+        {"Dissolve --song '" + dir + "/song.mid'", 0, "2000 random ones of seed 1, 1 of the song)", nullptr},
+        {"Dissolve --song '" + dir + "/bad.mid'", 2, "bad.mid: ", nullptr},
+        {"'" + throws + "' --junit '" + dir + "/out.xml'", 1, "FAIL exception",
+         "<testcase classname=\"Throws\" name=\"exception\">\n      <failure message=\"HandleEvent threw "
+         "&quot;no echo today&quot;"},
+        {"'" + throws + "' --junit '" + throws + "'", 2, "cannot write: it is the same file as", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        RunCommand("rm -f '" + dir + "/out.xml'");
+        const Output run = RunCommand(std::string(UXHOST_PATH) + " check " + c.options + " 2>&1");
+        EXPECT_EQ(run.status, c.exitCode) << run.text;
+        EXPECT_NE(run.text.find(c.says), std::string::npos) << run.text;
+        const Output file = RunCommand("cat '" + dir + "/out.xml' 2>/dev/null");
+        if (c.file)
+            EXPECT_NE(file.text.find(c.file), std::string::npos) << file.text;
+        else
+            EXPECT_TRUE(file.text.empty()) << file.text;
+    }
+}
+
+// A child of uxhost check ends when uxhost is killed, by any signal, mid-check.
+TEST(Check, ChildrenEndWithUxhost)
+{
+    const Output run = RunCommand(
+        "sh -c '" + std::string(UXHOST_PATH) + " check " + Faulty("SpinsOnLoudB")
+        + " >/dev/null 2>&1 & p=$!; sleep 1; c=$(cat /proc/$p/task/*/children); kill -KILL $p; sleep 0.5;"
+          " echo children: $c; for x in $c; do grep -qs \"^$x ([^)]*) [RSD]\" /proc/$x/stat && echo alive $x; done'");
+    EXPECT_TRUE(run.text.size() > 10 && std::isdigit(static_cast<unsigned char>(run.text[10]))) << run.text;
+    EXPECT_EQ(run.text.find("alive"), std::string::npos) << run.text;
+}

@@ -555,7 +555,8 @@ std::string PassText(CheckId check, const Probe& probe, const CheckSettings& set
                "holder passes every note";
     case CheckId::kHead:
         return "HandleEvent answered each of " + std::to_string(parts.grid + parts.random + parts.song)
-            + " notes (every pitch at " + std::to_string(parts.grid / 128) + " velocities and durations, "
+            + " notes (every pitch at " + std::to_string(parts.velocities) + " velocities and "
+            + std::to_string(parts.durations) + " durations, "
             + std::to_string(parts.random) + " random ones of seed " + std::to_string(settings.inputs.seed)
             + (parts.song ? ", " + std::to_string(parts.song) + " of the song" : std::string()) + ") with a chain headed by that note";
     case CheckId::kBefore: return "no chain has an event before its note";
@@ -632,11 +633,18 @@ std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& se
     SharedProbe shared;
     Probe& probe = *shared;
     probe.image = ImageOf(plugin);
+    constexpr int kGroups = 7;
+    int groupsDone = 0;
+    const auto done = [&] {
+        if (settings.progress)
+            settings.progress(++groupsDone, kGroups);
+    };
     const auto run = [&](CheckId owner, std::initializer_list<CheckId> fed, const std::function<void()>& body) {
         RunIsolated(probe, settings.limits, body, [&](const Fault& fault) {
             RecordFault(probe, owner, fed, fault, settings.limits, plugin);
             return true;
         });
+        done();
     };
     // The checks the note groups judge by what comes back.
     const auto noteChecks = {CheckId::kHead, CheckId::kBefore, CheckId::kOrder, CheckId::kLeak, CheckId::kState,
@@ -649,6 +657,7 @@ std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& se
     run(CheckId::kNullCopy, {}, [&] { CheckNullCopy(probe, plugin, pools); });
     run(CheckId::kThread, {}, [&] { CheckThreads(probe, plugin, notes); });
     CheckRealtime(probe, plugin, settings);
+    done();
     RecordCounts(probe);
 
     std::vector<CheckLine> lines;

@@ -1,6 +1,7 @@
 // The checks of one plug-in, each group in a child process of its own.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@ struct CheckSettings {
     std::string realtimeHelper;  // the uxhost-rtcheck executable; empty when there is none
     long long clockSecond = 0;   // what the filters' clock answers
     InputSettings inputs;
+    // Told after each group of checks how many of how many are done; may be empty.
+    std::function<void(int done, int total)> progress;
 };
 
 struct CheckLine {

@@ -86,7 +86,8 @@ std::vector<NoteInput> OrdinaryNotes(const InputSettings& settings, NoteParts* p
     if (!settings.song.empty())
         AddSongNotes(settings.song, &notes);
     if (parts)
-        *parts = {grid, kRandomNotes, notes.size() - grid - kRandomNotes};
+        *parts = {std::size(kGridVelocities), std::size(kGridDurations), grid, kRandomNotes,
+                  notes.size() - grid - kRandomNotes};
     return notes;
 }
 

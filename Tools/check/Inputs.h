@@ -28,6 +28,8 @@ struct InputSettings {
 
 // How many notes each part of the ordinary notes holds.
 struct NoteParts {
+    size_t velocities = 0;  // of the grid
+    size_t durations = 0;
     size_t grid = 0;    // every pitch at each velocity and duration
     size_t random = 0;  // the seeded part
     size_t song = 0;

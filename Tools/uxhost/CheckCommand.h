@@ -16,6 +16,7 @@ struct CheckOptions {
     long long callLimitMs = 100;
     uint64_t seed = InputSettings::kDefaultSeed;
     std::string song;
+    std::string junit;  // where the results go as JUnit XML too; empty: nowhere
 };
 
 CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options);
