@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <CLI/CLI.hpp>
+#include <Message.h>
 #include <OS.h>
 
 #include <cerrno>
@@ -53,8 +54,10 @@ struct BundledPlugin {
     std::string name;
     std::string description;
     std::string author;
+    std::string uri;
     int32 major = 0;
     int32 minor = 0;
+    int32 version = 0;  // Version(), a release's number such as a date
 };
 
 [[noreturn]] void FailFolder(const fs::path& folder, const std::string& problem)
@@ -72,7 +75,20 @@ std::string AddOnText(const std::string& path, const char* what, const char* tex
     return text;
 }
 
-BundledPlugin Describe(const Plugin& plugin)
+// The URI prefix the add-on gives in its archive template, or `otherwise`.
+std::string UriPrefixOf(const std::string& path, const UxFilterAddOn& addOn, const std::string& otherwise)
+{
+    BMessage archive;
+    const char* prefix = nullptr;
+    if (addOn.GetArchiveTemplate(&archive, 0) != B_OK || archive.FindString(kAddOnUriPrefixField, &prefix) != B_OK
+        || !prefix)
+        return otherwise;
+    if (!IsTurtleIri(prefix + std::string("x")))
+        throw PluginError(path + ": the add-on's URI prefix " + prefix + " cannot begin a URI");
+    return prefix;
+}
+
+BundledPlugin Describe(const Plugin& plugin, const std::string& uriPrefix)
 {
     const std::string& path = plugin.Path();
     BundledPlugin bundled;
@@ -85,6 +101,8 @@ BundledPlugin Describe(const Plugin& plugin)
     bundled.name = AddOnText(path, "Name()", addOn->Name());
     bundled.description = AddOnText(path, "ShortDescription()", addOn->ShortDescription());
     bundled.author = AddOnText(path, "Author()", addOn->Author());
+    bundled.uri = UriPrefixOf(path, *addOn, uriPrefix) + bundled.stem;
+    bundled.version = addOn->Version();
     addOn->GetVersion(&bundled.major, &bundled.minor);
     if (bundled.major < 0 || bundled.minor < 0)
         throw PluginError(path + ": the add-on's version " + std::to_string(bundled.major) + "." +
@@ -92,13 +110,13 @@ BundledPlugin Describe(const Plugin& plugin)
     return bundled;
 }
 
-std::vector<BundledPlugin> DescribeAll(const std::vector<std::string>& names)
+std::vector<BundledPlugin> DescribeAll(const std::vector<std::string>& names, const std::string& uriPrefix)
 {
     std::vector<BundledPlugin> plugins;
     std::map<std::string, std::string> fileOfStem;
     for (const std::string& name : names) {
         const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(name);
-        BundledPlugin bundled = Describe(*plugin);
+        BundledPlugin bundled = Describe(*plugin, uriPrefix);
         const auto [earlier, fresh] = fileOfStem.emplace(bundled.stem, plugin->Path());
         if (!fresh)
             throw PluginError(plugin->Path() + ": a bundle holds one plug-in of each file name; " +
@@ -108,9 +126,9 @@ std::vector<BundledPlugin> DescribeAll(const std::vector<std::string>& names)
     return plugins;
 }
 
-std::string Uri(const BundledPlugin& plugin)
+const std::string& Uri(const BundledPlugin& plugin)
 {
-    return kUriPrefix + plugin.stem;
+    return plugin.uri;
 }
 
 std::string Manifest(const std::vector<BundledPlugin>& plugins)
@@ -159,7 +177,8 @@ std::string Description(const std::vector<BundledPlugin>& plugins, const std::st
         << "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
         << "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n";
     for (const BundledPlugin& plugin : plugins) {
-        const std::string revision = std::to_string(plugin.major) + "." + std::to_string(plugin.minor);
+        const std::string revision = std::to_string(plugin.major) + "." + std::to_string(plugin.minor) + "."
+            + std::to_string(plugin.version);
         const Lv2Version version = Lv2VersionOf(plugin);
         out << "\n<" << Uri(plugin) << ">\n"
             << "\ta lv2:Plugin , lv2:MIDIPlugin , doap:Project ;\n"
@@ -270,8 +289,11 @@ void Fill(const fs::path& folder, const std::vector<BundledPlugin>& plugins, con
         if (!fs::create_directory(folder / sub, error))
             throw FileError((folder / sub).string() + ": cannot make the folder: " + error.message());
     // Byte for byte: a plug-in's resources ride behind its ELF data.
-    for (const BundledPlugin& plugin : plugins)
+    for (const BundledPlugin& plugin : plugins) {
         CopyInto(plugin.file, folder / kAddOnFolder / (plugin.stem + kPluginSuffix));
+        if (plugin.uri != kUriPrefix + plugin.stem)
+            WriteText(folder / kAddOnFolder / (plugin.stem + kUriFileSuffix), plugin.uri + "\n");
+    }
     for (const KitLibrary& library : libraries)
         CopyInto(library.file, folder / kLibraryFolder / library.loadedName);
 }
@@ -367,6 +389,13 @@ CLI::App* AddLv2BundleCommand(CLI::App& app, Lv2BundleOptions& options)
     bundle->add_option("--license", options.license,
                        "The URI of the plug-ins' license, such as http://opensource.org/licenses/isc")
         ->check([](const std::string& uri) { return IsTurtleIri(uri) ? std::string() : uri + ": not a URI"; });
+    bundle
+        ->add_option("--uri-prefix", options.uriPrefix,
+                     std::string("What the URIs of plug-ins that give none begin with, before the file's name (default ")
+                         + kUriPrefix + ")")
+        ->check([](const std::string& prefix) {
+            return IsTurtleIri(prefix + "x") ? std::string() : prefix + ": cannot begin a URI";
+        });
     return bundle;
 }
 
@@ -379,7 +408,8 @@ void RunLv2BundleCommand(const Lv2BundleOptions& options)
         FailFolder(target, std::string("an LV2 bundle folder's name ends in ") + kBundleSuffix);
     CheckReplaceable(target);
 
-    const std::vector<BundledPlugin> plugins = DescribeAll(options.plugins);
+    const std::vector<BundledPlugin> plugins
+        = DescribeAll(options.plugins, options.uriPrefix.empty() ? kUriPrefix : options.uriPrefix);
     const fs::path adapter = FindAdapter();
     const std::vector<KitLibrary> libraries = FindKitLibraries();
 
