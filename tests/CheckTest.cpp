@@ -43,7 +43,10 @@ TEST(Check, NamesTheFaultOfEachFaultyFilter)
         {Faulty("HangsOnLong"), "FAIL hang ",
          "kept the processor 100 ms without returning in (anonymous namespace)::FaultyFilter::HandleEvent", 1},
         // Faults on one pitch class and one range of velocity or duration.
-        {Faulty("ThrowsOnSoftFSharp"), "FAIL exception ", "threw \"too soft\" for the note of pitch 6, velocity 1,", 1},
+        {Faulty("ThrowsOnSoftFSharp"), "FAIL exception ",
+         "threw \"too soft\" in (anonymous namespace)::FaultyFilter::HandleEvent(UxEvent*, ux_filter_params "
+         "const*) at ThrowsOnSoftFSharp.cpp:",
+         1},
         {Faulty("ThrowsOnSoftFSharp"), "FAIL heap ", "threw an exception (a throw", 1},
         {Faulty("ReadsNullOnLongE"), "FAIL crash ", "SIGSEGV (segmentation fault) in", 1},
         {Faulty("ReadsNullOnLongE"), "WARN head ", "could not judge the note of pitch 4,", 1},

@@ -163,8 +163,8 @@ void CheckGate(Probe& probe, const Plugin& plugin)
 
 // Records what one note's outcome shows. At the extremes every fault is an
 // extremes finding that names its check.
-void Judge(Probe& probe, const NoteInput& input, const std::string& what, const NoteOutcome& outcome,
-           bool extremes)
+void Judge(Probe& probe, const Plugin& plugin, const NoteInput& input, const std::string& what,
+           const NoteOutcome& outcome, bool extremes)
 {
     // At the extremes a fault fails its own check too, so that no line passes what
     // another shows.
@@ -174,7 +174,11 @@ void Judge(Probe& probe, const NoteInput& input, const std::string& what, const 
         Fail(probe, check, (extremes ? "at the extremes, " : "") + text);
     };
     if (outcome.threw) {
-        fail(CheckId::kException, "HandleEvent threw " + outcome.what + " for " + what);
+        // Where it was thrown is looked up for the first throw alone: that one stands.
+        const bool first = !probe.findings[static_cast<int>(CheckId::kException)].set
+            || (extremes && !probe.findings[static_cast<int>(CheckId::kExtremes)].set);
+        const std::string where = first ? WhereText({plugin.Path(), outcome.thrownAt}) : std::string();
+        fail(CheckId::kException, "HandleEvent threw " + outcome.what + where + ", for " + what);
         return;
     }
     if (!outcome.headIsNote)
@@ -236,7 +240,7 @@ void CheckNotes(Probe& probe, const Plugin& plugin, const std::vector<NoteInput>
     for (int i = probe.resumeAt.load(); i < static_cast<int>(notes.size()); ++i) {
         const std::string what = Describe(notes[i]);
         const NoteOutcome first = HandleNote(*filter, notes[i], pool, slot, i, what);
-        Judge(probe, notes[i], what, first, extremes);
+        Judge(probe, plugin, notes[i], what, first, extremes);
         if (extremes || first.threw || first.endless)
             continue;
         const NoteOutcome second = HandleNote(*filter, notes[i], pool, slot, i, what + ", handed again");

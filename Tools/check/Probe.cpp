@@ -1,5 +1,6 @@
 #include "Probe.h"
 
+#include <dlfcn.h>
 #include <execinfo.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -12,6 +13,7 @@
 #include <cctype>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -156,6 +158,23 @@ Overdue OverdueCall(const Probe& probe, pid_t child, int64_t limitNs)
 // async-signal-safe work, once backtrace() has been called once before.
 Probe* gChildProbe = nullptr;
 
+// The slot of the call this thread is making into the filter, while it makes it.
+thread_local CallSlot* tCall = nullptr;
+
+// The first address of this thread's stack inside the plug-in's code, relative to
+// its load address (a return address moved back into its call); 0: none.
+uint64_t FirstPluginFrame(const Probe& probe)
+{
+    void* frames[kMostFrames];
+    const int count = backtrace(frames, kMostFrames);
+    for (int i = 0; i < count; ++i) {
+        const auto address = reinterpret_cast<uintptr_t>(frames[i]);
+        if (address >= probe.image.start && address < probe.image.end)
+            return address - 1 - probe.image.base;
+    }
+    return 0;
+}
+
 void NoteWhere(int, siginfo_t*, void* context)
 {
     Probe& probe = *gChildProbe;
@@ -179,15 +198,7 @@ void NoteWhere(int, siginfo_t*, void* context)
 #else
     (void)context;
 #endif
-    void* frames[kMostFrames];
-    const int count = backtrace(frames, kMostFrames);
-    for (int i = 0; i < count; ++i) {
-        const auto address = reinterpret_cast<uintptr_t>(frames[i]);
-        if (inside(address)) {
-            slot->where.store(address - 1 - probe.image.base);  // inside the call, not after it
-            return;
-        }
-    }
+    slot->where.store(FirstPluginFrame(probe));
 }
 
 // What a child sets up before its body: it ends with its parent, and its crashes
@@ -293,6 +304,7 @@ CallMark::CallMark(CallSlot& slot, int input, const char* function, const std::s
     slot.thread = static_cast<int>(gettid());
     slot.startCpuNs = ThreadCpuNs();
     slot.where.store(0, std::memory_order_relaxed);
+    tCall = &slot;
     CopyText(slot.function, sizeof slot.function, function);
     CopyText(slot.what, sizeof slot.what, what);
     slot.startNs.store(NowNs(), std::memory_order_release);
@@ -300,7 +312,21 @@ CallMark::CallMark(CallSlot& slot, int input, const char* function, const std::s
 
 CallMark::~CallMark()
 {
+    tCall = nullptr;
     mSlot.startNs.store(0, std::memory_order_release);
+}
+
+// Every throw of the process comes here first (uxhost exports it, so that the
+// plug-ins bind to it): one thrown by a filter inside a call of the checks notes
+// where in the plug-in it was thrown, then the throw goes on as the C++ runtime's.
+extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destroy)(void*))
+{
+    if (CallSlot* slot = tCall; slot && gChildProbe && slot->where.load(std::memory_order_relaxed) == 0)
+        slot->where.store(FirstPluginFrame(*gChildProbe), std::memory_order_relaxed);
+    using Throw = void (*)(void*, void*, void (*)(void*));
+    static const auto runtimeThrow = reinterpret_cast<Throw>(dlsym(RTLD_NEXT, "__cxa_throw"));
+    runtimeThrow(object, type, destroy);
+    std::abort();
 }
 
 void CallMark::Now(const char* function)
