@@ -26,7 +26,10 @@ constexpr UxTime kGridDurations[] = {1, 2, 6, 12, 24, 48, 96, 120, 192, 240, 384
 // Its starts, taken in turn: the beginning, a beat, an odd tick and far on.
 constexpr UxTime kGridStarts[] = {0, 480, 999983, 1000000, 1};
 
+constexpr UxTime kThinDurations[] = {1, 480, 1920, 15360};
+
 constexpr size_t kRandomNotes = 2000;
+constexpr size_t kThinRandomNotes = 200;
 constexpr UxTime kRandomLatestStart = UxTime(1) << 24;
 constexpr UxTime kRandomLongest = 4 * 4 * 960;  // four bars at 960 ticks a beat
 
@@ -70,13 +73,17 @@ std::vector<NoteInput> OrdinaryNotes(const InputSettings& settings, NoteParts* p
 {
     std::vector<NoteInput> notes;
     size_t turn = 0;
-    for (const UxTime duration : kGridDurations)
+    const std::vector<UxTime> durations = settings.thin
+        ? std::vector<UxTime>(std::begin(kThinDurations), std::end(kThinDurations))
+        : std::vector<UxTime>(std::begin(kGridDurations), std::end(kGridDurations));
+    for (const UxTime duration : durations)
         for (const int velocity : kGridVelocities)
             for (int pitch = 0; pitch <= kHighestMidiValue; ++pitch)
                 notes.push_back({kGridStarts[turn++ % std::size(kGridStarts)], duration, pitch, velocity});
     const size_t grid = notes.size();
     std::mt19937_64 random(settings.seed);
-    for (size_t i = 0; i < kRandomNotes; ++i) {
+    const size_t randomNotes = settings.thin ? kThinRandomNotes : kRandomNotes;
+    for (size_t i = 0; i < randomNotes; ++i) {
         const UxTime start = Below(random, kRandomLatestStart);
         const UxTime duration = 1 + Below(random, kRandomLongest);
         const int pitch = static_cast<int>(Below(random, kHighestMidiValue + 1));
@@ -86,8 +93,8 @@ std::vector<NoteInput> OrdinaryNotes(const InputSettings& settings, NoteParts* p
     if (!settings.song.empty())
         AddSongNotes(settings.song, &notes);
     if (parts)
-        *parts = {std::size(kGridVelocities), std::size(kGridDurations), grid, kRandomNotes,
-                  notes.size() - grid - kRandomNotes};
+        *parts = {std::size(kGridVelocities), durations.size(), grid, randomNotes,
+                  notes.size() - grid - randomNotes};
     return notes;
 }
 

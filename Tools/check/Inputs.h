@@ -24,6 +24,9 @@ struct InputSettings {
     static constexpr uint64_t kDefaultSeed = 1;
     uint64_t seed = kDefaultSeed;  // of the random part, printed so that a failure can be replayed
     std::string song;              // a Standard MIDI File whose every note is handed over too; empty: none
+    // A thinner grid and random part (four durations, 200 random notes), for runs
+    // under valgrind, which runs code some tens of times slower.
+    bool thin = false;
 };
 
 // How many notes each part of the ordinary notes holds.

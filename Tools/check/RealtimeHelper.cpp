@@ -24,6 +24,12 @@
 
 #include <OS.h>
 
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#else
+#define RUNNING_ON_VALGRIND 0
+#endif
+
 #include "Checks.h"
 #include "Inputs.h"
 #include "Pipeline.h"
@@ -159,6 +165,7 @@ int main(int argc, char** argv)
         InputSettings inputs;
         inputs.seed = std::strtoull(argv[4], nullptr, 10);
         inputs.song = argv[5];
+        inputs.thin = RUNNING_ON_VALGRIND;
         std::vector<NoteInput> notes = OrdinaryNotes(inputs);
         const std::vector<NoteInput> extremes = ExtremeNotes();
         notes.insert(notes.end(), extremes.begin(), extremes.end());

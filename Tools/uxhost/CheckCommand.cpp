@@ -124,6 +124,7 @@ int RunCheckCommand(const CheckOptions& options)
     settings.clockSecond = options.clockSecond;
     settings.inputs.seed = options.seed;
     settings.inputs.song = options.song;
+    settings.inputs.thin = RUNNING_ON_VALGRIND;
     OrdinaryNotes(settings.inputs);  // a song that cannot be read is refused before any check
 
     bool failed = false;
