@@ -175,8 +175,16 @@ uint64_t FirstPluginFrame(const Probe& probe)
     return 0;
 }
 
-void NoteWhere(int, siginfo_t*, void* context)
+void NoteWhere(int signal, siginfo_t*, void* context)
 {
+    if (signal != kWhereSignal) {
+        // The crash ends the child when the faulting code runs again on return (or
+        // abort raises again), by its default action, whatever a runtime (a
+        // sanitizer's, say) did with SA_RESETHAND.
+        struct sigaction fallback{};
+        fallback.sa_handler = SIG_DFL;
+        sigaction(signal, &fallback, nullptr);
+    }
     Probe& probe = *gChildProbe;
     const int thread = static_cast<int>(syscall(SYS_gettid));
     CallSlot* slot = nullptr;
