@@ -127,6 +127,18 @@ std::string SystemCallOf(pid_t process, int thread)
     return number >= 0 ? "system call " + std::to_string(number) : std::string();
 }
 
+// Whether a thread waiting in `systemCall` sleeps on purpose (a sleep, or a wait
+// for a time); a wait for memory or a lock the runtime takes is no finding until
+// it lasts kBlockedFactor times the limit.
+bool IsSleep(const std::string& systemCall)
+{
+    for (const char* name : {"nanosleep", "clock_nanosleep", "select", "pselect6", "poll", "ppoll", "epoll_wait",
+                             "epoll_pwait", "pause"})
+        if (systemCall == name)
+            return true;
+    return false;
+}
+
 struct Overdue {
     const CallSlot* slot = nullptr;
     Stop stop = Stop::kNone;
@@ -147,7 +159,8 @@ Overdue OverdueCall(const Probe& probe, pid_t child, int64_t limitNs)
         if (now - start > kBlockedFactor * limitNs)
             return {&slot, Stop::kWaiting};
         const char state = ThreadState(child, slot.thread);
-        if (used >= 0 && now - start - (used - slot.startCpuNs) > limitNs && (state == 'S' || state == 'D'))
+        if (used >= 0 && now - start - (used - slot.startCpuNs) > limitNs && (state == 'S' || state == 'D')
+            && IsSleep(SystemCallOf(child, slot.thread)))
             return {&slot, Stop::kAsleep};
     }
     return {};
@@ -178,9 +191,9 @@ uint64_t FirstPluginFrame(const Probe& probe)
 void NoteWhere(int signal, siginfo_t*, void* context)
 {
     if (signal != kWhereSignal) {
-        // The crash ends the child when the faulting code runs again on return (or
-        // abort raises again), by its default action, whatever a runtime (a
-        // sanitizer's, say) did with SA_RESETHAND.
+        // The crash ends the child when the faulting code runs again on return, by
+        // its default action, whatever a runtime (a sanitizer's, say) did with
+        // SA_RESETHAND.
         struct sigaction fallback{};
         fallback.sa_handler = SIG_DFL;
         sigaction(signal, &fallback, nullptr);
@@ -229,7 +242,7 @@ void PrepareChild(Probe& probe, pid_t parent)
     action.sa_sigaction = NoteWhere;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND | SA_NODEFER;
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+    for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL})
         sigaction(signal, &action, nullptr);
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
     sigaction(kWhereSignal, &action, nullptr);
