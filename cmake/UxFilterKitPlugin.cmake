@@ -60,17 +60,19 @@ function(ux_add_filter_plugin name)
   set_property(GLOBAL APPEND PROPERTY UX_FILTER_PLUGIN_ICONS "${name}=${icon}")
 endfunction()
 
-# ux_add_filter_check(NAME)
+# ux_add_filter_check(NAME [JUNIT FILE])
 #
 # Adds the CTest test check-NAME, which runs `uxhost check` on the plug-in NAME made
 # by ux_add_filter_plugin, so that `ctest` validates the filter: it fails when one
-# of the checks fails (warnings pass). Call enable_testing() first.
+# of the checks fails (warnings pass). With JUNIT, the results go to FILE as JUnit
+# XML too (relative to the build folder), for a CI system. Call enable_testing() first.
 #
 # Read when it is called: UX_FILTER_CHECK_UXHOST, the uxhost that checks (the
 # installed kit's; in the kit's own build its uxhost target).
 function(ux_add_filter_check name)
-  if(NOT TARGET ${name} OR ARGN)
-    message(FATAL_ERROR "ux_add_filter_check(NAME) takes the name of a plug-in made by ux_add_filter_plugin")
+  cmake_parse_arguments(PARSE_ARGV 1 check "" "JUNIT" "")
+  if(NOT TARGET ${name} OR check_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "ux_add_filter_check(NAME [JUNIT FILE]) takes the name of a plug-in made by ux_add_filter_plugin")
   endif()
   if(TARGET uxhost)
     set(uxhost $<TARGET_FILE:uxhost>)
@@ -79,5 +81,10 @@ function(ux_add_filter_check name)
   else()
     message(FATAL_ERROR "ux_add_filter_check(${name}): no uxhost to check with; set UX_FILTER_CHECK_UXHOST")
   endif()
-  add_test(NAME check-${name} COMMAND ${uxhost} check $<TARGET_FILE:${name}>)
+  set(junit)
+  if(check_JUNIT)
+    get_filename_component(file ${check_JUNIT} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_BINARY_DIR})
+    set(junit --junit ${file})
+  endif()
+  add_test(NAME check-${name} COMMAND ${uxhost} check $<TARGET_FILE:${name}> ${junit})
 endfunction()

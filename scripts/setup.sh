@@ -8,7 +8,7 @@ packages=(
   midicsv valgrind time libclang-rt-14-dev libclang-rt-19-dev
   libcairo2-dev fonts-dejavu-core libfluidsynth-dev timgm6mb-soundfont
   lv2-dev liblilv-dev lilv-utils sordi jalv jackd2 libjack-jackd2-dev dpf-source qtractor ardour
-  debhelper dpkg-dev fakeroot lintian meson libelf-dev
+  debhelper dpkg-dev fakeroot lintian meson libelf-dev binutils
 )
 
 missing=()

@@ -63,8 +63,8 @@ fi
 cat >"$work/expected" <<END
 Name:        Fifth Fade
 Description: Doubles every note a fifth and an octave above, each voice softer than the one below
-Author:      The Ux filter kit authors
-Version:     1.0 (19980926)
+Author:      Your Name
+Version:     1.0 (20260301)
 File:        $plugin
 END
 diff "$work/expected" "$work/info" || fail "uxhost info gives other values"

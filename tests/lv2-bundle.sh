@@ -77,6 +77,14 @@ tool)
   LV2_PATH=$lv2 lv2info urn:ux-filter-kit:EarlyEcho 2>/dev/null | grep -q "Name: *Early Echo$" \
     || fail "lv2info does not show the add-on's name"
   cmp -s "$plugin" "$lv2/early.lv2/add-ons/EarlyEcho.so" || fail "the bundled plug-in differs from its file"
+  # A plug-in that gives no URI prefix takes --uri-prefix's, and the adapter answers to it.
+  "$uxhost" lv2-bundle "$plugin" --uri-prefix http://example.org/ux/ -o "$work/own/own.lv2" >"$work/said" \
+    || fail "lv2-bundle --uri-prefix failed"
+  [ "$(listed "$work/own")" = "http://example.org/ux/EarlyEcho" ] || fail "lv2ls lists: $(listed "$work/own")"
+  if command -v lv2bench >/dev/null; then
+    LV2_PATH=$work/own lv2bench http://example.org/ux/EarlyEcho >/dev/null 2>&1 \
+      || fail "the adapter does not answer to the URI of --uri-prefix"
+  fi
 
   # Bad input: one row a case, "text on standard error|arguments" (tab-free).
   mkdir "$lv2/mine.lv2" "$work/other"

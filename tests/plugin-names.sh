@@ -7,6 +7,7 @@ uxhost=$1 addons=$2 notafilter=$3
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir" || exit 1
+export HOME=$dir/home  # the user's own add-ons folder lies below it
 cp "$notafilter" Dissolve.so               # what a downloaded folder may hold
 mkdir extra
 cp "$addons/Dissolve.so" extra/Dissolve.so   # the same add-on under its own file name,
@@ -43,4 +44,9 @@ check "$both"   0 2 "^Beta Fade	" \
   list
 grep -q "^uxhost: extra/Broken.so: not a filter plug-in" err.txt || { echo "list: Broken.so not named"; failures=$((failures + 1)); }
 [ "$(grep -c '^Dissolve	' out.txt)" -eq 1 ] || { echo "list: Dissolve is not listed once"; failures=$((failures + 1)); }
+# The user's own folder, after UX_ADDON_PATH and before the installed one.
+mkdir -p "$HOME/.local/lib/ux-add-ons"
+cp "$addons/Dissolve.so" "$HOME/.local/lib/ux-add-ons/Mine.so"
+check "$addons" 0 0 "^File: +$HOME/.local/lib/ux-add-ons/Mine.so$" ""   info mine
+check "extra"   0 2 "" "^uxhost: two add-ons are named \"Dissolve\": using extra/Copy.so, not extra/Dissolve.so, $HOME/.local/lib/ux-add-ons/Mine.so" list
 [ $failures -eq 0 ]

@@ -9,6 +9,10 @@
 //         using KitFilterAddOn::KitFilterAddOn;
 //         static constexpr const char* kName = "Dissolve";
 //         static constexpr const char* kShortDescription = "...";
+//         // Optional, the kit's own when left out:
+//         static constexpr const char* kAuthor = "...";         // Author()
+//         static constexpr int32 kVersion = 20260301;           // Version(), a date
+//         static constexpr const char* kUriPrefix = "urn:...:"; // the LV2 URI before the file's name
 //     };
 //     class DissolveFilter final : public KitFilter<DissolveFilterAddOn, DissolveFilter> {
 //     public:
@@ -26,6 +30,7 @@
 
 #include <UxFilterI.h>
 
+#include <type_traits>
 #include <typeinfo>
 
 // Makes this library's add-on; defined by each plug-in.
@@ -50,16 +55,50 @@ constexpr int32 kKitMajorVersion = 1;
 constexpr int32 kKitMinorVersion = 0;
 constexpr const char* kKitAuthor = "The Ux filter kit authors";
 
+// What an add-on class gives of its own identity, the kit's values where it gives
+// none: KitAuthor<AddOn>::kValue is AddOn::kAuthor when it has one, else kKitAuthor.
+template <class AddOn, class = void>
+struct KitAuthor {
+    static constexpr const char* kValue = kKitAuthor;
+};
+template <class AddOn>
+struct KitAuthor<AddOn, std::void_t<decltype(AddOn::kAuthor)>> {
+    static constexpr const char* kValue = AddOn::kAuthor;
+};
+template <class AddOn, class = void>
+struct KitVersion {
+    static constexpr int32 kValue = kKitVersion;
+};
+template <class AddOn>
+struct KitVersion<AddOn, std::void_t<decltype(AddOn::kVersion)>> {
+    static constexpr int32 kValue = AddOn::kVersion;
+};
+template <class AddOn, class = void>
+struct KitUriPrefix {
+    static constexpr const char* kValue = nullptr;
+};
+template <class AddOn>
+struct KitUriPrefix<AddOn, std::void_t<decltype(AddOn::kUriPrefix)>> {
+    static constexpr const char* kValue = AddOn::kUriPrefix;
+};
+
+// The field of the archive template that carries an add-on's URI prefix, for hosts
+// that name plug-ins by URI (`uxhost lv2-bundle`).
+constexpr const char* kUriPrefixField = "uri-prefix";
+
+// The add-on's URI prefix into `archive`, when it gives one.
+status_t PutUriPrefix(BMessage* archive, const char* prefix);
+
 template <class AddOnClass, class FilterClass>
 class KitFilterAddOn : public UxFilterAddOn {
 public:
     using UxFilterAddOn::UxFilterAddOn;
 
-    int32 Version() const override { return kKitVersion; }
+    int32 Version() const override { return KitVersion<AddOnClass>::kValue; }
     const char* Name() const override { return AddOnClass::kName; }
     const char* ClassName() const override { return AddOnClass::kName; }
     const char* ShortDescription() const override { return AddOnClass::kShortDescription; }
-    const char* Author() const override { return kKitAuthor; }
+    const char* Author() const override { return KitAuthor<AddOnClass>::kValue; }
     void GetVersion(int32* major, int32* minor) const override
     {
         if (major)
@@ -69,6 +108,10 @@ public:
     }
     type Type() const override { return kTrackFilter; }
     BBitmap* Image(BPoint) const override { return ClassIcon(); }
+    status_t GetArchiveTemplate(BMessage* archive, uint32) const override
+    {
+        return PutUriPrefix(archive, KitUriPrefix<AddOnClass>::kValue);
+    }
     UxFilterI* NewInstance(UxFilterHolderI* holder, const BMessage* config) override
     {
         return new FilterClass(static_cast<AddOnClass*>(this), holder, config);

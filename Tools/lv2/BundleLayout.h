@@ -2,7 +2,8 @@
 // and the adapter reads: the adapter lies in the bundle folder, the kit's libraries
 // in lib/ below it, and the filter plug-in files in add-ons/. Plug-in i of the
 // bundle is the i-th filter file there by name, under the URI kUriPrefix + the
-// file's stem.
+// file's stem, or the URI in the text file beside it named the stem +
+// kUriFileSuffix, for a plug-in that gives its own prefix.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +12,10 @@
 #include "PluginLoader.h"  // kPluginSuffix
 
 constexpr const char* kUriPrefix = "urn:ux-filter-kit:";
+constexpr const char* kUriFileSuffix = ".uri";
+// The string field of an add-on's archive template in which the kit's skeleton
+// (AddOnKit.h, kUriPrefixField) gives the plug-in's own URI prefix.
+constexpr const char* kAddOnUriPrefixField = "uri-prefix";
 constexpr const char* kAdapterFile = "ux-lv2.so";
 constexpr const char* kAddOnFolder = "add-ons";
 constexpr const char* kLibraryFolder = "lib";

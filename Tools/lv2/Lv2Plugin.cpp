@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,8 +55,14 @@ const std::vector<FilterFile>& FilterFiles()
     std::call_once(listed, [] {
         for (const std::string& path : PluginFilesIn(OwnFolder() + "/" + kAddOnFolder)) {
             const std::string stem = std::filesystem::path(path).stem().string();
-            if (IsPluginStem(stem))
-                files.push_back({kUriPrefix + stem, path, {}});
+            if (!IsPluginStem(stem))
+                continue;
+            std::string uri = kUriPrefix + stem;
+            std::ifstream given(OwnFolder() + "/" + kAddOnFolder + "/" + stem + kUriFileSuffix);
+            std::string line;
+            if (std::getline(given, line) && !line.empty())
+                uri = line;
+            files.push_back({uri, path, {}});
         }
         // In the order of their stems, as the bundle lists them.
         std::sort(files.begin(), files.end(),

@@ -51,6 +51,9 @@ std::vector<std::string> AllPluginFiles()
     return files;
 }
 
+constexpr const char* kUserAddOnFolder = ".local/lib/ux-add-ons";  // below the home folder
+constexpr const char* kLocalAddOnFolder = UX_LOCAL_ADDON_DIR;
+
 // Where the installed add-ons folder is found from; empty: OwnFolder().
 std::string gHostFolder;
 
@@ -70,6 +73,11 @@ std::vector<std::string> AddOnFolders()
             if (!folder.empty())
                 named.push_back(folder);
     }
+    // The user's own add-ons, as ~/.lv2 is for LV2; then those installed by hand
+    // (cmake --install with the default prefix).
+    if (const char* home = std::getenv("HOME"); home && *home)
+        named.push_back(std::string(home) + "/" + kUserAddOnFolder);
+    named.push_back(kLocalAddOnFolder);
     if (const std::string own = gHostFolder.empty() ? OwnFolder() : gHostFolder; !own.empty())
         named.push_back((fs::path(own) / UX_ADDON_RELATIVE_DIR).lexically_normal().string());
 

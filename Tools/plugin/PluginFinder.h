@@ -8,10 +8,11 @@
 #include "PluginLoader.h"
 
 // The folders searched, in order: each folder named in UX_ADDON_PATH
-// (colon-separated), then the installed add-ons folder, found from the folder of
-// the binary at the place the install gives it (UX_ADDON_RELATIVE_DIR, such as
-// ../lib/ux-add-ons). The build tree lays out the same place. Each folder that
-// exists, once.
+// (colon-separated); the user's own, ~/.local/lib/ux-add-ons; the one that
+// `cmake --install` fills by default, /usr/local/lib/<multiarch>/ux-add-ons; then
+// the installed add-ons folder, found from the folder of the binary at the place
+// the install gives it (UX_ADDON_RELATIVE_DIR, such as ../lib/ux-add-ons). The
+// build tree lays out the same place. Each folder that exists, once.
 std::vector<std::string> AddOnFolders();
 
 // Makes AddOnFolders() find the installed add-ons folder from `folder` rather than

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <Message.h>
 #include <OS.h>
 
 #include <cerrno>
@@ -50,6 +51,12 @@ BundledPlugin Describe(const Plugin& plugin, const char* format)
     bundled.name = AddOnText(path, "Name()", addOn->Name());
     bundled.description = AddOnText(path, "ShortDescription()", addOn->ShortDescription());
     bundled.author = AddOnText(path, "Author()", addOn->Author());
+    bundled.version = addOn->Version();
+    BMessage archive;
+    const char* prefix = nullptr;
+    if (addOn->GetArchiveTemplate(&archive, 0) == B_OK && archive.FindString(kAddOnUriPrefixField, &prefix) == B_OK
+        && prefix)
+        bundled.uriPrefix = prefix;
     addOn->GetVersion(&bundled.major, &bundled.minor);
     if (bundled.major < 0 || bundled.minor < 0)
         throw PluginError(path + ": the add-on's version " + std::to_string(bundled.major) + "." +

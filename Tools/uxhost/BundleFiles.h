@@ -19,8 +19,10 @@ struct BundledPlugin {
     std::string name;
     std::string description;
     std::string author;
+    std::string uriPrefix;  // the one the add-on gives, empty when it gives none
     int32 major = 0;
     int32 minor = 0;
+    int32 version = 0;  // Version(), a release's number such as a date
 };
 
 // Loads every named plug-in and reads its texts; `format` names the kind of plug-in

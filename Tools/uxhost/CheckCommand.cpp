@@ -16,9 +16,11 @@
 #endif
 
 #include "KitFiles.h"
+#include "OutputFile.h"
 #include "PipelineOptions.h"
 #include "PluginFinder.h"
-#include "check/Checks.h"
+#include "ProgressLine.h"
+#include "Checks.h"
 
 namespace {
 
@@ -39,6 +41,44 @@ const char* VerdictWord(Verdict verdict)
     return "";
 }
 
+// `text` with the five characters XML reserves escaped.
+std::string XmlEscaped(const std::string& text)
+{
+    std::string escaped;
+    for (const char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        case '\'': escaped += "&apos;"; break;
+        default: escaped += c;
+        }
+    }
+    return escaped;
+}
+
+// One plug-in's results as a JUnit test suite: a test case a check, a failure for
+// FAIL, a WARN's words in the case's output.
+std::string JunitSuite(const std::string& name, const std::vector<CheckLine>& lines, int failures, double seconds)
+{
+    char head[64];
+    std::snprintf(head, sizeof head, "\" failures=\"%d\" time=\"%.3f\">\n", failures, seconds);
+    std::string xml = "  <testsuite name=\"" + XmlEscaped(name) + "\" tests=\"" + std::to_string(lines.size())
+        + head;
+    for (const CheckLine& line : lines) {
+        xml += "    <testcase classname=\"" + XmlEscaped(name) + "\" name=\"" + CheckName(line.check) + "\"";
+        const std::string text = XmlEscaped(line.text);
+        if (line.verdict == Verdict::kFail)
+            xml += ">\n      <failure message=\"" + text + "\"/>\n    </testcase>\n";
+        else if (line.verdict == Verdict::kWarn)
+            xml += ">\n      <system-out>WARN " + text + "</system-out>\n    </testcase>\n";
+        else
+            xml += "/>\n";
+    }
+    return xml + "  </testsuite>\n";
+}
+
 }  // namespace
 
 CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options)
@@ -52,14 +92,27 @@ CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options)
         ->add_option("--call-limit", options.callLimitMs,
                      "Milliseconds one call may take before it counts as a hang (default 100)")
         ->check(CLI::Range(1LL, 60000LL));
+    check->add_option("--seed", options.seed,
+                      "The seed of the random notes, to replay a failure (default "
+                          + std::to_string(InputSettings::kDefaultSeed) + ")");
+    check->add_option("--song", options.song,
+                      "A Standard MIDI File whose every note is handed over too, as apply would");
+    check->add_option("--junit", options.junit, "Write the results as JUnit XML to this file too, for CI systems");
     return check;
 }
 
 int RunCheckCommand(const CheckOptions& options)
 {
     std::vector<std::unique_ptr<Plugin>> plugins;
-    for (const std::string& name : options.plugins)
+    std::vector<std::string> inputs;  // what the JUnit file must not overwrite
+    for (const std::string& name : options.plugins) {
         plugins.push_back(LoadNamedPlugin(name));
+        inputs.push_back(plugins.back()->Path());
+    }
+    if (!options.song.empty())
+        inputs.push_back(options.song);
+    if (!options.junit.empty())
+        OutputFile refused(options.junit, inputs);  // an output that must not be written is refused first
     set_calendar_second(options.clockSecond);
     CheckSettings settings;
     settings.limits.callMs = options.callLimitMs;
@@ -69,14 +122,27 @@ int RunCheckCommand(const CheckOptions& options)
     }
     settings.realtimeHelper = FindKitFile(kRealtimeHelper, X_OK);
     settings.clockSecond = options.clockSecond;
+    settings.inputs.seed = options.seed;
+    settings.inputs.song = options.song;
+    settings.inputs.thin = RUNNING_ON_VALGRIND;
+    OrdinaryNotes(settings.inputs);  // a song that cannot be read is refused before any check
 
     bool failed = false;
+    std::string junit = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
     for (const auto& plugin : plugins) {
         const std::string name = plugin->AddOn()->Name() ? plugin->AddOn()->Name() : plugin->Path();
-        std::cout << "Checking " << name << " (" << plugin->Path() << ")\n" << std::flush;
+        std::cout << "Checking " << name << " (" << plugin->Path() << "), random notes of seed " << options.seed
+                  << (options.song.empty() ? "" : ", the notes of " + options.song) << "\n"
+                  << std::flush;
         const auto start = std::chrono::steady_clock::now();
         int counts[3] = {};
-        for (const CheckLine& line : CheckPlugin(*plugin, settings)) {
+        std::vector<CheckLine> lines;
+        {
+            ProgressLine progress("checking " + name);
+            settings.progress = [&](int done, int total) { progress.Update(done, total); };
+            lines = CheckPlugin(*plugin, settings);
+        }
+        for (const CheckLine& line : lines) {
             ++counts[static_cast<int>(line.verdict)];
             char head[32];
             std::snprintf(head, sizeof head, "%s %-12s ", VerdictWord(line.verdict), CheckName(line.check));
@@ -89,6 +155,11 @@ int RunCheckCommand(const CheckOptions& options)
                       name.c_str(), counts[0], counts[1], counts[2], seconds);
         std::cout << summary << std::flush;
         failed = failed || counts[static_cast<int>(Verdict::kFail)] > 0;
+        junit += JunitSuite(name, lines, counts[static_cast<int>(Verdict::kFail)], seconds);
+    }
+    if (!options.junit.empty()) {
+        junit += "</testsuites>\n";
+        WriteOutputFile(options.junit, std::vector<uint8_t>(junit.begin(), junit.end()), inputs);
     }
     return failed ? 1 : 0;
 }

@@ -8,10 +8,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Inputs.h"
+
 struct CheckOptions {
     std::vector<std::string> plugins;
     int64_t clockSecond = 1000000000;  // the second the filters' clock answers
     long long callLimitMs = 100;
+    uint64_t seed = InputSettings::kDefaultSeed;
+    std::string song;
+    std::string junit;  // where the results go as JUnit XML too; empty: nowhere
 };
 
 CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options);

@@ -32,9 +32,20 @@ constexpr const char* kMadeByLine = "# Made by uxhost lv2-bundle; run it again t
 // output buffer at least this large.
 constexpr int kOutputMinimumSize = 8192;
 
+// The add-on's own URI prefix, else `otherwise`, checked to begin a URI.
+std::string UriPrefix(const BundledPlugin& plugin, const std::string& otherwise)
+{
+    if (plugin.uriPrefix.empty())
+        return otherwise;
+    if (!IsTurtleIri(plugin.uriPrefix + "x"))
+        throw PluginError(plugin.file.string() + ": the add-on's URI prefix " + plugin.uriPrefix
+                          + " cannot begin a URI");
+    return plugin.uriPrefix;
+}
+
 std::string Uri(const BundledPlugin& plugin)
 {
-    return kUriPrefix + plugin.stem;
+    return plugin.uriPrefix + plugin.stem;
 }
 
 std::string Manifest(const std::vector<BundledPlugin>& plugins)
@@ -83,7 +94,8 @@ std::string Description(const std::vector<BundledPlugin>& plugins, const std::st
         << "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
         << "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n";
     for (const BundledPlugin& plugin : plugins) {
-        const std::string revision = std::to_string(plugin.major) + "." + std::to_string(plugin.minor);
+        const std::string revision = std::to_string(plugin.major) + "." + std::to_string(plugin.minor) + "."
+            + std::to_string(plugin.version);
         const Lv2Version version = Lv2VersionOf(plugin);
         out << "\n<" << Uri(plugin) << ">\n"
             << "\ta lv2:Plugin , lv2:MIDIPlugin , doap:Project ;\n"
@@ -141,8 +153,11 @@ void Fill(const fs::path& folder, const std::vector<BundledPlugin>& plugins, con
         if (!fs::create_directory(folder / sub, error))
             throw FileError((folder / sub).string() + ": cannot make the folder: " + error.message());
     // Byte for byte: a plug-in's resources ride behind its ELF data.
-    for (const BundledPlugin& plugin : plugins)
+    for (const BundledPlugin& plugin : plugins) {
         CopyInto(plugin.file, folder / kAddOnFolder / (plugin.stem + kPluginSuffix));
+        if (plugin.uriPrefix != kUriPrefix)
+            WriteText(folder / kAddOnFolder / (plugin.stem + kUriFileSuffix), Uri(plugin) + "\n");
+    }
     for (const KitLibrary& library : libraries)
         CopyInto(library.file, folder / kLibraryFolder / library.loadedName);
 }
@@ -181,6 +196,13 @@ CLI::App* AddLv2BundleCommand(CLI::App& app, Lv2BundleOptions& options)
     bundle->add_option("--license", options.license,
                        "The URI of the plug-ins' license, such as http://opensource.org/licenses/isc")
         ->check([](const std::string& uri) { return IsTurtleIri(uri) ? std::string() : uri + ": not a URI"; });
+    bundle
+        ->add_option("--uri-prefix", options.uriPrefix,
+                     std::string("What the URIs of plug-ins that give none begin with, before the file's name (default ")
+                         + kUriPrefix + ")")
+        ->check([](const std::string& prefix) {
+            return IsTurtleIri(prefix + "x") ? std::string() : prefix + ": cannot begin a URI";
+        });
     return bundle;
 }
 
@@ -193,7 +215,10 @@ void RunLv2BundleCommand(const Lv2BundleOptions& options)
         FailFolder(target, std::string("an LV2 bundle folder's name ends in ") + kBundleSuffix);
     CheckReplaceable(target);
 
-    const std::vector<BundledPlugin> plugins = DescribeAll(options.plugins, "an LV2 plug-in");
+    std::vector<BundledPlugin> plugins = DescribeAll(options.plugins, "an LV2 plug-in");
+    // From here on each plug-in's prefix is the one its URI begins with.
+    for (BundledPlugin& plugin : plugins)
+        plugin.uriPrefix = UriPrefix(plugin, options.uriPrefix.empty() ? kUriPrefix : options.uriPrefix);
     const fs::path adapter = FindAdapter();
     const std::vector<KitLibrary> libraries = FindKitLibraries();
 

@@ -13,6 +13,7 @@ struct Lv2BundleOptions {
     std::vector<std::string> plugins;
     std::string output;
     std::string license;  // the URI of the plug-ins' license; none when empty
+    std::string uriPrefix;  // for plug-ins that give none; kUriPrefix when empty
 };
 
 // Registers the subcommand on `app`; it fills `options` when parsed.

@@ -13,6 +13,9 @@ public:
     static constexpr const char* kName = "Fifth Fade";
     static constexpr const char* kShortDescription =
         "Doubles every note a fifth and an octave above, each voice softer than the one below";
+    static constexpr const char* kAuthor = "Your Name";
+    static constexpr int32 kVersion = 20260301;  // this release's date
+    static constexpr const char* kUriPrefix = "urn:example:";
 };
 
 class FifthFadeFilter final : public KitFilter<FifthFadeFilterAddOn, FifthFadeFilter> {

@@ -1,13 +1,15 @@
-// uxhost-rtcheck PLUGIN PROBE-FD CLOCK-SECOND: hands a plug-in's filter the inputs
+// uxhost-rtcheck PLUGIN PROBE-FD CLOCK-SECOND SEED SONG: hands a plug-in's filter the inputs
 // of `uxhost check` as a live host's audio thread does (inside an event pool's
 // scope) under the real-time sanitizer's runtime, which stops the process at the
 // first heap call, lock, sleep or blocking system call and names it on standard
 // error. `uxhost check` runs it as a child: PROBE-FD is the shared memory where each
-// call is marked, so that the parent knows the input, and where the next run starts.
+// call is marked, so that the parent knows the input, and where the next run starts;
+// SEED and SONG (empty for none) choose the ordinary notes as uxhost does.
 //
 // The runtime sees the heap, locks, sleeping and file and socket calls; for the
 // calls it leaves alone, this program stands in front of them itself.
 #include <dlfcn.h>
+#include <execinfo.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -21,6 +23,12 @@
 #include <new>
 
 #include <OS.h>
+
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#else
+#define RUNNING_ON_VALGRIND 0
+#endif
 
 #include "Checks.h"
 #include "Inputs.h"
@@ -37,15 +45,29 @@ namespace {
 // True while this thread runs a filter as a real-time thread would.
 thread_local bool tRealtime = false;
 
-// Reports as the runtime does and ends the process.
+// Reports as the runtime does, with the stack's frames as "(FILE+0xADDRESS)", and
+// ends the process.
 [[noreturn]] void Violation(const char* function)
 {
-    char line[160];
-    const int length = std::snprintf(
+    tRealtime = false;
+    __rtsan_realtime_exit();  // what follows may call what the runtime would stop
+    char line[4096];
+    int length = std::snprintf(
         line, sizeof line,
         "Real-time violation: intercepted call to real-time unsafe function `%s` in real-time context!\n",
         function);
     syscall(SYS_write, STDERR_FILENO, line, static_cast<size_t>(length));
+    void* frames[32];
+    const int count = backtrace(frames, 32);
+    for (int i = 0; i < count; ++i) {
+        Dl_info info{};
+        if (!dladdr(frames[i], &info) || !info.dli_fname)
+            continue;
+        length = std::snprintf(line, sizeof line, "    #%d %p (%s+0x%zx)\n", i, frames[i], info.dli_fname,
+                               static_cast<size_t>(static_cast<char*>(frames[i])
+                                                   - static_cast<char*>(info.dli_fbase)));
+        syscall(SYS_write, STDERR_FILENO, line, static_cast<size_t>(length));
+    }
     _exit(1);
 }
 
@@ -124,11 +146,13 @@ int clock_nanosleep(clockid_t clock, int flags, const timespec* request, timespe
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::cerr << "usage: uxhost-rtcheck PLUGIN PROBE-FD CLOCK-SECOND (run by uxhost check)\n";
+    if (argc != 6) {
+        std::cerr << "usage: uxhost-rtcheck PLUGIN PROBE-FD CLOCK-SECOND SEED SONG (run by uxhost check)\n";
         return 2;
     }
     __rtsan_init();
+    void* frame[1];
+    backtrace(frame, 1);  // loads the unwinder now, not in a real-time section
     set_calendar_second(std::strtoll(argv[3], nullptr, 10));
     try {
         const std::unique_ptr<Plugin> plugin = Plugin::Load(argv[1]);
@@ -138,7 +162,11 @@ int main(int argc, char** argv)
         if (!filter)
             return 0;
         UxEventPool pool(LiveEventPool());
-        std::vector<NoteInput> notes = OrdinaryNotes();
+        InputSettings inputs;
+        inputs.seed = std::strtoull(argv[4], nullptr, 10);
+        inputs.song = argv[5];
+        inputs.thin = RUNNING_ON_VALGRIND;
+        std::vector<NoteInput> notes = OrdinaryNotes(inputs);
         const std::vector<NoteInput> extremes = ExtremeNotes();
         notes.insert(notes.end(), extremes.begin(), extremes.end());
         std::vector<UxEvent*> others = OtherEvents();
@@ -156,7 +184,7 @@ int main(int argc, char** argv)
                 const UxEventPoolScope scope(pool);
                 note = new (std::nothrow)
                     UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
-                             static_cast<uchar>(input.velocity));
+                             static_cast<uchar>(input.velocity), static_cast<uint8>(input.channel));
             }
             CallMark call(probe.callers[0], i, "HandleEvent", Describe(input));
             Hand(*filter, note, pool);

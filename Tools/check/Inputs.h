@@ -16,10 +16,34 @@ struct NoteInput {
     UxTime duration;
     int pitch;
     int velocity;
+    int channel = 0;
 };
 
-// Notes as a song brings them: pitches over the keyboard, soft to loud, short to long.
-std::vector<NoteInput> OrdinaryNotes();
+// What the ordinary notes are drawn from beside the fixed part.
+struct InputSettings {
+    static constexpr uint64_t kDefaultSeed = 1;
+    uint64_t seed = kDefaultSeed;  // of the random part, printed so that a failure can be replayed
+    std::string song;              // a Standard MIDI File whose every note is handed over too; empty: none
+    // A thinner grid and random part (four durations, 200 random notes), for runs
+    // under valgrind, which runs code some tens of times slower.
+    bool thin = false;
+};
+
+// How many notes each part of the ordinary notes holds.
+struct NoteParts {
+    size_t velocities = 0;  // of the grid
+    size_t durations = 0;
+    size_t grid = 0;    // every pitch at each velocity and duration
+    size_t random = 0;  // the seeded part
+    size_t song = 0;
+};
+
+// Notes as songs bring them: every pitch 0 to 127 at velocities from 1 to 127 and
+// durations from 1 tick to several bars (at 96, 480 and 960 ticks a beat), at
+// several starts; then a random part drawn from `settings.seed`; then every note of
+// `settings.song`, as `apply` hands them over. Throws FileError for a song that
+// cannot be read.
+std::vector<NoteInput> OrdinaryNotes(const InputSettings& settings, NoteParts* parts = nullptr);
 // Every pitch and velocity 0 to 255, the shortest, longest and impossible
 // durations, and starts near the beginning and the end of time.
 std::vector<NoteInput> ExtremeNotes();
@@ -54,6 +78,7 @@ std::string Difference(const ChainRecord& first, const ChainRecord& second);
 struct NoteOutcome {
     bool threw = false;
     std::string what;  // the exception's message
+    uint64_t thrownAt = 0;  // where in the plug-in it was thrown (CallSlot::where); 0: unknown
     bool headIsNote = true;
     bool endless = false;  // the chain runs into itself
     ChainRecord chain;     // from the head that came back

@@ -55,6 +55,17 @@ struct CallSlot {
     int input;                     // its index in the group's inputs
     char function[40];             // what was called
     char what[kTextRoom];          // the input, in words
+    // Where in the plug-in the calling thread was when it crashed or was stopped:
+    // an address relative to the plug-in's load address; 0 when unknown.
+    std::atomic<uint64_t> where;
+};
+
+// Where the plug-in's code lies in the checking process (and in its children, made
+// by fork), so that a child can tell the plug-in's frames of its stack from others.
+struct PluginImage {
+    uintptr_t base = 0;  // the load address that the plug-in file's addresses are relative to
+    uintptr_t start = 0;
+    uintptr_t end = 0;  // the executable code's addresses, end excluded
 };
 
 struct SharedFinding {
@@ -64,6 +75,7 @@ struct SharedFinding {
 };
 
 struct Probe {
+    PluginImage image;
     CallSlot callers[kMaxCallers];
     std::atomic<int> resumeAt;  // the input a new child of the group starts with
     SharedFinding findings[kCheckCount];
@@ -114,9 +126,11 @@ private:
     CallSlot& mSlot;
 };
 
-// A call hangs when it has kept the processor for callMs, or has waited without it
-// (blocked) for kBlockedFactor times as long: on a busy machine a call may wait for
-// the processor far longer than it runs.
+// A call hangs when it has kept the processor for callMs, or has gone without it
+// for kBlockedFactor times as long: on a busy machine a call may wait for the
+// processor far longer than it runs. A call that has waited callMs asleep (in a
+// sleep, a lock or another blocking system call) is stopped then, and named for
+// the system call it waits in.
 constexpr int64_t kBlockedFactor = 10;
 
 struct Limits {
@@ -125,15 +139,27 @@ struct Limits {
     int restarts = 4;         // new children after a crash or hang
 };
 
+// Why the parent stopped a child.
+enum class Stop {
+    kNone,       // it ended by itself
+    kProcessor,  // a call kept the processor for callMs
+    kWaiting,    // a call went without the processor kBlockedFactor times as long
+    kAsleep,     // a call waited callMs asleep, in `systemCall`
+    kGroupTime,  // the group ran out of time
+};
+
 // How a child ended, when it did not finish its group.
 struct Fault {
-    bool hang;   // a call did not return in time (else a crash)
+    Stop stop;   // kNone: a crash, an escaped exception or an exit
     bool threw;  // an exception escaped the call
     int signal;  // the crash's signal, or 0 for an exit status
     int exitStatus;
     bool inCall;  // a call was in progress: `function` and `what` name it
     std::string function;
     std::string what;
+    uint64_t where = 0;      // the plug-in's address the call was at (CallSlot::where)
+    std::string systemCall;  // what a sleeping call waited in ("nanosleep")
+    bool Hang() const { return stop != Stop::kNone; }
 };
 
 // "SIGSEGV (segmentation fault)".

@@ -1,6 +1,7 @@
 #include "Checks.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "Exports.h"
 #include "Inputs.h"
 #include "Pipeline.h"
+#include "Where.h"
 
 namespace {
 
@@ -161,17 +163,22 @@ void CheckGate(Probe& probe, const Plugin& plugin)
 
 // Records what one note's outcome shows. At the extremes every fault is an
 // extremes finding that names its check.
-void Judge(Probe& probe, const NoteInput& input, const std::string& what, const NoteOutcome& outcome,
-           bool extremes)
+void Judge(Probe& probe, const Plugin& plugin, const NoteInput& input, const std::string& what,
+           const NoteOutcome& outcome, bool extremes)
 {
+    // At the extremes a fault fails its own check too, so that no line passes what
+    // another shows.
     const auto fail = [&](CheckId check, const std::string& text) {
         if (extremes)
             Fail(probe, CheckId::kExtremes, std::string(CheckName(check)) + ": " + text);
-        else
-            Fail(probe, check, text);
+        Fail(probe, check, (extremes ? "at the extremes, " : "") + text);
     };
     if (outcome.threw) {
-        fail(CheckId::kException, "HandleEvent threw " + outcome.what + " for " + what);
+        // Where it was thrown is looked up for the first throw alone: that one stands.
+        const bool first = !probe.findings[static_cast<int>(CheckId::kException)].set
+            || (extremes && !probe.findings[static_cast<int>(CheckId::kExtremes)].set);
+        const std::string where = first ? WhereText({plugin.Path(), outcome.thrownAt}) : std::string();
+        fail(CheckId::kException, "HandleEvent threw " + outcome.what + where + ", for " + what);
         return;
     }
     if (!outcome.headIsNote)
@@ -233,7 +240,7 @@ void CheckNotes(Probe& probe, const Plugin& plugin, const std::vector<NoteInput>
     for (int i = probe.resumeAt.load(); i < static_cast<int>(notes.size()); ++i) {
         const std::string what = Describe(notes[i]);
         const NoteOutcome first = HandleNote(*filter, notes[i], pool, slot, i, what);
-        Judge(probe, notes[i], what, first, extremes);
+        Judge(probe, plugin, notes[i], what, first, extremes);
         if (extremes || first.threw || first.endless)
             continue;
         const NoteOutcome second = HandleNote(*filter, notes[i], pool, slot, i, what + ", handed again");
@@ -294,11 +301,10 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
 
 // ---- thread ----
 
-void CheckThreads(Probe& probe, const Plugin& plugin)
+void CheckThreads(Probe& probe, const Plugin& plugin, const std::vector<NoteInput>& notes)
 {
     if (probe.resumeAt.load() > 0)
         return;  // a crash or hang ended the first try: that is the finding
-    const std::vector<NoteInput> notes = OrdinaryNotes();
     const int count = static_cast<int>(notes.size());
     std::vector<ChainRecord> alone(notes.size());
     {
@@ -354,8 +360,52 @@ CheckId RealtimeCheckOf(const std::string& function)
     return CheckId::kSystemCall;
 }
 
+// Says, once, that `check` could not judge the input of a call that did not return:
+// it neither passes nor fails what it never saw come back.
+void CouldNotJudge(Probe& probe, CheckId check, const Fault& fault, const std::string& see)
+{
+    if (probe.findings[static_cast<int>(check)].set)
+        return;
+    Record(probe, check, Verdict::kWarn,
+           "could not judge " + (fault.inCall ? fault.what : std::string("the rest of its inputs"))
+               + ", nor any other input whose call did not return (see " + see + ")");
+}
+
+// What the runtime stopped: the function it names, and the frames of its stack.
+struct RealtimeReport {
+    std::string function;
+    std::vector<CodePlace> frames;
+};
+
+// Whether `frame` lies in the plug-in's file.
+bool InPlugin(const CodePlace& frame, const Plugin& plugin)
+{
+    const std::string& path = plugin.Path();
+    const size_t slash = path.rfind('/');
+    return frame.file == path
+        || (slash != std::string::npos && frame.file.size() > path.size() - slash
+            && frame.file.compare(frame.file.size() - (path.size() - slash), std::string::npos, path, slash,
+                                  std::string::npos)
+                == 0);
+}
+
+// "called malloc in Answer(UxEvent*) at Filter.cpp:12", or "threw an exception (its
+// memory comes from the heap) in ..." when the call was a throw's.
+std::string RealtimeText(const RealtimeReport& report, const Plugin& plugin)
+{
+    std::string deed = "called " + report.function;
+    for (const CodePlace& frame : report.frames) {
+        if (InPlugin(frame, plugin))
+            return deed + WhereText({plugin.Path(), frame.address - 1});
+        const std::string function = NameOf({frame.file, frame.address - 1}).function;
+        if (function == "__cxa_allocate_exception" || function == "__cxa_throw")
+            deed = "threw an exception (a throw takes its memory from the heap)";
+    }
+    return deed;
+}
+
 // The function named in the runtime's report, or empty.
-std::string ReportedFunction(int fd)
+RealtimeReport ReportedFunction(int fd)
 {
     std::string report;
     char buffer[4096];
@@ -369,7 +419,7 @@ std::string ReportedFunction(int fd)
     if (start == std::string::npos)
         return {};
     const size_t from = start + marker.size();
-    return report.substr(from, report.find('`', from) - from);
+    return {report.substr(from, report.find('`', from) - from), ReportedFrames(report.substr(from))};
 }
 
 void CheckRealtime(Probe& probe, const Plugin& plugin, const CheckSettings& settings)
@@ -385,6 +435,7 @@ void CheckRealtime(Probe& probe, const Plugin& plugin, const CheckSettings& sett
     const int report = memfd_create("uxhost-rtcheck-report", 0);
     const std::string probeFd = std::to_string(probe.memoryFd);
     const std::string clock = std::to_string(settings.clockSecond);
+    const std::string seed = std::to_string(settings.inputs.seed);
     Limits limits = settings.limits;
     limits.restarts = 8;  // each finding ends the helper: go on after it to find the others
     RunIsolated(
@@ -392,16 +443,22 @@ void CheckRealtime(Probe& probe, const Plugin& plugin, const CheckSettings& sett
         [&] {
             dup2(report, STDERR_FILENO);
             execl(settings.realtimeHelper.c_str(), settings.realtimeHelper.c_str(), plugin.Path().c_str(),
-                  probeFd.c_str(), clock.c_str(), static_cast<char*>(nullptr));
+                  probeFd.c_str(), clock.c_str(), seed.c_str(), settings.inputs.song.c_str(),
+                  static_cast<char*>(nullptr));
             _exit(127);
         },
         [&](const Fault& fault) {
-            const std::string function = ReportedFunction(report);
-            // Other faults are the other checks' findings.
-            if (function.empty() || !fault.inCall)
+            const RealtimeReport found = ReportedFunction(report);
+            if (!fault.inCall)
                 return false;
-            Fail(probe, RealtimeCheckOf(function),
-                 fault.function + " called " + function + " for " + fault.what);
+            if (found.function.empty()) {
+                // The other checks name the fault; these could not judge the input.
+                for (const CheckId check : checks)
+                    CouldNotJudge(probe, check, fault, "crash, hang");
+                return true;
+            }
+            Fail(probe, RealtimeCheckOf(found.function),
+                 fault.function + " " + RealtimeText(found, plugin) + ", for " + fault.what);
             return true;
         });
     close(report);
@@ -409,30 +466,89 @@ void CheckRealtime(Probe& probe, const Plugin& plugin, const CheckSettings& sett
 
 // ---- faults of the children ----
 
-std::string FaultText(const Fault& fault, const Limits& limits)
+// Where the plug-in's code lies in this process (and so in the children).
+PluginImage ImageOf(const Plugin& plugin)
 {
-    const std::string where = fault.inCall ? fault.function + " " : std::string("the check ");
-    const std::string input = fault.inCall ? " for " + fault.what : ", outside any call into the filter";
-    if (fault.hang)
-        return fault.inCall
-            ? fault.function + " did not return within " + std::to_string(limits.callMs) + " ms" + input
-            : "the check did not finish within " + std::to_string(limits.groupMs / 1000) + " s";
+    struct Search {
+        uintptr_t entry;
+        PluginImage image;
+    } search{reinterpret_cast<uintptr_t>(plugin.Entry()), {}};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            auto& search = *static_cast<Search*>(data);
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+                const uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+                if (segment.p_type == PT_LOAD && (segment.p_flags & PF_X) && search.entry >= start
+                    && search.entry < start + segment.p_memsz) {
+                    search.image = {info->dlpi_addr, start, start + segment.p_memsz};
+                    return 1;
+                }
+            }
+            return 0;
+        },
+        &search);
+    return search.image;
+}
+
+std::string FaultText(const Fault& fault, const Limits& limits, const Plugin& plugin)
+{
+    if (fault.stop == Stop::kGroupTime)
+        return "the check did not finish within " + std::to_string(limits.groupMs / 1000) + " s"
+            + (fault.inCall ? ", in " + fault.function + " for " + fault.what : std::string());
+    const std::string where = WhereText({plugin.Path(), fault.where});
+    const std::string input = fault.inCall ? where + ", for " + fault.what : ", outside any call into the filter";
+    const std::string call = fault.inCall ? fault.function + " " : std::string("the check ");
+    const std::string limit = std::to_string(limits.callMs) + " ms";
+    switch (fault.stop) {
+    case Stop::kProcessor: return call + "kept the processor " + limit + " without returning" + input;
+    case Stop::kWaiting:
+        return call + "did not return within " + std::to_string(limits.callMs * kBlockedFactor)
+            + " ms, most of it without the processor" + input;
+    case Stop::kAsleep:
+        return call + "waited " + limit + " asleep"
+            + (fault.systemCall.empty() ? std::string() : " in " + fault.systemCall) + " without returning"
+            + input;
+    case Stop::kNone:
+    case Stop::kGroupTime: break;
+    }
     if (fault.threw)
-        return where + "threw an exception" + input;
+        return call + "threw an exception" + input;
     if (fault.signal)
-        return where + "crashed with " + SignalName(fault.signal) + input;
-    return where + "ended the process with exit status " + std::to_string(fault.exitStatus) + input;
+        return call + "crashed with " + SignalName(fault.signal) + input;
+    return call + "ended the process with exit status " + std::to_string(fault.exitStatus) + input;
 }
 
-void RecordFault(Probe& probe, CheckId owner, const Fault& fault, const Limits& limits)
+// The check a call that waited asleep belongs to, by what it waited in.
+CheckId AsleepCheckOf(const std::string& systemCall)
 {
-    const std::string text = FaultText(fault, limits);
-    Fail(probe, fault.hang ? CheckId::kHang : fault.threw ? CheckId::kException : CheckId::kCrash, text);
-    if (owner != CheckId::kCrash)
-        Fail(probe, owner, text);
+    if (systemCall == "futex")
+        return CheckId::kLock;
+    const CheckId check = RealtimeCheckOf(systemCall);
+    return check == CheckId::kSystemCall && systemCall.empty() ? CheckId::kSleep : check;
 }
 
-std::string PassText(CheckId check, const Probe& probe, const CheckSettings& settings, long pools)
+// A fault fails the check it is (crash, hang, exception, or the sleep, lock or
+// system call a call waited in) and the group's own; each other check the group
+// feeds could not judge the input, and says so rather than pass.
+void RecordFault(Probe& probe, CheckId owner, std::initializer_list<CheckId> fed, const Fault& fault,
+                 const Limits& limits, const Plugin& plugin)
+{
+    const std::string text = FaultText(fault, limits, plugin);
+    const CheckId kind = fault.stop == Stop::kAsleep ? AsleepCheckOf(fault.systemCall)
+        : fault.Hang()                               ? CheckId::kHang
+        : fault.threw                                ? CheckId::kException
+                                                     : CheckId::kCrash;
+    Fail(probe, kind, text);
+    if (owner != kind && owner != CheckId::kCrash)
+        Fail(probe, owner, text);
+    for (const CheckId check : fed)
+        if (check != kind)
+            CouldNotJudge(probe, check, fault, CheckName(kind));
+}
+
+std::string PassText(CheckId check, const Probe& probe, const CheckSettings& settings, long pools,
+                     const NoteParts& parts)
 {
     switch (check) {
     case CheckId::kLoad:
@@ -442,8 +558,11 @@ std::string PassText(CheckId check, const Probe& probe, const CheckSettings& set
         return "a null event gives null, events of other kinds pass unchanged, and a filter made with a null "
                "holder passes every note";
     case CheckId::kHead:
-        return "HandleEvent answered each of " + std::to_string(OrdinaryNotes().size())
-            + " notes with a chain headed by that note";
+        return "HandleEvent answered each of " + std::to_string(parts.grid + parts.random + parts.song)
+            + " notes (every pitch at " + std::to_string(parts.velocities) + " velocities and "
+            + std::to_string(parts.durations) + " durations, "
+            + std::to_string(parts.random) + " random ones of seed " + std::to_string(settings.inputs.seed)
+            + (parts.song ? ", " + std::to_string(parts.song) + " of the song" : std::string()) + ") with a chain headed by that note";
     case CheckId::kBefore: return "no chain has an event before its note";
     case CheckId::kOrder: return "every chain is in time order";
     case CheckId::kLeak:
@@ -513,22 +632,40 @@ size_t LiveQueue()
 
 std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& settings)
 {
+    NoteParts parts;
+    const std::vector<NoteInput> notes = OrdinaryNotes(settings.inputs, &parts);
     SharedProbe shared;
     Probe& probe = *shared;
-    const auto run = [&](CheckId owner, const std::function<void()>& body) {
-        RunIsolated(probe, settings.limits, body, [&](const Fault& fault) {
-            RecordFault(probe, owner, fault, settings.limits);
-            return true;
-        });
+    probe.image = ImageOf(plugin);
+    constexpr int kGroups = 7;
+    int groupsDone = 0;
+    const auto done = [&] {
+        if (settings.progress)
+            settings.progress(++groupsDone, kGroups);
     };
-    run(CheckId::kLoad, [&] { CheckLoad(probe, plugin); });
-    run(CheckId::kGate, [&] { CheckGate(probe, plugin); });
-    run(CheckId::kCrash, [&] { CheckNotes(probe, plugin, OrdinaryNotes(), false); });
-    run(CheckId::kExtremes, [&] { CheckNotes(probe, plugin, ExtremeNotes(), true); });
+    // Each hang costs the call limit of processor time: past a few, a group ends at
+    // its first, so that a filter that hangs on many notes is checked in seconds.
+    constexpr int kMostHangs = 4;
+    int hangs = 0;
+    const auto run = [&](CheckId owner, std::initializer_list<CheckId> fed, const std::function<void()>& body) {
+        RunIsolated(probe, settings.limits, body, [&](const Fault& fault) {
+            RecordFault(probe, owner, fed, fault, settings.limits, plugin);
+            return !fault.Hang() || ++hangs < kMostHangs;
+        });
+        done();
+    };
+    // The checks the note groups judge by what comes back.
+    const auto noteChecks = {CheckId::kHead, CheckId::kBefore, CheckId::kOrder, CheckId::kLeak, CheckId::kState,
+                             CheckId::kException};
+    run(CheckId::kLoad, {}, [&] { CheckLoad(probe, plugin); });
+    run(CheckId::kGate, {}, [&] { CheckGate(probe, plugin); });
+    run(CheckId::kCrash, noteChecks, [&] { CheckNotes(probe, plugin, notes, false); });
+    run(CheckId::kExtremes, noteChecks, [&] { CheckNotes(probe, plugin, ExtremeNotes(), true); });
     const long pools = std::min(probe.longestChain + 2, kMostNullCopyPool);
-    run(CheckId::kNullCopy, [&] { CheckNullCopy(probe, plugin, pools); });
-    run(CheckId::kThread, [&] { CheckThreads(probe, plugin); });
+    run(CheckId::kNullCopy, {}, [&] { CheckNullCopy(probe, plugin, pools); });
+    run(CheckId::kThread, {}, [&] { CheckThreads(probe, plugin, notes); });
     CheckRealtime(probe, plugin, settings);
+    done();
     RecordCounts(probe);
 
     std::vector<CheckLine> lines;
@@ -538,7 +675,7 @@ std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& se
         if (finding.set)
             lines.push_back({finding.verdict, check, finding.text});
         else
-            lines.push_back({Verdict::kPass, check, PassText(check, probe, settings, pools)});
+            lines.push_back({Verdict::kPass, check, PassText(check, probe, settings, pools, parts)});
     }
     return lines;
 }

@@ -3,6 +3,11 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <random>
+
+#include <TrackEvents.h>
+
+#include "MidiFileIo.h"
 
 namespace {
 
@@ -13,16 +18,83 @@ constexpr int kHighestMidiValue = 127;
 // taken as running into itself: more than any pool of the checks can make.
 constexpr size_t kLongestWalk = 1 << 20;
 
+// The velocities of the grid: the softest, soft, middle, loud and the loudest.
+constexpr int kGridVelocities[] = {1, 40, 64, 100, 127};
+// Its durations: a tick or two, and a sixteenth, an eighth, a quarter, a half and
+// whole notes and bars up to four bars at 96, 480 and 960 ticks a beat.
+constexpr UxTime kGridDurations[] = {1, 2, 6, 12, 24, 48, 96, 120, 192, 240, 384, 480, 960, 1536, 1920, 3840, 7680, 15360};
+// Its starts, taken in turn: the beginning, a beat, an odd tick and far on.
+constexpr UxTime kGridStarts[] = {0, 480, 999983, 1000000, 1};
+
+constexpr UxTime kThinDurations[] = {1, 480, 1920, 15360};
+
+constexpr size_t kRandomNotes = 2000;
+constexpr size_t kThinRandomNotes = 200;
+constexpr UxTime kRandomLatestStart = UxTime(1) << 24;
+constexpr UxTime kRandomLongest = 4 * 4 * 960;  // four bars at 960 ticks a beat
+
+// A value from 0 to below `bound`: plain modulo, so that a seed gives the same notes
+// with every standard library (its distributions are not fixed across them).
+int64_t Below(std::mt19937_64& random, int64_t bound)
+{
+    return static_cast<int64_t>(random() % static_cast<uint64_t>(bound));
+}
+
+void AddSongNotes(const std::string& path, std::vector<NoteInput>* notes)
+{
+    const std::vector<uint8_t> bytes = ReadMidiBytes(path);
+    try {
+        SmfReader reader(bytes.data(), bytes.size());
+        SmfEvent message;
+        for (size_t t = 0; t < reader.TrackCount(); ++t) {
+            SmfTrackReader track = reader.NextTrack();
+            TrackEventReader events;
+            const auto take = [&] {
+                while (UxChainPtr event = events.Take())
+                    if (const auto* note = dynamic_cast<const UxNoteOn*>(event.get()))
+                        notes->push_back({note->StartTime(), note->Duration(), note->Note(), note->Velocity(),
+                                          note->Channel()});
+            };
+            while (track.Next(&message)) {
+                events.Add(message);
+                take();
+            }
+            events.Finish(track.EndTick());
+            take();
+        }
+    } catch (const SmfReadError& error) {
+        throw FileError(InputName(path) + ": " + error.what());
+    }
+}
+
 }  // namespace
 
-std::vector<NoteInput> OrdinaryNotes()
+std::vector<NoteInput> OrdinaryNotes(const InputSettings& settings, NoteParts* parts)
 {
     std::vector<NoteInput> notes;
-    for (const UxTime start : {0, 480, 1000000})
-        for (const UxTime duration : {1, 2, 13, 240, 480, 1920})
-            for (const int velocity : {1, 64, 100, 127})
-                for (int pitch = 24; pitch <= 108; pitch += 12)
-                    notes.push_back({start, duration, pitch + (velocity % 2), velocity});
+    size_t turn = 0;
+    const std::vector<UxTime> durations = settings.thin
+        ? std::vector<UxTime>(std::begin(kThinDurations), std::end(kThinDurations))
+        : std::vector<UxTime>(std::begin(kGridDurations), std::end(kGridDurations));
+    for (const UxTime duration : durations)
+        for (const int velocity : kGridVelocities)
+            for (int pitch = 0; pitch <= kHighestMidiValue; ++pitch)
+                notes.push_back({kGridStarts[turn++ % std::size(kGridStarts)], duration, pitch, velocity});
+    const size_t grid = notes.size();
+    std::mt19937_64 random(settings.seed);
+    const size_t randomNotes = settings.thin ? kThinRandomNotes : kRandomNotes;
+    for (size_t i = 0; i < randomNotes; ++i) {
+        const UxTime start = Below(random, kRandomLatestStart);
+        const UxTime duration = 1 + Below(random, kRandomLongest);
+        const int pitch = static_cast<int>(Below(random, kHighestMidiValue + 1));
+        const int velocity = 1 + static_cast<int>(Below(random, kHighestMidiValue));
+        notes.push_back({start, duration, pitch, velocity, static_cast<int>(Below(random, 16))});
+    }
+    if (!settings.song.empty())
+        AddSongNotes(settings.song, &notes);
+    if (parts)
+        *parts = {std::size(kGridVelocities), durations.size(), grid, randomNotes,
+                  notes.size() - grid - randomNotes};
     return notes;
 }
 
@@ -52,9 +124,11 @@ std::vector<UxEvent*> OtherEvents()
 std::string Describe(const NoteInput& note)
 {
     char text[160];
-    std::snprintf(text, sizeof text, "the note of pitch %d, velocity %d, duration %lld, start %lld",
+    const int length = std::snprintf(text, sizeof text, "the note of pitch %d, velocity %d, duration %lld, start %lld",
                   note.pitch, note.velocity, static_cast<long long>(note.duration),
                   static_cast<long long>(note.start));
+    if (note.channel != 0)
+        std::snprintf(text + length, sizeof text - static_cast<size_t>(length), ", channel %d", note.channel);
     return text;
 }
 
@@ -128,7 +202,8 @@ NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& p
     const size_t available = pool.Available();
     const UxEventPoolScope scope(pool);
     UxEvent* note = new (std::nothrow) UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
-                                                static_cast<uchar>(input.velocity));
+                                                static_cast<uchar>(input.velocity),
+                                                static_cast<uint8>(input.channel));
     if (!note)
         return outcome;
     CallMark call(slot, index, "HandleEvent", what);
@@ -138,10 +213,12 @@ NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& p
     } catch (const std::exception& error) {
         outcome.threw = true;
         outcome.what = std::string("\"") + error.what() + "\"";
+        outcome.thrownAt = slot.where.load();
         return outcome;  // who owns the note now is unknown: it stays
     } catch (...) {
         outcome.threw = true;
         outcome.what = "an exception that is no std::exception";
+        outcome.thrownAt = slot.where.load();
         return outcome;
     }
     call.Now("reading the chain");

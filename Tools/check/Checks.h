@@ -1,9 +1,11 @@
 // The checks of one plug-in, each group in a child process of its own.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "Inputs.h"
 #include "PluginLoader.h"
 #include "Probe.h"
 
@@ -11,6 +13,9 @@ struct CheckSettings {
     Limits limits;
     std::string realtimeHelper;  // the uxhost-rtcheck executable; empty when there is none
     long long clockSecond = 0;   // what the filters' clock answers
+    InputSettings inputs;
+    // Told after each group of checks how many of how many are done; may be empty.
+    std::function<void(int done, int total)> progress;
 };
 
 struct CheckLine {

@@ -1,0 +1,123 @@
+#include "Where.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+// The file's own name, without its folder.
+std::string BaseName(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Standard output of `argv`, run without a shell; empty when it cannot run.
+std::string OutputOf(const std::vector<std::string>& arguments)
+{
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int failed = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    std::string output;
+    char buffer[1024];
+    ssize_t got = 0;
+    while (!failed && (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<size_t>(got));
+    close(pipeEnds[0]);
+    int status = 0;
+    if (!failed)
+        waitpid(child, &status, 0);
+    return output;
+}
+
+}  // namespace
+
+CodeName NameOf(const CodePlace& place)
+{
+    char address[32];
+    std::snprintf(address, sizeof address, "0x%" PRIx64, place.address);
+    // With -i, each pair is a function and a line in it, from the innermost code
+    // inlined at the address outwards; the first pair's function is the outermost.
+    std::istringstream lines(OutputOf({"addr2line", "-f", "-C", "-i", "-e", place.file, address}));
+    std::vector<CodeName> chain;
+    CodeName pair;
+    while (std::getline(lines, pair.function) && std::getline(lines, pair.line))
+        chain.push_back(pair);
+    if (chain.empty())
+        return {};
+    // The author's own code: the first line outside the system's headers (a lock
+    // taken through std::lock_guard is named where the guard is made).
+    CodeName name = chain.front();
+    for (size_t i = 0; i < chain.size(); ++i) {
+        const std::string& line = chain[i].line;
+        if (line.rfind("??", 0) == 0 || line.rfind("/usr/", 0) == 0)
+            continue;
+        name.line = line;
+        if (i > 0)
+            name.function = chain[i].function;
+        break;
+    }
+    if (name.function == "??")
+        name.function.clear();
+    // A compiler's split of a function ("f() [clone .cold]") is still the function.
+    if (const size_t clone = name.function.find(" [clone "); clone != std::string::npos)
+        name.function.erase(clone);
+    if (name.line.rfind("??", 0) == 0 || name.line.rfind("/usr/", 0) == 0)
+        name.line.clear();
+    else
+        name.line = BaseName(name.line.substr(0, name.line.find(" (discriminator")));
+    return name;
+}
+
+std::string WhereText(const CodePlace& place)
+{
+    if (place.address == 0)
+        return {};
+    const CodeName name = NameOf(place);
+    if (name.function.empty()) {
+        char text[64];
+        std::snprintf(text, sizeof text, " at address 0x%" PRIx64 " of ", place.address);
+        return text + BaseName(place.file);
+    }
+    return " in " + name.function + (name.line.empty() ? "" : " at " + name.line);
+}
+
+std::vector<CodePlace> ReportedFrames(const std::string& report)
+{
+    std::vector<CodePlace> frames;
+    std::istringstream lines(report);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t hash = line.find_first_not_of(' ');
+        const size_t open = line.find(" (");
+        const size_t plus = line.rfind("+0x");
+        if (hash == std::string::npos || line[hash] != '#' || open == std::string::npos || plus == std::string::npos
+            || plus < open)
+            continue;
+        const size_t close = line.find(')', plus);
+        frames.push_back({line.substr(open + 2, plus - open - 2),
+                          std::strtoull(line.substr(plus + 1, close - plus - 1).c_str(), nullptr, 16)});
+    }
+    return frames;
+}
