@@ -276,17 +276,44 @@ std::vector<LiveEvent> Song(int64_t* totalFrames)
     return song;
 }
 
-std::vector<LiveEvent> Apply(const std::string& stem, const std::vector<LiveEvent>& song)
+// The song with a program change, the sustain pedal and pitch bends in each
+// phrase on each channel.
+std::vector<LiveEvent> ControllerSong(int64_t* totalFrames)
+{
+    std::vector<LiveEvent> song = Song(totalFrames);
+    std::mt19937 random(3);
+    for (const LiveEvent& event : std::vector<LiveEvent>(song)) {
+        if ((event.bytes[0] & 0xF0) != 0xB0)
+            continue;  // the phrase's one controller, 120 frames into it
+        const uint8_t channel = event.bytes[0] & 0x0F;
+        const int64_t start = event.frame - 120;
+        const uint8_t bend = static_cast<uint8_t>(random() % 128);
+        song.push_back({start + 5, {static_cast<uint8_t>(0xC0 | channel), static_cast<uint8_t>(random() % 128)}, 0});
+        song.push_back(Midi(start + 10, 0xB0 | channel, 64, 127));
+        song.push_back(Midi(start + 80, 0xE0 | channel, static_cast<uint8_t>(random() % 128), bend));
+        song.push_back(Midi(start + 1500, 0xE0 | channel, 0, 64));
+        song.push_back(Midi(start + 1510, 0xB0 | channel, 64, 0));
+    }
+    SortByFrame(&song);
+    return song;
+}
+
+// What `uxhost apply` writes for `song` through the filter files in a row.
+std::vector<LiveEvent> Apply(const std::vector<std::string>& paths, const std::vector<LiveEvent>& song,
+                             ChannelMask channels)
 {
     SmfFile file;
     file.format = 0;
     file.tracks.resize(1);
     for (const LiveEvent& event : song)
         file.tracks[0].events.push_back({event.frame, event.bytes});
-    const auto plugin = Plugin::Load(std::string(UX_BUILD_ADDON_DIR) + "/" + stem + ".so");
+    std::vector<std::unique_ptr<Plugin>> plugins;
+    std::vector<const Plugin*> pipeline;
+    for (const std::string& path : paths)
+        pipeline.push_back((plugins.emplace_back(Plugin::Load(path))).get());
     VectorSink sink;
     LeftOut leftOut;
-    ApplyFilters(WriteSmf(file), {plugin.get()}, &sink, &leftOut);
+    ApplyFilters(WriteSmf(file), pipeline, &sink, &leftOut, channels);
     const SmfFile written = ParseSmf(sink.data.data(), sink.data.size());
     std::vector<LiveEvent> out;
     for (const SmfEvent& event : written.tracks[0].events)
@@ -294,26 +321,99 @@ std::vector<LiveEvent> Apply(const std::string& stem, const std::vector<LiveEven
     return out;
 }
 
+// The live core without an adapter: the filter files in a row, played in cycles
+// of 64 frames.
+std::vector<LiveEvent> PlayLive(const std::vector<std::string>& paths, const std::vector<LiveEvent>& song,
+                                int64_t totalFrames, uint16_t channels)
+{
+    class Sink : public MidiSink {
+    public:
+        bool Write(uint32_t frame, const uint8_t* bytes, uint32_t size) override
+        {
+            out.push_back({cycleStart + frame, std::vector<uint8_t>(bytes, bytes + size), 0});
+            return true;
+        }
+        int64_t cycleStart = 0;
+        std::vector<LiveEvent> out;
+    };
+    std::vector<std::unique_ptr<Plugin>> plugins;
+    UxFilterHolderI holder;
+    std::vector<std::unique_ptr<UxFilterI>> filters;
+    for (const std::string& path : paths) {
+        plugins.push_back(Plugin::Load(path));
+        filters.emplace_back(plugins.back()->AddOn()->NewInstance(&holder, nullptr));
+    }
+    LiveFilter live(std::move(filters));
+    live.SetChannels(channels);
+    Sink sink;
+    size_t next = 0;
+    for (; sink.cycleStart < totalFrames; sink.cycleStart += 64) {
+        live.BeginCycle(64, &sink);
+        for (; next < song.size() && song[next].frame < sink.cycleStart + 64; ++next)
+            live.Input(song[next].frame - sink.cycleStart, song[next].bytes.data(),
+                       static_cast<uint32_t>(song[next].bytes.size()));
+        live.EndCycle();
+    }
+    return sink.out;
+}
+
+std::string AddOnPath(const std::string& stem)
+{
+    return stem == "Retouch" ? UX_RETOUCH_PATH : std::string(UX_BUILD_ADDON_DIR) + "/" + stem + ".so";
+}
+
+// Live equals offline: the notes, and the other messages of each frame. One filter
+// plays through the LV2 adapter; pipelines and channel masks through the core.
 TEST(Lv2Adapter, PlaysWhatApplyWrites)
 {
-    int64_t totalFrames = 0;
-    const std::vector<LiveEvent> song = Song(&totalFrames);
-    for (const char* stem : kFilters) {
-        SCOPED_TRACE(stem);
-        Lv2TestHost host(Uri(stem));
-        const Heard live = Listen(host.Play(song, totalFrames, Block64));
-        const Heard offline = Listen(Apply(stem, song));
-        EXPECT_GT(live.notes.size(), 6 * song.size() / 4);
+    const struct {
+        std::vector<std::string> stems;
+        bool controllers;  // the song with program changes, pedal and bends
+        uint16_t channels;
+    } kRows[] = {
+        {{"Dissolve"}, false, 0xFFFF},
+        {{"FractalDrift"}, false, 0xFFFF},
+        {{"BetaFade"}, false, 0xFFFF},
+        {{"Retouch"}, true, 0xFFFF},
+        {{"Retouch", "Retouch"}, true, 0xFFFF},
+        {{"Retouch", "Dissolve"}, true, 0xFFFF},
+        {{"Dissolve"}, true, 0x0002},
+    };
+    const auto byFrame = [](std::vector<LiveEvent> events) {
+        std::sort(events.begin(), events.end(), [](const LiveEvent& a, const LiveEvent& b) {
+            return std::tie(a.frame, a.bytes) < std::tie(b.frame, b.bytes);
+        });
+        return events;
+    };
+    for (const auto& row : kRows) {
+        std::vector<std::string> paths;
+        std::string name;
+        for (const std::string& stem : row.stems) {
+            paths.push_back(AddOnPath(stem));
+            name += stem + " ";
+        }
+        SCOPED_TRACE(name + (row.controllers ? "with controllers" : "") + " channels "
+                     + std::to_string(row.channels));
+        int64_t totalFrames = 0;
+        const std::vector<LiveEvent> song = row.controllers ? ControllerSong(&totalFrames) : Song(&totalFrames);
+        const bool throughLv2 = row.stems.size() == 1 && row.channels == 0xFFFF;
+        const Heard live = Listen(throughLv2 ? Lv2TestHost(Uri(row.stems[0])).Play(song, totalFrames, Block64)
+                                             : PlayLive(paths, song, totalFrames, row.channels));
+        const Heard offline = Listen(Apply(paths, song, row.channels));
+        const size_t played = static_cast<size_t>(
+            std::count_if(song.begin(), song.end(), [](const LiveEvent& e) { return e.bytes[0] >> 4 == 0x9; }));
+        EXPECT_GT(live.notes.size(), 3 * played / 2);
         EXPECT_EQ(live.notes, offline.notes);
-        EXPECT_EQ(live.others, offline.others);
+        EXPECT_EQ(byFrame(live.others), byFrame(offline.others));
         EXPECT_EQ(live.sounding, 0);
     }
 }
 
 // ---- Real time, cycles, stuck notes and capacity ----
 
-// Dense input: a note struck and one released every 8 frames on 16 channels, with
-// the seeded stream's panics and stops behind it.
+// Dense input: a note struck and one released every 8 frames on 16 channels, a
+// controller, pitch bend or program change between, with the seeded stream's
+// panics and stops behind it; Retouch answers each of them with a new event.
 TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
 {
     std::vector<LiveEvent> stream;
@@ -322,6 +422,10 @@ TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
         const uint8_t pitch = static_cast<uint8_t>(30 + i % 60);
         stream.push_back(Midi(8 * i, 0x90 | channel, pitch, 100));
         stream.push_back(Midi(8 * i + 200, 0x80 | channel, pitch, 64));
+        const uint8_t other[] = {0xB0, 0xE0, 0xC0};
+        stream.push_back(Midi(8 * i + 4, other[i % 3] | channel, static_cast<uint8_t>(i % 128), 64));
+        if (i % 3 == 2)
+            stream.back().bytes.pop_back();  // a program change has one data byte
     }
     int64_t randomFrames = 0;
     for (LiveEvent event : RandomStream(2, 1500, &randomFrames)) {
@@ -329,7 +433,7 @@ TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
         stream.push_back(event);
     }
     SortByFrame(&stream);
-    for (const char* stem : kFilters) {
+    for (const char* stem : {"Dissolve", "FractalDrift", "BetaFade", "Retouch"}) {
         SCOPED_TRACE(stem);
         Lv2TestHost host(Uri(stem));
         long heapCalls = 0;

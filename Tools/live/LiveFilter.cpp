@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include <ChannelEvents.h>
 #include <MidiBytes.h>
 #include <NoteRules.h>
 
@@ -19,6 +20,20 @@ constexpr size_t kRecordHeader = 2;
 constexpr size_t kMaxHeldMessage = 0xFFFF;
 constexpr size_t kNoteMessageSize = 3;
 constexpr size_t kNoteRecord = kRecordHeader + kNoteMessageSize;
+
+std::vector<std::unique_ptr<UxFilterI>> OneFilter(std::unique_ptr<UxFilterI> filter)
+{
+    std::vector<std::unique_ptr<UxFilterI>> filters;
+    filters.push_back(std::move(filter));
+    return filters;
+}
+
+void CopyText(char* to, size_t size, const char* from)
+{
+    const size_t length = strnlen(from, size - 1);
+    std::memcpy(to, from, length);
+    to[length] = '\0';
+}
 
 }  // namespace
 
@@ -34,7 +49,12 @@ bool LiveFilter::QueuedAfter::operator()(const Queued& a, const Queued& b) const
 }
 
 LiveFilter::LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& capacity)
-    : mFilter(std::move(filter)), mPool(capacity.eventPool), mCapacity(capacity)
+    : LiveFilter(OneFilter(std::move(filter)), capacity)
+{
+}
+
+LiveFilter::LiveFilter(std::vector<std::unique_ptr<UxFilterI>> filters, const LiveCapacity& capacity)
+    : mFilters(std::move(filters)), mPool(capacity.eventPool), mCapacity(capacity)
 {
     mQueue.reserve(capacity.queuedNotes);
     // Note-offs of sounding notes have room of their own: one for each key that
@@ -74,9 +94,38 @@ void LiveFilter::BeginCycle(uint32_t frames, MidiSink* out)
 
 void LiveFilter::EndCycle()
 {
-    PlayQueue(mCycleStart + mFrames, false);
+    PlayQueue(mCycleStart + mFrames - 1, TickPlace::kEndingEmptyNote);
     mCycleStart += mFrames;
     mOut = nullptr;
+    Publish();
+}
+
+void LiveFilter::Publish()
+{
+    mPublishedNotes.store(mDropped.notes, std::memory_order_relaxed);
+    mPublishedEvents.store(mDropped.events, std::memory_order_relaxed);
+    mPublishedMessages.store(mDropped.messages, std::memory_order_relaxed);
+    mPublishedChains.store(mDropped.chains, std::memory_order_relaxed);
+}
+
+LiveDrops LiveFilter::DroppedSoFar() const
+{
+    LiveDrops drops;
+    drops.notes = mPublishedNotes.load(std::memory_order_relaxed);
+    drops.events = mPublishedEvents.load(std::memory_order_relaxed);
+    drops.messages = mPublishedMessages.load(std::memory_order_relaxed);
+    drops.chains = mPublishedChains.load(std::memory_order_relaxed);
+    return drops;
+}
+
+bool LiveFilter::TakeFault(char* text, size_t size)
+{
+    if (!mFaultMailFull.load(std::memory_order_acquire))
+        return false;
+    if (size > 0)
+        CopyText(text, std::min(size, mFaultMail.size()), mFaultMail.data());
+    mFaultMailFull.store(false, std::memory_order_release);
+    return true;
 }
 
 int64_t LiveFilter::FrameOf(int64_t frame)
@@ -87,14 +136,14 @@ int64_t LiveFilter::FrameOf(int64_t frame)
     return mLastFrame;
 }
 
-// The input's events on a frame come after the chain notes that end there and
-// before those that start there.
+// The input's events on a frame come after the chain notes that end there and the
+// chain's other messages there, and before the chain notes that start there.
 void LiveFilter::Input(int64_t frame, const uint8_t* bytes, uint32_t size)
 {
     if (size == 0)
         return;
     const int64_t at = FrameOf(frame);
-    PlayQueue(at, true);
+    PlayQueue(at, TickPlace::kOtherEvent);
     const uint8_t kind = bytes[0] & 0xF0;
     const uint8_t channel = bytes[0] & 0x0F;
     const bool channelMessage = bytes[0] >= 0x80 && bytes[0] < 0xF0;
@@ -112,6 +161,14 @@ void LiveFilter::Input(int64_t frame, const uint8_t* bytes, uint32_t size)
     if (wellFormed && kind == kControlChangeStatus
         && (bytes[1] == kAllNotesOff || bytes[1] == kAllSoundOff))
         Silence(at, channel);
+    const bool filtered = kind == kControlChangeStatus || kind == kProgramChangeStatus
+                          || kind == kPitchBendStatus;
+    if (channelMessage && filtered && size == 1 + ChannelDataSize(bytes[0]) && bytes[1] <= kMaxData
+        && (size < 3 || bytes[2] <= kMaxData)) {
+        FilterEvent(at, bytes, size);
+        PlayQueue(at, TickPlace::kOtherEvent);
+        return;
+    }
     Emit(at, bytes, size, false);
 }
 
@@ -120,7 +177,7 @@ void LiveFilter::TransportSpeed(int64_t frame, double speed)
     const int64_t at = FrameOf(frame);
     const bool rolling = speed != 0.0;
     if (mRolling && !rolling) {
-        PlayQueue(at, true);
+        PlayQueue(at, TickPlace::kEndingNote);
         Silence(at, -1);
     }
     mRolling = rolling;
@@ -149,7 +206,8 @@ void LiveFilter::NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velo
 }
 
 // A note-off ends the oldest played note held on its key, which then goes to the
-// filter; one for a note never seen passes through and builds nothing.
+// filters when they act on its channel; one for a note never seen passes through
+// and builds nothing.
 void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t release,
                          const uint8_t* bytes, uint32_t size)
 {
@@ -164,83 +222,135 @@ void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t rel
     --held.count;
     if (mKeys.Release(key, note.id))
         EmitNoteOff(at, key, release);
-    BuildChain(note, at, channel, pitch, release);
+    if (mChannels >> channel & 1)
+        BuildChain(note, at, channel, pitch, release);
 }
 
-// The filter gets the note whole, as the offline host hands it over, and the notes
-// of its chain are queued. The chain's events come from the fixed pool and are
-// released before the scope ends: the filter answers a copy it cannot make with
-// the end of its chain. When the filter throws, the note gets no chain and the
-// note handed in is released with whatever was appended to it (the filter was to
-// hand it back).
+// The filters get the note whole, as the offline host hands it over, and the
+// events of their answer are queued. Every event comes from the fixed pool and is
+// released before the scope ends: a filter answers a copy it cannot make with the
+// end of its chain. The played note itself already sounds: the answer's head is
+// not queued again.
 void LiveFilter::BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch,
                             uint8_t release)
 {
     const UxEventPoolScope scope(mPool);
     UxNoteOn* head =
         new (std::nothrow) UxNoteOn(note.start, at - note.start, pitch, note.velocity, channel);
-    if (!head)
-        return;
-    UxEvent* chain = nullptr;
-    try {
-        chain = mFilter->HandleEvent(head, &mParams);
-    } catch (const std::exception& error) {
-        Fault(head, error.what());
-        return;
-    } catch (...) {
-        Fault(head, "an exception that is not a std::exception");
+    if (head) {
+        head->SetReleaseVelocity(release);
+        Feed(0, head, head, at);
+    }
+}
+
+// A controller change, program change or pitch bend goes to the filters as the
+// offline host makes it, and every event of their answer is queued.
+void LiveFilter::FilterEvent(int64_t at, const uint8_t* bytes, uint32_t size)
+{
+    const UxEventPoolScope scope(mPool);
+    if (UxEvent* event = NewChannelEvent(at, bytes, size))
+        Feed(0, event, nullptr, at);
+    else
+        Emit(at, bytes, size, false);  // no room in the pool: it passes by
+}
+
+// Hands `event` (owned here) to the filter of `stage`, and each event of its answer
+// alone to the next; what the last one answers is queued. `played` is the event
+// that already sounds, which heads each answer it goes through. When a filter
+// throws, the event handed in is released with whatever was appended to it (the
+// filter was to hand it back), and that answer is lost alone.
+void LiveFilter::Feed(size_t stage, UxEvent* event, const UxEvent* played, int64_t at)
+{
+    if (stage == mFilters.size()) {
+        if (event != played)
+            Schedule(*event, at);
+        event->Delete();
         return;
     }
-    for (const UxEvent* event = chain; event; event = event->NextEvent())
-        if (event != head)
-            Schedule(*event, at, release);
-    UxEvent::DeleteChain(chain);
+    UxEvent* chain = nullptr;
+    try {
+        chain = mFilters[stage]->HandleEvent(event, &mParams);
+    } catch (const std::exception& error) {
+        Fault(event, error.what());
+        return;
+    } catch (...) {
+        Fault(event, "an exception that is not a std::exception");
+        return;
+    }
+    while (chain) {
+        UxEvent* rest = chain->UnlinkNext();
+        Feed(stage + 1, chain, chain == played ? chain : nullptr, at);
+        chain = rest;
+    }
 }
 
 void LiveFilter::Fault(UxEvent* given, const char* what)
 {
     UxEvent::DeleteChain(given);
     ++mDropped.chains;
-    std::strncpy(mLastFault.data(), what, mLastFault.size() - 1);
+    CopyText(mLastFault.data(), mLastFault.size(), what);
+    if (!mFaultMailFull.load(std::memory_order_acquire)) {
+        CopyText(mFaultMail.data(), mFaultMail.size(), what);
+        mFaultMailFull.store(true, std::memory_order_release);
+    }
 }
 
-// A chain note MIDI can carry is queued to start at its own frame, or at the
-// note-off that made it when it would start before. Events other than notes are
-// not played.
-void LiveFilter::Schedule(const UxEvent& event, int64_t at, uint8_t release)
+// A chain event is queued at its own frame, or at the event that made it when it
+// would come before. Notes and the messages MIDI can carry are played; the rest
+// is left out.
+void LiveFilter::Schedule(const UxEvent& event, int64_t at)
 {
-    if (event.Type() != kUxNoteOnType && event.Type() != kUxNoteType)
-        return;
-    const auto* note = dynamic_cast<const UxNoteOn*>(&event);
-    if (!note || NoteFaultOf(note->Note(), note->Velocity(), note->Channel()) != NoteFault::kNone
-        || note->Duration() < 0)
-        return;
-    if (mQueue.size() == mCapacity.queuedNotes) {
-        ++mDropped.notes;
+    if (event.Type() == kUxNoteOnType || event.Type() == kUxNoteType) {
+        if (const auto* note = dynamic_cast<const UxNoteOn*>(&event))
+            ScheduleNote(*note, at);
         return;
     }
-    const int64_t start = std::max(note->StartTime(), at);
-    const int64_t end = note->Duration() > KeyLedger::kOpenEnd - 1 - start
-                            ? KeyLedger::kOpenEnd - 1
-                            : start + note->Duration();
     Queued item{};
-    item.frame = start;
-    item.end = end;
-    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note->Channel(), note->Note()));
-    item.place = TickPlace::kStartingNote;
-    item.velocity = note->Velocity();
-    item.release = release;
+    uint8_t bytes[kMaxChannelEventBytes];
+    item.messageSize = static_cast<uint8_t>(ChannelEventBytes(event, bytes));
+    if (item.messageSize == 0 || mQueue.size() == mCapacity.queuedNotes) {
+        ++mDropped.events;
+        return;
+    }
+    std::copy(bytes, bytes + item.messageSize, item.message.begin());
+    item.frame = std::max(event.StartTime(), at);
+    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(event.Channel(), 0));
+    item.place = TickPlace::kOtherEvent;
     item.order = mOrders++;
     mQueue.push_back(item);
     std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
 }
 
-void LiveFilter::PlayQueue(int64_t before, bool offsAtIt)
+void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
+{
+    if (NoteFaultOf(note.Note(), note.Velocity(), note.Channel()) != NoteFault::kNone
+        || note.Duration() < 0)
+        return;
+    if (mQueue.size() == mCapacity.queuedNotes) {
+        ++mDropped.notes;
+        return;
+    }
+    const int64_t start = std::max(note.StartTime(), at);
+    const int64_t end = note.Duration() > KeyLedger::kOpenEnd - 1 - start
+                            ? KeyLedger::kOpenEnd - 1
+                            : start + note.Duration();
+    Queued item{};
+    item.frame = start;
+    item.end = end;
+    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.Channel(), note.Note()));
+    item.place = TickPlace::kStartingNote;
+    item.velocity = note.Velocity();
+    item.release = CarriedRelease(note.ReleaseVelocity());
+    item.order = mOrders++;
+    mQueue.push_back(item);
+    std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
+}
+
+void LiveFilter::PlayQueue(int64_t at, TickPlace through)
 {
     while (!mQueue.empty()) {
         const Queued& next = mQueue.front();
-        if (next.frame > before
-            || (next.frame == before && !(offsAtIt && next.place < TickPlace::kOtherEvent)))
+        if (next.frame > at || (next.frame == at && next.place > through))
             return;
         std::pop_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
         const Queued item = mQueue.back();
@@ -255,6 +365,10 @@ void LiveFilter::PlayQueue(int64_t before, bool offsAtIt)
 void LiveFilter::Play(const Queued& item)
 {
     const int key = item.key;
+    if (item.place == TickPlace::kOtherEvent) {
+        Emit(item.frame, item.message.data(), item.messageSize, false);
+        return;
+    }
     if (item.place != TickPlace::kStartingNote) {
         if (mKeys.Release(key, item.id))
             EmitNoteOff(item.frame, key, mKeys.ReleaseVelocity(key));
