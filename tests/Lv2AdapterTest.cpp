@@ -14,6 +14,7 @@
 #include <PluginLoader.h>
 #include <Smf.h>
 
+#include "BundleLayout.h"
 #include "Lv2TestHost.h"
 
 #ifdef UX_REALTIME_SANITIZER
@@ -322,19 +323,27 @@ std::vector<LiveEvent> Apply(const std::vector<std::string>& paths, const std::v
 }
 
 // The live core without an adapter: the filter files in a row, played in cycles
-// of 64 frames.
+// of 64 frames, each cycle run by `around` when given. Its output goes into room
+// taken beforehand, so that a cycle allocates nothing of its own.
 std::vector<LiveEvent> PlayLive(const std::vector<std::string>& paths, const std::vector<LiveEvent>& song,
-                                int64_t totalFrames, uint16_t channels)
+                                int64_t totalFrames, uint16_t channels,
+                                const std::function<void(const std::function<void()>&)>& around = nullptr)
 {
+    struct Written {
+        int64_t frame;
+        uint32_t size;
+        std::array<uint8_t, 4> bytes;  // the first of them
+    };
     class Sink : public MidiSink {
     public:
         bool Write(uint32_t frame, const uint8_t* bytes, uint32_t size) override
         {
-            out.push_back({cycleStart + frame, std::vector<uint8_t>(bytes, bytes + size), 0});
+            Written& written = out.emplace_back(Written{cycleStart + frame, size, {}});
+            std::copy(bytes, bytes + std::min<size_t>(size, written.bytes.size()), written.bytes.begin());
             return true;
         }
         int64_t cycleStart = 0;
-        std::vector<LiveEvent> out;
+        std::vector<Written> out;
     };
     std::vector<std::unique_ptr<Plugin>> plugins;
     UxFilterHolderI holder;
@@ -346,15 +355,22 @@ std::vector<LiveEvent> PlayLive(const std::vector<std::string>& paths, const std
     LiveFilter live(std::move(filters));
     live.SetChannels(channels);
     Sink sink;
+    sink.out.reserve(1 << 19);
     size_t next = 0;
     for (; sink.cycleStart < totalFrames; sink.cycleStart += 64) {
-        live.BeginCycle(64, &sink);
-        for (; next < song.size() && song[next].frame < sink.cycleStart + 64; ++next)
-            live.Input(song[next].frame - sink.cycleStart, song[next].bytes.data(),
-                       static_cast<uint32_t>(song[next].bytes.size()));
-        live.EndCycle();
+        const auto cycle = [&] {
+            live.BeginCycle(64, &sink);
+            for (; next < song.size() && song[next].frame < sink.cycleStart + 64; ++next)
+                live.Input(song[next].frame - sink.cycleStart, song[next].bytes.data(),
+                           static_cast<uint32_t>(song[next].bytes.size()));
+            live.EndCycle();
+        };
+        around ? around(cycle) : cycle();
     }
-    return sink.out;
+    std::vector<LiveEvent> out;
+    for (const Written& written : sink.out)
+        out.push_back({written.frame, std::vector<uint8_t>(written.bytes.begin(), written.bytes.begin() + written.size), 0});
+    return out;
 }
 
 std::string AddOnPath(const std::string& stem)
@@ -378,6 +394,7 @@ TEST(Lv2Adapter, PlaysWhatApplyWrites)
         {{"Retouch", "Retouch"}, true, 0xFFFF},
         {{"Retouch", "Dissolve"}, true, 0xFFFF},
         {{"Dissolve"}, true, 0x0002},
+        {{"Retouch", "Dissolve"}, true, 0x0001},
     };
     const auto byFrame = [](std::vector<LiveEvent> events) {
         std::sort(events.begin(), events.end(), [](const LiveEvent& a, const LiveEvent& b) {
@@ -396,9 +413,16 @@ TEST(Lv2Adapter, PlaysWhatApplyWrites)
                      + std::to_string(row.channels));
         int64_t totalFrames = 0;
         const std::vector<LiveEvent> song = row.controllers ? ControllerSong(&totalFrames) : Song(&totalFrames);
-        const bool throughLv2 = row.stems.size() == 1 && row.channels == 0xFFFF;
-        const Heard live = Listen(throughLv2 ? Lv2TestHost(Uri(row.stems[0])).Play(song, totalFrames, Block64)
-                                             : PlayLive(paths, song, totalFrames, row.channels));
+        std::vector<LiveEvent> out;
+        if (row.stems.size() == 1) {
+            Lv2TestHost host(Uri(row.stems[0]));
+            for (uint32_t channel = 0; channel < kChannelPorts; ++channel)
+                host.SetControl(kFirstChannelPort + channel, row.channels >> channel & 1);
+            out = host.Play(song, totalFrames, Block64);
+        } else {
+            out = PlayLive(paths, song, totalFrames, row.channels);
+        }
+        const Heard live = Listen(out);
         const Heard offline = Listen(Apply(paths, song, row.channels));
         const size_t played = static_cast<size_t>(
             std::count_if(song.begin(), song.end(), [](const LiveEvent& e) { return e.bytes[0] >> 4 == 0x9; }));
@@ -433,34 +457,46 @@ TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
         stream.push_back(event);
     }
     SortByFrame(&stream);
-    for (const char* stem : {"Dissolve", "FractalDrift", "BetaFade", "Retouch"}) {
-        SCOPED_TRACE(stem);
-        Lv2TestHost host(Uri(stem));
+    const int64_t totalFrames = 8 * 3000 + 200 + randomFrames;
+    const std::vector<std::vector<std::string>> kPipelines = {
+        {"Dissolve"}, {"FractalDrift"}, {"BetaFade"}, {"Retouch"}, {"Retouch", "FractalDrift"}};
+    for (const auto& stems : kPipelines) {
+        SCOPED_TRACE(stems[0] + (stems.size() > 1 ? " and " + stems[1] : ""));
         long heapCalls = 0;
         long mutexLocks = 0;
-        const Heard heard = Listen(host.Play(stream, 8 * 3000 + 200 + randomFrames, Block64,
-                                             [&](uint32_t frames) {
+        const auto counted = [&](const std::function<void()>& cycle) {
 #ifdef UX_REALTIME_SANITIZER
-                                                 // It stops the program at the first
-                                                 // blocking call, naming it.
-                                                 __rtsan_realtime_enter();
-                                                 host.Run(frames);
-                                                 __rtsan_realtime_exit();
+            // It stops the program at the first blocking call, naming it.
+            __rtsan_realtime_enter();
+            cycle();
+            __rtsan_realtime_exit();
 #else
-                                                 const CallCounter counter;
-                                                 host.Run(frames);
-                                                 const CallCounts counts = counter.Counts();
-                                                 heapCalls += counts.HeapCalls();
-                                                 mutexLocks += counts.mutexLocks;
+            const CallCounter counter;
+            cycle();
+            const CallCounts counts = counter.Counts();
+            heapCalls += counts.HeapCalls();
+            mutexLocks += counts.mutexLocks;
 #endif
-                                             }));
+        };
+        // Channel 16 passes by the filters.
+        std::vector<LiveEvent> out;
+        if (stems.size() == 1) {
+            Lv2TestHost host(Uri(stems[0]));
+            host.SetControl(kFirstChannelPort + 15, 0);
+            out = host.Play(stream, totalFrames, Block64, [&](uint32_t frames) { counted([&] { host.Run(frames); }); });
+        } else {
+            std::vector<std::string> paths;
+            for (const std::string& stem : stems)
+                paths.push_back(AddOnPath(stem));
+            out = PlayLive(paths, stream, totalFrames, 0x7FFF, counted);
+        }
+        const Heard heard = Listen(out);
         EXPECT_EQ(heapCalls, 0);
         EXPECT_EQ(mutexLocks, 0);
         EXPECT_GT(heard.notes.size(), 3000u);
         EXPECT_EQ(heard.sounding, 0);
     }
 }
-
 
 TEST(Lv2Adapter, SameOutputForEveryBlockSize)
 {
@@ -583,19 +619,25 @@ TEST(LiveFilter, CountsWhatItDrops)
 // ---- Faults and re-activation ----
 
 // A filter that throws loses its chains alone: the played notes pass as they came,
-// and the host's log hears of it outside run(). An instance that cannot be made
+// and the host's log hears of it outside run(): from the worker's next job when
+// the host offers a worker, else at deactivation. An instance that cannot be made
 // says why.
 TEST(Lv2Adapter, FaultsAreContainedAndReported)
 {
     const std::vector<LiveEvent> stream = {Midi(0, 0x90, 60, 100), Midi(100, 0x80, 60, 64),
                                            Midi(130, 0x91, 62, 90), Midi(300, 0x81, 62, 0)};
-    Lv2TestHost host(Uri("Throwing"));
-    EXPECT_EQ(host.Play(stream, 1000, Block64), stream);
-    host.Deactivate();
-    ASSERT_EQ(host.LogLines().size(), 1u);
-    EXPECT_NE(host.LogLines()[0].find("Throwing: the filter threw an exception (no chain for this note); "
-                                      "2 notes played without their chains"),
-              std::string::npos);
+    for (const bool worker : {false, true}) {
+        SCOPED_TRACE(worker ? "with a worker" : "without a worker");
+        Lv2TestHost host(Uri("Throwing"), 1 << 16, true, worker);
+        EXPECT_EQ(host.Play(stream, 1000, Block64), stream);
+        EXPECT_EQ(host.RunWork() > 0, worker);
+        EXPECT_EQ(host.LogLines().size(), worker ? 1u : 0u);
+        host.Deactivate();
+        ASSERT_EQ(host.LogLines().size(), 1u);
+        EXPECT_NE(host.LogLines()[0].find("Throwing: the filter threw an exception (no chain for this note); "
+                                          "2 notes played without their chains"),
+                  std::string::npos);
+    }
     try {
         Lv2TestHost bare(Uri("Dissolve"), 1 << 16, false);
         ADD_FAILURE() << "made without urid:map";
