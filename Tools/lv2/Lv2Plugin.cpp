@@ -38,6 +38,8 @@ struct FilterFile {
     std::string uri;
     std::string path;
     LV2_Descriptor descriptor;
+    // The loaded file while any instance lives: instances share it and its add-on.
+    mutable std::weak_ptr<Plugin> loaded;
 };
 
 LV2_Handle Instantiate(const LV2_Descriptor*, double, const char*, const LV2_Feature* const*);
@@ -58,7 +60,7 @@ const std::vector<FilterFile>& FilterFiles()
         for (const std::string& path : PluginFilesIn(OwnFolder() + "/" + kAddOnFolder)) {
             const std::string stem = std::filesystem::path(path).stem().string();
             if (IsPluginStem(stem))
-                files.push_back({kUriPrefix + stem, path, {}});
+                files.push_back({kUriPrefix + stem, path, {}, {}});
         }
         // In the order of their stems, as the bundle lists them.
         std::sort(files.begin(), files.end(),
@@ -120,7 +122,7 @@ private:
 };
 
 struct Instance {
-    std::unique_ptr<Plugin> plugin;  // first, so unloaded last: the filter's code is in it
+    std::shared_ptr<Plugin> plugin;  // first, so unloaded last: the filter's code is in it
     UxFilterHolderI holder;
     std::unique_ptr<LiveFilter> live;
     Uris uris{};
@@ -148,6 +150,20 @@ const void* FindFeature(const LV2_Feature* const* features, const char* uri)
     return nullptr;
 }
 
+// The filter file loaded once for all its instances: loading it again for each
+// would cost an instance as much as the rest of it.
+std::shared_ptr<Plugin> SharedPlugin(const FilterFile& file)
+{
+    static std::mutex loading;
+    const std::lock_guard<std::mutex> lock(loading);
+    std::shared_ptr<Plugin> plugin = file.loaded.lock();
+    if (!plugin) {
+        plugin = Plugin::Load(file.path);
+        file.loaded = plugin;
+    }
+    return plugin;
+}
+
 // Loads the filter file and makes its filter, with every buffer the live filter
 // will use; null when any of it fails, with the reason in the host's log.
 LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
@@ -173,7 +189,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
         return fail("the host offers no " LV2_URID__map);
     try {
         auto instance = std::make_unique<Instance>();
-        instance->plugin = Plugin::Load(file->path);
+        instance->plugin = SharedPlugin(*file);
         std::unique_ptr<UxFilterI> filter(instance->plugin->AddOn()->NewInstance(&instance->holder, nullptr));
         if (!filter)
             return fail(file->path + ": the add-on made no filter");
