@@ -533,8 +533,8 @@ TEST(Lv2Adapter, NoNoteIsLeftSounding)
         }
 }
 
-// A chord of 600 notes released on one frame makes 6,000 echoes: the queue keeps
-// the first 4,096 and drops the newest. An output with room for four events a
+// A chord of 400 notes released on one frame makes 4,000 echoes: the queue keeps
+// as many as it holds (3,072) and drops the newest. An output with room for four events a
 // cycle holds the rest over: the same messages come, later. When even the room
 // held over is full, messages are dropped, but never a sounding note's note-off.
 TEST(Lv2Adapter, FullQueueAndFullOutputLoseNoNoteOff)
@@ -552,9 +552,9 @@ TEST(Lv2Adapter, FullQueueAndFullOutputLoseNoNoteOff)
         int notes;
         uint32_t outputCapacity;
         size_t heard;  // notes heard; 0: fewer than with room enough
-    } kRows[] = {{"queue full", 600, 1 << 16, 600 + 4096},
+    } kRows[] = {{"queue full", 400, 1 << 16, 400 + LiveCapacity{}.queuedNotes},
                  {"output full", 100, kFourEvents, 100 + 1000},
-                 {"output and held-over room full", 600, kFourEvents, 0}};
+                 {"output and held-over room full", 400, kFourEvents, 0}};
     const auto messagesOf = [](const std::vector<LiveEvent>& out) {
         std::vector<std::vector<uint8_t>> messages;
         for (const LiveEvent& event : out)
@@ -578,8 +578,8 @@ TEST(Lv2Adapter, FullQueueAndFullOutputLoseNoNoteOff)
     }
 }
 
-// The live filter counts what it drops: the chain notes past a full queue (6,000
-// echoes of a 600-note chord, 4,096 kept), and the messages that neither an output
+// The live filter counts what it drops: the chain notes past a full queue (4,000
+// echoes of a 400-note chord, 3,072 kept), and the messages that neither an output
 // that takes nothing nor the room held over can take.
 TEST(LiveFilter, CountsWhatItDrops)
 {
@@ -604,14 +604,14 @@ TEST(LiveFilter, CountsWhatItDrops)
         Sink sink(row.outputTakes);
         for (int cycle = 0; cycle < 1000; ++cycle) {
             live.BeginCycle(64, &sink);
-            for (int i = 0; cycle < 2 && i < 600; ++i) {
+            for (int i = 0; cycle < 2 && i < 400; ++i) {
                 const uint8_t note[] = {static_cast<uint8_t>((cycle ? 0x80 : 0x90) | i / 50),
                                         static_cast<uint8_t>(20 + i % 50), 100};
                 live.Input(0, note, sizeof note);
             }
             live.EndCycle();
         }
-        EXPECT_EQ(live.Dropped().notes, 6000u - 4096u);
+        EXPECT_EQ(live.Dropped().notes, 4000u - LiveCapacity{}.queuedNotes);
         EXPECT_EQ(live.Dropped().messages > 0, row.dropsMessages);
     }
 }

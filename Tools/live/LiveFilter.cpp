@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -43,9 +44,9 @@ bool LiveFilter::QueuedAfter::operator()(const Queued& a, const Queued& b) const
         return a.frame > b.frame;
     if (a.place != b.place)
         return a.place > b.place;
-    if (a.end != b.end && a.place == TickPlace::kStartingNote)
-        return a.end < b.end;  // the longest note-on of a frame first
-    return a.order > b.order;
+    if (a.length != b.length && a.place == TickPlace::kStartingNote)
+        return a.length < b.length;  // the longest note-on of a frame first
+    return static_cast<int32_t>(a.id - b.id) > 0;
 }
 
 LiveFilter::LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& capacity)
@@ -56,7 +57,11 @@ LiveFilter::LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& ca
 LiveFilter::LiveFilter(std::vector<std::unique_ptr<UxFilterI>> filters, const LiveCapacity& capacity)
     : mFilters(std::move(filters)), mPool(capacity.eventPool), mCapacity(capacity)
 {
-    mQueue.reserve(capacity.queuedNotes);
+    // Every buffer is written once now, so that no cycle meets a page for the
+    // first time.
+    mQueue.resize(capacity.queuedNotes);
+    mQueue.clear();
+    mHeld.resize(capacity.heldNotes);
     // Note-offs of sounding notes have room of their own: one for each key that
     // sounded when the output filled, and one for each note-on held over.
     mHeldOutput.resize(capacity.heldBytes + KeyLedger::kKeys * kNoteRecord
@@ -78,8 +83,8 @@ void LiveFilter::Reset()
     mLastFrame = 0;
     mRolling = false;
     mKeys.Clear();
-    mUnheard.fill(false);
-    mHeld.fill(HeldKey());
+    mUnheard.reset();
+    std::fill(mHeld.begin(), mHeld.end(), HeldNote());
     mQueue.clear();
 }
 
@@ -184,25 +189,30 @@ void LiveFilter::TransportSpeed(int64_t frame, double speed)
 }
 
 // A played note passes at once and cuts whatever sounds on its key. It is kept
-// until its note-off; a key retriggered more often than it can keep forgets its
-// oldest note, which then gets no chain.
+// until its note-off; when the table of held notes is full, the oldest held note
+// is forgotten and gets no chain.
 void LiveFilter::NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velocity)
 {
     const int key = KeyLedger::KeyIndex(channel, pitch);
-    const uint64_t id = ++mIds;
+    const uint32_t id = ++mIds;
     const KeyLedger::Strike strike =
         mKeys.StrikeNote(key, at, KeyLedger::kOpenEnd, NoteOrigin::kPlayed, id);
     if (strike.displaced)
         EmitNoteOff(at, key, strike.displacedRelease);
     if (strike.sounds)
         mUnheard[key] = !EmitNote(at, kNoteOnStatus, key, velocity);
-    HeldKey& held = mHeld[key];
-    if (held.count == kHeldPerKey) {
-        held.first = (held.first + 1) % kHeldPerKey;
-        --held.count;
+    if (mHeld.empty())
+        return;
+    HeldNote* slot = &mHeld.front();
+    for (HeldNote& note : mHeld) {
+        if (!note.held) {
+            slot = &note;
+            break;
+        }
+        if (static_cast<int32_t>(note.id - slot->id) < 0)
+            slot = &note;
     }
-    held.notes[(held.first + held.count) % kHeldPerKey] = {at, id, velocity};
-    ++held.count;
+    *slot = {at, id, static_cast<uint16_t>(key), velocity, true};
 }
 
 // A note-off ends the oldest played note held on its key, which then goes to the
@@ -212,14 +222,16 @@ void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t rel
                          const uint8_t* bytes, uint32_t size)
 {
     const int key = KeyLedger::KeyIndex(channel, pitch);
-    HeldKey& held = mHeld[key];
-    if (held.count == 0) {
+    HeldNote* oldest = nullptr;
+    for (HeldNote& note : mHeld)
+        if (note.held && note.key == key && (!oldest || static_cast<int32_t>(note.id - oldest->id) < 0))
+            oldest = &note;
+    if (!oldest) {
         Emit(at, bytes, size, false);
         return;
     }
-    const HeldNote note = held.notes[held.first];
-    held.first = (held.first + 1) % kHeldPerKey;
-    --held.count;
+    const HeldNote note = *oldest;
+    oldest->held = false;
     if (mKeys.Release(key, note.id))
         EmitNoteOff(at, key, release);
     if (mChannels >> channel & 1)
@@ -307,16 +319,16 @@ void LiveFilter::Schedule(const UxEvent& event, int64_t at)
     }
     Queued item{};
     uint8_t bytes[kMaxChannelEventBytes];
-    item.messageSize = static_cast<uint8_t>(ChannelEventBytes(event, bytes));
-    if (item.messageSize == 0 || mQueue.size() == mCapacity.queuedNotes) {
+    const size_t size = ChannelEventBytes(event, bytes);
+    if (size == 0 || mQueue.size() == mCapacity.queuedNotes) {
         ++mDropped.events;
         return;
     }
-    std::copy(bytes, bytes + item.messageSize, item.message.begin());
+    std::copy(bytes, bytes + size, item.message.begin());
     item.frame = std::max(event.StartTime(), at);
     item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(event.Channel(), 0));
     item.place = TickPlace::kOtherEvent;
-    item.order = mOrders++;
+    item.id = ++mIds;
     mQueue.push_back(item);
     std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
 }
@@ -330,18 +342,18 @@ void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
         ++mDropped.notes;
         return;
     }
+    // A note longer than the queue can say (a day at 48 kHz) ends as late as it can.
     const int64_t start = std::max(note.StartTime(), at);
-    const int64_t end = note.Duration() > KeyLedger::kOpenEnd - 1 - start
-                            ? KeyLedger::kOpenEnd - 1
-                            : start + note.Duration();
+    const int64_t length = std::min<int64_t>(
+        {note.Duration(), std::numeric_limits<uint32_t>::max(), KeyLedger::kOpenEnd - 1 - start});
     Queued item{};
     item.frame = start;
-    item.end = end;
+    item.length = static_cast<uint32_t>(length);
     item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.Channel(), note.Note()));
     item.place = TickPlace::kStartingNote;
     item.velocity = note.Velocity();
     item.release = CarriedRelease(note.ReleaseVelocity());
-    item.order = mOrders++;
+    item.id = ++mIds;
     mQueue.push_back(item);
     std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
 }
@@ -366,7 +378,7 @@ void LiveFilter::Play(const Queued& item)
 {
     const int key = item.key;
     if (item.place == TickPlace::kOtherEvent) {
-        Emit(item.frame, item.message.data(), item.messageSize, false);
+        Emit(item.frame, item.message.data(), 1 + ChannelDataSize(item.message[0]), false);
         return;
     }
     if (item.place != TickPlace::kStartingNote) {
@@ -374,18 +386,17 @@ void LiveFilter::Play(const Queued& item)
             EmitNoteOff(item.frame, key, mKeys.ReleaseVelocity(key));
         return;
     }
-    const uint64_t id = ++mIds;
+    const int64_t end = item.frame + item.length;
     const KeyLedger::Strike strike =
-        mKeys.StrikeNote(key, item.frame, item.end, NoteOrigin::kMade, id, item.release);
+        mKeys.StrikeNote(key, item.frame, end, NoteOrigin::kMade, item.id, item.release);
     if (!strike.sounds)
         return;
     if (strike.displaced)
         EmitNoteOff(item.frame, key, strike.displacedRelease);
     mUnheard[key] = !EmitNote(item.frame, kNoteOnStatus, key, item.velocity);
     Queued off = item;
-    off.frame = item.end;
-    off.place = NoteOffPlace(item.frame, item.end);
-    off.id = id;
+    off.frame = end;
+    off.place = NoteOffPlace(item.frame, end);
     mQueue.push_back(off);
     std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
 }
@@ -400,10 +411,10 @@ void LiveFilter::Silence(int64_t at, int channel)
             continue;
         mKeys.ReleaseChannel(static_cast<uint8_t>(c),
                              [&](int key, uint64_t) { EmitNoteOff(at, key, mKeys.ReleaseVelocity(key)); });
-        for (int key = KeyLedger::KeyIndex(c, 0); key < KeyLedger::KeyIndex(c, 0) + KeyLedger::kPitches;
-             ++key)
-            mHeld[key] = HeldKey();
     }
+    for (HeldNote& note : mHeld)
+        if (channel < 0 || KeyLedger::ChannelOf(note.key) == channel)
+            note.held = false;
     const auto onChannel = [channel](const Queued& item) {
         return channel < 0 || KeyLedger::ChannelOf(item.key) == channel;
     };
@@ -415,7 +426,9 @@ void LiveFilter::Silence(int64_t at, int channel)
 // note-on never went out.
 void LiveFilter::EmitNoteOff(int64_t at, int key, uint8_t release)
 {
-    if (!std::exchange(mUnheard[key], false))
+    const bool unheard = mUnheard[key];
+    mUnheard[key] = false;
+    if (!unheard)
         EmitNote(at, kNoteOffStatus, key, release);
 }
 
