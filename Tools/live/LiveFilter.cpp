@@ -84,7 +84,7 @@ void LiveFilter::Reset()
     mRolling = false;
     mKeys.Clear();
     mUnheard.reset();
-    std::fill(mHeld.begin(), mHeld.end(), HeldNote());
+    mHeldCount = 0;
     mQueue.clear();
 }
 
@@ -203,16 +203,16 @@ void LiveFilter::NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velo
         mUnheard[key] = !EmitNote(at, kNoteOnStatus, key, velocity);
     if (mHeld.empty())
         return;
-    HeldNote* slot = &mHeld.front();
-    for (HeldNote& note : mHeld) {
-        if (!note.held) {
-            slot = &note;
-            break;
-        }
-        if (static_cast<int32_t>(note.id - slot->id) < 0)
-            slot = &note;
+    HeldNote* slot = &mHeld[mHeldCount];
+    if (mHeldCount == mHeld.size()) {
+        slot = &mHeld.front();
+        for (HeldNote& note : mHeld)
+            if (static_cast<int32_t>(note.id - slot->id) < 0)
+                slot = &note;
+    } else {
+        ++mHeldCount;
     }
-    *slot = {at, id, static_cast<uint16_t>(key), velocity, true};
+    *slot = {at, id, static_cast<uint16_t>(key), velocity};
 }
 
 // A note-off ends the oldest played note held on its key, which then goes to the
@@ -223,15 +223,15 @@ void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t rel
 {
     const int key = KeyLedger::KeyIndex(channel, pitch);
     HeldNote* oldest = nullptr;
-    for (HeldNote& note : mHeld)
-        if (note.held && note.key == key && (!oldest || static_cast<int32_t>(note.id - oldest->id) < 0))
-            oldest = &note;
+    for (size_t i = 0; i < mHeldCount; ++i)
+        if (mHeld[i].key == key && (!oldest || static_cast<int32_t>(mHeld[i].id - oldest->id) < 0))
+            oldest = &mHeld[i];
     if (!oldest) {
         Emit(at, bytes, size, false);
         return;
     }
     const HeldNote note = *oldest;
-    oldest->held = false;
+    *oldest = mHeld[--mHeldCount];
     if (mKeys.Release(key, note.id))
         EmitNoteOff(at, key, release);
     if (mChannels >> channel & 1)
@@ -412,9 +412,12 @@ void LiveFilter::Silence(int64_t at, int channel)
         mKeys.ReleaseChannel(static_cast<uint8_t>(c),
                              [&](int key, uint64_t) { EmitNoteOff(at, key, mKeys.ReleaseVelocity(key)); });
     }
-    for (HeldNote& note : mHeld)
-        if (channel < 0 || KeyLedger::ChannelOf(note.key) == channel)
-            note.held = false;
+    const auto heldOnChannel = [channel](const HeldNote& note) {
+        return channel < 0 || KeyLedger::ChannelOf(note.key) == channel;
+    };
+    mHeldCount = static_cast<size_t>(
+        std::remove_if(mHeld.begin(), mHeld.begin() + static_cast<ptrdiff_t>(mHeldCount), heldOnChannel)
+        - mHeld.begin());
     const auto onChannel = [channel](const Queued& item) {
         return channel < 0 || KeyLedger::ChannelOf(item.key) == channel;
     };

@@ -121,7 +121,6 @@ private:
         uint32_t id;
         uint16_t key;
         uint8_t velocity;
-        bool held;
     };
 
     int64_t FrameOf(int64_t frame);
@@ -176,7 +175,8 @@ private:
 
     KeyLedger mKeys;
     std::bitset<KeyLedger::kKeys> mUnheard;  // its note-on never went out
-    std::vector<HeldNote> mHeld;  // one table for every key, size fixed when made
+    std::vector<HeldNote> mHeld;  // one table for every key, size fixed when made:
+    size_t mHeldCount = 0;        // the first mHeldCount are held, in no order
     std::vector<Queued> mQueue;   // a heap, capacity fixed when made
     std::vector<uint8_t> mHeldOutput;  // records of a 2-byte size and the bytes
     size_t mHeldOutputSize = 0;
