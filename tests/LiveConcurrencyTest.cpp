@@ -29,7 +29,8 @@ TEST(Concurrency, LiveFaultsAndDropsAreReadFromAnotherThread)
     std::thread reporter([&] {
         char text[160];
         uint64_t chains = 0;
-        while (!done.load()) {
+        for (bool last = false; !last;) {
+            last = done.load();  // one more look once the cycles are over
             if (live.TakeFault(text, sizeof text)) {
                 ++faultsTaken;
                 said = text;
