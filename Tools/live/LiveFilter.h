@@ -6,15 +6,16 @@
 // with is queued for its frame. Controller changes, program changes and pitch
 // bends go to the filter as the kernel's events as they come, and their answers
 // are queued alike; other messages pass by. Several filters play in a row: each
-// event of one filter's answer goes alone to the next, as in the offline host. Which note sounds on a key follows the kit's one
-// rule (KeyLedger): the player's notes come first, and at most one note sounds on
-// a key and channel.
+// event of one filter's answer goes alone to the next, as in the offline host.
+// Which note sounds on a key follows the kit's one rule (KeyLedger): the player's
+// notes come first, and at most one note sounds on a key and channel.
 //
-// Everything is allocated when the object is made; feeding it events allocates
-// nothing, frees nothing and takes no lock, so a host can call it from its audio
-// thread. A filter that throws loses the answer to that event alone. Its capacity
-// is fixed: when the queue is full the newest chain events are dropped, and what the output cannot take in one cycle goes out at the start of
-// the next, so that no note is left sounding.
+// Everything is allocated and touched when the object is made; feeding it events
+// allocates nothing, frees nothing and takes no lock, so a host can call it from
+// its audio thread. A filter that throws loses the answer to that event alone. Its
+// capacity is fixed: when the queue is full the newest chain events are dropped,
+// and what the output cannot take in one cycle goes out at the start of the next,
+// so that no note is left sounding.
 #pragma once
 
 #include <array>
