@@ -9,6 +9,7 @@ packages=(
   libcairo2-dev fonts-dejavu-core libfluidsynth-dev timgm6mb-soundfont
   lv2-dev liblilv-dev lilv-utils sordi jalv jackd2 libjack-jackd2-dev dpf-source qtractor ardour
   debhelper dpkg-dev fakeroot lintian meson libelf-dev binutils
+  x42-plugins
 )
 
 missing=()

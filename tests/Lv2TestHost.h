@@ -10,7 +10,9 @@
 #include <lv2/midi/midi.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
+#include <array>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -37,9 +39,10 @@ class Lv2TestHost {
 public:
     static constexpr uint32_t kInputCapacity = 1 << 16;
 
-    // The host offers a log, which the test reads, and urid:map unless told not to.
+    // The host offers a log, which the test reads, urid:map unless told not to, and
+    // a worker when told to, whose work runs when the test calls RunWork.
     explicit Lv2TestHost(const std::string& uri, uint32_t outputCapacity = 1 << 16,
-                         bool offerMap = true)
+                         bool offerMap = true, bool offerWorker = false)
         : mWorld(lilv_world_new()), mOutputCapacity(outputCapacity)
     {
         lilv_world_load_all(mWorld);
@@ -50,8 +53,14 @@ public:
             throw std::runtime_error(uri + ": no such plug-in in LV2_PATH");
         mMapFeature = {LV2_URID__map, &mMap};
         mLogFeature = {LV2_LOG__log, &mLog};
-        const LV2_Feature* features[] = {&mLogFeature, offerMap ? &mMapFeature : nullptr, nullptr};
-        mInstance = lilv_plugin_instantiate(plugin, 48000, features);
+        mWorkerFeature = {LV2_WORKER__schedule, &mWorker};
+        std::vector<const LV2_Feature*> features = {&mLogFeature};
+        if (offerMap)
+            features.push_back(&mMapFeature);
+        if (offerWorker)
+            features.push_back(&mWorkerFeature);
+        features.push_back(nullptr);
+        mInstance = lilv_plugin_instantiate(plugin, 48000, features.data());
         if (!mInstance) {
             lilv_world_free(mWorld);
             throw std::runtime_error(uri + ": the plug-in could not be made: "
@@ -135,6 +144,24 @@ public:
 
     void Run(uint32_t frames) { lilv_instance_run(mInstance, frames); }
 
+    // A control port set to `value` from now on.
+    void SetControl(uint32_t port, float value)
+    {
+        mControls.at(port) = value;
+        lilv_instance_connect_port(mInstance, port, &mControls[port]);
+    }
+
+    // Does the work run() scheduled, as a host's worker thread would; the jobs done.
+    int RunWork()
+    {
+        const auto* worker = static_cast<const LV2_Worker_Interface*>(
+            lilv_instance_get_extension_data(mInstance, LV2_WORKER__interface));
+        const int jobs = mScheduledWork;
+        for (; mScheduledWork > 0; --mScheduledWork)
+            worker->work(lilv_instance_get_handle(mInstance), nullptr, nullptr, 0, nullptr);
+        return jobs;
+    }
+
     // Appends the last cycle's MIDI output, its frames counted from the stream's start.
     void Collect(int64_t cycleStart, std::vector<LiveEvent>* out) const
     {
@@ -183,6 +210,11 @@ public:
     }
 
 private:
+    static LV2_Worker_Status ScheduleWork(LV2_Worker_Schedule_Handle handle, uint32_t, const void*)
+    {
+        ++static_cast<Lv2TestHost*>(handle)->mScheduledWork;
+        return LV2_WORKER_SUCCESS;
+    }
     static LV2_URID MapUri(LV2_URID_Map_Handle handle, const char* uri)
     {
         return static_cast<Lv2TestHost*>(handle)->Urid(uri);
@@ -211,6 +243,10 @@ private:
     std::vector<std::string> mLogLines;
     LV2_Log_Log mLog{this, &LogPrintf, &LogVPrintf};
     LV2_Feature mLogFeature{};
+    LV2_Worker_Schedule mWorker{this, &ScheduleWork};
+    LV2_Feature mWorkerFeature{};
+    int mScheduledWork = 0;
+    std::array<float, 32> mControls{};
     uint32_t mOutputCapacity;
     std::vector<uint64_t> mInput;  // 64-bit words: atoms are 8-byte aligned
     std::vector<uint64_t> mOutput;

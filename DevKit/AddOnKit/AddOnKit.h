@@ -18,6 +18,7 @@
 //     public:
 //         using KitFilter::KitFilter;
 //         static void BuildChain(UxNoteOn* note);   // appends the new notes behind `note`
+//         // optional: static UxEvent* HandleOtherEvent(UxEvent* event);
 //     };
 //     UxFilterAddOn* MakeFilterAddOn(const void* cookie)
 //     {
@@ -135,14 +136,27 @@ public:
     BView* NewEditView(BPoint) const override { return nullptr; }
     ZelCRef<UxInstrumentI> Instrument() const override { return {}; }
 
-    // Every event but a note-on comes back as it came; a note-on comes back as the
-    // head of the chain the plug-in builds behind it.
+    // A note-on comes back as the head of the chain the plug-in builds behind it;
+    // every other event (a controller, program change, pitch bend or other message)
+    // as the chain the plug-in's HandleOtherEvent answers it with.
     UxEvent* HandleEvent(UxEvent* event, const ux_filter_params*) final
     {
-        if (UxNoteOn* note = NoteOnPastGate(event, mAddOn && mHolder))
+        if (UxNoteOn* note = NoteOnPastGate(event, mAddOn && mHolder)) {
             FilterClass::BuildChain(note);
-        return event;
+            return event;
+        }
+        if (!event || !mAddOn || !mHolder || event->Type() == kUxNoteOnType
+            || event->Type() == kUxNoteType)
+            return event;
+        return FilterClass::HandleOtherEvent(event);
     }
+
+    // The chain that answers an event other than a note, which the plug-in then
+    // owns: by default the event itself. A plug-in that changes such an event
+    // declares its own, which may hand back the event, append events behind it, or
+    // answer a new event and Delete() the one it was given. Copies and new events
+    // may be null (see UxEventPool.h): hand back the event then.
+    static UxEvent* HandleOtherEvent(UxEvent* event) { return event; }
 
 protected:
     AddOnClass* mAddOn;  // not owned: the base holds the counted reference

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <new>
 #include <utility>
 
+#include <ChannelEvents.h>
 #include <MidiBytes.h>
 #include <NoteRules.h>
 
@@ -20,6 +22,20 @@ constexpr size_t kMaxHeldMessage = 0xFFFF;
 constexpr size_t kNoteMessageSize = 3;
 constexpr size_t kNoteRecord = kRecordHeader + kNoteMessageSize;
 
+std::vector<std::unique_ptr<UxFilterI>> OneFilter(std::unique_ptr<UxFilterI> filter)
+{
+    std::vector<std::unique_ptr<UxFilterI>> filters;
+    filters.push_back(std::move(filter));
+    return filters;
+}
+
+void CopyText(char* to, size_t size, const char* from)
+{
+    const size_t length = strnlen(from, size - 1);
+    std::memcpy(to, from, length);
+    to[length] = '\0';
+}
+
 }  // namespace
 
 bool LiveFilter::QueuedAfter::operator()(const Queued& a, const Queued& b) const
@@ -28,27 +44,29 @@ bool LiveFilter::QueuedAfter::operator()(const Queued& a, const Queued& b) const
         return a.frame > b.frame;
     if (a.place != b.place)
         return a.place > b.place;
-    if (a.end != b.end && a.place == TickPlace::kStartingNote)
-        return a.end < b.end;  // the longest note-on of a frame first
-    return a.order > b.order;
+    if (a.length != b.length && a.place == TickPlace::kStartingNote)
+        return a.length < b.length;  // the longest note-on of a frame first
+    return static_cast<int32_t>(a.id - b.id) > 0;
 }
 
 LiveFilter::LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& capacity)
-    : mFilter(std::move(filter)), mPool(capacity.eventPool), mCapacity(capacity)
+    : LiveFilter(OneFilter(std::move(filter)), capacity)
 {
-    mQueue.reserve(capacity.queuedNotes);
+}
+
+LiveFilter::LiveFilter(std::vector<std::unique_ptr<UxFilterI>> filters, const LiveCapacity& capacity)
+    : mFilters(std::move(filters)), mPool(capacity.eventPool), mCapacity(capacity)
+{
+    // Every buffer is written once now, so that no cycle meets a page for the
+    // first time.
+    mQueue.resize(capacity.queuedNotes);
+    mQueue.clear();
+    mHeld.resize(capacity.heldNotes);
     // Note-offs of sounding notes have room of their own: one for each key that
     // sounded when the output filled, and one for each note-on held over.
     mHeldOutput.resize(capacity.heldBytes + KeyLedger::kKeys * kNoteRecord
                        + capacity.heldBytes / kNoteRecord * kNoteRecord);
     Reset();
-}
-
-LiveFilter::LiveFilter(std::vector<std::unique_ptr<UxFilterI>> filters, const LiveCapacity& capacity)
-    : LiveFilter(filters.empty() ? nullptr : std::move(filters.front()), capacity)
-{
-    for (size_t i = 1; i < filters.size(); ++i)
-        mLaterFilters.push_back(std::move(filters[i]));
 }
 
 LiveFilter::~LiveFilter() = default;
@@ -65,8 +83,8 @@ void LiveFilter::Reset()
     mLastFrame = 0;
     mRolling = false;
     mKeys.Clear();
-    mUnheard.fill(false);
-    mHeld.fill(HeldKey());
+    mUnheard.reset();
+    mHeldCount = 0;
     mQueue.clear();
 }
 
@@ -81,9 +99,38 @@ void LiveFilter::BeginCycle(uint32_t frames, MidiSink* out)
 
 void LiveFilter::EndCycle()
 {
-    PlayQueue(mCycleStart + mFrames, false);
+    PlayQueue(mCycleStart + mFrames - 1, TickPlace::kEndingEmptyNote);
     mCycleStart += mFrames;
     mOut = nullptr;
+    Publish();
+}
+
+void LiveFilter::Publish()
+{
+    mPublishedNotes.store(mDropped.notes, std::memory_order_relaxed);
+    mPublishedEvents.store(mDropped.events, std::memory_order_relaxed);
+    mPublishedMessages.store(mDropped.messages, std::memory_order_relaxed);
+    mPublishedChains.store(mDropped.chains, std::memory_order_relaxed);
+}
+
+LiveDrops LiveFilter::DroppedSoFar() const
+{
+    LiveDrops drops;
+    drops.notes = mPublishedNotes.load(std::memory_order_relaxed);
+    drops.events = mPublishedEvents.load(std::memory_order_relaxed);
+    drops.messages = mPublishedMessages.load(std::memory_order_relaxed);
+    drops.chains = mPublishedChains.load(std::memory_order_relaxed);
+    return drops;
+}
+
+bool LiveFilter::TakeFault(char* text, size_t size)
+{
+    if (!mFaultMailFull.load(std::memory_order_acquire))
+        return false;
+    if (size > 0)
+        CopyText(text, std::min(size, mFaultMail.size()), mFaultMail.data());
+    mFaultMailFull.store(false, std::memory_order_release);
+    return true;
 }
 
 int64_t LiveFilter::FrameOf(int64_t frame)
@@ -94,25 +141,20 @@ int64_t LiveFilter::FrameOf(int64_t frame)
     return mLastFrame;
 }
 
-// The input's events on a frame come after the chain notes that end there and
-// before those that start there.
+// The input's events on a frame come after the chain notes that end there and the
+// chain's other messages there, and before the chain notes that start there.
 void LiveFilter::Input(int64_t frame, const uint8_t* bytes, uint32_t size)
 {
     if (size == 0)
         return;
     const int64_t at = FrameOf(frame);
-    PlayQueue(at, true);
+    PlayQueue(at, TickPlace::kOtherEvent);
     const uint8_t kind = bytes[0] & 0xF0;
     const uint8_t channel = bytes[0] & 0x0F;
     const bool channelMessage = bytes[0] >= 0x80 && bytes[0] < 0xF0;
     const bool wellFormed = channelMessage && size == kNoteMessageSize && bytes[1] <= kMaxData
                             && bytes[2] <= kMaxData;
     const NoteMessage note = wellFormed ? NoteMessageOf(bytes, size) : NoteMessage::kNone;
-    const bool filtered = (mChannels >> channel & 1) != 0;
-    if (note != NoteMessage::kNone && !filtered) {
-        Emit(at, bytes, size, false);
-        return;
-    }
     if (note == NoteMessage::kNoteOn) {
         NoteOn(at, channel, bytes[1], bytes[2]);
         return;
@@ -124,6 +166,14 @@ void LiveFilter::Input(int64_t frame, const uint8_t* bytes, uint32_t size)
     if (wellFormed && kind == kControlChangeStatus
         && (bytes[1] == kAllNotesOff || bytes[1] == kAllSoundOff))
         Silence(at, channel);
+    const bool filtered = kind == kControlChangeStatus || kind == kProgramChangeStatus
+                          || kind == kPitchBendStatus;
+    if (channelMessage && filtered && size == 1 + ChannelDataSize(bytes[0]) && bytes[1] <= kMaxData
+        && (size < 3 || bytes[2] <= kMaxData)) {
+        FilterEvent(at, bytes, size);
+        PlayQueue(at, TickPlace::kOtherEvent);
+        return;
+    }
     Emit(at, bytes, size, false);
 }
 
@@ -132,129 +182,187 @@ void LiveFilter::TransportSpeed(int64_t frame, double speed)
     const int64_t at = FrameOf(frame);
     const bool rolling = speed != 0.0;
     if (mRolling && !rolling) {
-        PlayQueue(at, true);
+        PlayQueue(at, TickPlace::kEndingNote);
         Silence(at, -1);
     }
     mRolling = rolling;
 }
 
 // A played note passes at once and cuts whatever sounds on its key. It is kept
-// until its note-off; a key retriggered more often than it can keep forgets its
-// oldest note, which then gets no chain.
+// until its note-off; when the table of held notes is full, the oldest held note
+// is forgotten and gets no chain.
 void LiveFilter::NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velocity)
 {
     const int key = KeyLedger::KeyIndex(channel, pitch);
-    const uint64_t id = ++mIds;
+    const uint32_t id = ++mIds;
     const KeyLedger::Strike strike =
         mKeys.StrikeNote(key, at, KeyLedger::kOpenEnd, NoteOrigin::kPlayed, id);
     if (strike.displaced)
         EmitNoteOff(at, key, strike.displacedRelease);
     if (strike.sounds)
         mUnheard[key] = !EmitNote(at, kNoteOnStatus, key, velocity);
-    HeldKey& held = mHeld[key];
-    if (held.count == kHeldPerKey) {
-        held.first = (held.first + 1) % kHeldPerKey;
-        --held.count;
+    if (mHeld.empty())
+        return;
+    HeldNote* slot = &mHeld[mHeldCount];
+    if (mHeldCount == mHeld.size()) {
+        slot = &mHeld.front();
+        for (HeldNote& note : mHeld)
+            if (static_cast<int32_t>(note.id - slot->id) < 0)
+                slot = &note;
+    } else {
+        ++mHeldCount;
     }
-    held.notes[(held.first + held.count) % kHeldPerKey] = {at, id, velocity};
-    ++held.count;
+    *slot = {at, id, static_cast<uint16_t>(key), velocity};
 }
 
 // A note-off ends the oldest played note held on its key, which then goes to the
-// filter; one for a note never seen passes through and builds nothing.
+// filters when they act on its channel; one for a note never seen passes through
+// and builds nothing.
 void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t release,
                          const uint8_t* bytes, uint32_t size)
 {
     const int key = KeyLedger::KeyIndex(channel, pitch);
-    HeldKey& held = mHeld[key];
-    if (held.count == 0) {
+    HeldNote* oldest = nullptr;
+    for (size_t i = 0; i < mHeldCount; ++i)
+        if (mHeld[i].key == key && (!oldest || static_cast<int32_t>(mHeld[i].id - oldest->id) < 0))
+            oldest = &mHeld[i];
+    if (!oldest) {
         Emit(at, bytes, size, false);
         return;
     }
-    const HeldNote note = held.notes[held.first];
-    held.first = (held.first + 1) % kHeldPerKey;
-    --held.count;
+    const HeldNote note = *oldest;
+    *oldest = mHeld[--mHeldCount];
     if (mKeys.Release(key, note.id))
         EmitNoteOff(at, key, release);
-    BuildChain(note, at, channel, pitch, release);
+    if (mChannels >> channel & 1)
+        BuildChain(note, at, channel, pitch, release);
 }
 
-// The filter gets the note whole, as the offline host hands it over, and the notes
-// of its chain are queued. The chain's events come from the fixed pool and are
-// released before the scope ends: the filter answers a copy it cannot make with
-// the end of its chain. When the filter throws, the note gets no chain and the
-// note handed in is released with whatever was appended to it (the filter was to
-// hand it back).
+// The filters get the note whole, as the offline host hands it over, and the
+// events of their answer are queued. Every event comes from the fixed pool and is
+// released before the scope ends: a filter answers a copy it cannot make with the
+// end of its chain. The played note itself already sounds: the answer's head is
+// not queued again.
 void LiveFilter::BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch,
                             uint8_t release)
 {
-    if (!mFilter)
-        return;
     const UxEventPoolScope scope(mPool);
     UxNoteOn* head =
         new (std::nothrow) UxNoteOn(note.start, at - note.start, pitch, note.velocity, channel);
-    if (!head)
-        return;
-    UxEvent* chain = nullptr;
-    try {
-        chain = mFilter->HandleEvent(head, &mParams);
-    } catch (const std::exception& error) {
-        Fault(head, error.what());
-        return;
-    } catch (...) {
-        Fault(head, "an exception that is not a std::exception");
+    if (head) {
+        head->SetReleaseVelocity(release);
+        Feed(0, head, head, at);
+    }
+}
+
+// A controller change, program change or pitch bend goes to the filters as the
+// offline host makes it, and every event of their answer is queued.
+void LiveFilter::FilterEvent(int64_t at, const uint8_t* bytes, uint32_t size)
+{
+    const UxEventPoolScope scope(mPool);
+    if (UxEvent* event = NewChannelEvent(at, bytes, size))
+        Feed(0, event, nullptr, at);
+    else
+        Emit(at, bytes, size, false);  // no room in the pool: it passes by
+}
+
+// Hands `event` (owned here) to the filter of `stage`, and each event of its answer
+// alone to the next; what the last one answers is queued. `played` is the event
+// that already sounds, which heads each answer it goes through. When a filter
+// throws, the event handed in is released with whatever was appended to it (the
+// filter was to hand it back), and that answer is lost alone.
+void LiveFilter::Feed(size_t stage, UxEvent* event, const UxEvent* played, int64_t at)
+{
+    if (stage == mFilters.size()) {
+        if (event != played)
+            Schedule(*event, at);
+        event->Delete();
         return;
     }
-    for (const UxEvent* event = chain; event; event = event->NextEvent())
-        if (event != head)
-            Schedule(*event, at, release);
-    UxEvent::DeleteChain(chain);
+    UxEvent* chain = nullptr;
+    try {
+        chain = mFilters[stage]->HandleEvent(event, &mParams);
+    } catch (const std::exception& error) {
+        Fault(event, error.what());
+        return;
+    } catch (...) {
+        Fault(event, "an exception that is not a std::exception");
+        return;
+    }
+    while (chain) {
+        UxEvent* rest = chain->UnlinkNext();
+        Feed(stage + 1, chain, chain == played ? chain : nullptr, at);
+        chain = rest;
+    }
 }
 
 void LiveFilter::Fault(UxEvent* given, const char* what)
 {
     UxEvent::DeleteChain(given);
     ++mDropped.chains;
-    std::strncpy(mLastFault.data(), what, mLastFault.size() - 1);
+    CopyText(mLastFault.data(), mLastFault.size(), what);
+    if (!mFaultMailFull.load(std::memory_order_acquire)) {
+        CopyText(mFaultMail.data(), mFaultMail.size(), what);
+        mFaultMailFull.store(true, std::memory_order_release);
+    }
 }
 
-// A chain note MIDI can carry is queued to start at its own frame, or at the
-// note-off that made it when it would start before. Events other than notes are
-// not played.
-void LiveFilter::Schedule(const UxEvent& event, int64_t at, uint8_t release)
+// A chain event is queued at its own frame, or at the event that made it when it
+// would come before. Notes and the messages MIDI can carry are played; the rest
+// is left out.
+void LiveFilter::Schedule(const UxEvent& event, int64_t at)
 {
-    if (event.Type() != kUxNoteOnType && event.Type() != kUxNoteType)
+    if (event.Type() == kUxNoteOnType || event.Type() == kUxNoteType) {
+        if (const auto* note = dynamic_cast<const UxNoteOn*>(&event))
+            ScheduleNote(*note, at);
         return;
-    const auto* note = dynamic_cast<const UxNoteOn*>(&event);
-    if (!note || NoteFaultOf(note->Note(), note->Velocity(), note->Channel()) != NoteFault::kNone
-        || note->Duration() < 0)
+    }
+    Queued item{};
+    uint8_t bytes[kMaxChannelEventBytes];
+    const size_t size = ChannelEventBytes(event, bytes);
+    if (size == 0 || mQueue.size() == mCapacity.queuedNotes) {
+        ++mDropped.events;
+        return;
+    }
+    std::copy(bytes, bytes + size, item.message.begin());
+    item.frame = std::max(event.StartTime(), at);
+    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(event.Channel(), 0));
+    item.place = TickPlace::kOtherEvent;
+    item.id = ++mIds;
+    mQueue.push_back(item);
+    std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
+}
+
+void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
+{
+    if (NoteFaultOf(note.Note(), note.Velocity(), note.Channel()) != NoteFault::kNone
+        || note.Duration() < 0)
         return;
     if (mQueue.size() == mCapacity.queuedNotes) {
         ++mDropped.notes;
         return;
     }
-    const int64_t start = std::max(note->StartTime(), at);
-    const int64_t end = note->Duration() > KeyLedger::kOpenEnd - 1 - start
-                            ? KeyLedger::kOpenEnd - 1
-                            : start + note->Duration();
+    // A note longer than the queue can say (a day at 48 kHz) ends as late as it can.
+    const int64_t start = std::max(note.StartTime(), at);
+    const int64_t length = std::min<int64_t>(
+        {note.Duration(), std::numeric_limits<uint32_t>::max(), KeyLedger::kOpenEnd - 1 - start});
     Queued item{};
     item.frame = start;
-    item.end = end;
-    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note->Channel(), note->Note()));
+    item.length = static_cast<uint32_t>(length);
+    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.Channel(), note.Note()));
     item.place = TickPlace::kStartingNote;
-    item.velocity = note->Velocity();
-    item.release = release;
-    item.order = mOrders++;
+    item.velocity = note.Velocity();
+    item.release = CarriedRelease(note.ReleaseVelocity());
+    item.id = ++mIds;
     mQueue.push_back(item);
     std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
 }
 
-void LiveFilter::PlayQueue(int64_t before, bool offsAtIt)
+void LiveFilter::PlayQueue(int64_t at, TickPlace through)
 {
     while (!mQueue.empty()) {
         const Queued& next = mQueue.front();
-        if (next.frame > before
-            || (next.frame == before && !(offsAtIt && next.place < TickPlace::kOtherEvent)))
+        if (next.frame > at || (next.frame == at && next.place > through))
             return;
         std::pop_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
         const Queued item = mQueue.back();
@@ -269,23 +377,26 @@ void LiveFilter::PlayQueue(int64_t before, bool offsAtIt)
 void LiveFilter::Play(const Queued& item)
 {
     const int key = item.key;
+    if (item.place == TickPlace::kOtherEvent) {
+        Emit(item.frame, item.message.data(), 1 + ChannelDataSize(item.message[0]), false);
+        return;
+    }
     if (item.place != TickPlace::kStartingNote) {
         if (mKeys.Release(key, item.id))
             EmitNoteOff(item.frame, key, mKeys.ReleaseVelocity(key));
         return;
     }
-    const uint64_t id = ++mIds;
+    const int64_t end = item.frame + item.length;
     const KeyLedger::Strike strike =
-        mKeys.StrikeNote(key, item.frame, item.end, NoteOrigin::kMade, id, item.release);
+        mKeys.StrikeNote(key, item.frame, end, NoteOrigin::kMade, item.id, item.release);
     if (!strike.sounds)
         return;
     if (strike.displaced)
         EmitNoteOff(item.frame, key, strike.displacedRelease);
     mUnheard[key] = !EmitNote(item.frame, kNoteOnStatus, key, item.velocity);
     Queued off = item;
-    off.frame = item.end;
-    off.place = NoteOffPlace(item.frame, item.end);
-    off.id = id;
+    off.frame = end;
+    off.place = NoteOffPlace(item.frame, end);
     mQueue.push_back(off);
     std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
 }
@@ -300,10 +411,13 @@ void LiveFilter::Silence(int64_t at, int channel)
             continue;
         mKeys.ReleaseChannel(static_cast<uint8_t>(c),
                              [&](int key, uint64_t) { EmitNoteOff(at, key, mKeys.ReleaseVelocity(key)); });
-        for (int key = KeyLedger::KeyIndex(c, 0); key < KeyLedger::KeyIndex(c, 0) + KeyLedger::kPitches;
-             ++key)
-            mHeld[key] = HeldKey();
     }
+    const auto heldOnChannel = [channel](const HeldNote& note) {
+        return channel < 0 || KeyLedger::ChannelOf(note.key) == channel;
+    };
+    mHeldCount = static_cast<size_t>(
+        std::remove_if(mHeld.begin(), mHeld.begin() + static_cast<ptrdiff_t>(mHeldCount), heldOnChannel)
+        - mHeld.begin());
     const auto onChannel = [channel](const Queued& item) {
         return channel < 0 || KeyLedger::ChannelOf(item.key) == channel;
     };
@@ -315,7 +429,9 @@ void LiveFilter::Silence(int64_t at, int channel)
 // note-on never went out.
 void LiveFilter::EmitNoteOff(int64_t at, int key, uint8_t release)
 {
-    if (!std::exchange(mUnheard[key], false))
+    const bool unheard = mUnheard[key];
+    mUnheard[key] = false;
+    if (!unheard)
         EmitNote(at, kNoteOffStatus, key, release);
 }
 

@@ -1,20 +1,26 @@
-// One filter played live: MIDI in, the filter's chains out, one audio frame a tick.
+// Filters played live: MIDI in, the filters' chains out, one audio frame a tick.
 //
 // Live MIDI brings a note-on and its note-off apart, while a filter wants a note
 // that knows its duration. A note-on therefore goes out at once and is kept; at its
-// note-off the filter gets the whole note and every note of the chain it answers
-// with is queued for its frame. Which note sounds on a key follows the kit's one
-// rule (KeyLedger): the player's notes come first, and at most one note sounds on
-// a key and channel.
+// note-off the filter gets the whole note and every event of the chain it answers
+// with is queued for its frame. Controller changes, program changes and pitch
+// bends go to the filter as the kernel's events as they come, and their answers
+// are queued alike; other messages pass by. Several filters play in a row: each
+// event of one filter's answer goes alone to the next, as in the offline host.
+// Which note sounds on a key follows the kit's one rule (KeyLedger): the player's
+// notes come first, and at most one note sounds on a key and channel.
 //
-// Everything is allocated when the object is made; feeding it events allocates
-// nothing, frees nothing and takes no lock, so a host can call it from its audio
-// thread. A filter that throws loses the chain of that note alone. Its capacity is fixed: when the queue is full the newest chain notes are
-// dropped, and what the output cannot take in one cycle goes out at the start of
-// the next, so that no note is left sounding.
+// Everything is allocated and touched when the object is made; feeding it events
+// allocates nothing, frees nothing and takes no lock, so a host can call it from
+// its audio thread. A filter that throws loses the answer to that event alone. Its
+// capacity is fixed: when the queue is full the newest chain events are dropped,
+// and what the output cannot take in one cycle goes out at the start of the next,
+// so that no note is left sounding.
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,36 +32,37 @@
 #include <KeyLedger.h>
 #include <NoteRules.h>
 
-// Where a cycle's MIDI goes. Write answers false when the message does not fit
-// in what is left of this cycle's output.
-class MidiSink {
-public:
-    virtual bool Write(uint32_t frame, const uint8_t* bytes, uint32_t size) = 0;
+#include "MidiSink.h"
 
-protected:
-    ~MidiSink() = default;
-};
-
+// Why each is what it is: the longest chain of the example filters is Fractal
+// Drift's, 21 notes, each as long as the played note; a fast performance through
+// it (20 notes a second on one channel, each held 0.1 to 1 s) keeps at most about
+// 2,500 chain notes waiting or sounding at once.
 struct LiveCapacity {
-    size_t queuedNotes = 4096;   // chain notes waiting to start or to end
-    size_t heldBytes = 16384;    // output held over to the next cycle
-    size_t eventPool = 1024;     // events a filter may hold while it builds a chain
+    size_t queuedNotes = 3072;  // chain events waiting to be played, notes waiting to end
+    size_t heldNotes = 512;     // played notes waiting for their note-off: more than
+                                // ten fingers hold on sixteen channels
+    size_t heldBytes = 16384;   // output held over to the next cycle
+    size_t eventPool = 256;     // events the filters may hold while they answer one event
 };
 
 // What the live filter could not play, counted as it happens.
 struct LiveDrops {
     uint64_t notes = 0;     // chain notes, because the queue was full
+    uint64_t events = 0;    // chain events other than notes, because the queue was full
+                            // or MIDI cannot carry them
     uint64_t messages = 0;  // because neither the output nor the held-over room could take them
-    uint64_t chains = 0;    // whole chains, because the filter threw
+    uint64_t chains = 0;    // whole answers, because a filter threw
 };
 
-// Plays one filter. Calls come from one thread at a time: per cycle BeginCycle,
-// then Input and TransportSpeed in frame order, then EndCycle.
+// Plays one filter or several in a row. Calls come from one thread at a time: per
+// cycle BeginCycle, then Input and TransportSpeed in frame order, then EndCycle;
+// SetChannels and Reset between cycles. DroppedSoFar and TakeFault alone may be
+// called from one other thread at any time.
 class LiveFilter {
 public:
     explicit LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& capacity = {});
-    // A pipeline played in a row. For now only the first filter plays; the others
-    // are kept and destroyed with it.
+    // The filters in the order the events go through them.
     explicit LiveFilter(std::vector<std::unique_ptr<UxFilterI>> filters, const LiveCapacity& capacity = {});
     ~LiveFilter();
     LiveFilter(const LiveFilter&) = delete;
@@ -65,8 +72,8 @@ public:
     // except that the notes still sounding end at the start of the next cycle.
     void Reset();
 
-    // Bit c on: notes on MIDI channel c+1 go through the filter; notes on the
-    // others pass by unchanged. All sixteen by default. Called between cycles.
+    // Bit c on: notes on MIDI channel c + 1 go through the filters; notes on the
+    // other channels pass by them unchanged. Every channel at first.
     void SetChannels(uint16_t mask) { mChannels = mask; }
 
     void BeginCycle(uint32_t frames, MidiSink* out);
@@ -84,45 +91,54 @@ public:
     // between cycles.
     const char* LastFault() const { return mLastFault.data(); }
 
+    // For another thread, at any time: what was dropped up to the last cycle's end.
+    LiveDrops DroppedSoFar() const;
+    // For another thread, at any time: true once after a filter threw, with what
+    // its first exception since the last call said in `text` (cut to fit `size`).
+    bool TakeFault(char* text, size_t size);
+
 private:
-    // A chain note waiting to start (kStartingNote), or a sounding chain note
-    // waiting to end.
+    // A chain note waiting to start (kStartingNote), a sounding chain note
+    // waiting to end, or a chain's other message waiting to pass (kOtherEvent):
+    // 24 bytes, so that a queue of thousands stays small.
     struct Queued {
         int64_t frame;
-        int64_t end;
-        uint64_t order;  // note-ons of one frame: the longest first, then as made
-        uint64_t id;     // of a note-off: the note it ends
-        uint16_t key;
+        uint32_t length;  // of a note: frames from its start to its end
+        uint32_t id;      // given when queued: the note's in the ledger, and the order
+                          // of the events of one frame and place (note-ons: the longest first)
+        uint16_t key;     // of another message: its channel's first key
         TickPlace place;
         uint8_t velocity;
         uint8_t release;  // the note-off velocity
+        std::array<uint8_t, 3> message;  // of another message
     };
+    static_assert(sizeof(Queued) == 24, "a queue record stays small");
     struct QueuedAfter {
         bool operator()(const Queued& a, const Queued& b) const;
     };
     // A played note whose note-off has not come: what the filter will need.
     struct HeldNote {
         int64_t start;
-        uint64_t id;
+        uint32_t id;
+        uint16_t key;
         uint8_t velocity;
-    };
-    static constexpr int kHeldPerKey = 4;
-    struct HeldKey {
-        std::array<HeldNote, kHeldPerKey> notes;  // oldest at `first`
-        uint8_t first = 0;
-        uint8_t count = 0;
     };
 
     int64_t FrameOf(int64_t frame);
-    void PlayQueue(int64_t before, bool offsAtIt);
+    // Plays what is queued up to `through` on frame `at`.
+    void PlayQueue(int64_t at, TickPlace through);
     void Play(const Queued& item);
     void NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velocity);
     void NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t release,
                  const uint8_t* bytes, uint32_t size);
     void BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch,
                     uint8_t release);
-    void Schedule(const UxEvent& event, int64_t at, uint8_t release);
+    void FilterEvent(int64_t at, const uint8_t* bytes, uint32_t size);
+    void Feed(size_t stage, UxEvent* event, const UxEvent* played, int64_t at);
+    void Schedule(const UxEvent& event, int64_t at);
+    void ScheduleNote(const UxNoteOn& note, int64_t at);
     void Fault(UxEvent* given, const char* what);
+    void Publish();
     void Silence(int64_t at, int channel);  // channel -1: every channel
 
     // Output, in order: straight to the sink while it takes messages, then held
@@ -132,9 +148,7 @@ private:
     void EmitNoteOff(int64_t at, int key, uint8_t release);
     void FlushHeld();
 
-    std::unique_ptr<UxFilterI> mFilter;
-    std::vector<std::unique_ptr<UxFilterI>> mLaterFilters;
-    uint16_t mChannels = 0xFFFF;
+    std::vector<std::unique_ptr<UxFilterI>> mFilters;
     UxEventPool mPool;
     ux_filter_params mParams;
     LiveCapacity mCapacity;
@@ -145,15 +159,26 @@ private:
     int64_t mLastFrame = 0;
     bool mWroteThisCycle = false;
     bool mRolling = false;
-    uint64_t mIds = 0;
-    uint64_t mOrders = 0;
+    uint16_t mChannels = 0xFFFF;
+    uint32_t mIds = 0;  // wraps: only the order of ids given close together matters
     LiveDrops mDropped;
     std::array<char, 160> mLastFault{};
 
+    // What another thread reads: the drops as of the last cycle's end, and a
+    // mailbox of one fault text, full from the audio thread's writing it to the
+    // other thread's taking it.
+    std::atomic<uint64_t> mPublishedNotes{0};
+    std::atomic<uint64_t> mPublishedEvents{0};
+    std::atomic<uint64_t> mPublishedMessages{0};
+    std::atomic<uint64_t> mPublishedChains{0};
+    std::atomic<bool> mFaultMailFull{false};
+    std::array<char, 160> mFaultMail{};
+
     KeyLedger mKeys;
-    std::array<bool, KeyLedger::kKeys> mUnheard{};     // its note-on never went out
-    std::array<HeldKey, KeyLedger::kKeys> mHeld{};
-    std::vector<Queued> mQueue;  // a heap, capacity fixed when made
+    std::bitset<KeyLedger::kKeys> mUnheard;  // its note-on never went out
+    std::vector<HeldNote> mHeld;  // one table for every key, size fixed when made:
+    size_t mHeldCount = 0;        // the first mHeldCount are held, in no order
+    std::vector<Queued> mQueue;   // a heap, capacity fixed when made
     std::vector<uint8_t> mHeldOutput;  // records of a 2-byte size and the bytes
     size_t mHeldOutputSize = 0;
 };

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "PluginLoader.h"  // kPluginSuffix
@@ -19,6 +20,14 @@ constexpr const char* kAddOnUriPrefixField = "uri-prefix";
 constexpr const char* kAdapterFile = "ux-lv2.so";
 constexpr const char* kAddOnFolder = "add-ons";
 constexpr const char* kLibraryFolder = "lib";
+
+// Each plug-in's ports: MIDI in, MIDI out, then one toggle a MIDI channel (1 to
+// 16, symbols channel_1 to channel_16), on when the filter acts on the channel's
+// notes.
+constexpr uint32_t kMidiInPort = 0;
+constexpr uint32_t kMidiOutPort = 1;
+constexpr uint32_t kFirstChannelPort = 2;
+constexpr uint32_t kChannelPorts = 16;
 
 // Only stems a URI can carry as they are: letters, digits, '_' and '-'.
 inline bool IsPluginStem(const std::string& stem)

@@ -4,8 +4,11 @@
 // i-th filter file there by name, under the URI urn:ux-filter-kit:<file stem>.
 // Each instance loads its filter file, makes one filter and plays it live through
 // a LiveFilter: MIDI and the transport's position come in on one atom port, MIDI
-// goes out on the other.
+// goes out on the other, and sixteen toggles choose the channels it acts on. What
+// the filter throws and what is dropped goes to the host's log outside run():
+// through the host's worker when it offers one, else at the next activation.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,14 +24,13 @@
 #include <lv2/midi/midi.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include "BundleLayout.h"
 #include "LiveFilter.h"
 #include "PluginLoader.h"
 
 namespace {
-
-enum PortIndex : uint32_t { kInputPort = 0, kOutputPort = 1 };
 
 
 // ---- The plug-ins of the bundle ----
@@ -37,6 +39,8 @@ struct FilterFile {
     std::string uri;
     std::string path;
     LV2_Descriptor descriptor;
+    // The loaded file while any instance lives: instances share it and its add-on.
+    mutable std::weak_ptr<Plugin> loaded;
 };
 
 LV2_Handle Instantiate(const LV2_Descriptor*, double, const char*, const LV2_Feature* const*);
@@ -45,6 +49,7 @@ void Activate(LV2_Handle);
 void Run(LV2_Handle, uint32_t);
 void Deactivate(LV2_Handle);
 void Cleanup(LV2_Handle);
+const void* ExtensionData(const char* uri);
 
 // Listed once, before the first instance, and never changed: the descriptors
 // handed to the host point into this list.
@@ -62,14 +67,14 @@ const std::vector<FilterFile>& FilterFiles()
             std::string line;
             if (std::getline(given, line) && !line.empty())
                 uri = line;
-            files.push_back({uri, path, {}});
+            files.push_back({uri, path, {}, {}});
         }
         // In the order of their stems, as the bundle lists them.
         std::sort(files.begin(), files.end(),
                   [](const FilterFile& a, const FilterFile& b) { return a.uri < b.uri; });
         for (FilterFile& file : files)
             file.descriptor = {file.uri.c_str(), Instantiate, ConnectPort, Activate, Run,
-                               Deactivate, Cleanup, nullptr};
+                               Deactivate, Cleanup, ExtensionData};
     });
     return files;
 }
@@ -124,7 +129,7 @@ private:
 };
 
 struct Instance {
-    std::unique_ptr<Plugin> plugin;  // first, so unloaded last: the filter's code is in it
+    std::shared_ptr<Plugin> plugin;  // first, so unloaded last: the filter's code is in it
     UxFilterHolderI holder;
     std::unique_ptr<LiveFilter> live;
     Uris uris{};
@@ -132,9 +137,16 @@ struct Instance {
     LV2_Atom_Sequence* output = nullptr;
     SequenceSink sink;
     const char* uri = nullptr;
+    std::array<const float*, kChannelPorts> channelPorts{};
     const LV2_Log_Log* log = nullptr;  // the host's, if it offers one
     LV2_URID logError = 0;
-    uint64_t reportedChains = 0;
+    const LV2_Worker_Schedule* worker = nullptr;  // the host's, if it offers one
+    LiveDrops scheduled;  // what the worker has been told of, on the audio thread
+
+    // What the log has heard of, kept by whichever thread reports.
+    std::mutex reporting;
+    LiveDrops reported;
+    std::array<char, 160> fault{};
 };
 
 const void* FindFeature(const LV2_Feature* const* features, const char* uri)
@@ -145,6 +157,20 @@ const void* FindFeature(const LV2_Feature* const* features, const char* uri)
     return nullptr;
 }
 
+// The filter file loaded once for all its instances: loading it again for each
+// would cost an instance as much as the rest of it.
+std::shared_ptr<Plugin> SharedPlugin(const FilterFile& file)
+{
+    static std::mutex loading;
+    const std::lock_guard<std::mutex> lock(loading);
+    std::shared_ptr<Plugin> plugin = file.loaded.lock();
+    if (!plugin) {
+        plugin = Plugin::Load(file.path);
+        file.loaded = plugin;
+    }
+    return plugin;
+}
+
 // Loads the filter file and makes its filter, with every buffer the live filter
 // will use; null when any of it fails, with the reason in the host's log.
 LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
@@ -152,6 +178,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
 {
     const auto* map = static_cast<const LV2_URID_Map*>(FindFeature(features, LV2_URID__map));
     const auto* log = static_cast<const LV2_Log_Log*>(FindFeature(features, LV2_LOG__log));
+    const auto* worker = static_cast<const LV2_Worker_Schedule*>(FindFeature(features, LV2_WORKER__schedule));
     const LV2_URID logError = log && map ? map->map(map->handle, LV2_LOG__Error) : 0;
     const char* uri = descriptor && descriptor->URI ? descriptor->URI : "?";
     const auto fail = [&](const std::string& reason) {
@@ -169,7 +196,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
         return fail("the host offers no " LV2_URID__map);
     try {
         auto instance = std::make_unique<Instance>();
-        instance->plugin = Plugin::Load(file->path);
+        instance->plugin = SharedPlugin(*file);
         std::unique_ptr<UxFilterI> filter(instance->plugin->AddOn()->NewInstance(&instance->holder, nullptr));
         if (!filter)
             return fail(file->path + ": the add-on made no filter");
@@ -177,6 +204,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
         instance->uri = file->uri.c_str();
         instance->log = log;
         instance->logError = logError;
+        instance->worker = worker;
 
         const auto urid = [map](const char* name) { return map->map(map->handle, name); };
         instance->uris = {urid(LV2_MIDI__MidiEvent), urid(LV2_ATOM__Sequence),
@@ -193,42 +221,88 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
 void ConnectPort(LV2_Handle handle, uint32_t port, void* data)
 {
     auto* instance = static_cast<Instance*>(handle);
-    switch (port) {
-    case kInputPort:
+    if (port == kMidiInPort)
         instance->input = static_cast<const LV2_Atom_Sequence*>(data);
-        break;
-    case kOutputPort:
+    else if (port == kMidiOutPort)
         instance->output = static_cast<LV2_Atom_Sequence*>(data);
-        break;
-    default:
-        break;
-    }
+    else if (port - kFirstChannelPort < kChannelPorts)
+        instance->channelPorts[port - kFirstChannelPort] = static_cast<const float*>(data);
 }
 
-// Chains lost to the filter's exceptions since the last report, told to the host's
-// log from activate, deactivate and cleanup, never from run().
-void ReportFaults(Instance& instance)
+// What the filter threw and what was dropped since the last report, told to the
+// host's log from the worker, activate, deactivate and cleanup, never from run().
+void Report(Instance& instance)
 {
-    const uint64_t chains = instance.live->Dropped().chains;
-    if (chains == instance.reportedChains || !instance.log)
+    const std::lock_guard<std::mutex> lock(instance.reporting);
+    const LiveDrops now = instance.live->DroppedSoFar();
+    LiveDrops& told = instance.reported;
+    instance.live->TakeFault(instance.fault.data(), instance.fault.size());
+    if (!instance.log) {
+        told = now;
         return;
-    instance.log->printf(instance.log->handle, instance.logError,
-                         "%s: the filter threw an exception (%s); %llu notes played without their chains\n",
-                         instance.uri, instance.live->LastFault(),
-                         static_cast<unsigned long long>(chains - instance.reportedChains));
-    instance.reportedChains = chains;
+    }
+    const auto say = [&](const char* what, unsigned long long count) {
+        instance.log->printf(instance.log->handle, instance.logError, "%s: %llu %s\n", instance.uri, count,
+                             what);
+    };
+    if (now.chains != told.chains)
+        instance.log->printf(instance.log->handle, instance.logError,
+                             "%s: the filter threw an exception (%s); %llu notes played without their chains\n",
+                             instance.uri, instance.fault.data(),
+                             static_cast<unsigned long long>(now.chains - told.chains));
+    if (const uint64_t queued = now.notes - told.notes + now.events - told.events)
+        say("events of the filter's chains dropped: the queue was full or MIDI cannot carry them", queued);
+    if (now.messages != told.messages)
+        say("messages dropped: the host's output was full", now.messages - told.messages);
+    told = now;
 }
 
 void Activate(LV2_Handle handle)
 {
     auto* instance = static_cast<Instance*>(handle);
-    ReportFaults(*instance);
+    Report(*instance);
     instance->live->Reset();
 }
 
 void Deactivate(LV2_Handle handle)
 {
-    ReportFaults(*static_cast<Instance*>(handle));
+    Report(*static_cast<Instance*>(handle));
+}
+
+// The worker's job is the report; run() schedules it when something new was lost.
+LV2_Worker_Status Work(LV2_Handle handle, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle, uint32_t,
+                       const void*)
+{
+    Report(*static_cast<Instance*>(handle));
+    return LV2_WORKER_SUCCESS;
+}
+
+LV2_Worker_Status WorkResponse(LV2_Handle, uint32_t, const void*)
+{
+    return LV2_WORKER_SUCCESS;
+}
+
+const void* ExtensionData(const char* uri)
+{
+    static const LV2_Worker_Interface worker = {Work, WorkResponse, nullptr};
+    return std::strcmp(uri, LV2_WORKER__interface) == 0 ? &worker : nullptr;
+}
+
+// Bit c on when the toggle of channel c + 1 is on or not connected.
+uint16_t ChannelMaskOf(const Instance& instance)
+{
+    uint16_t mask = 0;
+    for (uint32_t channel = 0; channel < kChannelPorts; ++channel) {
+        const float* toggle = instance.channelPorts[channel];
+        if (!toggle || *toggle > 0.5f)
+            mask = static_cast<uint16_t>(mask | 1u << channel);
+    }
+    return mask;
+}
+
+bool Differ(const LiveDrops& a, const LiveDrops& b)
+{
+    return a.notes != b.notes || a.events != b.events || a.messages != b.messages || a.chains != b.chains;
 }
 
 // The transport's speed, when `atom` is a time:Position that carries one.
@@ -259,6 +333,7 @@ void Run(LV2_Handle handle, uint32_t frames)
         return;
     instance->sink.Start(instance->output, instance->uris.atomSequence);
     LiveFilter& live = *instance->live;
+    live.SetChannels(ChannelMaskOf(*instance));
     live.BeginCycle(frames, &instance->sink);
     if (instance->input) {
         LV2_ATOM_SEQUENCE_FOREACH(instance->input, event)
@@ -272,12 +347,15 @@ void Run(LV2_Handle handle, uint32_t frames)
         }
     }
     live.EndCycle();
+    if (instance->worker && Differ(live.Dropped(), instance->scheduled)
+        && instance->worker->schedule_work(instance->worker->handle, 0, nullptr) == LV2_WORKER_SUCCESS)
+        instance->scheduled = live.Dropped();
 }
 
 void Cleanup(LV2_Handle handle)
 {
     auto* instance = static_cast<Instance*>(handle);
-    ReportFaults(*instance);
+    Report(*instance);
     delete instance;
 }
 

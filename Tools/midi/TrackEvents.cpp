@@ -6,14 +6,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "ChannelEvents.h"
 #include "MidiBytes.h"
 #include "NoteRules.h"
-
-namespace {
-
-constexpr int kBendCentre = 8192;
-
-}  // namespace
 
 void TrackEventReader::Add(const SmfEvent& message)
 {
@@ -47,13 +42,10 @@ void TrackEventReader::Add(const SmfEvent& message)
             note->sounding = false;
         }
         return;
-    } else if (kind == kControlChangeStatus) {
-        event = new UxControlChange(message.tick, bytes[1], bytes[2], channel);
-    } else if (kind == kProgramChangeStatus) {
-        event = new UxProgramChange(message.tick, bytes[1], channel);
-    } else if (kind == kPitchBendStatus) {
-        const int bend = (bytes[2] << 7 | bytes[1]) - kBendCentre;
-        event = new UxPitchBend(message.tick, static_cast<int16>(bend), channel);
+    } else if (kind == kControlChangeStatus || kind == kProgramChangeStatus || kind == kPitchBendStatus) {
+        event = NewChannelEvent(message.tick, bytes.data(), bytes.size());
+        if (!event)
+            throw std::bad_alloc();
     } else {
         event = new UxMidiMessage(message.tick, bytes, channel);
     }
@@ -148,19 +140,10 @@ std::vector<uint8_t> MessageOf(const UxEvent& event)
     const uint8_t channel = event.Channel();
     if (channel > kMaxChannel)
         return {};
-    if (const auto* control = dynamic_cast<const UxControlChange*>(&event)) {
-        if (control->Controller() <= kMaxData && control->Value() <= kMaxData)
-            return {static_cast<uint8_t>(kControlChangeStatus | channel), control->Controller(),
-                    control->Value()};
-    } else if (const auto* program = dynamic_cast<const UxProgramChange*>(&event)) {
-        if (program->Program() <= kMaxData)
-            return {static_cast<uint8_t>(kProgramChangeStatus | channel), program->Program()};
-    } else if (const auto* bend = dynamic_cast<const UxPitchBend*>(&event)) {
-        const int value = bend->Bend() + kBendCentre;
-        if (value >= 0 && value < 2 * kBendCentre)
-            return {static_cast<uint8_t>(kPitchBendStatus | channel), static_cast<uint8_t>(value & 0x7F),
-                    static_cast<uint8_t>(value >> 7)};
-    } else if (const auto* message = dynamic_cast<const UxMidiMessage*>(&event)) {
+    uint8_t channelEvent[kMaxChannelEventBytes];
+    if (const size_t size = ChannelEventBytes(event, channelEvent))
+        return std::vector<uint8_t>(channelEvent, channelEvent + size);
+    if (const auto* message = dynamic_cast<const UxMidiMessage*>(&event)) {
         std::vector<uint8_t> bytes = message->Bytes();
         if (!bytes.empty() && bytes[0] >= 0x80 && bytes[0] < 0xF0)
             bytes[0] = static_cast<uint8_t>((bytes[0] & 0xF0) | channel);

@@ -92,7 +92,8 @@ std::string Description(const std::vector<BundledPlugin>& plugins, const std::st
         << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
         << "@prefix rsz:  <http://lv2plug.in/ns/ext/resize-port#> .\n"
         << "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
-        << "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n";
+        << "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
+        << "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n";
     for (const BundledPlugin& plugin : plugins) {
         const std::string revision = std::to_string(plugin.major) + "." + std::to_string(plugin.minor) + "."
             + std::to_string(plugin.version);
@@ -110,7 +111,8 @@ std::string Description(const std::vector<BundledPlugin>& plugins, const std::st
             << "\tlv2:minorVersion " << version.minor << " ;\n"
             << "\tlv2:microVersion " << version.micro << " ;\n"
             << "\tlv2:requiredFeature urid:map ;\n"
-            << "\tlv2:optionalFeature lv2:hardRTCapable ;\n"
+            << "\tlv2:optionalFeature lv2:hardRTCapable , work:schedule ;\n"
+            << "\tlv2:extensionData work:interface ;\n"
             << "\tlv2:port [\n"
             << "\t\ta lv2:InputPort , atom:AtomPort ;\n"
             << "\t\tatom:bufferType atom:Sequence ;\n"
@@ -119,8 +121,9 @@ std::string Description(const std::vector<BundledPlugin>& plugins, const std::st
             << "\t\tlv2:index 0 ;\n"
             << "\t\tlv2:symbol \"in\" ;\n"
             << "\t\tlv2:name \"MIDI in\" ;\n"
-            << "\t\trdfs:comment \"Notes, played at once and handed to the filter at their note-off, and "
-               "other MIDI events, passed through\"\n"
+            << "\t\trdfs:comment \"Notes, played at once and handed to the filter at their note-off; "
+               "controllers, program changes and pitch bends, handed to the filter; other MIDI events, "
+               "passed through\"\n"
             << "\t] , [\n"
             << "\t\ta lv2:OutputPort , atom:AtomPort ;\n"
             << "\t\tatom:bufferType atom:Sequence ;\n"
@@ -131,7 +134,21 @@ std::string Description(const std::vector<BundledPlugin>& plugins, const std::st
             << "\t\tlv2:name \"MIDI out\" ;\n"
             << "\t\trdfs:comment \"The incoming events, and after each note-off the chain the filter "
                "made of its note\"\n"
-            << "\t] .\n";
+            << "\t]";
+        for (uint32_t channel = 1; channel <= kChannelPorts; ++channel)
+            out << " , [\n"
+                << "\t\ta lv2:InputPort , lv2:ControlPort ;\n"
+                << "\t\tlv2:index " << kFirstChannelPort + channel - 1 << " ;\n"
+                << "\t\tlv2:symbol \"channel_" << channel << "\" ;\n"
+                << "\t\tlv2:name \"Channel " << channel << "\" ;\n"
+                << "\t\tlv2:portProperty lv2:toggled ;\n"
+                << "\t\tlv2:default 1 ;\n"
+                << "\t\tlv2:minimum 0 ;\n"
+                << "\t\tlv2:maximum 1 ;\n"
+                << "\t\trdfs:comment \"On: the filter acts on this channel's notes; off: they pass by "
+                   "unchanged\"\n"
+                << "\t]";
+        out << " .\n";
     }
     return out.str();
 }
