@@ -320,8 +320,17 @@ void LiveFilter::Schedule(const UxEvent& event, int64_t at)
     Queued item{};
     uint8_t bytes[kMaxChannelEventBytes];
     const size_t size = ChannelEventBytes(event, bytes);
-    if (size == 0 || mQueue.size() == mCapacity.queuedNotes) {
+    if (size == 0) {
         ++mDropped.events;
+        return;
+    }
+    if (mQueue.size() == mCapacity.queuedNotes) {
+        // A full queue of chain notes must not cost the player a sustain pedal's
+        // release: what is due now goes out now; only a later one is lost.
+        if (event.StartTime() <= at)
+            Emit(at, bytes, static_cast<uint32_t>(size), false);
+        else
+            ++mDropped.events;
         return;
     }
     std::copy(bytes, bytes + size, item.message.begin());
