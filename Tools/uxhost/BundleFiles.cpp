@@ -201,3 +201,22 @@ void ScratchFolder::MoveInto(const fs::path& target, const std::function<void(co
     }
     FailFolder(target, std::string("cannot put the bundle in place: ") + std::strerror(error));
 }
+
+void CheckBundleReplaceable(const fs::path& target, const fs::path& markFile, const char* madeByLine,
+                            const char* command)
+{
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(target, error);
+    if (status.type() == fs::file_type::not_found)
+        return;
+    if (status.type() != fs::file_type::directory)
+        FailFolder(target, "exists and is not a folder");
+    if (fs::is_empty(target, error))
+        return;
+    std::ifstream mark(target / markFile);
+    std::string firstLine;
+    if (std::getline(mark, firstLine) && firstLine == madeByLine)
+        return;
+    FailFolder(target, std::string("exists and is not a bundle made by ") + command
+                           + "; remove it or choose another folder");
+}

@@ -69,4 +69,10 @@ private:
     std::filesystem::path mPath;
 };
 
+// Throws FileError unless `target` may be replaced by the bundle `command` makes:
+// it is not there, is an empty folder, or holds `markFile` (a path inside it) whose
+// first line is `madeByLine`, which only `command` writes.
+void CheckBundleReplaceable(const std::filesystem::path& target, const std::filesystem::path& markFile,
+                            const char* madeByLine, const char* command);
+
 [[noreturn]] void FailFolder(const std::filesystem::path& folder, const std::string& problem);

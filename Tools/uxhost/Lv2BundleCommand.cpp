@@ -179,26 +179,11 @@ void Fill(const fs::path& folder, const std::vector<BundledPlugin>& plugins, con
         CopyInto(library.file, folder / kLibraryFolder / library.loadedName);
 }
 
-bool MadeHere(const fs::path& folder)
-{
-    std::ifstream manifest(folder / kManifestFile);
-    std::string firstLine;
-    return std::getline(manifest, firstLine) && firstLine == kMadeByLine;
-}
-
 // May `target` be replaced? Only when it is not there, is an empty folder, or is a
 // bundle this command made.
 void CheckReplaceable(const fs::path& target)
 {
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(target, error);
-    if (status.type() == fs::file_type::not_found)
-        return;
-    if (status.type() != fs::file_type::directory)
-        FailFolder(target, "exists and is not a folder");
-    if (fs::is_empty(target, error) || MadeHere(target))
-        return;
-    FailFolder(target, "exists and is not a bundle made by uxhost lv2-bundle; remove it or choose another folder");
+    CheckBundleReplaceable(target, kManifestFile, kMadeByLine, "uxhost lv2-bundle");
 }
 
 }  // namespace

@@ -51,26 +51,11 @@ void Fill(const fs::path& folder, const BundledPlugin& plugin, const fs::path& a
         CopyInto(library.file, binaries / kVst3LibraryFolder / library.loadedName);
 }
 
-bool MadeHere(const fs::path& folder)
-{
-    std::ifstream note(folder / kNoteFile);
-    std::string firstLine;
-    return std::getline(note, firstLine) && firstLine == kMadeByLine;
-}
-
 // May `target` be replaced? Only when it is not there, is an empty folder, or is a
 // bundle this command made.
 void CheckReplaceable(const fs::path& target)
 {
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(target, error);
-    if (status.type() == fs::file_type::not_found)
-        return;
-    if (status.type() != fs::file_type::directory)
-        FailFolder(target, "exists and is not a folder");
-    if (fs::is_empty(target, error) || MadeHere(target))
-        return;
-    FailFolder(target, "exists and is not a bundle made by uxhost vst3-bundle; remove it or choose another folder");
+    CheckBundleReplaceable(target, kNoteFile, kMadeByLine, "uxhost vst3-bundle");
 }
 
 }  // namespace
