@@ -188,6 +188,16 @@ uint64_t FirstPluginFrame(const Probe& probe)
     return 0;
 }
 
+// A thread asked where it is stays where it is until the parent ends the child: a
+// sleep the signal cut short would otherwise return, and the next call into the
+// filter would take the slot, and its place, before the parent reads it.
+void StayAfterAsked(int signal)
+{
+    if (signal == kWhereSignal)
+        for (;;)
+            pause();
+}
+
 void NoteWhere(int signal, siginfo_t*, void* context)
 {
     if (signal != kWhereSignal) {
@@ -214,12 +224,14 @@ void NoteWhere(int signal, siginfo_t*, void* context)
     const auto pc = static_cast<uintptr_t>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
     if (inside(pc)) {
         slot->where.store(pc - probe.image.base);
+        StayAfterAsked(signal);
         return;
     }
 #else
     (void)context;
 #endif
     slot->where.store(FirstPluginFrame(probe));
+    StayAfterAsked(signal);
 }
 
 // What a child sets up before its body: it ends with its parent, and its crashes
