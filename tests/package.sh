@@ -215,7 +215,7 @@ install)
   dynamic "$work/lv2/fifth.lv2/add-ons/FifthFade.so" RUNPATH | grep -qx '$ORIGIN/../lib' \
     || fail "the example's plug-in does not search \$ORIGIN/../lib"
   check_search_path "" "$work/lv2/fifth.lv2/add-ons/FifthFade.so"
-  [ "$(LV2_PATH=$work/lv2 lv2ls 2>/dev/null)" = urn:ux-filter-kit:FifthFade ] || fail "lv2ls does not list the example's bundle"
+  [ "$(LV2_PATH=$work/lv2 lv2ls 2>/dev/null)" = urn:example:FifthFade ] || fail "lv2ls does not list the example's bundle"
   uxhost clap-bundle build/add-ons/FifthFade.so -o "$HOME/.clap" >/dev/null || fail "uxhost clap-bundle failed"
   "$source/tests/clap-file.sh" scan "$HOME/.clap/FifthFade.clap" "Fifth Fade" \
     || fail "the example's CLAP file is not listed as it should be"
