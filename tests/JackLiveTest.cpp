@@ -31,16 +31,7 @@
 #include "RunCommand.h"
 #include "TestSupport.h"
 
-#ifdef UX_REALTIME_SANITIZER
-// The RealtimeSanitizer runtime, linked whole: inside a real-time section every
-// heap call, lock, sleep or blocking system call stops the program.
-extern "C" void __rtsan_init();
-extern "C" void __rtsan_realtime_enter();
-extern "C" void __rtsan_realtime_exit();
-static const bool gRealtimeSanitizer = (__rtsan_init(), true);
-#else
-#include "CallCounter.h"
-#endif
+#include "RealtimeProof.h"
 
 extern char** environ;
 
