@@ -177,7 +177,7 @@ void Judge(Probe& probe, const Plugin& plugin, const NoteInput& input, const std
         // Where it was thrown is looked up for the first throw alone: that one stands.
         const bool first = !probe.findings[static_cast<int>(CheckId::kException)].set
             || (extremes && !probe.findings[static_cast<int>(CheckId::kExtremes)].set);
-        const std::string where = first ? WhereText({plugin.Path(), outcome.thrownAt}) : std::string();
+        const std::string where = first ? WhereText(plugin.Path(), outcome.thrownAt) : std::string();
         fail(CheckId::kException, "HandleEvent threw " + outcome.what + where + ", for " + what);
         return;
     }
@@ -394,14 +394,19 @@ bool InPlugin(const CodePlace& frame, const Plugin& plugin)
 std::string RealtimeText(const RealtimeReport& report, const Plugin& plugin)
 {
     std::string deed = "called " + report.function;
+    CodeStack stack{};
+    size_t depth = 0;
     for (const CodePlace& frame : report.frames) {
-        if (InPlugin(frame, plugin))
-            return deed + WhereText({plugin.Path(), frame.address - 1});
-        const std::string function = NameOf({frame.file, frame.address - 1}).function;
-        if (function == "__cxa_allocate_exception" || function == "__cxa_throw")
-            deed = "threw an exception (a throw takes its memory from the heap)";
+        if (InPlugin(frame, plugin)) {
+            if (depth < stack.size())
+                stack[depth++] = frame.address - 1;
+        } else if (depth == 0) {
+            const std::string function = NameOf({frame.file, frame.address - 1}).function;
+            if (function == "__cxa_allocate_exception" || function == "__cxa_throw")
+                deed = "threw an exception (a throw takes its memory from the heap)";
+        }
     }
-    return deed;
+    return deed + WhereText(plugin.Path(), stack);
 }
 
 // The function named in the runtime's report, or empty.
@@ -496,7 +501,7 @@ std::string FaultText(const Fault& fault, const Limits& limits, const Plugin& pl
     if (fault.stop == Stop::kGroupTime)
         return "the check did not finish within " + std::to_string(limits.groupMs / 1000) + " s"
             + (fault.inCall ? ", in " + fault.function + " for " + fault.what : std::string());
-    const std::string where = WhereText({plugin.Path(), fault.where});
+    const std::string where = WhereText(plugin.Path(), fault.where);
     const std::string input = fault.inCall ? where + ", for " + fault.what : ", outside any call into the filter";
     const std::string call = fault.inCall ? fault.function + " " : std::string("the check ");
     const std::string limit = std::to_string(limits.callMs) + " ms";

@@ -213,12 +213,12 @@ NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& p
     } catch (const std::exception& error) {
         outcome.threw = true;
         outcome.what = std::string("\"") + error.what() + "\"";
-        outcome.thrownAt = slot.where.load();
+        outcome.thrownAt = PlacesOf(slot);
         return outcome;  // who owns the note now is unknown: it stays
     } catch (...) {
         outcome.threw = true;
         outcome.what = "an exception that is no std::exception";
-        outcome.thrownAt = slot.where.load();
+        outcome.thrownAt = PlacesOf(slot);
         return outcome;
     }
     call.Now("reading the chain");

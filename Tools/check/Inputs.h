@@ -78,7 +78,7 @@ std::string Difference(const ChainRecord& first, const ChainRecord& second);
 struct NoteOutcome {
     bool threw = false;
     std::string what;  // the exception's message
-    uint64_t thrownAt = 0;  // where in the plug-in it was thrown (CallSlot::where); 0: unknown
+    CodeStack thrownAt{};  // where in the plug-in it was thrown (CallSlot::where); 0s: unknown
     bool headIsNote = true;
     bool endless = false;  // the chain runs into itself
     ChainRecord chain;     // from the head that came back

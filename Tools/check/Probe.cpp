@@ -174,18 +174,24 @@ Probe* gChildProbe = nullptr;
 // The slot of the call this thread is making into the filter, while it makes it.
 thread_local CallSlot* tCall = nullptr;
 
-// The first address of this thread's stack inside the plug-in's code, relative to
-// its load address (a return address moved back into its call); 0: none.
-uint64_t FirstPluginFrame(const Probe& probe)
+// Notes in `slot` where this thread is in the plug-in's code: `at` (the address it
+// was stopped at, or 0), then the return addresses of its stack inside the plug-in,
+// each moved back into its call. where[0] goes last: the parent waits for it.
+void NoteStack(const Probe& probe, CallSlot& slot, uint64_t at)
 {
+    CodeStack stack{};
+    size_t depth = 0;
+    if (at != 0)
+        stack[depth++] = at;
     void* frames[kMostFrames];
     const int count = backtrace(frames, kMostFrames);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && depth < stack.size(); ++i) {
         const auto address = reinterpret_cast<uintptr_t>(frames[i]);
-        if (address >= probe.image.start && address < probe.image.end)
-            return address - 1 - probe.image.base;
+        if (address >= probe.image.start && address < probe.image.end && address - 1 - probe.image.base != at)
+            stack[depth++] = address - 1 - probe.image.base;
     }
-    return 0;
+    for (size_t i = stack.size(); i-- > 0;)
+        slot.where[i].store(stack[i], std::memory_order_release);
 }
 
 // A thread asked where it is stays where it is until the parent ends the child: a
@@ -222,15 +228,12 @@ void NoteWhere(int signal, siginfo_t*, void* context)
 #if defined(__x86_64__)
     // The address that faulted, exactly (the stack's others are return addresses).
     const auto pc = static_cast<uintptr_t>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
-    if (inside(pc)) {
-        slot->where.store(pc - probe.image.base);
-        StayAfterAsked(signal);
-        return;
-    }
+    NoteStack(probe, *slot, inside(pc) ? pc - probe.image.base : 0);
 #else
     (void)context;
+    (void)inside;
+    NoteStack(probe, *slot, 0);
 #endif
-    slot->where.store(FirstPluginFrame(probe));
     StayAfterAsked(signal);
 }
 
@@ -268,7 +271,7 @@ void ClearCalls(Probe& probe)
 
 Fault FaultAt(const CallSlot* slot, Stop stop, int status)
 {
-    Fault fault{stop, false, 0, 0, slot != nullptr, {}, {}, 0, {}};
+    Fault fault{stop, false, 0, 0, slot != nullptr, {}, {}, {}, {}};
     if (stop == Stop::kNone) {
         if (WIFSIGNALED(status))
             fault.signal = WTERMSIG(status);
@@ -279,7 +282,7 @@ Fault FaultAt(const CallSlot* slot, Stop stop, int status)
     if (slot) {
         fault.function = slot->function;
         fault.what = slot->what;
-        fault.where = slot->where.load();
+        fault.where = PlacesOf(*slot);
     }
     return fault;
 }
@@ -336,7 +339,8 @@ CallMark::CallMark(CallSlot& slot, int input, const char* function, const std::s
     slot.input = input;
     slot.thread = static_cast<int>(gettid());
     slot.startCpuNs = ThreadCpuNs();
-    slot.where.store(0, std::memory_order_relaxed);
+    for (auto& place : slot.where)
+        place.store(0, std::memory_order_relaxed);
     tCall = &slot;
     CopyText(slot.function, sizeof slot.function, function);
     CopyText(slot.what, sizeof slot.what, what);
@@ -354,8 +358,8 @@ CallMark::~CallMark()
 // where in the plug-in it was thrown, then the throw goes on as the C++ runtime's.
 extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destroy)(void*))
 {
-    if (CallSlot* slot = tCall; slot && gChildProbe && slot->where.load(std::memory_order_relaxed) == 0)
-        slot->where.store(FirstPluginFrame(*gChildProbe), std::memory_order_relaxed);
+    if (CallSlot* slot = tCall; slot && gChildProbe && slot->where[0].load(std::memory_order_relaxed) == 0)
+        NoteStack(*gChildProbe, *slot, 0);
     using Throw = void (*)(void*, void*, void (*)(void*));
     static const auto runtimeThrow = reinterpret_cast<Throw>(dlsym(RTLD_NEXT, "__cxa_throw"));
     runtimeThrow(object, type, destroy);
@@ -419,11 +423,11 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
                     // Asks the thread where it is, and gives it a moment to say.
                     syscall(SYS_tgkill, child, slot->thread, kWhereSignal);
                     const int64_t until = NowNs() + kWhereWaitNs;
-                    while (slot->where.load() == 0 && NowNs() < until) {
+                    while (slot->where[0].load() == 0 && NowNs() < until) {
                         const timespec step{0, 1000000};
                         nanosleep(&step, nullptr);
                     }
-                    stopped.where = slot->where.load();
+                    stopped.where = PlacesOf(*slot);
                     overdue.slot = slot;
                 }
                 kill(child, SIGKILL);

@@ -16,6 +16,8 @@
 #include <functional>
 #include <string>
 
+#include "Where.h"
+
 enum class CheckId : int {
     kLoad,
     kGate,
@@ -55,10 +57,20 @@ struct CallSlot {
     int input;                     // its index in the group's inputs
     char function[40];             // what was called
     char what[kTextRoom];          // the input, in words
-    // Where in the plug-in the calling thread was when it crashed or was stopped:
-    // an address relative to the plug-in's load address; 0 when unknown.
-    std::atomic<uint64_t> where;
+    // Where in the plug-in the calling thread was when it crashed, threw or was
+    // stopped: addresses relative to the plug-in's load address, innermost first
+    // (CodeStack); where[0] is written last, and 0 while unknown.
+    std::atomic<uint64_t> where[kStackDepth];
 };
+
+// What `slot` has noted of where its thread was.
+inline CodeStack PlacesOf(const CallSlot& slot)
+{
+    CodeStack stack{};
+    for (size_t i = 0; i < stack.size(); ++i)
+        stack[i] = slot.where[i].load(std::memory_order_acquire);
+    return stack;
+}
 
 // Where the plug-in's code lies in the checking process (and in its children, made
 // by fork), so that a child can tell the plug-in's frames of its stack from others.
@@ -157,7 +169,7 @@ struct Fault {
     bool inCall;  // a call was in progress: `function` and `what` name it
     std::string function;
     std::string what;
-    uint64_t where = 0;      // the plug-in's address the call was at (CallSlot::where)
+    CodeStack where{};       // where in the plug-in the call was (CallSlot::where)
     std::string systemCall;  // what a sleeping call waited in ("nanosleep")
     bool Hang() const { return stop != Stop::kNone; }
 };

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +52,17 @@ std::string OutputOf(const std::vector<std::string>& arguments)
     return output;
 }
 
+// Whether `line` ("/src/kit/UxEvent.h:127") lies in one of the kit's own headers,
+// whose inline functions are compiled into every plug-in.
+bool InKitHeader(const std::string& line)
+{
+    static const char* const kKitHeaders[] = {"UxDefs.h",      "UxEvent.h",    "UxEventPool.h", "UxFilterI.h",
+                                              "ZelRefable.h",  "ZelVector.h",  "AddOnKit.h",    "RandomSource.h"};
+    const std::string file = BaseName(line.substr(0, line.find(':')));
+    return std::any_of(std::begin(kKitHeaders), std::end(kKitHeaders),
+                       [&](const char* header) { return file == header; });
+}
+
 }  // namespace
 
 CodeName NameOf(const CodePlace& place)
@@ -66,12 +78,12 @@ CodeName NameOf(const CodePlace& place)
         chain.push_back(pair);
     if (chain.empty())
         return {};
-    // The author's own code: the first line outside the system's headers (a lock
-    // taken through std::lock_guard is named where the guard is made).
+    // The author's own code: the first line outside the system's and the kit's
+    // headers (a lock taken through std::lock_guard is named where the guard is made).
     CodeName name = chain.front();
     for (size_t i = 0; i < chain.size(); ++i) {
         const std::string& line = chain[i].line;
-        if (line.rfind("??", 0) == 0 || line.rfind("/usr/", 0) == 0)
+        if (line.rfind("??", 0) == 0 || line.rfind("/usr/", 0) == 0 || InKitHeader(line))
             continue;
         name.line = line;
         if (i > 0)
@@ -90,11 +102,19 @@ CodeName NameOf(const CodePlace& place)
     return name;
 }
 
-std::string WhereText(const CodePlace& place)
+std::string WhereText(const std::string& file, const CodeStack& stack)
 {
-    if (place.address == 0)
+    if (stack[0] == 0)
         return {};
-    const CodeName name = NameOf(place);
+    CodePlace place{file, stack[0]};
+    CodeName name = NameOf(place);
+    for (size_t i = 1; i < stack.size() && stack[i] != 0 && InKitHeader(name.line); ++i) {
+        const CodeName outer = NameOf({file, stack[i]});
+        if (outer.function.empty())
+            break;
+        place.address = stack[i];
+        name = outer;
+    }
     if (name.function.empty()) {
         char text[64];
         std::snprintf(text, sizeof text, " at address 0x%" PRIx64 " of ", place.address);
