@@ -19,7 +19,7 @@
 #       a CLAP host's scanner the installed CLAP file's three note effects, and
 #       the example plug-in builds with find_package(UxFilterKit) and with
 #       pkg-config alone, loads, and plays from an LV2 bundle and a CLAP file of
-#       its own.
+#       its own, and from a VST3 bundle of its own in Ardour.
 #
 # The packages take minutes to build: every mode is skipped (exit 77) unless
 # UX_PACKAGE_TESTS=1 or CI=true. `install` changes the machine: it runs only as
@@ -222,6 +222,11 @@ install)
   uxhost vst3-bundle build/add-ons/FifthFade.so -o "$work/vst3" >/dev/null || fail "uxhost vst3-bundle failed"
   check_search_path "" "$work/vst3/FifthFade.vst3/Contents/x86_64-linux/FifthFade.so"
   check_search_path "" "$work/vst3/FifthFade.vst3/Contents/x86_64-linux/add-ons/FifthFade.so"
+  "$source/tests/vst3-bundle.sh" song "$work/vst3" "$(command -v uxhost)" "Fifth Fade" build/add-ons/FifthFade.so
+  case $? in
+  0 | 77) ;;
+  *) fail "Ardour does not play the example's VST3 bundle as uxhost apply does" ;;
+  esac
 
   # The same with pkg-config alone.
   pkg-config --cflags --libs uxfilterkit >/dev/null || fail "pkg-config does not find uxfilterkit"
