@@ -544,7 +544,7 @@ TEST(Lv2Adapter, FullQueueAndFullOutputLoseNoNoteOff)
         uint32_t outputCapacity;
         size_t heard;  // notes heard; 0: fewer than with room enough
     } kRows[] = {{"queue full", 400, 1 << 16, 400 + LiveCapacity{}.queuedNotes},
-                 {"output full", 100, kFourEvents, 100 + 1000},
+                 {"output full", 50, kFourEvents, 50 + 500},
                  {"output and held-over room full", 400, kFourEvents, 0}};
     const auto messagesOf = [](const std::vector<LiveEvent>& out) {
         std::vector<std::vector<uint8_t>> messages;

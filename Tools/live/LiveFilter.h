@@ -42,8 +42,8 @@ struct LiveCapacity {
     size_t queuedNotes = 3072;  // chain events waiting to be played, notes waiting to end
     size_t heldNotes = 512;     // played notes waiting for their note-off: more than
                                 // ten fingers hold on sixteen channels
-    size_t heldBytes = 16384;   // output held over to the next cycle
-    size_t eventPool = 256;     // events the filters may hold while they answer one event
+    size_t heldBytes = 8192;    // output held over to the next cycle
+    size_t eventPool = 128;     // events the filters may hold while they answer one event
 };
 
 // What the live filter could not play, counted as it happens.

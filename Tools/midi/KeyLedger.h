@@ -36,10 +36,11 @@ public:
     static uint8_t ChannelOf(int key) { return static_cast<uint8_t>(key / kPitches); }
     static uint8_t PitchOf(int key) { return static_cast<uint8_t>(key % kPitches); }
 
-    // What striking a note did. When `displaced` is set, the note `displacedId` that
-    // held the key since `displacedStart` ends at `displacedAt` (its own end, or
-    // earlier when it was cut short, as `displacedCutShort` says): the caller sends
-    // that note-off, with velocity `displacedRelease`, and none later for that note.
+    // What striking a note did. When `displaced` is set, the note `displacedId` (by
+    // its id's low 32 bits) that held the key since `displacedStart` ends at
+    // `displacedAt` (its own end, or earlier when it was cut short, as
+    // `displacedCutShort` says): the caller sends that note-off, with velocity
+    // `displacedRelease`, and none later for that note.
     struct Strike {
         bool sounds = false;
         bool displaced = false;
@@ -73,7 +74,7 @@ public:
             strike.displacedCutShort = held.end > start;
             strike.displacedRelease = held.release;
         }
-        held = {true, origin, release, id, start, end};
+        held = {start, end, static_cast<uint32_t>(id), true, origin, release};
         strike.sounds = true;
         return strike;
     }
@@ -83,7 +84,7 @@ public:
     bool Release(int key, uint64_t id)
     {
         Held& held = mKeys[key];
-        if (!held.active || held.id != id)
+        if (!held.active || held.id != static_cast<uint32_t>(id))
             return false;
         held.active = false;
         return true;
@@ -122,13 +123,17 @@ public:
     void Clear() { mKeys.fill(Held()); }
 
 private:
+    // 24 bytes a key: a live instance holds a table of 2,048. An id is kept by its
+    // low 32 bits, which tell apart any two notes in play on one key unless some
+    // four billion notes were struck between them.
     struct Held {
+        int64_t start = 0;
+        int64_t end = 0;
+        uint32_t id = 0;
         bool active = false;
         NoteOrigin origin = NoteOrigin::kPlayed;
         uint8_t release = kUnknownRelease;
-        uint64_t id = 0;
-        int64_t start = 0;
-        int64_t end = 0;
     };
+    static_assert(sizeof(Held) == 24, "a key's record stays small");
     std::array<Held, kKeys> mKeys{};
 };
