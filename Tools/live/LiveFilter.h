@@ -37,7 +37,9 @@
 // Why each is what it is: the longest chain of the example filters is Fractal
 // Drift's, 21 notes, each as long as the played note; a fast performance through
 // it (20 notes a second on one channel, each held 0.1 to 1 s) keeps at most about
-// 2,500 chain notes waiting or sounding at once.
+// 2,500 chain notes waiting or sounding at once. The held-over room takes some
+// 1,600 messages: a 50-note chord and its 500 echoes through an output that takes
+// four events a cycle. The pool holds six chains of 21 at once, for pipelines.
 struct LiveCapacity {
     size_t queuedNotes = 3072;  // chain events waiting to be played, notes waiting to end
     size_t heldNotes = 512;     // played notes waiting for their note-off: more than
