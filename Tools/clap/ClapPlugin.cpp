@@ -206,10 +206,7 @@ bool PluginInit(const clap_plugin_t* plugin)
     TellUntold(self.log, self.host);
     try {
         self.plugin = Plugin::Load(self.file->path);
-        std::unique_ptr<UxFilterI> filter(self.plugin->AddOn()->NewInstance(&self.holder, nullptr));
-        if (!filter)
-            throw PluginError(self.file->path + ": the add-on made no filter");
-        self.live = std::make_unique<LiveFilter>(std::move(filter));
+        self.live = std::make_unique<LiveFilter>(self.plugin->NewFilter(&self.holder));
         return true;
     } catch (const std::exception& error) {
         Tell(self.log, self.host, self.file->id + ": " + error.what());

@@ -197,10 +197,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
     try {
         auto instance = std::make_unique<Instance>();
         instance->plugin = SharedPlugin(*file);
-        std::unique_ptr<UxFilterI> filter(instance->plugin->AddOn()->NewInstance(&instance->holder, nullptr));
-        if (!filter)
-            return fail(file->path + ": the add-on made no filter");
-        instance->live = std::make_unique<LiveFilter>(std::move(filter));
+        instance->live = std::make_unique<LiveFilter>(instance->plugin->NewFilter(&instance->holder));
         instance->uri = file->uri.c_str();
         instance->log = log;
         instance->logError = logError;

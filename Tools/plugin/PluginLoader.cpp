@@ -81,6 +81,14 @@ Plugin::Plugin(std::string path, void* handle, make_nth_filter_func entry)
 {
 }
 
+FilterPtr Plugin::NewFilter(UxFilterHolderI* holder) const
+{
+    FilterPtr filter(mAddOn->NewInstance(holder, nullptr));
+    if (!filter)
+        throw PluginError(mPath + ": the add-on made no filter");
+    return filter;
+}
+
 Plugin::~Plugin()
 {
     // The add-on's code is in the library: release it before unloading.

@@ -27,6 +27,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A filter instance the caller owns.
+using FilterPtr = std::unique_ptr<UxFilterI>;
+
 // One loaded plug-in library and the add-on it handed out. Every filter made from
 // the add-on must be destroyed before the plug-in: their code lives in the library.
 class Plugin {
@@ -41,6 +44,9 @@ public:
     const std::string& Path() const { return mPath; }
     UxFilterAddOn* AddOn() const { return mAddOn.Get(); }
     make_nth_filter_func Entry() const { return mEntry; }
+    // A new filter of the add-on, held by `holder`; throws PluginError naming the
+    // file when the add-on makes none.
+    FilterPtr NewFilter(UxFilterHolderI* holder) const;
 
 private:
     Plugin(std::string path, void* handle, make_nth_filter_func entry);
@@ -51,8 +57,3 @@ private:
     ZelCRef<UxFilterAddOn> mAddOn;
 };
 
-// A filter instance the caller owns.
-struct FilterDeleter {
-    void operator()(UxFilterI* filter) const { delete filter; }
-};
-using FilterPtr = std::unique_ptr<UxFilterI, FilterDeleter>;

@@ -60,7 +60,7 @@ void Demonstrate(std::ostream& out, const Plugin& plugin)
 {
     PrintAddOn(out, plugin);
     UxFilterHolderI holder;
-    FilterPtr filter(plugin.AddOn()->NewInstance(&holder, nullptr));
+    const FilterPtr filter = plugin.NewFilter(&holder);
     const ux_filter_params params;
 
     // Each event on record while the filter holds it, as the pipeline's are.

@@ -65,11 +65,8 @@ private:
 std::vector<std::unique_ptr<UxFilterI>> MakeFilters(const LoadedPipeline& pipeline, UxFilterHolderI* holder)
 {
     std::vector<std::unique_ptr<UxFilterI>> filters;
-    for (const Plugin* plugin : pipeline.Plugins()) {
-        filters.emplace_back(plugin->AddOn()->NewInstance(holder, nullptr));
-        if (!filters.back())
-            throw PluginError(plugin->Path() + ": the add-on made no filter");
-    }
+    for (const Plugin* plugin : pipeline.Plugins())
+        filters.push_back(plugin->NewFilter(holder));
     return filters;
 }
 

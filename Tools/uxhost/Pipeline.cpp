@@ -47,11 +47,8 @@ ChannelMask ParseChannelList(const std::string& list)
 FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins, ChannelMask channels, uint32_t track)
     : mPlugins(plugins), mChannels(channels), mTrack(track)
 {
-    for (const Plugin* plugin : plugins) {
-        mFilters.emplace_back(plugin->AddOn()->NewInstance(&mHolder, nullptr));
-        if (!mFilters.back())
-            throw PluginError(plugin->Path() + ": the add-on made no filter");
-    }
+    for (const Plugin* plugin : plugins)
+        mFilters.push_back(plugin->NewFilter(&mHolder));
 }
 
 void FilterPipeline::Run(UxChainPtr event, TrackEventWriter* out)

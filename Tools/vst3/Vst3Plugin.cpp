@@ -596,10 +596,7 @@ Processor* NewProcessor()
         processor->processor = {&kProcessorTable, processor.get()};
         processor->requirements = {&kRequirementsTable, processor.get()};
         processor->plugin = Plugin::Load(files.addOn);
-        std::unique_ptr<UxFilterI> filter(processor->plugin->AddOn()->NewInstance(&processor->holder, nullptr));
-        if (!filter)
-            return fail(files.addOn + ": the add-on made no filter");
-        processor->live = std::make_unique<LiveFilter>(std::move(filter));
+        processor->live = std::make_unique<LiveFilter>(processor->plugin->NewFilter(&processor->holder));
         processor->name = files.stem;
         return processor.release();
     } catch (const std::exception& error) {
