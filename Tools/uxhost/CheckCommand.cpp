@@ -98,6 +98,12 @@ CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options)
     check->add_option("--song", options.song,
                       "A Standard MIDI File whose every note is handed over too, as apply would");
     check->add_option("--junit", options.junit, "Write the results as JUnit XML to this file too, for CI systems");
+    check->footer("Exit codes:\n"
+                  "  0  nothing failed\n"
+                  "  1  a check failed\n"
+                  "  2  bad input: a file that is no plug-in, a song that cannot be read, an output that "
+                  "cannot be written\n"
+                  "  3  an internal failure: the checks could not run");
     return check;
 }
 
@@ -161,5 +167,5 @@ int RunCheckCommand(const CheckOptions& options)
         junit += "</testsuites>\n";
         WriteOutputFile(options.junit, std::vector<uint8_t>(junit.begin(), junit.end()), inputs);
     }
-    return failed ? 1 : 0;
+    return failed ? kCheckFailed : kNothingFailed;
 }

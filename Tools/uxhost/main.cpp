@@ -304,6 +304,9 @@ int main(int argc, char** argv)
     // So does live, which plays on JACK.
     if (*live)
         return RunLiveCommand(liveOptions, quiet);
+    // check's 1 says that a check failed; its own failure says 3.
+    if (*check)
+        return ExitCodeOf([&] { return RunCheckCommand(checkOptions); }, kCheckInternalFailure);
 
     return ExitCodeOf([&]() -> int {
         if (*list)
@@ -320,8 +323,6 @@ int main(int argc, char** argv)
             RunVst3BundleCommand(vst3Options);
         else if (*clapBundle)
             RunClapBundleCommand(clapOptions);
-        else if (*check)
-            return RunCheckCommand(checkOptions);
         return kSuccess;
     });
 }
