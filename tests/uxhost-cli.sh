@@ -137,6 +137,11 @@ row "output twice" 2 "uxhost apply: --output: given 2 times" "" "$a '$song' -o o
 row "width not a number" 2 'uxhost roll: --width: "abc": give a whole number from 200 to 10000' "" \
   "$u roll '$song' --width abc -o out/a.png"
 row "empty output name" 2 "uxhost apply: --output: an empty name" "" "$a '$song' -o ''"
+row "no such option" 2 "uxhost apply: --bogus: no such option" "" "$a '$song' -o out/a.mid --bogus"
+row "argument not expected" 2 'uxhost apply: "more.mid": not expected; the command takes no more arguments' "" \
+  "$a '$song' more.mid -o out/a.mid"
+row "option without its value" 2 "uxhost apply: --output: no value given" "" "$a '$song' -o"
+row "seed not a whole number" 2 'uxhost check: --seed: "1.5" is not a whole number' "" "$u check --seed 1.5 Dissolve"
 row "spaced channel list" 2 'uxhost apply: --channels: "1 2": a list is one word' "" \
   "$a --channels 1 2 '$song' -o out/a.mid"
 row "apply loads no drawing or sound library" 0 "" "a.mid " "loads apply -q -f Dissolve '$song' -o out/a.mid"

@@ -16,6 +16,7 @@
 #endif
 
 #include "KitFiles.h"
+#include "OptionChecks.h"
 #include "OutputFile.h"
 #include "PipelineOptions.h"
 #include "PluginFinder.h"
@@ -88,16 +89,21 @@ CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options)
         "Check filter plug-ins for the faults that break hosts: one line per check, exit 1 when one fails");
     check->add_option("plugins", options.plugins, "Plug-ins to check (path, name or file name)")->required();
     AddClockOption(check, options.clockSecond, "The calendar second the filters' clock answers (default 1000000000)");
-    check
-        ->add_option("--call-limit", options.callLimitMs,
-                     "Milliseconds one call may take before it counts as a hang (default 100)")
-        ->check(CLI::Range(1LL, 60000LL));
-    check->add_option("--seed", options.seed,
-                      "The seed of the random notes, to replay a failure (default "
-                          + std::to_string(InputSettings::kDefaultSeed) + ")");
+    WholeNumberFrom(check->add_option("--call-limit", options.callLimitMs,
+                                      "Milliseconds one call may take before it counts as a hang (default 100)"),
+                    1, 60000);
+    WholeNumber(check->add_option("--seed", options.seed,
+                                  "The seed of the random notes, to replay a failure (default "
+                                      + std::to_string(InputSettings::kDefaultSeed) + ")"));
     check->add_option("--song", options.song,
                       "A Standard MIDI File whose every note is handed over too, as apply would");
     check->add_option("--junit", options.junit, "Write the results as JUnit XML to this file too, for CI systems");
+    check->footer("Exit codes:\n"
+                  "  0  nothing failed\n"
+                  "  1  a check failed\n"
+                  "  2  bad input: a file that is no plug-in, a song that cannot be read, an output that "
+                  "cannot be written\n"
+                  "  3  an internal failure: the checks could not run");
     return check;
 }
 
@@ -161,5 +167,5 @@ int RunCheckCommand(const CheckOptions& options)
         junit += "</testsuites>\n";
         WriteOutputFile(options.junit, std::vector<uint8_t>(junit.begin(), junit.end()), inputs);
     }
-    return failed ? 1 : 0;
+    return failed ? kCheckFailed : kNothingFailed;
 }

@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "ExitCode.h"
 #include "Inputs.h"
 
 struct CheckOptions {
@@ -19,8 +20,12 @@ struct CheckOptions {
     std::string junit;  // where the results go as JUnit XML too; empty: nowhere
 };
 
+// The exit codes of uxhost check. Its 1 is a finding, so the checks failing to run
+// at all (no child process, no shared memory) have a code of their own.
+enum CheckExitCode { kNothingFailed = 0, kCheckFailed = 1, kCheckBadInput = kBadInput, kCheckInternalFailure = 3 };
+
 CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options);
 
-// Checks every plug-in and prints the report. Returns the exit code: 0 when nothing
-// failed, 1 when a check failed; throws PluginError for a plug-in that does not load.
+// Checks every plug-in and prints the report. Returns the exit code: kNothingFailed
+// or kCheckFailed; throws PluginError for a plug-in that does not load.
 int RunCheckCommand(const CheckOptions& options);

@@ -6,7 +6,7 @@
 #include "MidiFileIo.h"
 #include "PluginLoader.h"
 
-int ExitCodeOf(const std::function<int()>& command)
+int ExitCodeOf(const std::function<int()>& command, int internalFailure)
 {
     try {
         return command();
@@ -18,9 +18,9 @@ int ExitCodeOf(const std::function<int()>& command)
         return kBadInput;
     } catch (const std::exception& error) {
         std::cerr << "uxhost: internal failure: " << error.what() << "\n";
-        return kInternalFailure;
+        return internalFailure;
     } catch (...) {
         std::cerr << "uxhost: internal failure: an unknown exception\n";
-        return kInternalFailure;
+        return internalFailure;
     }
 }

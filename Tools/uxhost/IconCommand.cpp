@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "OptionChecks.h"
 #include "OutputFile.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
@@ -30,9 +31,9 @@ CLI::App* AddIconCommand(CLI::App& app, IconOptions& options)
     icon->add_option("plugin", options.plugin, "Plug-in path, name or file name")->required();
     icon->add_option("-o,--output", options.output, "The PNG file to write (- for standard output)")
         ->required();
-    icon->add_option("--scale", options.scale, "Show each pixel as a square this wide")
-        ->check(CLI::Range(1, kMaxScale))
-        ->capture_default_str();
+    WholeNumberFrom(
+        icon->add_option("--scale", options.scale, "Show each pixel as a square this wide")->capture_default_str(), 1,
+        kMaxScale);
     return icon;
 }
 

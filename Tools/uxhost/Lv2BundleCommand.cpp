@@ -10,6 +10,7 @@
 
 #include "BundleFiles.h"
 #include "MidiFileIo.h"
+#include "OptionChecks.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
 #include "Turtle.h"
@@ -195,16 +196,17 @@ CLI::App* AddLv2BundleCommand(CLI::App& app, Lv2BundleOptions& options)
     bundle->add_option("plugins", options.plugins, "Plug-ins (path, name or file name)")->required();
     bundle->add_option("-o,--output", options.output, "The bundle folder to write, ending in .lv2")
         ->required();
-    bundle->add_option("--license", options.license,
-                       "The URI of the plug-ins' license, such as http://opensource.org/licenses/isc")
-        ->check([](const std::string& uri) { return IsTurtleIri(uri) ? std::string() : uri + ": not a URI"; });
-    bundle
-        ->add_option("--uri-prefix", options.uriPrefix,
-                     std::string("What the URIs of plug-ins that give none begin with, before the file's name (default ")
-                         + kUriPrefix + ")")
-        ->check([](const std::string& prefix) {
-            return IsTurtleIri(prefix + "x") ? std::string() : prefix + ": cannot begin a URI";
-        });
+    CheckValue(bundle->add_option("--license", options.license,
+                                  "The URI of the plug-ins' license, such as http://opensource.org/licenses/isc"),
+               [](const std::string& uri) { return IsTurtleIri(uri) ? std::string() : uri + ": not a URI"; }, "");
+    CheckValue(bundle->add_option("--uri-prefix", options.uriPrefix,
+                                  std::string("What the URIs of plug-ins that give none begin with, before the "
+                                              "file's name (default ")
+                                      + kUriPrefix + ")"),
+               [](const std::string& prefix) {
+                   return IsTurtleIri(prefix + "x") ? std::string() : prefix + ": cannot begin a URI";
+               },
+               "");
     return bundle;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "OptionChecks.h"
 #include "SongTiming.h"
 
 namespace {
@@ -19,20 +20,21 @@ CLI::App* AddRollCommand(CLI::App& app, RollOptions& options)
     roll->add_option("input", options.input, "The Standard MIDI File to draw")->required();
     AddPipelineOptions(roll, options.pipeline);
     roll->add_option("-o,--output", options.output, "The PNG file to write")->required();
-    roll->add_option("--width", options.view.width,
-                     "The picture's width in pixels (default: from the length, 160 a bar up to 3200, "
-                     "at least 60 a bar up to 6000)")
-        ->check(CLI::Range(200, 10000));
-    roll->add_option("--height", options.view.height, "The picture's height in pixels (default: from the keys)")
-        ->check(CLI::Range(120, 4000));
-    roll->add_option("--from", options.view.fromBar, "The first bar shown, counted from 1")
-        ->check(CLI::Range(1, static_cast<int>(kMaxBars)))
-        ->capture_default_str();
-    roll->add_option("--to", options.view.toBar, "The last bar shown (default: the song's last)")
-        ->check(CLI::Range(1, static_cast<int>(kMaxBars)));
+    WholeNumberFrom(roll->add_option("--width", options.view.width,
+                                     "The picture's width in pixels (default: from the length, 160 a bar up "
+                                     "to 3200, at least 60 a bar up to 6000)"),
+                    200, 10000);
+    WholeNumberFrom(
+        roll->add_option("--height", options.view.height, "The picture's height in pixels (default: from the keys)"),
+        120, 4000);
+    WholeNumberFrom(roll->add_option("--from", options.view.fromBar, "The first bar shown, counted from 1")
+                        ->capture_default_str(),
+                    1, kMaxBars);
+    WholeNumberFrom(roll->add_option("--to", options.view.toBar, "The last bar shown (default: the song's last)"),
+                    1, kMaxBars);
     roll->callback([&options] {
         if (options.view.toBar != 0 && options.view.toBar < options.view.fromBar)
-            throw CLI::ValidationError("--to", "the last bar comes before the first");
+            throw UsageError("--to: the last bar comes before the first");
     });
     return roll;
 }
@@ -48,18 +50,20 @@ CLI::App* AddRenderCommand(CLI::App& app, RenderOptions& options)
     CLI::Option* gain = render->add_option("--gain", options.sound.gainDb,
                                            "A fixed gain in dB on the synthesizer's output (default: the "
                                            "loudest sample at -1 dBFS)");
-    gain->check(CLI::Validator(
+    CheckValue(
+        gain,
         [](const std::string& value) -> std::string {
             char* end = nullptr;
             const double db = std::strtod(value.c_str(), &end);
-            const bool number = !value.empty() && *end == '\0';  // the conversion says what else is wrong
-            if (!number || (db >= RenderSound::kLowestGainDb && db <= RenderSound::kHighestGainDb))
+            if (value.empty() || *end != '\0')
+                return "\"" + value + "\" is not a number";
+            if (db >= RenderSound::kLowestGainDb && db <= RenderSound::kHighestGainDb)
                 return {};
             return "\"" + value + "\": give a gain in dB from -60 to 60";
         },
-        "DB"));
-    render->add_option("--rate", options.sound.rate, "The sample rate in Hz (default: 44100)")
-        ->check(CLI::Range(RenderSound::kLowestRate, RenderSound::kHighestRate));
+        "DB");
+    WholeNumberFrom(render->add_option("--rate", options.sound.rate, "The sample rate in Hz (default: 44100)"),
+                    RenderSound::kLowestRate, RenderSound::kHighestRate);
     render->callback([&options, gain] { options.sound.fixedGain = gain->count() > 0; });
     return render;
 }

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "OptionChecks.h"
 #include "PluginFinder.h"
 
 namespace {
@@ -22,20 +23,18 @@ void AddPipelineOptions(CLI::App* command, PipelineOptions& options, bool filter
     filter->allow_extra_args(false);
     if (filtersRequired)
         filter->required();
-    command
-        ->add_option("--channels", options.channels,
-                     "The channels whose notes go through the filters, e.g. 1-9,11-16 (default: all); "
-                     "notes on the others pass through untouched")
-        ->check(CLI::Validator(
-            [](const std::string& list) {
-                try {
-                    ParseChannelList(list);
-                    return std::string();
-                } catch (const std::invalid_argument& error) {
-                    return std::string(error.what());
-                }
-            },
-            "LIST"));
+    CheckValue(command->add_option("--channels", options.channels,
+                                   "The channels whose notes go through the filters, e.g. 1-9,11-16 (default: "
+                                   "all); notes on the others pass through untouched"),
+               [](const std::string& list) {
+                   try {
+                       ParseChannelList(list);
+                       return std::string();
+                   } catch (const std::invalid_argument& error) {
+                       return std::string(error.what());
+                   }
+               },
+               "LIST");
     AddClockOption(command, options);
 }
 
@@ -48,7 +47,7 @@ void AddClockOption(CLI::App* command, PipelineOptions& options)
 
 void AddClockOption(CLI::App* command, int64_t& second, const std::string& description)
 {
-    command->add_option("--clock", second, description)->check(CLI::Range(int64_t(0), kLastSecond));
+    WholeNumberFrom(command->add_option("--clock", second, description), 0, kLastSecond);
 }
 
 LoadedPipeline::LoadedPipeline(const PipelineOptions& options) : LoadedPipeline(options, options.filters) {}

@@ -19,6 +19,7 @@
 #include "MediaCommands.h"
 #include "MediaModule.h"
 #include "MidiFileIo.h"
+#include "OptionChecks.h"
 #include "OutputFile.h"
 #include "Pipeline.h"
 #include "PipelineOptions.h"
@@ -132,48 +133,47 @@ bool StartsWith(const std::string& text, const std::string& start)
     return text.compare(0, start.size(), start) == 0;
 }
 
-// What `text` says after the words `before`, up to `after` (or its end).
-std::string Between(const std::string& text, const std::string& before, const std::string& after = "")
+// The options of `command` and uxhost's own, which every command takes too.
+std::vector<const CLI::Option*> OptionsOf(const CLI::App& app, const CLI::App* command)
 {
-    const size_t begin = text.find(before);
-    if (begin == std::string::npos)
-        return {};
-    const size_t from = begin + before.size();
-    const size_t end = after.empty() ? std::string::npos : text.find(after, from);
-    return text.substr(from, end == std::string::npos ? end : end - from);
+    std::vector<const CLI::Option*> options = app.get_options();
+    if (command)
+        for (const CLI::Option* option : command->get_options())
+            options.push_back(option);
+    return options;
 }
 
-// The option parser's complaint, said in uxhost's words: the option and what is
-// wrong with its value, or the argument that is not expected.
-std::string InOwnWords(const CLI::ParseError& error)
+// What the option parser refused, in uxhost's words: the kind of its error says
+// what went wrong, and what it had parsed so far says where. The values the
+// options' own checks refuse never get here (UsageError).
+std::string ParseProblem(const CLI::ParseError& error, const CLI::App& app, const CLI::App* command, int argc,
+                         char** argv)
 {
-    const std::string said = error.what();
-    const size_t colon = said.find(": ");
-    const std::string option = colon == std::string::npos ? "" : said.substr(0, colon);
-    const std::string rest = colon == std::string::npos ? said : said.substr(colon + 2);
-    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
-        if (StartsWith(rest, "At Most "))
-            return option + ": given " + Between(rest, "but received ") + " times; give it once";
-        if (rest.find(" missing") != std::string::npos)
-            return option + ": no value given";
-    } else if (dynamic_cast<const CLI::ValidationError*>(&error)) {
-        if (StartsWith(rest, "Value ") && rest.find(" not in range ") != std::string::npos)
-            return option + ": \"" + Between(rest, "Value ", " not in range ")
-                   + "\": give a whole number from " + Between(rest, " not in range ");
-        return said;  // uxhost's own checks say what is wrong in its words already
-    } else if (dynamic_cast<const CLI::ConversionError*>(&error)) {
-        if (StartsWith(said, "Could not convert: "))
-            return Between(said, "Could not convert: ", " = ") + ": \"" + Between(said, " = ")
-                   + "\" is not a number";
+    const std::vector<const CLI::Option*> options = OptionsOf(app, command);
+    if (dynamic_cast<const CLI::RequiredError*>(&error)) {
+        for (const CLI::Option* option : options)
+            if (option->get_required() && option->count() == 0)
+                return option->get_name() + " is required";
+    } else if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
+        for (const CLI::Option* option : options) {
+            const size_t most = static_cast<size_t>(std::max(option->get_items_expected_max(), 1));
+            if (option->get_multi_option_policy() == CLI::MultiOptionPolicy::Throw && option->count() > most)
+                return option->get_name() + ": given " + std::to_string(option->count()) + " times; give it once";
+        }
+        // Otherwise the option that wants a value came last, with none behind it.
+        for (const CLI::Option* option : options)
+            if (argc > 1 && option->check_name(argv[argc - 1]))
+                return option->get_name() + ": no value given";
     } else if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
-        const std::string extra = Between(said, "expected: ");
-        if (StartsWith(extra, "-"))
-            return extra + ": no such option";
-        return "\"" + extra + "\": not expected; the command takes no more arguments";
-    } else if (dynamic_cast<const CLI::RequiredError*>(&error)) {
-        return said;  // "--filter is required", "input is required"
+        const std::vector<std::string> extras = app.remaining(true);
+        if (!extras.empty() && StartsWith(extras.front(), "-"))
+            return extras.front() + ": no such option";
+        if (!extras.empty())
+            return "\"" + extras.front() + "\": not expected; the command takes no more arguments";
+    } else if (dynamic_cast<const CLI::ConversionError*>(&error)) {
+        return "a value is not of the kind its option takes";
     }
-    return said;
+    return error.what();  // none of the above, which uxhost's options cannot give
 }
 
 bool LooksLikeChannelList(const char* word)
@@ -279,10 +279,12 @@ int main(int argc, char** argv)
         return usageError(problem);
     try {
         app.parse(argc, argv);
+    } catch (const UsageError& error) {
+        return usageError(error.what());
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0)
             return app.exit(error);  // --help
-        return usageError(InOwnWords(error));
+        return usageError(ParseProblem(error, app, named, argc, argv));
     }
     if (const std::string problem = named ? EmptyValue(*named) : ""; !problem.empty())
         return usageError(problem);
@@ -304,6 +306,9 @@ int main(int argc, char** argv)
     // So does live, which plays on JACK.
     if (*live)
         return RunLiveCommand(liveOptions, quiet);
+    // check's 1 says that a check failed; its own failure says 3.
+    if (*check)
+        return ExitCodeOf([&] { return RunCheckCommand(checkOptions); }, kCheckInternalFailure);
 
     return ExitCodeOf([&]() -> int {
         if (*list)
@@ -320,8 +325,6 @@ int main(int argc, char** argv)
             RunVst3BundleCommand(vst3Options);
         else if (*clapBundle)
             RunClapBundleCommand(clapOptions);
-        else if (*check)
-            return RunCheckCommand(checkOptions);
         return kSuccess;
     });
 }
