@@ -13,6 +13,7 @@
 #include <thread>
 
 #include <LiveFilter.h>
+#include <MidiBytes.h>
 
 #include "Exports.h"
 #include "Inputs.h"
@@ -222,7 +223,7 @@ void Judge(Probe& probe, const Plugin& plugin, const NoteInput& input, const std
             if ((*counter)++ == 0)
                 std::snprintf(from, kTextRoom, "%s", what.c_str());
         };
-        if (chain[i].pitch > 127)
+        if (chain[i].pitch > kMaxData)
             count(&probe.highPitches, probe.highPitchFrom);
         if (chain[i].pitch >= 0 && chain[i].velocity == 0)
             count(&probe.silentNotes, probe.silentFrom);

@@ -5,6 +5,7 @@
 #include <new>
 #include <random>
 
+#include <NoteRules.h>
 #include <TrackEvents.h>
 
 #include "MidiFileIo.h"
@@ -12,7 +13,6 @@
 namespace {
 
 constexpr int kLargestValue = 255;  // of a pitch or velocity
-constexpr int kHighestMidiValue = 127;
 
 // Notes appended behind one incoming note that are followed before the chain is
 // taken as running into itself: more than any pool of the checks can make.
@@ -78,7 +78,7 @@ std::vector<NoteInput> OrdinaryNotes(const InputSettings& settings, NoteParts* p
         : std::vector<UxTime>(std::begin(kGridDurations), std::end(kGridDurations));
     for (const UxTime duration : durations)
         for (const int velocity : kGridVelocities)
-            for (int pitch = 0; pitch <= kHighestMidiValue; ++pitch)
+            for (int pitch = 0; pitch <= kMaxData; ++pitch)
                 notes.push_back({kGridStarts[turn++ % std::size(kGridStarts)], duration, pitch, velocity});
     const size_t grid = notes.size();
     std::mt19937_64 random(settings.seed);
@@ -86,8 +86,8 @@ std::vector<NoteInput> OrdinaryNotes(const InputSettings& settings, NoteParts* p
     for (size_t i = 0; i < randomNotes; ++i) {
         const UxTime start = Below(random, kRandomLatestStart);
         const UxTime duration = 1 + Below(random, kRandomLongest);
-        const int pitch = static_cast<int>(Below(random, kHighestMidiValue + 1));
-        const int velocity = 1 + static_cast<int>(Below(random, kHighestMidiValue));
+        const int pitch = static_cast<int>(Below(random, kMaxData + 1));
+        const int velocity = 1 + static_cast<int>(Below(random, kMaxData));
         notes.push_back({start, duration, pitch, velocity, static_cast<int>(Below(random, 16))});
     }
     if (!settings.song.empty())
@@ -147,7 +147,7 @@ std::string Describe(const UxEvent& event)
 
 bool MidiCarries(int pitch, int velocity)
 {
-    return pitch <= kHighestMidiValue && velocity >= 1 && velocity <= kHighestMidiValue;
+    return pitch >= 0 && velocity >= 0 && NoteFaultOf(pitch, velocity, 0) == NoteFault::kNone;
 }
 
 EventRecord RecordOf(const UxEvent& event)

@@ -151,7 +151,7 @@ void LiveFilter::Input(int64_t frame, const uint8_t* bytes, uint32_t size)
     PlayQueue(at, TickPlace::kOtherEvent);
     const uint8_t kind = bytes[0] & 0xF0;
     const uint8_t channel = bytes[0] & 0x0F;
-    const bool channelMessage = bytes[0] >= 0x80 && bytes[0] < 0xF0;
+    const bool channelMessage = IsChannelStatus(bytes[0]);
     const bool wellFormed = channelMessage && size == kNoteMessageSize && bytes[1] <= kMaxData
                             && bytes[2] <= kMaxData;
     const NoteMessage note = wellFormed ? NoteMessageOf(bytes, size) : NoteMessage::kNone;

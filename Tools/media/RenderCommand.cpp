@@ -30,7 +30,6 @@ constexpr float kFullScale = 32767;
 
 constexpr uint8_t kSustainPedal = 64;
 constexpr uint8_t kSostenutoPedal = 66;
-constexpr int kMidiChannels = 16;
 // Once every note is let go, the sound has died away when the loudest sample of
 // this many blocks in a row, as it will be written, is at most this far from
 // silence (-80 dB).
@@ -119,32 +118,32 @@ void Play(fluid_synth_t* synth, const std::vector<uint8_t>& bytes)
                               nullptr, nullptr, nullptr, 0);
         return;
     }
-    if (status >= 0xF0 || bytes.size() < 2)
+    if (!IsChannelStatus(status) || bytes.size() < 2)
         return;  // meta events and the like make no sound
-    const int channel = status & 0x0F;
+    const int channel = status & kChannelMask;
     const int data1 = bytes[1];
     const int data2 = bytes.size() > 2 ? bytes[2] : 0;
-    switch (status & 0xF0) {
-    case 0x80:
-    case 0x90:
+    switch (status & kKindMask) {
+    case kNoteOffStatus:
+    case kNoteOnStatus:
         if (NoteMessageOf(bytes.data(), bytes.size()) == NoteMessage::kNoteOn)
             fluid_synth_noteon(synth, channel, data1, data2);
         else
             fluid_synth_noteoff(synth, channel, data1);
         break;
-    case 0xA0:
+    case kPolyPressureStatus:
         fluid_synth_key_pressure(synth, channel, data1, data2);
         break;
-    case 0xB0:
+    case kControlChangeStatus:
         fluid_synth_cc(synth, channel, data1, data2);
         break;
-    case 0xC0:
+    case kProgramChangeStatus:
         fluid_synth_program_change(synth, channel, data1);
         break;
-    case 0xD0:
+    case kChannelPressureStatus:
         fluid_synth_channel_pressure(synth, channel, data1);
         break;
-    case 0xE0:
+    case kPitchBendStatus:
         fluid_synth_pitch_bend(synth, channel, data2 << 7 | data1);
         break;
     default:

@@ -21,13 +21,14 @@
 #include <cstdint>
 #include <limits>
 
+#include "MidiBytes.h"
 #include "NoteRules.h"
 
 enum class NoteOrigin : uint8_t { kPlayed, kMade };
 
 class KeyLedger {
 public:
-    static constexpr int kChannels = 16;
+    static constexpr int kChannels = kMidiChannels;
     static constexpr int kPitches = 128;
     static constexpr int kKeys = kChannels * kPitches;
     static constexpr int64_t kOpenEnd = std::numeric_limits<int64_t>::max();

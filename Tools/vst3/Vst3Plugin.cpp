@@ -27,6 +27,7 @@
 #include <travesty/factory.h>
 
 #include "LiveFilter.h"
+#include "MidiBytes.h"
 #include "PluginLoader.h"
 #include "Vst3Layout.h"
 
@@ -34,8 +35,7 @@ namespace {
 
 // ---- MIDI as VST3 carries it ----
 
-constexpr int kChannels = 16;
-constexpr int kMaxData = 127;
+constexpr int kChannels = kMidiChannels;
 constexpr int kMaxBend = 16383;
 // Controller numbers beyond the 128 MIDI controllers, in IMidiMapping and in legacy
 // MIDI CC output events.
@@ -46,14 +46,6 @@ constexpr int kProgramChange = 130;
 constexpr int kMappedPerChannel = kProgramChange + 1;
 constexpr int kParameterCount = kChannels * kMappedPerChannel;
 
-constexpr uint8_t kNoteOffStatus = 0x80;
-constexpr uint8_t kNoteOnStatus = 0x90;
-constexpr uint8_t kPolyPressureStatus = 0xA0;
-constexpr uint8_t kControlStatus = 0xB0;
-constexpr uint8_t kProgramStatus = 0xC0;
-constexpr uint8_t kPressureStatus = 0xD0;
-constexpr uint8_t kBendStatus = 0xE0;
-constexpr uint8_t kSysExStatus = 0xF0;
 constexpr uint16_t kSysExDataType = 0;  // the type of a V3_EVENT_DATA event carrying a system exclusive message
 
 uint8_t MidiValue(double normalised, int top)
@@ -82,22 +74,22 @@ uint32_t MappedMessage(v3_param_id id, double value, uint8_t* bytes)
     const int controller = static_cast<int>(id % kMappedPerChannel);
     switch (controller) {
     case kChannelPressure:
-        bytes[0] = kPressureStatus | channel;
+        bytes[0] = kChannelPressureStatus | channel;
         bytes[1] = MidiValue(value, kMaxData);
         return 2;
     case kPitchBend: {
         const int bend = BendValue(value);
-        bytes[0] = kBendStatus | channel;
+        bytes[0] = kPitchBendStatus | channel;
         bytes[1] = static_cast<uint8_t>(bend & 0x7F);
         bytes[2] = static_cast<uint8_t>(bend >> 7);
         return 3;
     }
     case kProgramChange:
-        bytes[0] = kProgramStatus | channel;
+        bytes[0] = kProgramChangeStatus | channel;
         bytes[1] = MidiValue(value, kMaxData);
         return 2;
     default:
-        bytes[0] = kControlStatus | channel;
+        bytes[0] = kControlChangeStatus | channel;
         bytes[1] = static_cast<uint8_t>(controller);
         bytes[2] = MidiValue(value, kMaxData);
         return 3;
@@ -139,19 +131,19 @@ uint32_t EventMessage(const v3_event& event, uint8_t* bytes)
         if (!inRange(cc.value) || !inRange(cc.value2))
             return 0;
         if (cc.cc_number < kChannelPressure) {
-            bytes[0] = kControlStatus | channel;
+            bytes[0] = kControlChangeStatus | channel;
             bytes[1] = cc.cc_number;
             bytes[2] = static_cast<uint8_t>(cc.value);
             return 3;
         }
         if (cc.cc_number == kPitchBend) {
-            bytes[0] = kBendStatus | channel;
+            bytes[0] = kPitchBendStatus | channel;
             bytes[1] = static_cast<uint8_t>(cc.value);
             bytes[2] = static_cast<uint8_t>(cc.value2);
             return 3;
         }
         if (cc.cc_number == kChannelPressure || cc.cc_number == kProgramChange) {
-            bytes[0] = (cc.cc_number == kProgramChange ? kProgramStatus : kPressureStatus) | channel;
+            bytes[0] = (cc.cc_number == kProgramChange ? kProgramChangeStatus : kChannelPressureStatus) | channel;
             bytes[1] = static_cast<uint8_t>(cc.value);
             return 2;
         }
@@ -246,7 +238,7 @@ private:
                                  static_cast<int8_t>(value2)};
             return true;
         };
-        if (bytes[0] == kSysExStatus) {
+        if (bytes[0] == kSystemStatus) {
             event.type = V3_EVENT_DATA;
             event.data = {size, kSysExDataType, nullptr};
             return true;
@@ -266,13 +258,13 @@ private:
             event.poly_pressure = {channel, bytes[1], bytes[2] / static_cast<float>(kMaxData), -1};
             return true;
         }
-        if (size == 3 && kind == kControlStatus)
+        if (size == 3 && kind == kControlChangeStatus)
             return legacy(bytes[1], bytes[2], 0);
-        if (size == 3 && kind == kBendStatus)
+        if (size == 3 && kind == kPitchBendStatus)
             return legacy(kPitchBend, bytes[1], bytes[2]);
-        if (size == 2 && kind == kProgramStatus)
+        if (size == 2 && kind == kProgramChangeStatus)
             return legacy(kProgramChange, bytes[1], 0);
-        if (size == 2 && kind == kPressureStatus)
+        if (size == 2 && kind == kChannelPressureStatus)
             return legacy(kChannelPressure, bytes[1], 0);
         return false;
     }
