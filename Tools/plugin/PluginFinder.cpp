@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -130,8 +129,9 @@ PluginScan LoadEveryPlugin()
     return scan;
 }
 
-std::unique_ptr<Plugin> LoadNamedPlugin(const std::string& name)
+std::unique_ptr<Plugin> LoadNamedPlugin(const std::string& name, std::string* shadowed)
 {
+    shadowed->clear();
     if (name.find('/') != std::string::npos)
         return Plugin::Load(name);
 
@@ -143,9 +143,7 @@ std::unique_ptr<Plugin> LoadNamedPlugin(const std::string& name)
     }
     if (!byFile.empty()) {
         if (byFile.size() > 1)
-            std::cerr << "uxhost: "
-                      << Duplicate("plug-in files are", name, byFile[0], {byFile.begin() + 1, byFile.end()})
-                      << "\n";
+            *shadowed = Duplicate("plug-in files are", name, byFile[0], {byFile.begin() + 1, byFile.end()});
         return Plugin::Load(byFile[0]);
     }
 
@@ -154,8 +152,7 @@ std::unique_ptr<Plugin> LoadNamedPlugin(const std::string& name)
     for (FoundPlugin& plugin : scan.plugins) {
         const std::string addOnName = plugin.plugin->AddOn()->Name();
         if (SameName(addOnName, name)) {
-            if (!plugin.shadowed.empty())
-                std::cerr << "uxhost: " << DuplicateLine(plugin) << "\n";
+            *shadowed = DuplicateLine(plugin);
             return std::move(plugin.plugin);
         }
         found += (found.empty() ? "" : ", ") + Quoted(addOnName);

@@ -44,7 +44,8 @@ PluginScan LoadEveryPlugin();
 
 // Loads the plug-in named by its path (any argument with a '/'), else by its file
 // name (with or without .so) or its add-on's Name(), in any case, from the add-on
-// folders; never from the current folder. Two of one name give one line on
-// standard error saying which is used. Throws PluginError naming what was found
-// when none matches.
-std::unique_ptr<Plugin> LoadNamedPlugin(const std::string& name);
+// folders; never from the current folder. Of two of one name the first is used,
+// and `shadowed` says which, in a sentence for the user; it is left empty when the
+// name is the plug-in's alone. Throws PluginError naming what was found when none
+// matches.
+std::unique_ptr<Plugin> LoadNamedPlugin(const std::string& name, std::string* shadowed);

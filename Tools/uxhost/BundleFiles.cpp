@@ -20,6 +20,7 @@
 #include "MidiFileIo.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
+#include "Report.h"
 #include "Turtle.h"
 
 #include <BundleLayout.h>
@@ -83,7 +84,7 @@ std::vector<BundledPlugin> DescribeAll(const std::vector<std::string>& names, co
     std::vector<BundledPlugin> plugins;
     std::map<std::string, std::string> fileOfStem;
     for (const std::string& name : names) {
-        const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(name);
+        const std::unique_ptr<Plugin> plugin = LoadPlugin(name);
         BundledPlugin bundled = Describe(*plugin, format);
         const auto [earlier, fresh] = fileOfStem.emplace(bundled.stem, plugin->Path());
         if (!fresh)

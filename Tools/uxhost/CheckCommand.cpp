@@ -22,6 +22,7 @@
 #include "PluginFinder.h"
 #include "ProgressLine.h"
 #include "Checks.h"
+#include "Report.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ int RunCheckCommand(const CheckOptions& options)
     std::vector<std::unique_ptr<Plugin>> plugins;
     std::vector<std::string> inputs;  // what the JUnit file must not overwrite
     for (const std::string& name : options.plugins) {
-        plugins.push_back(LoadNamedPlugin(name));
+        plugins.push_back(LoadPlugin(name));
         inputs.push_back(plugins.back()->Path());
     }
     if (!options.song.empty())

@@ -19,6 +19,7 @@
 #include "MidiFileIo.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
+#include "Report.h"
 
 #include <BundleLayout.h>  // IsPluginStem
 #include <ClapLayout.h>
@@ -53,7 +54,7 @@ std::vector<BundledPlugin> LoadAll(const std::vector<std::string>& names)
     std::vector<BundledPlugin> plugins;
     std::map<std::string, std::string> fileOfStem;
     for (const std::string& name : names) {
-        const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(name);
+        const std::unique_ptr<Plugin> plugin = LoadPlugin(name);
         const fs::path file = plugin->Path();
         const std::string stem = file.stem().string();
         if (file.extension() != kPluginSuffix || !IsPluginStem(stem))

@@ -5,22 +5,23 @@
 
 #include "MidiFileIo.h"
 #include "PluginLoader.h"
+#include "Report.h"
 
 int ExitCodeOf(const std::function<int()>& command, int internalFailure)
 {
     try {
         return command();
     } catch (const PluginError& error) {
-        std::cerr << "uxhost: " << error.what() << "\n";
+        Tell(error.what());
         return kBadInput;
     } catch (const FileError& error) {
-        std::cerr << "uxhost: " << error.what() << "\n";
+        Tell(error.what());
         return kBadInput;
     } catch (const std::exception& error) {
-        std::cerr << "uxhost: internal failure: " << error.what() << "\n";
+        Tell(std::string("internal failure: ") + error.what());
         return internalFailure;
     } catch (...) {
-        std::cerr << "uxhost: internal failure: an unknown exception\n";
+        Tell("internal failure: an unknown exception");
         return internalFailure;
     }
 }

@@ -12,6 +12,7 @@
 #include "OutputFile.h"
 #include "PluginFinder.h"
 #include "PluginLoader.h"
+#include "Report.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ CLI::App* AddIconCommand(CLI::App& app, IconOptions& options)
 
 void RunIconCommand(const IconOptions& options)
 {
-    const std::unique_ptr<Plugin> plugin = LoadNamedPlugin(options.plugin);
+    const std::unique_ptr<Plugin> plugin = LoadPlugin(options.plugin);
     const std::unique_ptr<BBitmap> icon(plugin->AddOn()->Image(BPoint(0, 0)));
     if (!icon)
         Fail(plugin->Path(), "the plug-in has no icon");

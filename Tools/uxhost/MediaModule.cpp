@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ExitCode.h"
+#include "Report.h"
 #include "KitFiles.h"
 #include "PluginLoader.h"
 
@@ -18,7 +19,7 @@ void* CannotLoad(const std::string& path, const char* entry, const char* purpose
     std::string why = reason ? reason : std::string("no entry point ") + entry;
     if (why.compare(0, path.size() + 2, path + ": ") == 0)  // dlopen's own word begins with the file
         why.erase(0, path.size() + 2);
-    std::cerr << "uxhost: " << path << ": cannot load the module that " << purpose << ": " << why << "\n";
+    Tell(path + ": cannot load the module that " + purpose + ": " + why);
     return nullptr;
 }
 
@@ -28,7 +29,7 @@ void* LoadKitModuleEntry(const char* module, const char* entry, const char* purp
 {
     const std::vector<std::string> places = KitFilePlaces(module);
     if (places.empty()) {
-        std::cerr << "uxhost: cannot tell the folder uxhost lies in, so not where " << module << " is\n";
+        Tell(std::string("cannot tell the folder uxhost lies in, so not where ") + module + " is");
         return nullptr;
     }
     std::string path = FindKitFile(module, R_OK);

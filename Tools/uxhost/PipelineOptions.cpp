@@ -7,6 +7,7 @@
 
 #include "OptionChecks.h"
 #include "PluginFinder.h"
+#include "Report.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ LoadedPipeline::LoadedPipeline(const PipelineOptions& options, const std::vector
     : mChannels(ParseChannelList(options.channels))
 {
     for (const std::string& name : names) {
-        mPlugins.push_back(LoadNamedPlugin(name));
+        mPlugins.push_back(LoadPlugin(name));
         mPipeline.push_back(mPlugins.back().get());
     }
     set_calendar_second(options.clock);

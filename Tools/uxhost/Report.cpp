@@ -1,5 +1,7 @@
 #include "Report.h"
 
+#include <PluginFinder.h>
+
 #include <iostream>
 #include <vector>
 
@@ -99,7 +101,21 @@ void SetVerbose(bool verbose)
 void Report(const std::string& text)
 {
     if (!gQuiet)
-        std::cerr << "uxhost: " << text << "\n";
+        Tell(text);
+}
+
+void Tell(const std::string& text)
+{
+    std::cerr << "uxhost: " << text << "\n";
+}
+
+std::unique_ptr<Plugin> LoadPlugin(const std::string& name)
+{
+    std::string shadowed;
+    std::unique_ptr<Plugin> plugin = LoadNamedPlugin(name, &shadowed);
+    if (!shadowed.empty())
+        Tell(shadowed);
+    return plugin;
 }
 
 void ReportLeftOut(const std::string& name, const LeftOut& leftOut)

@@ -2,11 +2,13 @@
 // a wrapper dropped, track chunks not read, in sentences made from the counts the
 // MIDI library hands up. By default only what the user can act on; `--verbose`
 // says how each count came about; `--quiet` silences it all. Errors are always
-// said, and never go through here.
+// said (Tell). Every line of uxhost's own on standard error starts "uxhost: " here.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include <PluginLoader.h>
 #include <TrackEvents.h>
 
 // "left out what MIDI cannot carry: 2 notes with a pitch above 127 and 1 other
@@ -26,6 +28,14 @@ void SetVerbose(bool verbose);
 
 // "uxhost: `text`" on a line of its own, unless quiet.
 void Report(const std::string& text);
+
+// "uxhost: `text`" on a line of its own, even when quiet: an error, or a warning
+// the user must see (which of two plug-ins of one name is used).
+void Tell(const std::string& text);
+
+// The plug-in named `name` (LoadNamedPlugin), telling which is used when others
+// have its name.
+std::unique_ptr<Plugin> LoadPlugin(const std::string& name);
 
 // Says in one line how many notes of the song or file named `name` gave way to
 // another on their key or were left out as MIDI cannot carry them; verbose, one

@@ -73,9 +73,9 @@ void RunList()
     }
     for (const FoundPlugin& found : scan.plugins)
         if (!found.shadowed.empty())
-            std::cerr << "uxhost: " << DuplicateLine(found) << "\n";
+            Tell(DuplicateLine(found));
     for (const std::string& failure : scan.failures)
-        std::cerr << "uxhost: " << failure << "\n";
+        Tell(failure);
 }
 
 void RunApply(const PipelineOptions& options, const std::string& inputPath, const std::string& outputPath)
@@ -266,7 +266,7 @@ int main(int argc, char** argv)
     const CLI::App* named = CommandNamed(app, firstWord);
     if (!named && !AsksForHelp(argc, argv)) {
         const std::string problem = firstWord ? "no command '" + std::string(firstWord) + "'" : "no command given";
-        std::cerr << "uxhost: " << problem << "; the commands are " << CommandNames(app) << "\n";
+        Tell(problem + "; the commands are " + CommandNames(app));
         return kBadInput;
     }
 
@@ -314,7 +314,7 @@ int main(int argc, char** argv)
         if (*list)
             RunList();
         else if (*info)
-            PrintAddOn(std::cout, *LoadNamedPlugin(infoName));
+            PrintAddOn(std::cout, *LoadPlugin(infoName));
         else if (*apply)
             RunApply(applyOptions, applyInput, applyOutput);
         else if (*icon)
