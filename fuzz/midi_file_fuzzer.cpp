@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include <Smf.h>
-#include <TrackEvents.h>
+#include <TrackWriter.h>
 
 #include "FuzzCheck.h"
 

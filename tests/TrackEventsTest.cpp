@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <Report.h>
-#include <TrackEvents.h>
+#include <TrackReader.h>
+#include <TrackWriter.h>
 
 #include <algorithm>
 #include <cstdlib>

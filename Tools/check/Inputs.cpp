@@ -5,7 +5,7 @@
 #include <new>
 #include <random>
 
-#include <TrackEvents.h>
+#include <TrackReader.h>
 
 #include "MidiFileIo.h"
 

@@ -3,6 +3,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include <TrackReader.h>
+
 #include "HandOver.h"
 #include "ProgressLine.h"
 

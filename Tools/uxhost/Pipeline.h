@@ -7,7 +7,7 @@
 #include <vector>
 
 #include <Smf.h>
-#include <TrackEvents.h>
+#include <TrackWriter.h>
 
 #include "PluginLoader.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include <Smf.h>
-#include <TrackEvents.h>
+#include <TrackWriter.h>
 
 #include "OutputFile.h"
 #include "Pipeline.h"
