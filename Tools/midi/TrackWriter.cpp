@@ -145,15 +145,6 @@ TrackEventWriter::TrackEventWriter(SmfWriter* file, LeftOut* leftOut)
 {
 }
 
-inline uint32_t TrackEventWriter::TakeNode()
-{
-    const uint32_t node = mFree;
-    if (node == kNone)
-        return AddNode();
-    mFree = mNodes[node].next;
-    return node;
-}
-
 // A note goes on the wheel, or into the far queue. One test sees whether
 // everything about it is as MIDI can carry it; CountNoteFault says what is not.
 inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
@@ -172,16 +163,16 @@ inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
     if (start < mWatermark)
         ThrowCameAfter("a note", start, mWatermark);
     const auto key = static_cast<uint16_t>(KeyLedger::KeyIndex(static_cast<uint8_t>(channel), static_cast<uint8_t>(pitch)));
-    const Entry entry{start, start + duration, mArrivals++, key, static_cast<uint8_t>(velocity),
-                      CarriedRelease(event.ReleaseVelocity()), origin};
+    const WaitingNote note{start, start + duration, mArrivals++, key, static_cast<uint8_t>(velocity),
+                           CarriedRelease(event.ReleaseVelocity()), origin};
     if (static_cast<uint64_t>(start) - mBase >= kSlots)
-        return PutFarNote(entry);
-    Link(NewNode(entry), false);
+        return PutFarNote(note);
+    Link(&mNotes, &Slot::notes, note);
 }
 
-void TrackEventWriter::PutFarNote(const Entry& note)
+void TrackEventWriter::PutFarNote(const WaitingNote& note)
 {
-    mFarNotes.Put(Entry(note));
+    mFarNotes.Put(WaitingNote(note));
 }
 
 // Most events are plain notes: the same type information settles it, and the full
@@ -245,34 +236,14 @@ void TrackEventWriter::Finish()
     Write(std::numeric_limits<uint64_t>::max());
 }
 
-inline uint32_t TrackEventWriter::NewNode(const Entry& entry)
+template <class Record>
+inline void TrackEventWriter::Link(Pool<Record>* pool, uint32_t Slot::*list, const Record& record)
 {
-    const uint32_t node = TakeNode();
-    mNodes[node].entry = entry;
-    return node;
-}
-
-uint32_t TrackEventWriter::AddNode()
-{
-    mNodes.push_back({Entry(), kNone});
-    return static_cast<uint32_t>(mNodes.size() - 1);
-}
-
-inline void TrackEventWriter::FreeNode(uint32_t node)
-{
-    mNodes[node].next = mFree;
-    mFree = node;
-}
-
-// Links the node at the front of its slot's notes or note-offs; its tick lies on
-// the wheel.
-inline void TrackEventWriter::Link(uint32_t node, bool noteOff)
-{
-    const auto tick = static_cast<uint64_t>(mNodes[node].entry.tick);
-    const uint64_t slotIndex = tick & kSlotMask;
-    Slot& slot = mSlots[slotIndex];
-    uint32_t& first = noteOff ? slot.noteOffs : slot.notes;
-    mNodes[node].next = first;
+    const uint32_t node = pool->Take();
+    (*pool)[node] = record;
+    const uint64_t slotIndex = static_cast<uint64_t>(record.Tick()) & kSlotMask;
+    uint32_t& first = mSlots[slotIndex].*list;
+    pool->Next(node) = first;
     if (first == kNone) {
         mHeld[slotIndex / 64] |= uint64_t(1) << (slotIndex % 64);
         mHeldWords |= uint64_t(1) << (slotIndex / 64);
@@ -280,19 +251,16 @@ inline void TrackEventWriter::Link(uint32_t node, bool noteOff)
     first = node;
 }
 
-// The note-off in the node goes on the wheel, or into its far queue.
-inline void TrackEventWriter::PutNoteOff(uint32_t node)
+// The note-off goes on the wheel, or into its far queue.
+inline void TrackEventWriter::PutNoteOff(const WaitingNoteOff& off)
 {
-    const Entry& off = mNodes[node].entry;
-    if (static_cast<uint64_t>(off.tick) - mBase < kSlots) {
-        Link(node, true);
-    } else {
-        mFarNoteOffs.Put(Entry(off));
-        FreeNode(node);
-    }
+    if (static_cast<uint64_t>(off.tick) - mBase < kSlots)
+        Link(&mNoteOffs, &Slot::noteOffs, off);
+    else
+        mFarNoteOffs.Put(WaitingNoteOff(off));
 }
 
-// The wheel moves on to `tick`, the least tick held: the far entries that come
+// The wheel moves on to `tick`, the least tick held: the far notes and note-offs that come
 // within its reach join it.
 inline void TrackEventWriter::MoveWheelTo(uint64_t tick)
 {
@@ -303,18 +271,18 @@ inline void TrackEventWriter::MoveWheelTo(uint64_t tick)
 
 void TrackEventWriter::TakeFarOntoWheel(uint64_t reach)
 {
-    mFarNotes.TakeBefore(reach, &mArriving);
-    for (const Entry& note : mArriving)
-        Link(NewNode(note), false);
-    mArriving.clear();
-    mFarNoteOffs.TakeBefore(reach, &mArriving);
-    for (const Entry& off : mArriving)
-        Link(NewNode(off), true);
-    mArriving.clear();
+    mFarNotes.TakeBefore(reach, &mArrivingNotes);
+    for (const WaitingNote& note : mArrivingNotes)
+        Link(&mNotes, &Slot::notes, note);
+    mArrivingNotes.clear();
+    mFarNoteOffs.TakeBefore(reach, &mArrivingNoteOffs);
+    for (const WaitingNoteOff& off : mArrivingNoteOffs)
+        Link(&mNoteOffs, &Slot::noteOffs, off);
+    mArrivingNoteOffs.clear();
 }
 
 // The slots from the base's on, round the wheel: the tick of the first that
-// holds entries, or the greatest tick there is when none does.
+// holds notes or note-offs, or the greatest tick there is when none does.
 uint64_t TrackEventWriter::FirstOnWheel() const
 {
     const uint64_t start = mBase & kSlotMask;
@@ -333,61 +301,44 @@ uint64_t TrackEventWriter::FirstOnWheel() const
     return mBase + ((slotIndex - start) & kSlotMask);
 }
 
-// Strikes the note in the node, which then holds its note-off, placed early: a
-// later note may still cut it. Most notes find their key free: they sound, and
-// displace nothing.
+// Strikes the note in the node and frees the node; a sounding note's note-off is
+// placed early: a later note may still cut it. Most notes find their key free:
+// they sound, and displace nothing.
 inline void TrackEventWriter::Strike(uint32_t node)
 {
-    const Entry& note = mNodes[node].entry;
+    const WaitingNote note = mNotes[node];
+    mNotes.Free(node);
     const uint64_t id = ++mNoteIds;
     uint64_t holder;
     if (mKeys.Holder(note.key, &holder)) {
-        StrikeOnHeldKey(node, id);
+        StrikeOnHeldKey(note, id);
         return;
     }
-    mKeys.StrikeNote(note.key, note.tick, note.end, note.origin, id, note.releaseVelocity);
-    SoundNote(node, id);
+    mKeys.StrikeNote(note.key, note.start, note.end, note.origin, id, note.releaseVelocity);
+    SoundNote(note, id);
 }
 
-void TrackEventWriter::StrikeOnHeldKey(uint32_t node, uint64_t id)
+void TrackEventWriter::StrikeOnHeldKey(const WaitingNote& note, uint64_t id)
 {
-    // Only what is needed after a new node: making one may move the nodes.
-    const Entry& note = mNodes[node].entry;
-    const uint16_t key = note.key;
-    const NoteOrigin origin = note.origin;
-    const KeyLedger::Strike strike = mKeys.StrikeNote(key, note.tick, note.end, origin, id, note.releaseVelocity);
+    const KeyLedger::Strike strike
+        = mKeys.StrikeNote(note.key, note.start, note.end, note.origin, id, note.releaseVelocity);
     if (!strike.sounds) {
-        ++(origin == NoteOrigin::kMade ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
-        FreeNode(node);
+        ++(note.origin == NoteOrigin::kMade ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
         return;
     }
     // The key was held, so the note that held it ends.
     if (strike.displacedCutShort)
         ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort : mLeftOut->playedCutShort);
-    const uint32_t off = TakeNode();
-    Entry& entry = mNodes[off].entry;
-    entry.tick = strike.displacedAt;
-    entry.order = 0;
-    entry.key = NoteOffRank(NoteOffPlace(strike.displacedStart, strike.displacedAt), key);
-    entry.velocity = strike.displacedRelease;
-    PutNoteOff(off);
-    SoundNote(node, id);
+    PutNoteOff({strike.displacedAt, 0, NoteOffRank(NoteOffPlace(strike.displacedStart, strike.displacedAt), note.key),
+                strike.displacedRelease});
+    SoundNote(note, id);
 }
 
-// The struck note's note-on goes out on its tick; its node holds its note-off.
-inline void TrackEventWriter::SoundNote(uint32_t node, uint64_t id)
+// The struck note's note-on goes out on its tick, and its note-off waits.
+inline void TrackEventWriter::SoundNote(const WaitingNote& note, uint64_t id)
 {
-    Entry& note = mNodes[node].entry;
-    const uint16_t key = note.key;
-    const uint8_t velocity = note.velocity;
-    const int64_t end = note.end;
-    const uint16_t rank = NoteOffRank(NoteOffPlace(note.tick, end), key);
-    note.tick = end;
-    note.order = id;
-    note.key = rank;
-    note.velocity = note.releaseVelocity;
-    PutNoteOff(node);
-    mDueNoteOns[mDueNoteOnCount++] = {key, velocity};
+    PutNoteOff({note.end, id, NoteOffRank(NoteOffPlace(note.start, note.end), note.key), note.releaseVelocity});
+    mDueNoteOns[mDueNoteOnCount++] = {note.key, note.velocity};
 }
 
 // The notes of one tick, in order of key, then played before made, then longest
@@ -395,26 +346,26 @@ inline void TrackEventWriter::SoundNote(uint32_t node, uint64_t id)
 void TrackEventWriter::StrikeNotes(uint32_t first)
 {
     const auto strikesFirst = [this](uint32_t a, uint32_t b) {
-        const Entry& x = mNodes[a].entry;
-        const Entry& y = mNodes[b].entry;
+        const WaitingNote& x = mNotes[a];
+        const WaitingNote& y = mNotes[b];
         if (x.key != y.key)
             return x.key < y.key;
         if (x.origin != y.origin)
             return x.origin == NoteOrigin::kPlayed;  // played first
         if (x.end != y.end)
             return x.end > y.end;  // the longest first
-        return x.order < y.order;
+        return x.arrival < y.arrival;
     };
     // Two notes, the most common batch, need no list.
-    const uint32_t second = mNodes[first].next;
-    if (mNodes[second].next == kNone) {
+    const uint32_t second = mNotes.Next(first);
+    if (mNotes.Next(second) == kNone) {
         const bool secondFirst = strikesFirst(second, first);
         Strike(secondFirst ? second : first);
         Strike(secondFirst ? first : second);
         return;
     }
     mDueNodes.clear();
-    for (uint32_t node = first; node != kNone; node = mNodes[node].next)
+    for (uint32_t node = first; node != kNone; node = mNotes.Next(node))
         mDueNodes.push_back(node);
     SortFew(&mDueNodes, strikesFirst);
     for (const uint32_t node : mDueNodes)
@@ -438,11 +389,11 @@ inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint
 template <bool kToFile>
 inline void TrackEventWriter::EmitNoteOff(uint32_t node)
 {
-    const Entry& off = mNodes[node].entry;
-    const int key = off.key & (KeyLedger::kKeys - 1);
-    if (!off.order || mKeys.Release(key, off.order))
+    const WaitingNoteOff& off = mNoteOffs[node];
+    const int key = off.rank & (KeyLedger::kKeys - 1);
+    if (!off.noteId || mKeys.Release(key, off.noteId))
         EmitNote<kToFile>(off.tick, kNoteOffStatus, key, off.velocity);
-    FreeNode(node);
+    mNoteOffs.Free(node);
 }
 
 // The other messages of the tick, in order of arrival, then its note-ons.
@@ -471,17 +422,17 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
 // there; then the messages go out: note-offs first, then other messages, then
 // note-ons, then the note-offs of notes of no duration.
 template <bool kToFile>
-[[gnu::always_inline]] inline void TrackEventWriter::WriteTick(uint64_t tick, bool entries)
+[[gnu::always_inline]] inline void TrackEventWriter::WriteTick(uint64_t tick, bool onWheel)
 {
     mDueNoteOnCount = 0;
     uint32_t offs = kNone;
-    if (entries) {
+    if (onWheel) {
         MoveWheelTo(tick);
         const uint64_t slotIndex = tick & kSlotMask;
         Slot& slot = mSlots[slotIndex];
         if (const uint32_t notes = slot.notes; notes != kNone) {
             slot.notes = kNone;
-            if (mNodes[notes].next == kNone)
+            if (mNotes.Next(notes) == kNone)
                 Strike(notes);
             else
                 StrikeNotes(notes);
@@ -495,8 +446,8 @@ template <bool kToFile>
     }
 
     const uint16_t emptyNote = NoteOffRank(TickPlace::kEndingEmptyNote, 0);
-    if (offs == kNone || mNodes[offs].next == kNone) {
-        if (offs != kNone && mNodes[offs].entry.key < emptyNote) {
+    if (offs == kNone || mNoteOffs.Next(offs) == kNone) {
+        if (offs != kNone && mNoteOffs[offs].rank < emptyNote) {
             EmitNoteOff<kToFile>(offs);
             offs = kNone;
         }
@@ -506,12 +457,12 @@ template <bool kToFile>
         return;
     }
     // Two note-offs need no list either.
-    if (const uint32_t second = mNodes[offs].next; mNodes[second].next == kNone) {
-        const bool swap = mNodes[second].entry.key < mNodes[offs].entry.key;
+    if (const uint32_t second = mNoteOffs.Next(offs); mNoteOffs.Next(second) == kNone) {
+        const bool swap = mNoteOffs[second].rank < mNoteOffs[offs].rank;
         const uint32_t low = swap ? second : offs;
         const uint32_t high = swap ? offs : second;
-        const bool lowLate = mNodes[low].entry.key >= emptyNote;
-        const bool highLate = mNodes[high].entry.key >= emptyNote;
+        const bool lowLate = mNoteOffs[low].rank >= emptyNote;
+        const bool highLate = mNoteOffs[high].rank >= emptyNote;
         if (!lowLate)
             EmitNoteOff<kToFile>(low);
         if (!highLate)
@@ -524,12 +475,12 @@ template <bool kToFile>
         return;
     }
     mDueNodes.clear();
-    for (uint32_t node = offs; node != kNone; node = mNodes[node].next)
+    for (uint32_t node = offs; node != kNone; node = mNoteOffs.Next(node))
         mDueNodes.push_back(node);
-    SortFew(&mDueNodes, [this](uint32_t a, uint32_t b) { return mNodes[a].entry.key < mNodes[b].entry.key; });
+    SortFew(&mDueNodes, [this](uint32_t a, uint32_t b) { return mNoteOffs[a].rank < mNoteOffs[b].rank; });
     auto off = mDueNodes.cbegin();
     const auto offsEnd = mDueNodes.cend();
-    for (; off != offsEnd && mNodes[*off].entry.key < emptyNote; ++off)
+    for (; off != offsEnd && mNoteOffs[*off].rank < emptyNote; ++off)
         EmitNoteOff<kToFile>(*off);
     EmitOthersAndNoteOns<kToFile>(tick);
     for (; off != offsEnd; ++off)
@@ -550,11 +501,11 @@ template <bool kToFile>
 void TrackEventWriter::WriteTicks(uint64_t before)
 {
     for (;;) {
-        const uint64_t entries = std::min({FirstOnWheel(), mFarNotes.First(), mFarNoteOffs.First()});
-        const uint64_t tick = std::min(entries, mOthers.First());
+        const uint64_t notesAndOffs = std::min({FirstOnWheel(), mFarNotes.First(), mFarNoteOffs.First()});
+        const uint64_t tick = std::min(notesAndOffs, mOthers.First());
         if (tick >= before)
             return;
-        WriteTick<kToFile>(tick, entries == tick);
+        WriteTick<kToFile>(tick, notesAndOffs == tick);
     }
 }
 

@@ -75,17 +75,24 @@ public:
     void Finish();
 
 private:
-    // A note yet to be struck, or a note-off waiting for its tick. A struck note's
-    // entry becomes its note-off.
-    struct Entry {
-        int64_t tick;      // where the note starts; where the note-off is
-        int64_t end;       // where the note ends
-        uint64_t order;    // a note's arrival; for a note-off, the id of a note that a later note may still cut, or 0
-        uint16_t key;      // a note's key; a note-off's rank, which orders those of one tick:
-                           // their place on the tick (ending or ending an empty note), then the key
-        uint8_t velocity;  // a note-on's velocity; a note-off's
+    // A note yet to be struck.
+    struct WaitingNote {
+        int64_t start;
+        int64_t end;
+        uint64_t arrival;  // the order in which notes came, the last tie-break on a tick
+        uint16_t key;      // channel and pitch, as KeyLedger::KeyIndex gives them
+        uint8_t velocity;
         uint8_t releaseVelocity;
         NoteOrigin origin;
+
+        int64_t Tick() const { return start; }
+    };
+    // A note-off waiting for its tick.
+    struct WaitingNoteOff {
+        int64_t tick;
+        uint64_t noteId;   // the note it ends, while a later note may still cut that one short; 0 when final
+        uint16_t rank;     // orders the note-offs of one tick: their place on it (NoteOffRank), then the key
+        uint8_t velocity;  // the release velocity of the note it ends
 
         int64_t Tick() const { return tick; }
     };
@@ -131,23 +138,55 @@ private:
         uint64_t mFirst = std::numeric_limits<uint64_t>::max();
     };
 
+    // Records linked into lists by index (a list ends at kNone), and those free for
+    // reuse in a list of their own. Growing the pool moves the records: a reference
+    // into it lasts only until the next Take.
+    static constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+    template <class Record>
+    class Pool {
+    public:
+        // A node for the caller to fill in.
+        uint32_t Take()
+        {
+            const uint32_t node = mFree;
+            if (node == kNone)
+                return Grow();
+            mFree = mNodes[node].next;
+            return node;
+        }
+        void Free(uint32_t node)
+        {
+            mNodes[node].next = mFree;
+            mFree = node;
+        }
+        Record& operator[](uint32_t node) { return mNodes[node].record; }
+        uint32_t& Next(uint32_t node) { return mNodes[node].next; }
+
+    private:
+        [[gnu::noinline]] uint32_t Grow()
+        {
+            mNodes.push_back({Record(), kNone});
+            return static_cast<uint32_t>(mNodes.size() - 1);
+        }
+        struct Node {
+            Record record;
+            uint32_t next;
+        };
+        std::vector<Node> mNodes;
+        uint32_t mFree = kNone;
+    };
+
     // The notes and note-offs of the next kSlots ticks from the wheel's base wait on
     // a wheel of one slot a tick, each slot with a list of notes and a list of
-    // note-offs, their entries in one pool; later ones wait in far queues until the
-    // wheel comes near them. Putting an entry in and taking it out are a link each,
-    // and a struck note's entry moves on to its note-off's slot.
+    // note-offs, each kind in a pool of its own; later ones wait in far queues until
+    // the wheel comes near them. Putting one in and taking it out are a link each.
     static constexpr int kSlotBits = 12;
     static constexpr uint64_t kSlots = uint64_t(1) << kSlotBits;
     static constexpr uint64_t kSlotMask = kSlots - 1;
-    static constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
-    struct Node {
-        Entry entry;
-        uint32_t next;
-    };
-    // A list is empty when its first is kNone. Its order is none in particular: a
-    // tick's notes are put in order when struck, and of its note-offs, sorted by
-    // rank, at most one of a rank is ever written (the others are of notes cut
-    // short), so the order among those of one rank changes nothing.
+    // A list's order is none in particular: a tick's notes are put in order when
+    // struck, and of its note-offs, sorted by rank, at most one of a rank is ever
+    // written (the others are of notes cut short), so the order among those of one
+    // rank changes nothing.
     struct Slot {
         uint32_t notes = kNone;
         uint32_t noteOffs = kNone;
@@ -158,27 +197,24 @@ private:
     void AddNote(const UxNoteOn& event, NoteOrigin origin);
     [[gnu::noinline]] void AddOfAnyKind(const UxEvent& event, NoteOrigin origin);
     void AddOther(const UxEvent& event);
-    // A node holding `entry`; TakeNode's is for the caller to fill in; AddNode grows
-    // the pool by one.
-    uint32_t NewNode(const Entry& entry);
-    uint32_t TakeNode();
-    [[gnu::noinline]] uint32_t AddNode();
-    [[gnu::noinline]] void PutFarNote(const Entry& note);
-    void FreeNode(uint32_t node);
-    void Link(uint32_t node, bool noteOff);
-    void PutNoteOff(uint32_t node);
+    [[gnu::noinline]] void PutFarNote(const WaitingNote& note);
+    // Links the record into a new node at the front of its slot's list; its tick
+    // lies on the wheel.
+    template <class Record>
+    void Link(Pool<Record>* pool, uint32_t Slot::*list, const Record& record);
+    void PutNoteOff(const WaitingNoteOff& off);
     void MoveWheelTo(uint64_t tick);
     void TakeFarOntoWheel(uint64_t reach);
     uint64_t FirstOnWheel() const;
     void Strike(uint32_t node);
-    void StrikeOnHeldKey(uint32_t node, uint64_t id);
-    void SoundNote(uint32_t node, uint64_t id);
+    void StrikeOnHeldKey(const WaitingNote& note, uint64_t id);
+    void SoundNote(const WaitingNote& note, uint64_t id);
     void StrikeNotes(uint32_t first);
     void Write(uint64_t before);
     template <bool kToFile>
     void WriteTicks(uint64_t before);
     template <bool kToFile>
-    void WriteTick(uint64_t tick, bool entries);
+    void WriteTick(uint64_t tick, bool onWheel);
     template <bool kToFile>
     void EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity);
     template <bool kToFile>
@@ -193,17 +229,19 @@ private:
     uint64_t mArrivals = 0;
     uint64_t mNoteIds = 0;
 
-    std::vector<Node> mNodes;  // the entries on the wheel, and nodes free for more
-    uint32_t mFree = kNone;    // the free nodes, linked through next
+    Pool<WaitingNote> mNotes;  // the notes on the wheel
+    Pool<WaitingNoteOff> mNoteOffs;  // the note-offs on the wheel
     std::array<Slot, kSlots> mSlots{};
-    std::array<uint64_t, kSlots / 64> mHeld{};  // a bit for each slot that holds entries
+    std::array<uint64_t, kSlots / 64> mHeld{};  // a bit for each slot that holds notes or note-offs
     uint64_t mHeldWords = 0;                    // a bit for each word of mHeld with a bit set
-    uint64_t mBase = 0;  // the wheel holds every entry before mBase + kSlots; none lies before mBase
-    FarQueue<Entry> mFarNotes;
-    FarQueue<Entry> mFarNoteOffs;
+    uint64_t mBase = 0;  // the wheel holds every note and note-off before mBase + kSlots; none lies before mBase
+    FarQueue<WaitingNote> mFarNotes;
+    FarQueue<WaitingNoteOff> mFarNoteOffs;
     FarQueue<OtherMessage> mOthers;
 
-    std::vector<Entry> mArriving;  // entries on their way from the far queues to the wheel
+    // Notes and note-offs on their way from the far queues to the wheel.
+    std::vector<WaitingNote> mArrivingNotes;
+    std::vector<WaitingNoteOff> mArrivingNoteOffs;
     // What the tick under way writes: the nodes of its notes or note-offs in the
     // order they go, the note-ons struck (at most one a key: of the notes struck on
     // one tick and key, all but the first give way), and its other messages.
