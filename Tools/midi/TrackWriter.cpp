@@ -175,18 +175,17 @@ void TrackEventWriter::PutFarNote(const WaitingNote& note)
     mFarNotes.Put(WaitingNote(note));
 }
 
-// Most events are plain notes: the same type information settles it, and the full
-// tests are for the rest.
-inline void TrackEventWriter::AddEvent(const UxEvent& event, NoteOrigin origin)
-{
-    if (&typeid(event) == &typeid(UxNoteOn))
-        return AddNote(static_cast<const UxNoteOn&>(event), origin);
-    AddOfAnyKind(event, origin);
-}
-
+// Most events are plain notes: the same type information settles those without a
+// dynamic_cast, which the rest (a note of a class derived from UxNoteOn, or no
+// note) take.
 void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
 {
-    AddEvent(event, origin);
+    const UxNoteOn* note = &typeid(event) == &typeid(UxNoteOn) ? static_cast<const UxNoteOn*>(&event)
+                                                                : dynamic_cast<const UxNoteOn*>(&event);
+    if (note)
+        AddNote(*note, origin);
+    else
+        AddOther(event);
 }
 
 const UxEvent* TrackEventWriter::AddChain(const UxEvent* chain, NoteOrigin origin, int64_t notBefore)
@@ -195,20 +194,10 @@ const UxEvent* TrackEventWriter::AddChain(const UxEvent* chain, NoteOrigin origi
         const int64_t start = event->StartTime();
         if (start < notBefore && start >= 0)
             return event;
-        AddEvent(*event, origin);
+        Add(*event, origin);
         origin = NoteOrigin::kMade;
     }
     return nullptr;
-}
-
-void TrackEventWriter::AddOfAnyKind(const UxEvent& event, NoteOrigin origin)
-{
-    if (typeid(event) == typeid(UxNoteOn))
-        AddNote(static_cast<const UxNoteOn&>(event), origin);
-    else if (const auto* note = dynamic_cast<const UxNoteOn*>(&event))
-        AddNote(*note, origin);
-    else
-        AddOther(event);
 }
 
 void TrackEventWriter::AddOther(const UxEvent& event)

@@ -193,10 +193,8 @@ private:
     };
     static_assert(kSlots == 64 * 64, "one word of mHeldWords for each word of mHeld");
 
-    void AddEvent(const UxEvent& event, NoteOrigin origin);
     void AddNote(const UxNoteOn& event, NoteOrigin origin);
-    [[gnu::noinline]] void AddOfAnyKind(const UxEvent& event, NoteOrigin origin);
-    void AddOther(const UxEvent& event);
+    [[gnu::noinline]] void AddOther(const UxEvent& event);
     [[gnu::noinline]] void PutFarNote(const WaitingNote& note);
     // Links the record into a new node at the front of its slot's list; its tick
     // lies on the wheel.
