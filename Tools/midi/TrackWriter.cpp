@@ -167,7 +167,7 @@ inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
                            CarriedRelease(event.ReleaseVelocity()), origin};
     if (static_cast<uint64_t>(start) - mBase >= kSlots)
         return PutFarNote(note);
-    Link(&mNotes, &Slot::notes, note);
+    LinkNote(note);
 }
 
 void TrackEventWriter::PutFarNote(const WaitingNote& note)
@@ -188,16 +188,12 @@ void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
         AddOther(event);
 }
 
-const UxEvent* TrackEventWriter::AddChain(const UxEvent* chain, NoteOrigin origin, int64_t notBefore)
+void TrackEventWriter::AddChain(const UxEvent* chain, NoteOrigin origin)
 {
     for (const UxEvent* event = chain; event; event = event->NextEvent()) {
-        const int64_t start = event->StartTime();
-        if (start < notBefore && start >= 0)
-            return event;
         Add(*event, origin);
         origin = NoteOrigin::kMade;
     }
-    return nullptr;
 }
 
 void TrackEventWriter::AddOther(const UxEvent& event)
@@ -225,14 +221,11 @@ void TrackEventWriter::Finish()
     Write(std::numeric_limits<uint64_t>::max());
 }
 
-template <class Record>
-inline void TrackEventWriter::Link(Pool<Record>* pool, uint32_t Slot::*list, const Record& record)
+inline void TrackEventWriter::Link(uint32_t node, uint32_t Slot::*list, int64_t tick)
 {
-    const uint32_t node = pool->Take();
-    (*pool)[node] = record;
-    const uint64_t slotIndex = static_cast<uint64_t>(record.Tick()) & kSlotMask;
+    const uint64_t slotIndex = static_cast<uint64_t>(tick) & kSlotMask;
     uint32_t& first = mSlots[slotIndex].*list;
-    pool->Next(node) = first;
+    mWaiting.Next(node) = first;
     if (first == kNone) {
         mHeld[slotIndex / 64] |= uint64_t(1) << (slotIndex % 64);
         mHeldWords |= uint64_t(1) << (slotIndex / 64);
@@ -240,13 +233,23 @@ inline void TrackEventWriter::Link(Pool<Record>* pool, uint32_t Slot::*list, con
     first = node;
 }
 
-// The note-off goes on the wheel, or into its far queue.
-inline void TrackEventWriter::PutNoteOff(const WaitingNoteOff& off)
+inline void TrackEventWriter::LinkNote(const WaitingNote& note)
 {
-    if (static_cast<uint64_t>(off.tick) - mBase < kSlots)
-        Link(&mNoteOffs, &Slot::noteOffs, off);
-    else
+    const uint32_t node = mWaiting.Take();
+    mWaiting[node].note = note;
+    Link(node, &Slot::notes, note.start);
+}
+
+// The note-off in the node goes on the wheel, or into its far queue.
+inline void TrackEventWriter::PutNoteOff(uint32_t node)
+{
+    const WaitingNoteOff& off = mWaiting[node].noteOff;
+    if (static_cast<uint64_t>(off.tick) - mBase < kSlots) {
+        Link(node, &Slot::noteOffs, off.tick);
+    } else {
         mFarNoteOffs.Put(WaitingNoteOff(off));
+        mWaiting.Free(node);
+    }
 }
 
 // The wheel moves on to `tick`, the least tick held: the far notes and note-offs that come
@@ -262,11 +265,14 @@ void TrackEventWriter::TakeFarOntoWheel(uint64_t reach)
 {
     mFarNotes.TakeBefore(reach, &mArrivingNotes);
     for (const WaitingNote& note : mArrivingNotes)
-        Link(&mNotes, &Slot::notes, note);
+        LinkNote(note);
     mArrivingNotes.clear();
     mFarNoteOffs.TakeBefore(reach, &mArrivingNoteOffs);
-    for (const WaitingNoteOff& off : mArrivingNoteOffs)
-        Link(&mNoteOffs, &Slot::noteOffs, off);
+    for (const WaitingNoteOff& off : mArrivingNoteOffs) {
+        const uint32_t node = mWaiting.Take();
+        mWaiting[node].noteOff = off;
+        Link(node, &Slot::noteOffs, off.tick);
+    }
     mArrivingNoteOffs.clear();
 }
 
@@ -290,43 +296,53 @@ uint64_t TrackEventWriter::FirstOnWheel() const
     return mBase + ((slotIndex - start) & kSlotMask);
 }
 
-// Strikes the note in the node and frees the node; a sounding note's note-off is
-// placed early: a later note may still cut it. Most notes find their key free:
-// they sound, and displace nothing.
+// Strikes the note in the node, which then holds its note-off, placed early: a
+// later note may still cut it. Most notes find their key free: they sound, and
+// displace nothing.
 inline void TrackEventWriter::Strike(uint32_t node)
 {
-    const WaitingNote note = mNotes[node];
-    mNotes.Free(node);
+    const WaitingNote& note = mWaiting[node].note;
     const uint64_t id = ++mNoteIds;
     uint64_t holder;
     if (mKeys.Holder(note.key, &holder)) {
-        StrikeOnHeldKey(note, id);
+        StrikeOnHeldKey(node, id);
         return;
     }
     mKeys.StrikeNote(note.key, note.start, note.end, note.origin, id, note.releaseVelocity);
-    SoundNote(note, id);
+    SoundNote(node, id);
 }
 
-void TrackEventWriter::StrikeOnHeldKey(const WaitingNote& note, uint64_t id)
+void TrackEventWriter::StrikeOnHeldKey(uint32_t node, uint64_t id)
 {
-    const KeyLedger::Strike strike
-        = mKeys.StrikeNote(note.key, note.start, note.end, note.origin, id, note.releaseVelocity);
+    // Only what is needed after taking a node for the displaced note's note-off,
+    // which may move the nodes.
+    const WaitingNote& note = mWaiting[node].note;
+    const uint16_t key = note.key;
+    const NoteOrigin origin = note.origin;
+    const KeyLedger::Strike strike = mKeys.StrikeNote(key, note.start, note.end, origin, id, note.releaseVelocity);
     if (!strike.sounds) {
-        ++(note.origin == NoteOrigin::kMade ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
+        ++(origin == NoteOrigin::kMade ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
+        mWaiting.Free(node);
         return;
     }
     // The key was held, so the note that held it ends.
     if (strike.displacedCutShort)
         ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort : mLeftOut->playedCutShort);
-    PutNoteOff({strike.displacedAt, 0, NoteOffRank(NoteOffPlace(strike.displacedStart, strike.displacedAt), note.key),
-                strike.displacedRelease});
-    SoundNote(note, id);
+    const uint32_t off = mWaiting.Take();
+    mWaiting[off].noteOff = {strike.displacedAt, 0,
+                             NoteOffRank(NoteOffPlace(strike.displacedStart, strike.displacedAt), key),
+                             strike.displacedRelease};
+    PutNoteOff(off);
+    SoundNote(node, id);
 }
 
-// The struck note's note-on goes out on its tick, and its note-off waits.
-inline void TrackEventWriter::SoundNote(const WaitingNote& note, uint64_t id)
+// The struck note's note-on goes out on its tick; its node holds its note-off.
+inline void TrackEventWriter::SoundNote(uint32_t node, uint64_t id)
 {
-    PutNoteOff({note.end, id, NoteOffRank(NoteOffPlace(note.start, note.end), note.key), note.releaseVelocity});
+    Waiting& waiting = mWaiting[node];
+    const WaitingNote note = waiting.note;
+    waiting.noteOff = {note.end, id, NoteOffRank(NoteOffPlace(note.start, note.end), note.key), note.releaseVelocity};
+    PutNoteOff(node);
     mDueNoteOns[mDueNoteOnCount++] = {note.key, note.velocity};
 }
 
@@ -335,8 +351,8 @@ inline void TrackEventWriter::SoundNote(const WaitingNote& note, uint64_t id)
 void TrackEventWriter::StrikeNotes(uint32_t first)
 {
     const auto strikesFirst = [this](uint32_t a, uint32_t b) {
-        const WaitingNote& x = mNotes[a];
-        const WaitingNote& y = mNotes[b];
+        const WaitingNote& x = mWaiting[a].note;
+        const WaitingNote& y = mWaiting[b].note;
         if (x.key != y.key)
             return x.key < y.key;
         if (x.origin != y.origin)
@@ -345,27 +361,28 @@ void TrackEventWriter::StrikeNotes(uint32_t first)
             return x.end > y.end;  // the longest first
         return x.arrival < y.arrival;
     };
-    // Two notes, the most common batch, need no list.
-    const uint32_t second = mNotes.Next(first);
-    if (mNotes.Next(second) == kNone) {
+    // Two notes, the most common batch after one, are put in order without a list:
+    // without this, `apply` of a song of 100,000 notes through Dissolve counts 1.2%
+    // more instructions (626 M against 619 M).
+    const uint32_t second = mWaiting.Next(first);
+    if (mWaiting.Next(second) == kNone) {
         const bool secondFirst = strikesFirst(second, first);
         Strike(secondFirst ? second : first);
         Strike(secondFirst ? first : second);
         return;
     }
     mDueNodes.clear();
-    for (uint32_t node = first; node != kNone; node = mNotes.Next(node))
+    for (uint32_t node = first; node != kNone; node = mWaiting.Next(node))
         mDueNodes.push_back(node);
     SortFew(&mDueNodes, strikesFirst);
     for (const uint32_t node : mDueNodes)
         Strike(node);
 }
 
-template <bool kToFile>
 inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity)
 {
     const auto status = static_cast<uint8_t>(kind | KeyLedger::ChannelOf(key));
-    if constexpr (kToFile) {
+    if (mFile) {
         mFile->PutNote(tick, status, KeyLedger::PitchOf(key), velocity);
     } else {
         const uint8_t message[] = {status, KeyLedger::PitchOf(key), velocity};
@@ -375,18 +392,16 @@ inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint
 
 // Writes the note-off in the node, unless a later note cut its note short, and
 // frees the node.
-template <bool kToFile>
 inline void TrackEventWriter::EmitNoteOff(uint32_t node)
 {
-    const WaitingNoteOff& off = mNoteOffs[node];
+    const WaitingNoteOff& off = mWaiting[node].noteOff;
     const int key = off.rank & (KeyLedger::kKeys - 1);
     if (!off.noteId || mKeys.Release(key, off.noteId))
-        EmitNote<kToFile>(off.tick, kNoteOffStatus, key, off.velocity);
-    mNoteOffs.Free(node);
+        EmitNote(off.tick, kNoteOffStatus, key, off.velocity);
+    mWaiting.Free(node);
 }
 
 // The other messages of the tick, in order of arrival, then its note-ons.
-template <bool kToFile>
 inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
 {
     if (mOthers.First() == tick) {
@@ -395,7 +410,7 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
         std::sort(mDueOthers.begin(), mDueOthers.end(),
                   [](const OtherMessage& a, const OtherMessage& b) { return a.arrival < b.arrival; });
         for (const OtherMessage& other : mDueOthers) {
-            if constexpr (kToFile)
+            if (mFile)
                 mFile->Put(other.tick, other.bytes.data(), other.bytes.size());
             else
                 mOut(other.tick, other.bytes.data(), other.bytes.size());
@@ -403,14 +418,13 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
     }
     for (size_t i = 0; i < mDueNoteOnCount; ++i) {
         const NoteOnMessage& on = mDueNoteOns[i];
-        EmitNote<kToFile>(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
+        EmitNote(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
     }
 }
 
 // First the notes starting on the tick are struck, which settles every note-off
 // there; then the messages go out: note-offs first, then other messages, then
 // note-ons, then the note-offs of notes of no duration.
-template <bool kToFile>
 [[gnu::always_inline]] inline void TrackEventWriter::WriteTick(uint64_t tick, bool onWheel)
 {
     mDueNoteOnCount = 0;
@@ -421,7 +435,7 @@ template <bool kToFile>
         Slot& slot = mSlots[slotIndex];
         if (const uint32_t notes = slot.notes; notes != kNone) {
             slot.notes = kNone;
-            if (mNotes.Next(notes) == kNone)
+            if (mWaiting.Next(notes) == kNone)
                 Strike(notes);
             else
                 StrikeNotes(notes);
@@ -435,66 +449,39 @@ template <bool kToFile>
     }
 
     const uint16_t emptyNote = NoteOffRank(TickPlace::kEndingEmptyNote, 0);
-    if (offs == kNone || mNoteOffs.Next(offs) == kNone) {
-        if (offs != kNone && mNoteOffs[offs].rank < emptyNote) {
-            EmitNoteOff<kToFile>(offs);
+    // One note-off or none, the most common, needs no list.
+    if (offs == kNone || mWaiting.Next(offs) == kNone) {
+        if (offs != kNone && mWaiting[offs].noteOff.rank < emptyNote) {
+            EmitNoteOff(offs);
             offs = kNone;
         }
-        EmitOthersAndNoteOns<kToFile>(tick);
+        EmitOthersAndNoteOns(tick);
         if (offs != kNone)
-            EmitNoteOff<kToFile>(offs);
-        return;
-    }
-    // Two note-offs need no list either.
-    if (const uint32_t second = mNoteOffs.Next(offs); mNoteOffs.Next(second) == kNone) {
-        const bool swap = mNoteOffs[second].rank < mNoteOffs[offs].rank;
-        const uint32_t low = swap ? second : offs;
-        const uint32_t high = swap ? offs : second;
-        const bool lowLate = mNoteOffs[low].rank >= emptyNote;
-        const bool highLate = mNoteOffs[high].rank >= emptyNote;
-        if (!lowLate)
-            EmitNoteOff<kToFile>(low);
-        if (!highLate)
-            EmitNoteOff<kToFile>(high);
-        EmitOthersAndNoteOns<kToFile>(tick);
-        if (lowLate)
-            EmitNoteOff<kToFile>(low);
-        if (highLate)
-            EmitNoteOff<kToFile>(high);
+            EmitNoteOff(offs);
         return;
     }
     mDueNodes.clear();
-    for (uint32_t node = offs; node != kNone; node = mNoteOffs.Next(node))
+    for (uint32_t node = offs; node != kNone; node = mWaiting.Next(node))
         mDueNodes.push_back(node);
-    SortFew(&mDueNodes, [this](uint32_t a, uint32_t b) { return mNoteOffs[a].rank < mNoteOffs[b].rank; });
+    SortFew(&mDueNodes, [this](uint32_t a, uint32_t b) { return mWaiting[a].noteOff.rank < mWaiting[b].noteOff.rank; });
     auto off = mDueNodes.cbegin();
     const auto offsEnd = mDueNodes.cend();
-    for (; off != offsEnd && mNoteOffs[*off].rank < emptyNote; ++off)
-        EmitNoteOff<kToFile>(*off);
-    EmitOthersAndNoteOns<kToFile>(tick);
+    for (; off != offsEnd && mWaiting[*off].noteOff.rank < emptyNote; ++off)
+        EmitNoteOff(*off);
+    EmitOthersAndNoteOns(tick);
     for (; off != offsEnd; ++off)
-        EmitNoteOff<kToFile>(*off);
+        EmitNoteOff(*off);
 }
 
 // Writes every message before `before`, a tick at a time.
 void TrackEventWriter::Write(uint64_t before)
-{
-    if (mFile)
-        WriteTicks<true>(before);
-    else
-        WriteTicks<false>(before);
-}
-
-// Write, for one kind of output: whether it is a file is settled once.
-template <bool kToFile>
-void TrackEventWriter::WriteTicks(uint64_t before)
 {
     for (;;) {
         const uint64_t notesAndOffs = std::min({FirstOnWheel(), mFarNotes.First(), mFarNoteOffs.First()});
         const uint64_t tick = std::min(notesAndOffs, mOthers.First());
         if (tick >= before)
             return;
-        WriteTick<kToFile>(tick, notesAndOffs == tick);
+        WriteTick(tick, notesAndOffs == tick);
     }
 }
 

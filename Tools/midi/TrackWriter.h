@@ -67,10 +67,8 @@ public:
     // carry it; the caller keeps it. `origin` matters for notes only. Throws
     // std::logic_error for an event before.
     void Add(const UxEvent& event, NoteOrigin origin = NoteOrigin::kPlayed);
-    // Add for each event of `chain` in turn, the first of `origin` and the rest made,
-    // up to one that starts before `notBefore` but not before tick 0: that one is
-    // returned, and neither it nor those after it are added. Null when all are.
-    const UxEvent* AddChain(const UxEvent* chain, NoteOrigin origin, int64_t notBefore);
+    // Add for each event of `chain` in turn, the first of `origin` and the rest made.
+    void AddChain(const UxEvent* chain, NoteOrigin origin);
     // Writes everything still held.
     void Finish();
 
@@ -178,11 +176,17 @@ private:
 
     // The notes and note-offs of the next kSlots ticks from the wheel's base wait on
     // a wheel of one slot a tick, each slot with a list of notes and a list of
-    // note-offs, each kind in a pool of its own; later ones wait in far queues until
-    // the wheel comes near them. Putting one in and taking it out are a link each.
+    // note-offs, all in one pool; later ones wait in far queues until the wheel
+    // comes near them. Putting one in and taking it out are a link each, and a
+    // struck note's node goes on to hold its note-off, in the note-off's slot.
     static constexpr int kSlotBits = 12;
     static constexpr uint64_t kSlots = uint64_t(1) << kSlotBits;
     static constexpr uint64_t kSlotMask = kSlots - 1;
+    // What a node of the wheel holds: a note, and once it is struck, its note-off.
+    union Waiting {
+        WaitingNote note;
+        WaitingNoteOff noteOff;
+    };
     // A list's order is none in particular: a tick's notes are put in order when
     // struck, and of its note-offs, sorted by rank, at most one of a rank is ever
     // written (the others are of notes cut short), so the order among those of one
@@ -196,28 +200,22 @@ private:
     void AddNote(const UxNoteOn& event, NoteOrigin origin);
     [[gnu::noinline]] void AddOther(const UxEvent& event);
     [[gnu::noinline]] void PutFarNote(const WaitingNote& note);
-    // Links the record into a new node at the front of its slot's list; its tick
-    // lies on the wheel.
-    template <class Record>
-    void Link(Pool<Record>* pool, uint32_t Slot::*list, const Record& record);
-    void PutNoteOff(const WaitingNoteOff& off);
+    // Links the node at the front of a list of the slot of `tick`, which lies on
+    // the wheel.
+    void Link(uint32_t node, uint32_t Slot::*list, int64_t tick);
+    void LinkNote(const WaitingNote& note);
+    void PutNoteOff(uint32_t node);
     void MoveWheelTo(uint64_t tick);
     void TakeFarOntoWheel(uint64_t reach);
     uint64_t FirstOnWheel() const;
     void Strike(uint32_t node);
-    void StrikeOnHeldKey(const WaitingNote& note, uint64_t id);
-    void SoundNote(const WaitingNote& note, uint64_t id);
+    void StrikeOnHeldKey(uint32_t node, uint64_t id);
+    void SoundNote(uint32_t node, uint64_t id);
     void StrikeNotes(uint32_t first);
     void Write(uint64_t before);
-    template <bool kToFile>
-    void WriteTicks(uint64_t before);
-    template <bool kToFile>
     void WriteTick(uint64_t tick, bool onWheel);
-    template <bool kToFile>
     void EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity);
-    template <bool kToFile>
     void EmitNoteOff(uint32_t node);
-    template <bool kToFile>
     void EmitOthersAndNoteOns(uint64_t tick);
 
     Output mOut;
@@ -227,8 +225,7 @@ private:
     uint64_t mArrivals = 0;
     uint64_t mNoteIds = 0;
 
-    Pool<WaitingNote> mNotes;  // the notes on the wheel
-    Pool<WaitingNoteOff> mNoteOffs;  // the note-offs on the wheel
+    Pool<Waiting> mWaiting;  // the notes and note-offs on the wheel
     std::array<Slot, kSlots> mSlots{};
     std::array<uint64_t, kSlots / 64> mHeld{};  // a bit for each slot that holds notes or note-offs
     uint64_t mHeldWords = 0;                    // a bit for each word of mHeld with a bit set
