@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include <Smf.h>
-#include <TrackWriter.h>
+#include <MidiTestSupport.h>
 
 #include "FuzzCheck.h"
 

@@ -5,6 +5,7 @@
 #include <Report.h>
 #include <TrackReader.h>
 #include <TrackWriter.h>
+#include <MidiTestSupport.h>
 
 #include <algorithm>
 #include <cstdlib>

@@ -70,18 +70,3 @@ UxChainPtr TrackEventReader::Take()
     mPending.pop_front();
     return event;
 }
-
-EventList TrackToEvents(const SmfTrack& track)
-{
-    EventList events;
-    TrackEventReader reader;
-    for (const SmfEvent& message : track.events) {
-        reader.Add(message);
-        while (UxChainPtr event = reader.Take())
-            events.push_back(std::move(event));
-    }
-    reader.Finish(track.endTick);
-    while (UxChainPtr event = reader.Take())
-        events.push_back(std::move(event));
-    return events;
-}

@@ -9,25 +9,18 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <vector>
 
 #include <UxEvent.h>
 
 #include "KeyLedger.h"
 #include "Smf.h"
 
-// Host events, each on its own (unlinked) and owned by the list.
-using EventList = std::vector<UxChainPtr>;
-
-// The track's events in file order. A note-off ends the earliest note still
-// sounding on its key and channel; a note-off with none sounding is dropped; a note
-// never ended lasts to the end of the track.
-EventList TrackToEvents(const SmfTrack& track);
-
-// TrackToEvents one message at a time: each host event becomes ready once it is
-// whole (a note once its note-off has come) and every event before it is ready,
-// so events come out in file order. Holds only the events from the oldest note
-// still sounding on.
+// A track's events in file order, read one message at a time. A note-off ends the
+// earliest note still sounding on its key and channel; a note-off with none
+// sounding is dropped; a note never ended lasts to the end of the track. Each host
+// event becomes ready once it is whole (a note once its note-off has come) and
+// every event before it is ready, so events come out in file order. Holds only the
+// events from the oldest note still sounding on.
 class TrackEventReader {
 public:
     void Add(const SmfEvent& message);

@@ -485,31 +485,6 @@ void TrackEventWriter::Write(uint64_t before)
     }
 }
 
-SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut)
-{
-    std::vector<const UxEvent*> inTimeOrder;
-    inTimeOrder.reserve(events.size());
-    for (const UxChainPtr& event : events)
-        inTimeOrder.push_back(event.get());
-    std::stable_sort(inTimeOrder.begin(), inTimeOrder.end(), [](const UxEvent* a, const UxEvent* b) {
-        return a->StartTime() < b->StartTime();
-    });
-
-    SmfTrack track;
-    TrackEventWriter writer(
-        [&track](int64_t tick, const uint8_t* bytes, size_t size) {
-            track.events.push_back({tick, std::vector<uint8_t>(bytes, bytes + size)});
-        },
-        leftOut);
-    for (const UxEvent* event : inTimeOrder) {
-        writer.AdvanceTo(event->StartTime());
-        writer.Add(*event);
-    }
-    writer.Finish();
-    track.endTick = std::max<int64_t>(endTick, track.events.empty() ? 0 : track.events.back().tick);
-    return track;
-}
-
 void LeftOut::Add(const LeftOut& other)
 {
     pitchAbove127 += other.pitchAbove127;

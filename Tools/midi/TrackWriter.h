@@ -12,7 +12,6 @@
 
 #include "KeyLedger.h"
 #include "Smf.h"
-#include "TrackReader.h"
 
 // What the writer did not write as it was given, counted apart: what MIDI cannot
 // carry, left out; and the notes that gave way under the one-note-per-key rule,
@@ -35,23 +34,18 @@ struct LeftOut {
     int GaveWay() const;
 };
 
-// The events, all of them played notes, as a track, in time order, its end where
-// the last event or `endTick` is, whichever is later. At most one note sounds on a
-// key and channel at a time (KeyLedger decides which): a note struck while an
-// earlier one still sounds there cuts that one short, so that it ends where the
-// new one starts; of notes struck on the same tick, key and channel only the
-// longest is kept. On one tick, note-offs come first, then other events in the
-// order given, then note-ons; a note of no duration ends right after it starts.
-// Each note-off carries its note's release velocity. Whatever MIDI cannot carry is
-// left out, and what gave way counted, in `leftOut`.
-SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut);
-
-// EventsToTrack one event at a time, for events that come in time order, each note
-// played or made: each message goes out as soon as nothing still to come can change
-// it or come before it. Notes starting on one tick are struck on their keys played
-// first, then longest first, so that KeyLedger's rule keeps the player's notes and,
-// of made ones, the longest. Holds only the notes still sounding or yet to start,
-// and the events yet to be written.
+// Host events as a track, one event at a time, for events that come in time order,
+// each note played or made. At most one note sounds on a key and channel at a time
+// (KeyLedger decides which): a note struck while an earlier one still sounds there
+// cuts that one short, so that it ends where the new one starts. Notes starting on
+// one tick are struck on their keys played first, then longest first, so that
+// KeyLedger's rule keeps the player's notes and, of made ones, the longest. On one
+// tick, note-offs come first, then other events in the order given, then note-ons;
+// a note of no duration ends right after it starts. Each note-off carries its
+// note's release velocity. Whatever MIDI cannot carry is left out, and what gave
+// way counted, in the writer's LeftOut. Each message goes out as soon as nothing
+// still to come can change it or come before it. Holds only the notes still
+// sounding or yet to start, and the events yet to be written.
 class TrackEventWriter {
 public:
     using Output = std::function<void(int64_t tick, const uint8_t* bytes, size_t size)>;
