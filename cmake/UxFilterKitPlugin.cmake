@@ -35,29 +35,47 @@ function(ux_add_filter_plugin name)
   endif()
 
   add_library(${name} MODULE ${arg_SOURCES})
-  target_link_libraries(${name} PRIVATE UxFilterKit::AddOnKit)
-  target_compile_options(${name} PRIVATE -ffp-contract=off)
-  target_link_options(${name} PRIVATE -Wl,--no-undefined -Wl,-Bsymbolic
-    "-Wl,--version-script=${export_map}")
+  ux_link_filter_plugin(${name} KIT UxFilterKit::AddOnKit EXPORTS "${export_map}" ICON "${icon}"
+    OUTPUT_DIRECTORY "${output_dir}")
   set_target_properties(${name} PROPERTIES
-    PREFIX ""
-    LIBRARY_OUTPUT_DIRECTORY "${output_dir}"
-    CXX_VISIBILITY_PRESET hidden
-    VISIBILITY_INLINES_HIDDEN ON
     BUILD_WITH_INSTALL_RPATH ON
     INSTALL_RPATH "${UX_FILTER_PLUGIN_RPATH}"
-    LINK_DEPENDS "${icon};${export_map}"
     UX_FILTER_PLUGIN_ICON "${icon}")
-
-  # In the kit's own build uxres is built first; an installed kit brings it.
-  add_dependencies(${name} UxFilterKit::uxres)
-  add_custom_command(TARGET ${name} POST_BUILD
-    COMMAND $<TARGET_FILE:UxFilterKit::uxres> attach $<TARGET_FILE:${name}> --icon ${icon}
-    COMMENT "Attaching the icon and file type to ${name}"
-    VERBATIM)
   install(TARGETS ${name} LIBRARY DESTINATION "${install_dir}")
   set_property(GLOBAL APPEND PROPERTY UX_FILTER_PLUGINS ${name})
   set_property(GLOBAL APPEND PROPERTY UX_FILTER_PLUGIN_ICONS "${name}=${icon}")
+endfunction()
+
+# ux_link_filter_plugin(TARGET KIT library EXPORTS version-script ICON icon
+#                       OUTPUT_DIRECTORY folder)
+#
+# The recipe of ux_add_filter_plugin for a module TARGET already made: linked with
+# the skeleton KIT, exporting what the version script EXPORTS lets out, every
+# reference bound to the module itself, hidden visibility, no fused multiply-add,
+# the icon ICON attached after linking, the file put into OUTPUT_DIRECTORY. The
+# kit's own build makes its test builds of the plug-ins with it too.
+function(ux_link_filter_plugin target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "KIT;EXPORTS;ICON;OUTPUT_DIRECTORY" "")
+  if(NOT arg_KIT OR NOT arg_EXPORTS OR NOT arg_ICON OR NOT arg_OUTPUT_DIRECTORY OR arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "ux_link_filter_plugin(${target}) takes KIT, EXPORTS, ICON and OUTPUT_DIRECTORY")
+  endif()
+  target_link_libraries(${target} PRIVATE ${arg_KIT})
+  target_compile_options(${target} PRIVATE -ffp-contract=off)
+  target_link_options(${target} PRIVATE -Wl,--undefined=make_nth_filter -Wl,--no-undefined -Wl,-Bsymbolic
+    "-Wl,--version-script=${arg_EXPORTS}")
+  set_target_properties(${target} PROPERTIES
+    PREFIX ""
+    LIBRARY_OUTPUT_DIRECTORY "${arg_OUTPUT_DIRECTORY}"
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    LINK_DEPENDS "${arg_ICON};${arg_EXPORTS}")
+
+  # In the kit's own build uxres is built first; an installed kit brings it.
+  add_dependencies(${target} UxFilterKit::uxres)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND $<TARGET_FILE:UxFilterKit::uxres> attach $<TARGET_FILE:${target}> --icon ${arg_ICON}
+    COMMENT "Attaching the icon and file type to ${target}"
+    VERBATIM)
 endfunction()
 
 # ux_add_filter_check(NAME [JUNIT FILE])

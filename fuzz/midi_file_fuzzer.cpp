@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include <Smf.h>
-#include <TrackEvents.h>
+#include <MidiTestSupport.h>
 
 #include "FuzzCheck.h"
 

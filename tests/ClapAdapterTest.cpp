@@ -11,6 +11,7 @@
 
 #include <Pipeline.h>
 #include <PluginLoader.h>
+#include <MidiTestSupport.h>
 #include <Smf.h>
 
 #include "ClapTestHost.h"

@@ -12,6 +12,7 @@
 #include <LiveFilter.h>
 #include <Pipeline.h>
 #include <PluginLoader.h>
+#include <MidiTestSupport.h>
 #include <Smf.h>
 
 #include "BundleLayout.h"

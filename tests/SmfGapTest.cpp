@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include <MidiTestSupport.h>
 #include <Smf.h>
 
 namespace {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <MidiTestSupport.h>
 #include <Smf.h>
 
 namespace {

@@ -3,6 +3,8 @@
 // song takes.
 #include "MediaTestSupport.h"
 
+#include <MidiTestSupport.h>
+
 #include <sys/resource.h>
 
 #include <fstream>

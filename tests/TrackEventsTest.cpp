@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <Report.h>
-#include <TrackEvents.h>
+#include <TrackReader.h>
+#include <TrackWriter.h>
+#include <MidiTestSupport.h>
 
 #include <algorithm>
 #include <cstdlib>

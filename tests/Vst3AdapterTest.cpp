@@ -12,6 +12,7 @@
 
 #include <Pipeline.h>
 #include <PluginLoader.h>
+#include <MidiTestSupport.h>
 #include <Smf.h>
 #include <Vst3Layout.h>
 

@@ -6,7 +6,7 @@
 #include <random>
 
 #include <NoteRules.h>
-#include <TrackEvents.h>
+#include <TrackReader.h>
 
 #include "MidiFileIo.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include <Smf.h>
-#include <TrackEvents.h>
+#include <TrackWriter.h>
 
 #include "OutputFile.h"
 #include "Pipeline.h"
@@ -68,8 +68,9 @@ private:
 };
 
 // The MIDI file read from `path` as `bytes` through the plug-ins, in order (none:
-// the file as it is). Throws FileError naming `path` for a file ParseSmf refuses
-// or a result a file cannot hold, PluginError for a filter that misbehaves.
+// the file as it is). Throws FileError naming `path` for a file that is no
+// well-formed MIDI file of format 0, 1 or 2 (whole, or cut short inside a track) or
+// a result a file cannot hold, PluginError for a filter that misbehaves.
 Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::vector<const Plugin*>& plugins,
               ChannelMask channels = kAllChannels);
 

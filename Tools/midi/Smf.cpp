@@ -425,24 +425,6 @@ size_t SmfReader::TrackChunksAfter() const
     return count;
 }
 
-SmfFile ParseSmf(const uint8_t* data, size_t size)
-{
-    SmfReader reader(data, size);
-    SmfFile file;
-    file.format = reader.Format();
-    file.division = reader.Division();
-    for (size_t i = 0; i < reader.TrackCount(); ++i) {
-        SmfTrackReader trackReader = reader.NextTrack();
-        SmfTrack track;
-        SmfEvent event;
-        while (trackReader.Next(&event))
-            track.events.push_back(event);
-        track.endTick = trackReader.EndTick();
-        file.tracks.push_back(std::move(track));
-    }
-    return file;
-}
-
 size_t CheckSmf(const uint8_t* data, size_t size)
 {
     SmfReader reader(data, size);

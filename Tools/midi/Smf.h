@@ -159,12 +159,9 @@ private:
     SmfCut mCut;
 };
 
-// Throws SmfReadError for anything but a well-formed file of format 0, 1 or 2,
-// whole or cut short inside a track.
-SmfFile ParseSmf(const uint8_t* data, size_t size);
-
-// Reads the whole file without keeping anything: throws SmfReadError exactly where
-// ParseSmf would. Returns SmfReader::TrackChunksAfter(), the track chunks beyond
+// Reads the whole file without keeping anything: throws SmfReadError for anything
+// but a well-formed file of format 0, 1 or 2, whole or cut short inside a track.
+// Returns SmfReader::TrackChunksAfter(), the track chunks beyond
 // those the header declares.
 size_t CheckSmf(const uint8_t* data, size_t size);
 

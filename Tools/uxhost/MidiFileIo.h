@@ -25,7 +25,7 @@ public:
 std::string InputName(const std::string& path);
 
 // The bytes of a MIDI file whose header is checked: its tracks are left to whoever
-// reads them (ApplyFilters refuses, as it goes, what ParseSmf refuses). "-" reads
+// reads them (ApplyFilters refuses a malformed track as it reads it). "-" reads
 // standard input to its end, and so is a pipe or a device read.
 std::vector<uint8_t> ReadMidiBytes(const std::string& path);
 

@@ -3,6 +3,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include <TrackReader.h>
+
 #include "HandOver.h"
 #include "ProgressLine.h"
 
@@ -88,22 +90,19 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, Tra
             throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception " + handing.Place());
         }
     }
-    const auto checkTime = [&](const UxEvent& answer) {
-        if (answer.StartTime() < given && answer.StartTime() >= 0)
+    for (const UxEvent* answer = chain.get(); answer; answer = answer->NextEvent())
+        if (answer->StartTime() < given && answer->StartTime() >= 0)
             throw PluginError(mPlugins[stage]->Path() + ": the filter answered an event at tick "
                               + std::to_string(given) + " with one at tick "
-                              + std::to_string(answer.StartTime()) + ", before it");
-    };
+                              + std::to_string(answer->StartTime()) + ", before it");
     if (stage + 1 == mFilters.size()) {
         // The last filter's answer goes to the writer as it stands and is released
         // whole.
-        if (const UxEvent* early = out->AddChain(chain.get(), origin, given))
-            checkTime(*early);
+        out->AddChain(chain.get(), origin);
         return;
     }
     while (chain) {
         UxChainPtr rest(chain->UnlinkNext());
-        checkTime(*chain);
         Feed(stage + 1, std::move(chain), origin, out);
         origin = NoteOrigin::kMade;  // whatever follows the head
         chain = std::move(rest);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include <Smf.h>
-#include <TrackEvents.h>
+#include <TrackWriter.h>
 
 #include "PluginLoader.h"
 
@@ -56,7 +56,8 @@ private:
 // come can come before it. The file's own notes are played, the filters' made:
 // where they meet on a key, the played note stays whole (see KeyLedger). What MIDI
 // cannot carry of the result is left out, and what gave way counted, in `leftOut`.
-// Throws SmfError for a file ParseSmf refuses or a result a file cannot hold.
+// Throws SmfError for a file that is no well-formed MIDI file of format 0, 1 or 2
+// (whole, or cut short inside a track) or a result a file cannot hold.
 // A filter's crash ends the process, named in one line (CatchFilterCrashes).
 // The current progress line (ProgressLine.h) shows the share of `bytes` done.
 void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins,

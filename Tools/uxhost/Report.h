@@ -9,7 +9,7 @@
 #include <string>
 
 #include <PluginLoader.h>
-#include <TrackEvents.h>
+#include <TrackWriter.h>
 
 // "left out what MIDI cannot carry: 2 notes with a pitch above 127 and 1 other
 // event", or empty.

@@ -1,4 +1,4 @@
-#include "TrackEvents.h"
+#include "TrackWriter.h"
 
 #include <algorithm>
 #include <typeinfo>
@@ -9,85 +9,6 @@
 #include "ChannelEvents.h"
 #include "MidiBytes.h"
 #include "NoteRules.h"
-
-void TrackEventReader::Add(const SmfEvent& message)
-{
-    const std::vector<uint8_t>& bytes = message.bytes;
-    if (bytes.size() < 2)
-        return;  // no message a file holds
-    const uint8_t status = bytes[0];
-    const uint8_t kind = status & 0xF0;
-    const uint8_t channel = status & 0x0F;
-    UxEvent* event = nullptr;
-    if (status >= 0xF0) {
-        event = new UxMidiMessage(message.tick, bytes);
-    } else if (bytes.size() < 3 && kind != kProgramChangeStatus) {
-        event = new UxMidiMessage(message.tick, bytes, channel);
-    } else if (NoteMessageOf(bytes.data(), bytes.size()) == NoteMessage::kNoteOn) {
-        mPending.push_back({UxChainPtr(new UxNoteOn(message.tick, 0, bytes[1], bytes[2], channel)), true});
-        Sounding& sounding = mSounding[KeyLedger::KeyIndex(channel, bytes[1])];
-        Pending* note = &mPending.back();  // stays where it is: the deque only grows at its ends
-        (sounding.newest ? sounding.newest->nextOnKey : sounding.oldest) = note;
-        sounding.newest = note;
-        return;
-    } else if (NoteMessageOf(bytes.data(), bytes.size()) == NoteMessage::kNoteOff) {
-        Sounding& sounding = mSounding[KeyLedger::KeyIndex(channel, bytes[1])];
-        if (Pending* note = sounding.oldest) {
-            sounding.oldest = note->nextOnKey;
-            if (!sounding.oldest)
-                sounding.newest = nullptr;
-            auto* noteOn = static_cast<UxNoteOn*>(note->event.get());
-            noteOn->SetDuration(message.tick - noteOn->StartTime());
-            noteOn->SetReleaseVelocity(ReleaseOf(bytes.data()));
-            note->sounding = false;
-        }
-        return;
-    } else if (kind == kControlChangeStatus || kind == kProgramChangeStatus || kind == kPitchBendStatus) {
-        event = NewChannelEvent(message.tick, bytes.data(), bytes.size());
-        if (!event)
-            throw std::bad_alloc();
-    } else {
-        event = new UxMidiMessage(message.tick, bytes, channel);
-    }
-    mPending.push_back({UxChainPtr(event), false});
-}
-
-// Every note still sounding is held, behind the oldest of them.
-void TrackEventReader::Finish(int64_t endTick)
-{
-    for (Pending& pending : mPending)
-        if (pending.sounding) {
-            UxEvent& note = *pending.event;
-            note.SetDuration(std::max<int64_t>(endTick - note.StartTime(), 0));
-            pending.sounding = false;
-            pending.nextOnKey = nullptr;
-            mSounding[KeyLedger::KeyIndex(note.Channel(), static_cast<const UxNoteOn&>(note).Note())] = {};
-        }
-}
-
-UxChainPtr TrackEventReader::Take()
-{
-    if (mPending.empty() || mPending.front().sounding)
-        return nullptr;
-    UxChainPtr event = std::move(mPending.front().event);
-    mPending.pop_front();
-    return event;
-}
-
-EventList TrackToEvents(const SmfTrack& track)
-{
-    EventList events;
-    TrackEventReader reader;
-    for (const SmfEvent& message : track.events) {
-        reader.Add(message);
-        while (UxChainPtr event = reader.Take())
-            events.push_back(std::move(event));
-    }
-    reader.Finish(track.endTick);
-    while (UxChainPtr event = reader.Take())
-        events.push_back(std::move(event));
-    return events;
-}
 
 namespace {
 
@@ -224,15 +145,6 @@ TrackEventWriter::TrackEventWriter(SmfWriter* file, LeftOut* leftOut)
 {
 }
 
-inline uint32_t TrackEventWriter::TakeNode()
-{
-    const uint32_t node = mFree;
-    if (node == kNone)
-        return AddNode();
-    mFree = mNodes[node].next;
-    return node;
-}
-
 // A note goes on the wheel, or into the far queue. One test sees whether
 // everything about it is as MIDI can carry it; CountNoteFault says what is not.
 inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
@@ -251,52 +163,37 @@ inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
     if (start < mWatermark)
         ThrowCameAfter("a note", start, mWatermark);
     const auto key = static_cast<uint16_t>(KeyLedger::KeyIndex(static_cast<uint8_t>(channel), static_cast<uint8_t>(pitch)));
-    const Entry entry{start, start + duration, mArrivals++, key, static_cast<uint8_t>(velocity),
-                      CarriedRelease(event.ReleaseVelocity()), origin};
+    const WaitingNote note{start, start + duration, mArrivals++, key, static_cast<uint8_t>(velocity),
+                           CarriedRelease(event.ReleaseVelocity()), origin};
     if (static_cast<uint64_t>(start) - mBase >= kSlots)
-        return PutFarNote(entry);
-    Link(NewNode(entry), false);
+        return PutFarNote(note);
+    LinkNote(note);
 }
 
-void TrackEventWriter::PutFarNote(const Entry& note)
+void TrackEventWriter::PutFarNote(const WaitingNote& note)
 {
-    mFarNotes.Put(Entry(note));
+    mFarNotes.Put(WaitingNote(note));
 }
 
-// Most events are plain notes: the same type information settles it, and the full
-// tests are for the rest.
-inline void TrackEventWriter::AddEvent(const UxEvent& event, NoteOrigin origin)
-{
-    if (&typeid(event) == &typeid(UxNoteOn))
-        return AddNote(static_cast<const UxNoteOn&>(event), origin);
-    AddOfAnyKind(event, origin);
-}
-
+// Most events are plain notes: the same type information settles those without a
+// dynamic_cast, which the rest (a note of a class derived from UxNoteOn, or no
+// note) take.
 void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
 {
-    AddEvent(event, origin);
-}
-
-const UxEvent* TrackEventWriter::AddChain(const UxEvent* chain, NoteOrigin origin, int64_t notBefore)
-{
-    for (const UxEvent* event = chain; event; event = event->NextEvent()) {
-        const int64_t start = event->StartTime();
-        if (start < notBefore && start >= 0)
-            return event;
-        AddEvent(*event, origin);
-        origin = NoteOrigin::kMade;
-    }
-    return nullptr;
-}
-
-void TrackEventWriter::AddOfAnyKind(const UxEvent& event, NoteOrigin origin)
-{
-    if (typeid(event) == typeid(UxNoteOn))
-        AddNote(static_cast<const UxNoteOn&>(event), origin);
-    else if (const auto* note = dynamic_cast<const UxNoteOn*>(&event))
+    const UxNoteOn* note = &typeid(event) == &typeid(UxNoteOn) ? static_cast<const UxNoteOn*>(&event)
+                                                                : dynamic_cast<const UxNoteOn*>(&event);
+    if (note)
         AddNote(*note, origin);
     else
         AddOther(event);
+}
+
+void TrackEventWriter::AddChain(const UxEvent* chain, NoteOrigin origin)
+{
+    for (const UxEvent* event = chain; event; event = event->NextEvent()) {
+        Add(*event, origin);
+        origin = NoteOrigin::kMade;
+    }
 }
 
 void TrackEventWriter::AddOther(const UxEvent& event)
@@ -324,34 +221,11 @@ void TrackEventWriter::Finish()
     Write(std::numeric_limits<uint64_t>::max());
 }
 
-inline uint32_t TrackEventWriter::NewNode(const Entry& entry)
+inline void TrackEventWriter::Link(uint32_t node, uint32_t Slot::*list, int64_t tick)
 {
-    const uint32_t node = TakeNode();
-    mNodes[node].entry = entry;
-    return node;
-}
-
-uint32_t TrackEventWriter::AddNode()
-{
-    mNodes.push_back({Entry(), kNone});
-    return static_cast<uint32_t>(mNodes.size() - 1);
-}
-
-inline void TrackEventWriter::FreeNode(uint32_t node)
-{
-    mNodes[node].next = mFree;
-    mFree = node;
-}
-
-// Links the node at the front of its slot's notes or note-offs; its tick lies on
-// the wheel.
-inline void TrackEventWriter::Link(uint32_t node, bool noteOff)
-{
-    const auto tick = static_cast<uint64_t>(mNodes[node].entry.tick);
-    const uint64_t slotIndex = tick & kSlotMask;
-    Slot& slot = mSlots[slotIndex];
-    uint32_t& first = noteOff ? slot.noteOffs : slot.notes;
-    mNodes[node].next = first;
+    const uint64_t slotIndex = static_cast<uint64_t>(tick) & kSlotMask;
+    uint32_t& first = mSlots[slotIndex].*list;
+    mWaiting.Next(node) = first;
     if (first == kNone) {
         mHeld[slotIndex / 64] |= uint64_t(1) << (slotIndex % 64);
         mHeldWords |= uint64_t(1) << (slotIndex / 64);
@@ -359,19 +233,26 @@ inline void TrackEventWriter::Link(uint32_t node, bool noteOff)
     first = node;
 }
 
+inline void TrackEventWriter::LinkNote(const WaitingNote& note)
+{
+    const uint32_t node = mWaiting.Take();
+    mWaiting[node].note = note;
+    Link(node, &Slot::notes, note.start);
+}
+
 // The note-off in the node goes on the wheel, or into its far queue.
 inline void TrackEventWriter::PutNoteOff(uint32_t node)
 {
-    const Entry& off = mNodes[node].entry;
+    const WaitingNoteOff& off = mWaiting[node].noteOff;
     if (static_cast<uint64_t>(off.tick) - mBase < kSlots) {
-        Link(node, true);
+        Link(node, &Slot::noteOffs, off.tick);
     } else {
-        mFarNoteOffs.Put(Entry(off));
-        FreeNode(node);
+        mFarNoteOffs.Put(WaitingNoteOff(off));
+        mWaiting.Free(node);
     }
 }
 
-// The wheel moves on to `tick`, the least tick held: the far entries that come
+// The wheel moves on to `tick`, the least tick held: the far notes and note-offs that come
 // within its reach join it.
 inline void TrackEventWriter::MoveWheelTo(uint64_t tick)
 {
@@ -382,18 +263,21 @@ inline void TrackEventWriter::MoveWheelTo(uint64_t tick)
 
 void TrackEventWriter::TakeFarOntoWheel(uint64_t reach)
 {
-    mFarNotes.TakeBefore(reach, &mArriving);
-    for (const Entry& note : mArriving)
-        Link(NewNode(note), false);
-    mArriving.clear();
-    mFarNoteOffs.TakeBefore(reach, &mArriving);
-    for (const Entry& off : mArriving)
-        Link(NewNode(off), true);
-    mArriving.clear();
+    mFarNotes.TakeBefore(reach, &mArrivingNotes);
+    for (const WaitingNote& note : mArrivingNotes)
+        LinkNote(note);
+    mArrivingNotes.clear();
+    mFarNoteOffs.TakeBefore(reach, &mArrivingNoteOffs);
+    for (const WaitingNoteOff& off : mArrivingNoteOffs) {
+        const uint32_t node = mWaiting.Take();
+        mWaiting[node].noteOff = off;
+        Link(node, &Slot::noteOffs, off.tick);
+    }
+    mArrivingNoteOffs.clear();
 }
 
 // The slots from the base's on, round the wheel: the tick of the first that
-// holds entries, or the greatest tick there is when none does.
+// holds notes or note-offs, or the greatest tick there is when none does.
 uint64_t TrackEventWriter::FirstOnWheel() const
 {
     const uint64_t start = mBase & kSlotMask;
@@ -417,38 +301,37 @@ uint64_t TrackEventWriter::FirstOnWheel() const
 // displace nothing.
 inline void TrackEventWriter::Strike(uint32_t node)
 {
-    const Entry& note = mNodes[node].entry;
+    const WaitingNote& note = mWaiting[node].note;
     const uint64_t id = ++mNoteIds;
     uint64_t holder;
     if (mKeys.Holder(note.key, &holder)) {
         StrikeOnHeldKey(node, id);
         return;
     }
-    mKeys.StrikeNote(note.key, note.tick, note.end, note.origin, id, note.releaseVelocity);
+    mKeys.StrikeNote(note.key, note.start, note.end, note.origin, id, note.releaseVelocity);
     SoundNote(node, id);
 }
 
 void TrackEventWriter::StrikeOnHeldKey(uint32_t node, uint64_t id)
 {
-    // Only what is needed after a new node: making one may move the nodes.
-    const Entry& note = mNodes[node].entry;
+    // Only what is needed after taking a node for the displaced note's note-off,
+    // which may move the nodes.
+    const WaitingNote& note = mWaiting[node].note;
     const uint16_t key = note.key;
     const NoteOrigin origin = note.origin;
-    const KeyLedger::Strike strike = mKeys.StrikeNote(key, note.tick, note.end, origin, id, note.releaseVelocity);
+    const KeyLedger::Strike strike = mKeys.StrikeNote(key, note.start, note.end, origin, id, note.releaseVelocity);
     if (!strike.sounds) {
         ++(origin == NoteOrigin::kMade ? mLeftOut->madeLeftOut : mLeftOut->playedLeftOut);
-        FreeNode(node);
+        mWaiting.Free(node);
         return;
     }
     // The key was held, so the note that held it ends.
     if (strike.displacedCutShort)
         ++(strike.displacedOrigin == NoteOrigin::kMade ? mLeftOut->madeCutShort : mLeftOut->playedCutShort);
-    const uint32_t off = TakeNode();
-    Entry& entry = mNodes[off].entry;
-    entry.tick = strike.displacedAt;
-    entry.order = 0;
-    entry.key = NoteOffRank(NoteOffPlace(strike.displacedStart, strike.displacedAt), key);
-    entry.velocity = strike.displacedRelease;
+    const uint32_t off = mWaiting.Take();
+    mWaiting[off].noteOff = {strike.displacedAt, 0,
+                             NoteOffRank(NoteOffPlace(strike.displacedStart, strike.displacedAt), key),
+                             strike.displacedRelease};
     PutNoteOff(off);
     SoundNote(node, id);
 }
@@ -456,17 +339,11 @@ void TrackEventWriter::StrikeOnHeldKey(uint32_t node, uint64_t id)
 // The struck note's note-on goes out on its tick; its node holds its note-off.
 inline void TrackEventWriter::SoundNote(uint32_t node, uint64_t id)
 {
-    Entry& note = mNodes[node].entry;
-    const uint16_t key = note.key;
-    const uint8_t velocity = note.velocity;
-    const int64_t end = note.end;
-    const uint16_t rank = NoteOffRank(NoteOffPlace(note.tick, end), key);
-    note.tick = end;
-    note.order = id;
-    note.key = rank;
-    note.velocity = note.releaseVelocity;
+    Waiting& waiting = mWaiting[node];
+    const WaitingNote note = waiting.note;
+    waiting.noteOff = {note.end, id, NoteOffRank(NoteOffPlace(note.start, note.end), note.key), note.releaseVelocity};
     PutNoteOff(node);
-    mDueNoteOns[mDueNoteOnCount++] = {key, velocity};
+    mDueNoteOns[mDueNoteOnCount++] = {note.key, note.velocity};
 }
 
 // The notes of one tick, in order of key, then played before made, then longest
@@ -474,37 +351,38 @@ inline void TrackEventWriter::SoundNote(uint32_t node, uint64_t id)
 void TrackEventWriter::StrikeNotes(uint32_t first)
 {
     const auto strikesFirst = [this](uint32_t a, uint32_t b) {
-        const Entry& x = mNodes[a].entry;
-        const Entry& y = mNodes[b].entry;
+        const WaitingNote& x = mWaiting[a].note;
+        const WaitingNote& y = mWaiting[b].note;
         if (x.key != y.key)
             return x.key < y.key;
         if (x.origin != y.origin)
             return x.origin == NoteOrigin::kPlayed;  // played first
         if (x.end != y.end)
             return x.end > y.end;  // the longest first
-        return x.order < y.order;
+        return x.arrival < y.arrival;
     };
-    // Two notes, the most common batch, need no list.
-    const uint32_t second = mNodes[first].next;
-    if (mNodes[second].next == kNone) {
+    // Two notes, the most common batch after one, are put in order without a list:
+    // without this, `apply` of a song of 100,000 notes through Dissolve counts 1.2%
+    // more instructions (626 M against 619 M).
+    const uint32_t second = mWaiting.Next(first);
+    if (mWaiting.Next(second) == kNone) {
         const bool secondFirst = strikesFirst(second, first);
         Strike(secondFirst ? second : first);
         Strike(secondFirst ? first : second);
         return;
     }
     mDueNodes.clear();
-    for (uint32_t node = first; node != kNone; node = mNodes[node].next)
+    for (uint32_t node = first; node != kNone; node = mWaiting.Next(node))
         mDueNodes.push_back(node);
     SortFew(&mDueNodes, strikesFirst);
     for (const uint32_t node : mDueNodes)
         Strike(node);
 }
 
-template <bool kToFile>
 inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity)
 {
     const auto status = static_cast<uint8_t>(kind | KeyLedger::ChannelOf(key));
-    if constexpr (kToFile) {
+    if (mFile) {
         mFile->PutNote(tick, status, KeyLedger::PitchOf(key), velocity);
     } else {
         const uint8_t message[] = {status, KeyLedger::PitchOf(key), velocity};
@@ -514,18 +392,16 @@ inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint
 
 // Writes the note-off in the node, unless a later note cut its note short, and
 // frees the node.
-template <bool kToFile>
 inline void TrackEventWriter::EmitNoteOff(uint32_t node)
 {
-    const Entry& off = mNodes[node].entry;
-    const int key = off.key & (KeyLedger::kKeys - 1);
-    if (!off.order || mKeys.Release(key, off.order))
-        EmitNote<kToFile>(off.tick, kNoteOffStatus, key, off.velocity);
-    FreeNode(node);
+    const WaitingNoteOff& off = mWaiting[node].noteOff;
+    const int key = off.rank & (KeyLedger::kKeys - 1);
+    if (!off.noteId || mKeys.Release(key, off.noteId))
+        EmitNote(off.tick, kNoteOffStatus, key, off.velocity);
+    mWaiting.Free(node);
 }
 
 // The other messages of the tick, in order of arrival, then its note-ons.
-template <bool kToFile>
 inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
 {
     if (mOthers.First() == tick) {
@@ -534,7 +410,7 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
         std::sort(mDueOthers.begin(), mDueOthers.end(),
                   [](const OtherMessage& a, const OtherMessage& b) { return a.arrival < b.arrival; });
         for (const OtherMessage& other : mDueOthers) {
-            if constexpr (kToFile)
+            if (mFile)
                 mFile->Put(other.tick, other.bytes.data(), other.bytes.size());
             else
                 mOut(other.tick, other.bytes.data(), other.bytes.size());
@@ -542,25 +418,24 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
     }
     for (size_t i = 0; i < mDueNoteOnCount; ++i) {
         const NoteOnMessage& on = mDueNoteOns[i];
-        EmitNote<kToFile>(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
+        EmitNote(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
     }
 }
 
 // First the notes starting on the tick are struck, which settles every note-off
 // there; then the messages go out: note-offs first, then other messages, then
 // note-ons, then the note-offs of notes of no duration.
-template <bool kToFile>
-[[gnu::always_inline]] inline void TrackEventWriter::WriteTick(uint64_t tick, bool entries)
+[[gnu::always_inline]] inline void TrackEventWriter::WriteTick(uint64_t tick, bool onWheel)
 {
     mDueNoteOnCount = 0;
     uint32_t offs = kNone;
-    if (entries) {
+    if (onWheel) {
         MoveWheelTo(tick);
         const uint64_t slotIndex = tick & kSlotMask;
         Slot& slot = mSlots[slotIndex];
         if (const uint32_t notes = slot.notes; notes != kNone) {
             slot.notes = kNone;
-            if (mNodes[notes].next == kNone)
+            if (mWaiting.Next(notes) == kNone)
                 Strike(notes);
             else
                 StrikeNotes(notes);
@@ -574,92 +449,40 @@ template <bool kToFile>
     }
 
     const uint16_t emptyNote = NoteOffRank(TickPlace::kEndingEmptyNote, 0);
-    if (offs == kNone || mNodes[offs].next == kNone) {
-        if (offs != kNone && mNodes[offs].entry.key < emptyNote) {
-            EmitNoteOff<kToFile>(offs);
+    // One note-off or none, the most common, needs no list.
+    if (offs == kNone || mWaiting.Next(offs) == kNone) {
+        if (offs != kNone && mWaiting[offs].noteOff.rank < emptyNote) {
+            EmitNoteOff(offs);
             offs = kNone;
         }
-        EmitOthersAndNoteOns<kToFile>(tick);
+        EmitOthersAndNoteOns(tick);
         if (offs != kNone)
-            EmitNoteOff<kToFile>(offs);
-        return;
-    }
-    // Two note-offs need no list either.
-    if (const uint32_t second = mNodes[offs].next; mNodes[second].next == kNone) {
-        const bool swap = mNodes[second].entry.key < mNodes[offs].entry.key;
-        const uint32_t low = swap ? second : offs;
-        const uint32_t high = swap ? offs : second;
-        const bool lowLate = mNodes[low].entry.key >= emptyNote;
-        const bool highLate = mNodes[high].entry.key >= emptyNote;
-        if (!lowLate)
-            EmitNoteOff<kToFile>(low);
-        if (!highLate)
-            EmitNoteOff<kToFile>(high);
-        EmitOthersAndNoteOns<kToFile>(tick);
-        if (lowLate)
-            EmitNoteOff<kToFile>(low);
-        if (highLate)
-            EmitNoteOff<kToFile>(high);
+            EmitNoteOff(offs);
         return;
     }
     mDueNodes.clear();
-    for (uint32_t node = offs; node != kNone; node = mNodes[node].next)
+    for (uint32_t node = offs; node != kNone; node = mWaiting.Next(node))
         mDueNodes.push_back(node);
-    SortFew(&mDueNodes, [this](uint32_t a, uint32_t b) { return mNodes[a].entry.key < mNodes[b].entry.key; });
+    SortFew(&mDueNodes, [this](uint32_t a, uint32_t b) { return mWaiting[a].noteOff.rank < mWaiting[b].noteOff.rank; });
     auto off = mDueNodes.cbegin();
     const auto offsEnd = mDueNodes.cend();
-    for (; off != offsEnd && mNodes[*off].entry.key < emptyNote; ++off)
-        EmitNoteOff<kToFile>(*off);
-    EmitOthersAndNoteOns<kToFile>(tick);
+    for (; off != offsEnd && mWaiting[*off].noteOff.rank < emptyNote; ++off)
+        EmitNoteOff(*off);
+    EmitOthersAndNoteOns(tick);
     for (; off != offsEnd; ++off)
-        EmitNoteOff<kToFile>(*off);
+        EmitNoteOff(*off);
 }
 
 // Writes every message before `before`, a tick at a time.
 void TrackEventWriter::Write(uint64_t before)
 {
-    if (mFile)
-        WriteTicks<true>(before);
-    else
-        WriteTicks<false>(before);
-}
-
-// Write, for one kind of output: whether it is a file is settled once.
-template <bool kToFile>
-void TrackEventWriter::WriteTicks(uint64_t before)
-{
     for (;;) {
-        const uint64_t entries = std::min({FirstOnWheel(), mFarNotes.First(), mFarNoteOffs.First()});
-        const uint64_t tick = std::min(entries, mOthers.First());
+        const uint64_t notesAndOffs = std::min({FirstOnWheel(), mFarNotes.First(), mFarNoteOffs.First()});
+        const uint64_t tick = std::min(notesAndOffs, mOthers.First());
         if (tick >= before)
             return;
-        WriteTick<kToFile>(tick, entries == tick);
+        WriteTick(tick, notesAndOffs == tick);
     }
-}
-
-SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOut)
-{
-    std::vector<const UxEvent*> inTimeOrder;
-    inTimeOrder.reserve(events.size());
-    for (const UxChainPtr& event : events)
-        inTimeOrder.push_back(event.get());
-    std::stable_sort(inTimeOrder.begin(), inTimeOrder.end(), [](const UxEvent* a, const UxEvent* b) {
-        return a->StartTime() < b->StartTime();
-    });
-
-    SmfTrack track;
-    TrackEventWriter writer(
-        [&track](int64_t tick, const uint8_t* bytes, size_t size) {
-            track.events.push_back({tick, std::vector<uint8_t>(bytes, bytes + size)});
-        },
-        leftOut);
-    for (const UxEvent* event : inTimeOrder) {
-        writer.AdvanceTo(event->StartTime());
-        writer.Add(*event);
-    }
-    writer.Finish();
-    track.endTick = std::max<int64_t>(endTick, track.events.empty() ? 0 : track.events.back().tick);
-    return track;
 }
 
 void LeftOut::Add(const LeftOut& other)
