@@ -30,9 +30,8 @@ struct alignas(std::max_align_t) EventHeader {
 // The room for an event in a slot: the largest kind the kernel defines, so that
 // every kind fits; a plug-in's own kind may be larger and then gets no slot.
 constexpr size_t kEventRoom = [] {
-    const size_t largest = std::max({sizeof(UxNoteOn), sizeof(UxControlChange),
-                                     sizeof(UxProgramChange), sizeof(UxPitchBend),
-                                     sizeof(UxMidiMessage)});
+    const size_t largest = std::max({sizeof(UxNoteOn), sizeof(UxControlChange), sizeof(UxProgramChange),
+                                     sizeof(UxPitchBend), sizeof(UxMidiMessage)});
     const size_t align = alignof(std::max_align_t);
     return (largest + align - 1) / align * align;
 }();
@@ -84,8 +83,7 @@ namespace {
 // dynamic model would have the runtime allocate it then).
 thread_local UxEventPool::Store* tCurrentPool __attribute__((tls_model("initial-exec"))) = nullptr;
 
-constexpr size_t kStoreSize =
-    (sizeof(UxEventPool::Store) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t)
+constexpr size_t kStoreSize = (sizeof(UxEventPool::Store) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t)
     * alignof(std::max_align_t);
 
 // Outside a pool, events of the kernel's own kinds come from slabs: blocks of
@@ -106,7 +104,7 @@ struct SlabBlock {
 thread_local FreeSlot* tSlabFree __attribute__((tls_model("initial-exec"))) = nullptr;
 std::mutex gSlabMutex;
 SlabBlock* gSlabBlocks = nullptr;  // every block, for as long as the process runs
-FreeSlot* gOrphanSlots = nullptr;   // the lists of threads that ended
+FreeSlot* gOrphanSlots = nullptr;  // the lists of threads that ended
 pthread_key_t gSlabKey;
 
 // At a thread's end, while its thread-local variables still stand.
@@ -234,7 +232,9 @@ UxEventPool::Store* MakeStore(size_t capacity)
 
 }  // namespace
 
-UxEventPool::UxEventPool(size_t capacity) : mStore(MakeStore(capacity)) {}
+UxEventPool::UxEventPool(size_t capacity) : mStore(MakeStore(capacity))
+{
+}
 
 UxEventPool::~UxEventPool()
 {

@@ -62,23 +62,50 @@ void UxEvent::DeleteChain(UxEvent* head)
 }
 
 UxNoteOn::~UxNoteOn() = default;
-int32 UxNoteOn::Type() const { return kUxNoteOnType; }
-UxEvent* UxNoteOn::Copy() const { return new (std::nothrow) UxNoteOn(*this); }
+int32 UxNoteOn::Type() const
+{
+    return kUxNoteOnType;
+}
+UxEvent* UxNoteOn::Copy() const
+{
+    return new (std::nothrow) UxNoteOn(*this);
+}
 
 UxControlChange::~UxControlChange() = default;
-int32 UxControlChange::Type() const { return kUxControlChangeType; }
-UxEvent* UxControlChange::Copy() const { return new (std::nothrow) UxControlChange(*this); }
+int32 UxControlChange::Type() const
+{
+    return kUxControlChangeType;
+}
+UxEvent* UxControlChange::Copy() const
+{
+    return new (std::nothrow) UxControlChange(*this);
+}
 
 UxProgramChange::~UxProgramChange() = default;
-int32 UxProgramChange::Type() const { return kUxProgramChangeType; }
-UxEvent* UxProgramChange::Copy() const { return new (std::nothrow) UxProgramChange(*this); }
+int32 UxProgramChange::Type() const
+{
+    return kUxProgramChangeType;
+}
+UxEvent* UxProgramChange::Copy() const
+{
+    return new (std::nothrow) UxProgramChange(*this);
+}
 
 UxPitchBend::~UxPitchBend() = default;
-int32 UxPitchBend::Type() const { return kUxPitchBendType; }
-UxEvent* UxPitchBend::Copy() const { return new (std::nothrow) UxPitchBend(*this); }
+int32 UxPitchBend::Type() const
+{
+    return kUxPitchBendType;
+}
+UxEvent* UxPitchBend::Copy() const
+{
+    return new (std::nothrow) UxPitchBend(*this);
+}
 
 UxMidiMessage::~UxMidiMessage() = default;
-int32 UxMidiMessage::Type() const { return kUxMidiMessageType; }
+int32 UxMidiMessage::Type() const
+{
+    return kUxMidiMessageType;
+}
 
 // The bytes of a copy need the heap, which is off limits in a pool's scope.
 UxEvent* UxMidiMessage::Copy() const
@@ -114,16 +141,33 @@ status_t UxFilterAddOn::CheckInstantiation(const BMessage*) const
     return B_OK;
 }
 
-status_t ZelConfigurableI::GetConfiguration(BMessage*) const { return B_OK; }
-status_t ZelConfigurableI::PutConfiguration(const BMessage*) { return B_OK; }
-int32 ZelConfigurableI::Configure(ZelVector<BView*>&) { return 0; }
+status_t ZelConfigurableI::GetConfiguration(BMessage*) const
+{
+    return B_OK;
+}
+status_t ZelConfigurableI::PutConfiguration(const BMessage*)
+{
+    return B_OK;
+}
+int32 ZelConfigurableI::Configure(ZelVector<BView*>&)
+{
+    return 0;
+}
 ZelConfigurableI::~ZelConfigurableI() = default;
-status_t ZelConfigurableI::GetNextConfiguration(BMessage*) const { return B_NAME_NOT_FOUND; }
+status_t ZelConfigurableI::GetNextConfiguration(BMessage*) const
+{
+    return B_NAME_NOT_FOUND;
+}
 
-UxFilterI::UxFilterI(UxFilterAddOn* addOn) : mFilterAddOn(addOn) {}
+UxFilterI::UxFilterI(UxFilterAddOn* addOn) : mFilterAddOn(addOn)
+{
+}
 UxFilterI::~UxFilterI() = default;
 
-BView* UxFilterI::NewEditView(BPoint) const { return nullptr; }
+BView* UxFilterI::NewEditView(BPoint) const
+{
+    return nullptr;
+}
 
 status_t UxFilterI::GetToolTipText(BString* text) const
 {
@@ -138,12 +182,27 @@ BBitmap* UxFilterI::Image(BPoint where) const
     return AddOn() ? AddOn()->Image(where) : nullptr;
 }
 
-bool UxFilterI::MouseAction(BRect, BPoint, uint32, bool) { return false; }
-ZelCRef<UxInstrumentI> UxFilterI::Instrument() const { return {}; }
-int32 UxFilterI::HintChannel() const { return -1; }
-void UxFilterI::StartSection(UxTime, UxTime, const ux_filter_params*) {}
-void UxFilterI::FinishSection(UxTime, UxTime, const ux_filter_params*) {}
-void UxFilterI::Stop() {}
+bool UxFilterI::MouseAction(BRect, BPoint, uint32, bool)
+{
+    return false;
+}
+ZelCRef<UxInstrumentI> UxFilterI::Instrument() const
+{
+    return {};
+}
+int32 UxFilterI::HintChannel() const
+{
+    return -1;
+}
+void UxFilterI::StartSection(UxTime, UxTime, const ux_filter_params*)
+{
+}
+void UxFilterI::FinishSection(UxTime, UxTime, const ux_filter_params*)
+{
+}
+void UxFilterI::Stop()
+{
+}
 
 UxEvent* UxFilterI::InteractiveEvent(UxEvent* event, const ux_filter_params* params)
 {

@@ -47,8 +47,7 @@ void SpinLock::lock() noexcept
 
 bool SpinLock::try_lock() noexcept
 {
-    return !mLocked.load(std::memory_order_relaxed)
-           && !mLocked.exchange(true, std::memory_order_acquire);
+    return !mLocked.load(std::memory_order_relaxed) && !mLocked.exchange(true, std::memory_order_acquire);
 }
 
 void SpinLock::unlock() noexcept

@@ -70,14 +70,14 @@ void Lv2Cycles(benchmark::State& state, const char* stem, bool notes)
     }
 }
 
-BENCHMARK_CAPTURE(ClapCycles, Empty/Dissolve, "Dissolve", false);
-BENCHMARK_CAPTURE(Lv2Cycles, Empty/Dissolve, "Dissolve", false);
-BENCHMARK_CAPTURE(ClapCycles, HundredNotesASecond/Dissolve, "Dissolve", true);
-BENCHMARK_CAPTURE(Lv2Cycles, HundredNotesASecond/Dissolve, "Dissolve", true);
-BENCHMARK_CAPTURE(ClapCycles, HundredNotesASecond/FractalDrift, "FractalDrift", true);
-BENCHMARK_CAPTURE(Lv2Cycles, HundredNotesASecond/FractalDrift, "FractalDrift", true);
-BENCHMARK_CAPTURE(ClapCycles, HundredNotesASecond/BetaFade, "BetaFade", true);
-BENCHMARK_CAPTURE(Lv2Cycles, HundredNotesASecond/BetaFade, "BetaFade", true);
+BENCHMARK_CAPTURE(ClapCycles, Empty / Dissolve, "Dissolve", false);
+BENCHMARK_CAPTURE(Lv2Cycles, Empty / Dissolve, "Dissolve", false);
+BENCHMARK_CAPTURE(ClapCycles, HundredNotesASecond / Dissolve, "Dissolve", true);
+BENCHMARK_CAPTURE(Lv2Cycles, HundredNotesASecond / Dissolve, "Dissolve", true);
+BENCHMARK_CAPTURE(ClapCycles, HundredNotesASecond / FractalDrift, "FractalDrift", true);
+BENCHMARK_CAPTURE(Lv2Cycles, HundredNotesASecond / FractalDrift, "FractalDrift", true);
+BENCHMARK_CAPTURE(ClapCycles, HundredNotesASecond / BetaFade, "BetaFade", true);
+BENCHMARK_CAPTURE(Lv2Cycles, HundredNotesASecond / BetaFade, "BetaFade", true);
 
 }  // namespace
 

@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     const BRect bounds = bitmap.Bounds();
-    FUZZ_CHECK(bitmap.BitsLength()
-               == bitmap.BytesPerRow() * (static_cast<int32>(bounds.bottom) + 1));
+    FUZZ_CHECK(bitmap.BitsLength() == bitmap.BytesPerRow() * (static_cast<int32>(bounds.bottom) + 1));
 
     BMessage again;
     FUZZ_CHECK(bitmap.Archive(&again) == B_OK);
@@ -27,8 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     BMessage read;
     FUZZ_CHECK(read.Unflatten(flat.data(), flat.size()) == B_OK);
     BBitmap copy(&read);
-    FUZZ_CHECK(copy.InitCheck() == B_OK && copy.Bounds() == bounds
-               && copy.BitsLength() == bitmap.BitsLength()
+    FUZZ_CHECK(copy.InitCheck() == B_OK && copy.Bounds() == bounds && copy.BitsLength() == bitmap.BitsLength()
                && std::memcmp(copy.Bits(), bitmap.Bits(), copy.BitsLength()) == 0);
     return 0;
 }

@@ -13,9 +13,9 @@ SmfTrack WithoutEmptyTexts(SmfTrack track)
 {
     const std::vector<uint8_t> emptyText = {kMetaStatus, kMetaText};
     std::vector<SmfEvent>& events = track.events;
-    events.erase(std::remove_if(events.begin(), events.end(),
-                                [&](const SmfEvent& event) { return event.bytes == emptyText; }),
-                 events.end());
+    events.erase(
+        std::remove_if(events.begin(), events.end(), [&](const SmfEvent& event) { return event.bytes == emptyText; }),
+        events.end());
     return track;
 }
 
@@ -64,7 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const std::vector<uint8_t> written = WriteSmf(file);
     const SmfFile again = ParseSmf(written.data(), written.size());
-    FUZZ_CHECK(again.format == file.format && again.division == file.division
-               && again.tracks == file.tracks);
+    FUZZ_CHECK(again.format == file.format && again.division == file.division && again.tracks == file.tracks);
     return 0;
 }

@@ -36,20 +36,15 @@ struct HeardNote {
     bool operator<(const HeardNote& other) const
     {
         return std::tie(track, on, channel, pitch, velocity, off, release)
-               < std::tie(other.track, other.on, other.channel, other.pitch, other.velocity,
-                          other.off, other.release);
+            < std::tie(other.track, other.on, other.channel, other.pitch, other.velocity, other.off, other.release);
     }
-    bool operator==(const HeardNote& other) const
-    {
-        return !(*this < other) && !(other < *this);
-    }
+    bool operator==(const HeardNote& other) const { return !(*this < other) && !(other < *this); }
 };
 
 std::ostream& operator<<(std::ostream& out, const HeardNote& note)
 {
-    return out << "{track " << note.track << " ch " << note.channel << " pitch " << note.pitch
-               << " vel " << note.velocity << " " << note.on << ".." << note.off << " release "
-               << note.release << "}";
+    return out << "{track " << note.track << " ch " << note.channel << " pitch " << note.pitch << " vel "
+               << note.velocity << " " << note.on << ".." << note.off << " release " << note.release << "}";
 }
 
 std::string Quote(const std::string& text)
@@ -171,20 +166,19 @@ void AddChain(LoadedFilter* filter, const UxNoteOn& note, int track, std::vector
                               echo->StartTime() + echo->Duration(), echo->ReleaseVelocity()});
 }
 
-const char kFormat0Song[] =
-    "0, 0, Header, 0, 1, 480\n"
-    "1, 0, Start_track\n"
-    "1, 0, Tempo, 500000\n"
-    "1, 0, Program_c, 0, 4\n"
-    "1, 0, Note_on_c, 0, 60, 100\n"
-    "1, 240, Control_c, 0, 7, 90\n"
-    "1, 480, Note_off_c, 0, 60, 40\n"
-    "1, 960, Tempo, 400000\n"
-    "1, 2000, Note_on_c, 3, 72, 127\n"
-    "1, 2100, Pitch_bend_c, 3, 9000\n"
-    "1, 2960, Note_on_c, 3, 72, 0\n"
-    "1, 3000, End_track\n"
-    "0, 0, End_of_file\n";
+const char kFormat0Song[] = "0, 0, Header, 0, 1, 480\n"
+                            "1, 0, Start_track\n"
+                            "1, 0, Tempo, 500000\n"
+                            "1, 0, Program_c, 0, 4\n"
+                            "1, 0, Note_on_c, 0, 60, 100\n"
+                            "1, 240, Control_c, 0, 7, 90\n"
+                            "1, 480, Note_off_c, 0, 60, 40\n"
+                            "1, 960, Tempo, 400000\n"
+                            "1, 2000, Note_on_c, 3, 72, 127\n"
+                            "1, 2100, Pitch_bend_c, 3, 9000\n"
+                            "1, 2960, Note_on_c, 3, 72, 0\n"
+                            "1, 3000, End_track\n"
+                            "0, 0, End_of_file\n";
 
 TEST_F(Apply, DissolveEchoChainsAreWhatTheFilterAnswers)
 {
@@ -229,9 +223,10 @@ TEST_F(Apply, APipelineFeedsEachEchoIntoTheNextFilter)
     std::set<std::pair<long long, int>> expectedStarts;
     for (const HeardNote& note : firstChain) {
         std::vector<HeardNote> chain;
-        AddChain(&second, UxNoteOn(note.on, note.off - note.on, static_cast<uchar>(note.pitch),
-                                   static_cast<uchar>(note.velocity), 1),
-                 1, &chain);
+        AddChain(
+            &second,
+            UxNoteOn(note.on, note.off - note.on, static_cast<uchar>(note.pitch), static_cast<uchar>(note.velocity), 1),
+            1, &chain);
         for (const HeardNote& echo : chain)
             expectedStarts.insert({echo.on, echo.pitch});
     }
@@ -320,8 +315,9 @@ TEST_F(Apply, KeepsThePlayersNotesWholeAndSaysWhatItLeftOut)
         const char* options;
         std::vector<std::string> lines;
     } cases[] = {
-        {"", {"out.mid: 1 note gave way to another on its key and 10 were left out as MIDI cannot carry them "
-              "(--verbose says which)."}},
+        {"",
+         {"out.mid: 1 note gave way to another on its key and 10 were left out as MIDI cannot carry them "
+          "(--verbose says which)."}},
         {"-v",
          {"out.mid: left out what MIDI cannot carry: 10 notes with a velocity of 0.",
           "out.mid: 1 note gave way to another on its key and channel: 1 made by the filters left out."}},
@@ -364,9 +360,9 @@ TEST_F(Apply, LeavesTheChannelsNotChosenAlone)
         else
             ++piano;
     }
-    EXPECT_EQ(drums, (std::vector<HeardNote>{{1, 9, 36, 120, 0, 120, 0},
-                                             {1, 9, 46, 90, 240, 360, 0},
-                                             {1, 9, 42, 80, 480, 600, 0}}));
+    EXPECT_EQ(
+        drums,
+        (std::vector<HeardNote>{{1, 9, 36, 120, 0, 120, 0}, {1, 9, 46, 90, 240, 360, 0}, {1, 9, 42, 80, 480, 600, 0}}));
     EXPECT_EQ(piano, 11u);
 }
 

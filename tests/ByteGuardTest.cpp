@@ -45,8 +45,8 @@ std::vector<uint8_t> RandomSong(std::mt19937* random)
                 track.events.push_back({tick, {0xFF, 0x01, 0x02, 'a', uint8_t('a' + pick(26))}});
                 break;
             case 3:  // a note-off, or a note-on of velocity 0
-                track.events.push_back({tick, {uint8_t((pick(2) ? 0x80 : 0x90) | channel), pitch,
-                                               uint8_t(pick(2) ? pick(128) : 0)}});
+                track.events.push_back(
+                    {tick, {uint8_t((pick(2) ? 0x80 : 0x90) | channel), pitch, uint8_t(pick(2) ? pick(128) : 0)}});
                 break;
             default:
                 track.events.push_back({tick, {uint8_t(0x90 | channel), pitch, uint8_t(1 + pick(127))}});

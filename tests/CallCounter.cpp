@@ -122,10 +122,9 @@ void NextFree(void* memory)
 
 std::ostream& operator<<(std::ostream& out, const CallCounts& counts)
 {
-    return out << "malloc " << counts.mallocs << ", calloc " << counts.callocs << ", realloc "
-               << counts.reallocs << ", aligned " << counts.alignedAllocs << ", free " << counts.frees
-               << ", new " << counts.news << ", delete " << counts.deletes
-               << ", pthread_mutex_lock " << counts.mutexLocks;
+    return out << "malloc " << counts.mallocs << ", calloc " << counts.callocs << ", realloc " << counts.reallocs
+               << ", aligned " << counts.alignedAllocs << ", free " << counts.frees << ", new " << counts.news
+               << ", delete " << counts.deletes << ", pthread_mutex_lock " << counts.mutexLocks;
 }
 
 CallCounter::CallCounter() : mStart(tTotals)

@@ -32,14 +32,11 @@ struct CallCounts {
     long reallocs = 0;
     long alignedAllocs = 0;  // aligned_alloc and posix_memalign
     long frees = 0;
-    long news = 0;  // the global operator new, every form
-    long deletes = 0;  // the global operator delete, every form
+    long news = 0;        // the global operator new, every form
+    long deletes = 0;     // the global operator delete, every form
     long mutexLocks = 0;  // pthread_mutex_lock
 
-    long HeapCalls() const
-    {
-        return mallocs + callocs + reallocs + alignedAllocs + frees + news + deletes;
-    }
+    long HeapCalls() const { return mallocs + callocs + reallocs + alignedAllocs + frees + news + deletes; }
 };
 
 std::ostream& operator<<(std::ostream& out, const CallCounts& counts);

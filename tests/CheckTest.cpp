@@ -103,8 +103,10 @@ TEST(Check, TakesItsInputsAndWritesJunit)
     const std::string dir = testing::TempDir() + "check-options";
     RunCommand("rm -rf '" + dir + "' && mkdir -p '" + dir + "'");
     // One note: pitch 60, velocity 100, from tick 20 to 30.
-    RunCommand("printf 'MThd\\0\\0\\0\\6\\0\\0\\0\\1\\1\\340MTrk\\0\\0\\0\\14\\24\\220\\74\\144\\12\\200\\74\\100\\0\\377\\57\\0' >'"
-               + dir + "/song.mid' && printf 'MThd' >'" + dir + "/bad.mid'");
+    RunCommand(
+        "printf "
+        "'MThd\\0\\0\\0\\6\\0\\0\\0\\1\\1\\340MTrk\\0\\0\\0\\14\\24\\220\\74\\144\\12\\200\\74\\100\\0\\377\\57\\0' >'"
+        + dir + "/song.mid' && printf 'MThd' >'" + dir + "/bad.mid'");
     const std::string throws = Faulty("Throws");
     const struct {
         std::string options;

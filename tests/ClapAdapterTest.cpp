@@ -132,7 +132,8 @@ TEST(ClapAdapter, ListsEveryFilterOfItsFolderAsANoteEffect)
         const clap_plugin_t* made = host.Plugin();
         EXPECT_EQ(made->get_extension(made, "clap.params"), nullptr);
         EXPECT_EQ(made->get_extension(made, "clap.audio-ports"), nullptr);
-        const auto* ports = static_cast<const clap_plugin_note_ports_t*>(made->get_extension(made, CLAP_EXT_NOTE_PORTS));
+        const auto* ports =
+            static_cast<const clap_plugin_note_ports_t*>(made->get_extension(made, CLAP_EXT_NOTE_PORTS));
         ASSERT_NE(ports, nullptr);
         for (const bool input : {true, false}) {
             clap_note_port_info_t info{};
@@ -176,13 +177,13 @@ TEST(ClapAdapter, PlaysWhatTheFilterMakesLive)
          "0: 90 3C 64\n4: 80 3C 1E\n4: 90 3B 50\n5: 91 46 5A\n7: 80 3B 1E\n7: 90 3A 40\n"
          "8: 80 3A 1E\n8: B0 7B 00\n"},
         {"a transport event's stop ends every note and chain",
-         {ClapTransport(0, true), On(0, 0, 60, 100 / 127.0), Off(4, 0, 60, 30 / 127.0),
-          On(5, 1, 70, 90 / 127.0), ClapTransport(8, false), ClapMidi(9, 0x81, 70, 0)},
+         {ClapTransport(0, true), On(0, 0, 60, 100 / 127.0), Off(4, 0, 60, 30 / 127.0), On(5, 1, 70, 90 / 127.0),
+          ClapTransport(8, false), ClapMidi(9, 0x81, 70, 0)},
          "0: 90 3C 64\n4: 80 3C 1E\n4: 90 3B 50\n5: 91 46 5A\n7: 80 3B 1E\n7: 90 3A 40\n"
          "8: 80 3A 1E\n8: 81 46 40\n9: 81 46 00\n"},
         {"other messages pass at their frames; malformed ones are left out",
-         {ClapMidi(3, 0xB0, 7, 100), ClapMidi(4, 0xE0, 0, 64), ClapMidi(5, 0xC2, 5, 99), sysex,
-          ClapMidi(7, 0x40, 1, 2), ClapNote(7, CLAP_EVENT_NOTE_ON, 16, 60, 1), ClapNote(7, CLAP_EVENT_NOTE_ON, 0, 128, 1)},
+         {ClapMidi(3, 0xB0, 7, 100), ClapMidi(4, 0xE0, 0, 64), ClapMidi(5, 0xC2, 5, 99), sysex, ClapMidi(7, 0x40, 1, 2),
+          ClapNote(7, CLAP_EVENT_NOTE_ON, 16, 60, 1), ClapNote(7, CLAP_EVENT_NOTE_ON, 0, 128, 1)},
          "3: B0 07 64\n4: E0 00 40\n5: C2 05\n6: F0 7E 7F F7\n"},
     };
     for (const auto& scenario : kScenarios) {
@@ -200,7 +201,11 @@ TEST(ClapAdapter, ReactivationAndStopEndWhatSounds)
         const char* name;
         std::function<void(ClapTestHost&)> act;
     } kRows[] = {
-        {"activated again", [](ClapTestHost& host) { host.Deactivate(); host.Activate(); }},
+        {"activated again",
+         [](ClapTestHost& host) {
+             host.Deactivate();
+             host.Activate();
+         }},
         {"transport stopped", [](ClapTestHost& host) { host.SetTransport(ClapTestHost::Transport::kStopped); }},
     };
     for (const auto& row : kRows) {
@@ -253,9 +258,12 @@ std::vector<ClapIn> Song(int voices, int64_t* totalFrames)
             const int64_t end = start + 300 + static_cast<int64_t>(random() % 900);
             const uint8_t pitch = static_cast<uint8_t>(40 + random() % 50);
             for (int i = 0; i < voices; ++i)
-                note(start + 50 * i, true, channel, static_cast<uint8_t>(pitch + 5 * i), static_cast<uint8_t>(40 + 20 * i));
-            song.push_back(ClapMidi(start + 120, static_cast<uint8_t>(0xB0 | channel), 7, static_cast<uint8_t>(random() % 128)));
-            song.push_back(ClapMidi(start + 130, static_cast<uint8_t>(0xE0 | channel), 0, static_cast<uint8_t>(random() % 128)));
+                note(start + 50 * i, true, channel, static_cast<uint8_t>(pitch + 5 * i),
+                     static_cast<uint8_t>(40 + 20 * i));
+            song.push_back(
+                ClapMidi(start + 120, static_cast<uint8_t>(0xB0 | channel), 7, static_cast<uint8_t>(random() % 128)));
+            song.push_back(
+                ClapMidi(start + 130, static_cast<uint8_t>(0xE0 | channel), 0, static_cast<uint8_t>(random() % 128)));
             for (int i = 0; i < voices; ++i)
                 note(end, false, channel, static_cast<uint8_t>(pitch + 5 * i), 64);
         }
@@ -306,10 +314,7 @@ TEST(ClapAdapter, PlaysWhatApplyWrites)
     const struct {
         std::vector<const char*> stems;
         int voices;
-    } kPipelines[] = {{{"Dissolve"}, 3},
-                      {{"BetaFade"}, 3},
-                      {{"FractalDrift"}, 3},
-                      {{"Dissolve", "BetaFade"}, 1}};
+    } kPipelines[] = {{{"Dissolve"}, 3}, {{"BetaFade"}, 3}, {{"FractalDrift"}, 3}, {{"Dissolve", "BetaFade"}, 1}};
     for (const auto& [stems, voices] : kPipelines) {
         int64_t totalFrames = 0;
         const std::vector<ClapIn> song = Song(voices, &totalFrames);
@@ -402,8 +407,9 @@ TEST(ClapAdapter, FaultsAreContainedAndReported)
             EXPECT_EQ(out[i], (ClapOut{stream[i].frame, {stream[i].midi.data, stream[i].midi.data + 3}}));
         first.Deactivate();
         ASSERT_EQ(first.LogLines().size(), 2u);
-        EXPECT_EQ(first.LogLines()[1], "ux-filter-kit.Throwing: the filter threw an exception (no chain for this "
-                                       "note); 2 notes played without their chains");
+        EXPECT_EQ(first.LogLines()[1],
+                  "ux-filter-kit.Throwing: the filter threw an exception (no chain for this "
+                  "note); 2 notes played without their chains");
     }
     testing::internal::CaptureStderr();
     {

@@ -114,7 +114,9 @@ public:
     // and activates it.
     ClapTestHost(const std::string& file, const std::string& id, uint32_t outputCapacity = kRoomyOutput,
                  bool offerLog = true)
-        : mFile(file), mOfferLog(offerLog), mOutputCapacity(outputCapacity)
+        : mFile(file),
+          mOfferLog(offerLog),
+          mOutputCapacity(outputCapacity)
     {
         mPlugin = mFile.Factory()->create_plugin(mFile.Factory(), &mHost, id.c_str());
         if (!mPlugin)
@@ -138,10 +140,7 @@ public:
     ClapTestHost& operator=(const ClapTestHost&) = delete;
 
     const clap_plugin_t* Plugin() const { return mPlugin; }
-    void Activate()
-    {
-        mActive = mPlugin->activate(mPlugin, 48000, 1, 4096) && mPlugin->start_processing(mPlugin);
-    }
+    void Activate() { mActive = mPlugin->activate(mPlugin, 48000, 1, 4096) && mPlugin->start_processing(mPlugin); }
     void Deactivate()
     {
         mPlugin->stop_processing(mPlugin);

@@ -94,8 +94,7 @@ TEST(ClassIcon, MissingOrBrokenResourcesGiveNull)
         {"archive check sum", [&](std::vector<uint8>& f) { f[start + 1964 + 4] ^= 1; }},
         {"archive field flags", [&](std::vector<uint8>& f) { f[start + 1964 + 17] = 0x80; }},
         {"icon name", [&](std::vector<uint8>& f) { f[start + 3746 + 14] = 'c'; }},
-        {"frame not 20 by 20 whole pixels",
-         [&](std::vector<uint8>& f) { f[start + 1964 + 17 + 24 + 13 + 8] ^= 0x40; }},
+        {"frame not 20 by 20 whole pixels", [&](std::vector<uint8>& f) { f[start + 1964 + 17 + 24 + 13 + 8] ^= 0x40; }},
     };
     ScratchFolder folder;
     for (const Case& c : cases) {

@@ -95,7 +95,7 @@ TEST(Stress, AllFiltersOnEightThreads)
     struct Shape {
         const char* fileStem;
         size_t minNotes, maxNotes;  // in the chain, the incoming note included
-        bool echoesShorten;  // each note lasts three quarters of the one before
+        bool echoesShorten;         // each note lasts three quarters of the one before
     } const shapes[] = {
         {"Dissolve", 11, 11, true},
         {"FractalDrift", 21, 21, false},
@@ -118,14 +118,14 @@ TEST(Stress, AllFiltersOnEightThreads)
                 const size_t f = static_cast<size_t>(i + t) % filters.size();
                 const UxTime start = UxTime(i) * 10000;
                 const UxTime duration = 480 + (i % 7) * 120;
-                UxChainPtr chain(filters[f]->HandleEvent(
-                    new UxNoteOn(start, duration, uchar(36 + (i + t) % 60), 100), &params));
+                UxChainPtr chain(
+                    filters[f]->HandleEvent(new UxNoteOn(start, duration, uchar(36 + (i + t) % 60), 100), &params));
                 const std::vector<const UxNoteOn*> notes = NotesOf(chain.get());
                 bool right = notes.size() >= shapes[f].minNotes && notes.size() <= shapes[f].maxNotes;
                 for (size_t k = 1; right && k < notes.size(); ++k) {
                     right = notes[k]->StartTime() == notes[k - 1]->EndTime() + 1
-                            && notes[k]->Duration()
-                                   == (shapes[f].echoesShorten ? notes[k - 1]->Duration() * 3 / 4 : duration);
+                        && notes[k]->Duration()
+                            == (shapes[f].echoesShorten ? notes[k - 1]->Duration() * 3 / 4 : duration);
                 }
                 wrongChains[t] += !right;
             }

@@ -152,10 +152,7 @@ TEST_F(DissolveTest, EchoDurationsAreExactForLongNotes)
         UxTime duration;
         size_t echoes;  // very long notes run out of time before ten echoes
     } const cases[] = {
-        {UxTime(1) << 40, 10},
-        {(UxTime(1) << 53) + 1, 10},
-        {(UxTime(1) << 62) + 3, 10},
-        {kUxMaxTime - 1, 2},
+        {UxTime(1) << 40, 10}, {(UxTime(1) << 53) + 1, 10}, {(UxTime(1) << 62) + 3, 10}, {kUxMaxTime - 1, 2},
         {kUxMaxTime, 2},
     };
     for (const Case& c : cases) {

@@ -37,16 +37,12 @@ public:
     }
     type Type() const override { return kTrackFilter; }
     BBitmap* Image(BPoint) const override { return nullptr; }
-    UxFilterI* NewInstance(UxFilterHolderI*, const BMessage*) override
-    {
-        return new EarlyEchoFilter(this);
-    }
+    UxFilterI* NewInstance(UxFilterHolderI*, const BMessage*) override { return new EarlyEchoFilter(this); }
 };
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) UxFilterAddOn* make_nth_filter(int32 index, void*,
-                                                                                 const void* cookie)
+extern "C" __attribute__((visibility("default"))) UxFilterAddOn* make_nth_filter(int32 index, void*, const void* cookie)
 {
     return index == 0 ? new EarlyEchoAddOn(cookie) : nullptr;
 }

@@ -41,18 +41,12 @@ TEST_F(FractalDriftTest, AttemptsAreAcceptedExactlyWithin1To128)
         int pitch;
         int draws;
     } const cases[] = {
-        {60, 50, 76, 1},
-        {95, 89, 128, 1},
-        {95, 90, 97, 2},   // 129.0 rejected
-        {95, 88, 127, 1},
-        {127, 65, 128, 1},
-        {127, 66, 116, 2},  // 129.0 rejected
-        {0, 1, 40, 2},      // 0.8 rejected: pitch 0 needs r of 2 or more
-        {0, 2, 1, 1},
-        {1, 0, 40, 2},  // 0.6 rejected
-        {12, 1, 7, 1},  // 8 comes out just below 8 in double precision
-        {128, 0, 76, 1},
-        {214, 0, 128, 1},
+        {60, 50, 76, 1},  {95, 89, 128, 1},  {95, 90, 97, 2},    // 129.0 rejected
+        {95, 88, 127, 1}, {127, 65, 128, 1}, {127, 66, 116, 2},  // 129.0 rejected
+        {0, 1, 40, 2},                                           // 0.8 rejected: pitch 0 needs r of 2 or more
+        {0, 2, 1, 1},     {1, 0, 40, 2},                         // 0.6 rejected
+        {12, 1, 7, 1},                                           // 8 comes out just below 8 in double precision
+        {128, 0, 76, 1},  {214, 0, 128, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "s " << c.s << " r " << c.r);

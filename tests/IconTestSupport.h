@@ -119,6 +119,5 @@ struct SeamedPlugin {
 inline bool SamePixels(const BBitmap& a, const BBitmap& b)
 {
     return a.Bounds() == b.Bounds() && a.ColorSpace() == b.ColorSpace() && a.BytesPerRow() == b.BytesPerRow()
-           && a.BitsLength() == b.BitsLength() && std::memcmp(a.Bits(), b.Bits(), a.BitsLength()) == 0;
+        && a.BitsLength() == b.BitsLength() && std::memcmp(a.Bits(), b.Bits(), a.BitsLength()) == 0;
 }
-

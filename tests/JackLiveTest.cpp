@@ -111,8 +111,8 @@ public:
         signal(SIGPIPE, SIG_IGN);
         // Synchronous, with a generous timeout: every client finishes every cycle,
         // however loaded the machine, so that frames come out exact.
-        mPid = Spawn({"timeout", "-k", "5", "300", "jackd", "-n", mName, "--no-realtime", "-S", "-t", "10000",
-                      "-p", "64", "-d", "dummy", "-r", std::to_string(kRate), "-p", std::to_string(kPeriod)},
+        mPid = Spawn({"timeout", "-k", "5", "300", "jackd", "-n", mName, "--no-realtime", "-S", "-t", "10000", "-p",
+                      "64", "-d", "dummy", "-r", std::to_string(kRate), "-p", std::to_string(kPeriod)},
                      testing::TempDir() + mName + ".log");
         jack_set_error_function([](const char*) {});  // not up yet: no need to say it
         mUp = Until(
@@ -162,7 +162,7 @@ struct Note {
     bool operator<(const Note& other) const
     {
         return std::tie(start, channel, pitch, velocity, length)
-               < std::tie(other.start, other.channel, other.pitch, other.velocity, other.length);
+            < std::tie(other.start, other.channel, other.pitch, other.velocity, other.length);
     }
     bool operator==(const Note& other) const { return !(*this < other) && !(other < *this); }
 };
@@ -291,8 +291,11 @@ std::vector<Message> Song(bool held)
     struct {
         int64_t start, length;
         uint8_t channel, pitch, velocity;
-    } const notes[] = {{0, 2400, 0, 60, 100}, {1200, 4800, 1, 64, 90}, {7000, 1000, 0, 67, 110},
-                       {9000, 3000, 1, 72, 80}, {9000, 2000, 0, 48, 70}};
+    } const notes[] = {{0, 2400, 0, 60, 100},
+                       {1200, 4800, 1, 64, 90},
+                       {7000, 1000, 0, 67, 110},
+                       {9000, 3000, 1, 72, 80},
+                       {9000, 2000, 0, 48, 70}};
     std::vector<Message> song;
     for (const auto& note : notes) {
         song.push_back({note.start, {uint8_t(0x90 | note.channel), note.pitch, note.velocity}});
@@ -332,8 +335,9 @@ std::vector<Message> Applied(const std::vector<Message>& song, const std::vector
             continue;
         const uint8_t status = type == " Note_on_c" ? 0x90 : type == " Note_off_c" ? 0x80 : 0;
         if (status)
-            messages.push_back({std::stoll(tick), {uint8_t(status | std::stoi(channel)), uint8_t(std::stoi(pitch)),
-                                                   uint8_t(std::stoi(velocity))}});
+            messages.push_back(
+                {std::stoll(tick),
+                 {uint8_t(status | std::stoi(channel)), uint8_t(std::stoi(pitch)), uint8_t(std::stoi(velocity))}});
     }
     return messages;
 }
@@ -392,8 +396,9 @@ TEST_P(UxhostLive, PlaysAsApplyAndEndsWhatSounds)
     TestClient record("record", {});
     ASSERT_TRUE(feed.Open() && record.Open()) << feed.Status() << " " << record.Status();
     const std::string name = Unique("live");
-    std::vector<std::string> argv = {UXHOST_PATH, "live", "--name", name, "--connect-in", feed.Name() + ":out",
-                                     "--connect-out", record.Name() + ":in"};
+    std::vector<std::string> argv = {
+        UXHOST_PATH,          "live", "--name", name, "--connect-in", feed.Name() + ":out", "--connect-out",
+        record.Name() + ":in"};
     argv.insert(argv.end(), row.options.begin(), row.options.end());
     const pid_t live = Spawn(argv, folder + "/said");
     ASSERT_GT(live, 0);
@@ -408,8 +413,8 @@ TEST_P(UxhostLive, PlaysAsApplyAndEndsWhatSounds)
     EXPECT_EQ(WaitFor(live, 10s), 0) << ReadAll(folder + "/said");
     const std::string said = ReadAll(folder + "/said");
     const std::string opened = "uxhost live: opened " + name + ":midi_in and " + name + ":midi_out; connected "
-                               + feed.Name() + ":out to " + name + ":midi_in, " + name + ":midi_out to "
-                               + record.Name() + ":in; Ctrl-C ends\n";
+        + feed.Name() + ":out to " + name + ":midi_in, " + name + ":midi_out to " + record.Name()
+        + ":in; Ctrl-C ends\n";
     ASSERT_EQ(said.substr(0, opened.size()), opened);
     if (row.alsoSaid.empty())
         EXPECT_EQ(said, opened);
@@ -432,10 +437,15 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, UxhostLive,
     testing::Values(LiveCase{"Dissolve", {"-f", "Dissolve"}, SIGINT, false},
                     LiveCase{"FractalDriftOnChannel2",
-                             {"-f", "Fractal Drift", "--channels", "2", "--clock", "1000000"}, SIGTERM, false},
+                             {"-f", "Fractal Drift", "--channels", "2", "--clock", "1000000"},
+                             SIGTERM,
+                             false},
                     LiveCase{"BetaFadeEndedWhileNotesSound", {"-f", "Beta Fade"}, SIGHUP, true},
                     LiveCase{"DissolveEndedWhileNotesSound", {"-f", "Dissolve"}, SIGINT, true},
-                    LiveCase{"ThrowingFilterSaid", {"-f", UX_FAULTY_DIR "/Throwing.so"}, SIGINT, false,
+                    LiveCase{"ThrowingFilterSaid",
+                             {"-f", UX_FAULTY_DIR "/Throwing.so"},
+                             SIGINT,
+                             false,
                              "uxhost live: a filter threw an exception (no chain for this note); %d notes played "
                              "without their chains",
                              5}),
@@ -498,7 +508,8 @@ TEST(JackLiveCycle, MakesNoHeapCallAndTakesNoLock)
         stream.push_back({64 * i, {uint8_t(0x90 | channel), pitch, 100}});
         stream.push_back({64 * i + 900, {uint8_t(0x80 | channel), pitch, 64}});
     }
-    std::stable_sort(stream.begin(), stream.end(), [](const Message& a, const Message& b) { return a.frame < b.frame; });
+    std::stable_sort(stream.begin(), stream.end(),
+                     [](const Message& a, const Message& b) { return a.frame < b.frame; });
     for (const char* stem : {"Dissolve", "FractalDrift", "BetaFade"}) {
         SCOPED_TRACE(stem);
         LoadedFilter loaded(stem);

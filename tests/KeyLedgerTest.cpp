@@ -62,8 +62,7 @@ TEST(KeyLedger, ReleasesAChannelAndNoOther)
     KeyLedger ledger;
     for (const uint8_t channel : {0, 1})
         for (const uint8_t pitch : {60, 64, 127})
-            ledger.StrikeNote(KeyLedger::KeyIndex(channel, pitch), 0, KeyLedger::kOpenEnd, P,
-                              channel * 1000 + pitch);
+            ledger.StrikeNote(KeyLedger::KeyIndex(channel, pitch), 0, KeyLedger::kOpenEnd, P, channel * 1000 + pitch);
     std::vector<uint64_t> released;
     ledger.ReleaseChannel(1, [&](int key, uint64_t id) {
         EXPECT_EQ(KeyLedger::ChannelOf(key), 1);

@@ -72,8 +72,7 @@ struct Heard {
         bool operator<(const Note& o) const { return std::tie(on, key, off) < std::tie(o.on, o.key, o.off); }
         bool operator==(const Note& o) const
         {
-            return on == o.on && off == o.off && key == o.key && velocity == o.velocity
-                   && release == o.release;
+            return on == o.on && off == o.off && key == o.key && velocity == o.velocity && release == o.release;
         }
     };
     std::vector<Note> notes;
@@ -203,8 +202,8 @@ TEST(Lv2Adapter, PlaysWhatTheFilterMakesLive)
          "0: 90 3C 64\n4: 80 3C 1E\n4: 90 3B 50\n5: 91 46 5A\n7: 80 3B 1E\n7: 90 3A 40\n"
          "8: 80 3A 1E\n8: B0 7B 00\n"},
         {"a transport stop ends every note and chain",
-         {Speed(0, 1), Midi(0, 0x90, 60, 100), Midi(4, 0x80, 60, 30), Midi(5, 0x91, 70, 90),
-          Speed(8, 0), Midi(9, 0x81, 70, 0)},
+         {Speed(0, 1), Midi(0, 0x90, 60, 100), Midi(4, 0x80, 60, 30), Midi(5, 0x91, 70, 90), Speed(8, 0),
+          Midi(9, 0x81, 70, 0)},
          "0: 90 3C 64\n4: 80 3C 1E\n4: 90 3B 50\n5: 91 46 5A\n7: 80 3B 1E\n7: 90 3A 40\n"
          "8: 80 3A 1E\n8: 81 46 40\n9: 81 46 00\n"},
         {"an echo gives way to a key the player holds",
@@ -361,7 +360,8 @@ std::vector<LiveEvent> PlayLive(const std::vector<std::string>& paths, const std
     }
     std::vector<LiveEvent> out;
     for (const Written& written : sink.out)
-        out.push_back({written.frame, std::vector<uint8_t>(written.bytes.begin(), written.bytes.begin() + written.size), 0});
+        out.push_back(
+            {written.frame, std::vector<uint8_t>(written.bytes.begin(), written.bytes.begin() + written.size), 0});
     return out;
 }
 
@@ -379,14 +379,9 @@ TEST(Lv2Adapter, PlaysWhatApplyWrites)
         bool controllers;  // the song with program changes, pedal and bends
         uint16_t channels;
     } kRows[] = {
-        {{"Dissolve"}, false, 0xFFFF},
-        {{"FractalDrift"}, false, 0xFFFF},
-        {{"BetaFade"}, false, 0xFFFF},
-        {{"Retouch"}, true, 0xFFFF},
-        {{"Retouch", "Retouch"}, true, 0xFFFF},
-        {{"Retouch", "Dissolve"}, true, 0xFFFF},
-        {{"Dissolve"}, true, 0x0002},
-        {{"Retouch", "Dissolve"}, true, 0x0001},
+        {{"Dissolve"}, false, 0xFFFF}, {{"FractalDrift"}, false, 0xFFFF},       {{"BetaFade"}, false, 0xFFFF},
+        {{"Retouch"}, true, 0xFFFF},   {{"Retouch", "Retouch"}, true, 0xFFFF},  {{"Retouch", "Dissolve"}, true, 0xFFFF},
+        {{"Dissolve"}, true, 0x0002},  {{"Retouch", "Dissolve"}, true, 0x0001},
     };
     const auto byFrame = [](std::vector<LiveEvent> events) {
         std::sort(events.begin(), events.end(), [](const LiveEvent& a, const LiveEvent& b) {
@@ -401,8 +396,7 @@ TEST(Lv2Adapter, PlaysWhatApplyWrites)
             paths.push_back(AddOnPath(stem));
             name += stem + " ";
         }
-        SCOPED_TRACE(name + (row.controllers ? "with controllers" : "") + " channels "
-                     + std::to_string(row.channels));
+        SCOPED_TRACE(name + (row.controllers ? "with controllers" : "") + " channels " + std::to_string(row.channels));
         int64_t totalFrames = 0;
         const std::vector<LiveEvent> song = row.controllers ? ControllerSong(&totalFrames) : Song(&totalFrames);
         std::vector<LiveEvent> out;
@@ -500,9 +494,8 @@ TEST(Lv2Adapter, SameOutputForEveryBlockSize)
         const std::vector<LiveEvent> expected = host.Play(stream, totalFrames, Block64);
         EXPECT_GT(expected.size(), 1000u);
         std::mt19937 random(5);
-        const std::function<uint32_t()> blocks[] = {
-            [] { return 1u; }, [] { return 256u; }, [] { return 4096u; },
-            [&random] { return static_cast<uint32_t>(1 + random() % 3000); }};
+        const std::function<uint32_t()> blocks[] = {[] { return 1u; }, [] { return 256u; }, [] { return 4096u; },
+                                                    [&random] { return static_cast<uint32_t>(1 + random() % 3000); }};
         for (const auto& block : blocks) {
             host.Activate();
             EXPECT_EQ(host.Play(stream, totalFrames, block), expected);
@@ -534,7 +527,8 @@ TEST(Lv2Adapter, FullQueueAndFullOutputLoseNoNoteOff)
     const auto chord = [](int notes) {
         std::vector<LiveEvent> stream;
         for (int i = 0; i < 2 * notes; ++i)
-            stream.push_back(Midi(i < notes ? 0 : 1000, static_cast<uint8_t>((i < notes ? 0x90 : 0x80) | (i % notes) / 50),
+            stream.push_back(Midi(i < notes ? 0 : 1000,
+                                  static_cast<uint8_t>((i < notes ? 0x90 : 0x80) | (i % notes) / 50),
                                   static_cast<uint8_t>(20 + i % 50), 100));
         return stream;
     };
@@ -619,7 +613,8 @@ TEST(LiveFilter, DefaultCapacityTakesAFastPerformance)
     for (int64_t start = 0; start < 60 * kSecond; start += kSecond / 20) {
         const uint8_t pitch = static_cast<uint8_t>(36 + random() % 48);
         song.push_back(Midi(start, 0x90, pitch, static_cast<uint8_t>(40 + random() % 80)));
-        song.push_back(Midi(start + kSecond / 10 + static_cast<int64_t>(random() % (kSecond * 9 / 10)), 0x80, pitch, 64));
+        song.push_back(
+            Midi(start + kSecond / 10 + static_cast<int64_t>(random() % (kSecond * 9 / 10)), 0x80, pitch, 64));
     }
     SortByFrame(&song);
     UxFilterHolderI holder;
@@ -648,8 +643,8 @@ TEST(LiveFilter, DefaultCapacityTakesAFastPerformance)
 // says why.
 TEST(Lv2Adapter, FaultsAreContainedAndReported)
 {
-    const std::vector<LiveEvent> stream = {Midi(0, 0x90, 60, 100), Midi(100, 0x80, 60, 64),
-                                           Midi(130, 0x91, 62, 90), Midi(300, 0x81, 62, 0)};
+    const std::vector<LiveEvent> stream = {Midi(0, 0x90, 60, 100), Midi(100, 0x80, 60, 64), Midi(130, 0x91, 62, 90),
+                                           Midi(300, 0x81, 62, 0)};
     for (const bool worker : {false, true}) {
         SCOPED_TRACE(worker ? "with a worker" : "without a worker");
         Lv2TestHost host(Uri("Throwing"), 1 << 16, true, worker);
@@ -666,8 +661,7 @@ TEST(Lv2Adapter, FaultsAreContainedAndReported)
         Lv2TestHost bare(Uri("Dissolve"), 1 << 16, false);
         ADD_FAILURE() << "made without urid:map";
     } catch (const std::runtime_error& error) {
-        EXPECT_NE(std::string(error.what()).find("Dissolve: the host offers no " LV2_URID__map),
-                  std::string::npos)
+        EXPECT_NE(std::string(error.what()).find("Dissolve: the host offers no " LV2_URID__map), std::string::npos)
             << error.what();
     }
 }
@@ -677,8 +671,8 @@ TEST(Lv2Adapter, FaultsAreContainedAndReported)
 TEST(Lv2Adapter, ReactivationEndsWhatSounds)
 {
     Lv2TestHost host(Uri("Dissolve"));
-    std::vector<LiveEvent> out = host.Play({Midi(0, 0x90, 60, 100), Midi(100, 0x80, 60, 64),
-                                            Midi(150, 0x90, 64, 100)}, 256, Block64);
+    std::vector<LiveEvent> out =
+        host.Play({Midi(0, 0x90, 60, 100), Midi(100, 0x80, 60, 64), Midi(150, 0x90, 64, 100)}, 256, Block64);
     const size_t sounding = static_cast<size_t>(Listen(out).sounding);
     EXPECT_GE(sounding, 2u);
     host.Activate();

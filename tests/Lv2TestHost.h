@@ -41,9 +41,10 @@ public:
 
     // The host offers a log, which the test reads, urid:map unless told not to, and
     // a worker when told to, whose work runs when the test calls RunWork.
-    explicit Lv2TestHost(const std::string& uri, uint32_t outputCapacity = 1 << 16,
-                         bool offerMap = true, bool offerWorker = false)
-        : mWorld(lilv_world_new()), mOutputCapacity(outputCapacity)
+    explicit Lv2TestHost(const std::string& uri, uint32_t outputCapacity = 1 << 16, bool offerMap = true,
+                         bool offerWorker = false)
+        : mWorld(lilv_world_new()),
+          mOutputCapacity(outputCapacity)
     {
         lilv_world_load_all(mWorld);
         LilvNode* node = lilv_new_uri(mWorld, uri.c_str());
@@ -63,8 +64,8 @@ public:
         mInstance = lilv_plugin_instantiate(plugin, 48000, features.data());
         if (!mInstance) {
             lilv_world_free(mWorld);
-            throw std::runtime_error(uri + ": the plug-in could not be made: "
-                                     + (mLogLines.empty() ? "" : mLogLines.back()));
+            throw std::runtime_error(
+                uri + ": the plug-in could not be made: " + (mLogLines.empty() ? "" : mLogLines.back()));
         }
         mOutput.resize((outputCapacity + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1);
         Prepare(nullptr, 0, 0);
@@ -96,8 +97,7 @@ public:
     }
 
     // An input sequence of `events` in `buffer`, to connect with ConnectInput.
-    void Sequence(const LiveEvent* events, size_t count, int64_t cycleStart,
-                  std::vector<uint64_t>* buffer)
+    void Sequence(const LiveEvent* events, size_t count, int64_t cycleStart, std::vector<uint64_t>* buffer)
     {
         buffer->resize(kInputCapacity / sizeof(uint64_t));
         auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(buffer->data());
@@ -112,8 +112,7 @@ public:
                 // time:Position with time:speed as a float.
                 auto* object = reinterpret_cast<LV2_Atom_Object*>(&event->body);
                 object->atom.type = Urid(LV2_ATOM__Object);
-                object->atom.size = sizeof(LV2_Atom_Object_Body) + sizeof(LV2_Atom_Property_Body)
-                                    + sizeof(float);
+                object->atom.size = sizeof(LV2_Atom_Object_Body) + sizeof(LV2_Atom_Property_Body) + sizeof(float);
                 object->body.id = 0;
                 object->body.otype = Urid(LV2_TIME__Position);
                 auto* property = reinterpret_cast<LV2_Atom_Property_Body*>(object + 1);
@@ -137,10 +136,7 @@ public:
     }
 
     // The output port's size set to its capacity, as a host does before each cycle.
-    void ResetOutput()
-    {
-        reinterpret_cast<LV2_Atom*>(mOutput.data())->size = mOutputCapacity;
-    }
+    void ResetOutput() { reinterpret_cast<LV2_Atom*>(mOutput.data())->size = mOutputCapacity; }
 
     void Run(uint32_t frames) { lilv_instance_run(mInstance, frames); }
 
@@ -169,8 +165,7 @@ public:
         LV2_ATOM_SEQUENCE_FOREACH(sequence, event)
         {
             const auto* bytes = reinterpret_cast<const uint8_t*>(event + 1);
-            out->push_back({cycleStart + event->time.frames,
-                            std::vector<uint8_t>(bytes, bytes + event->body.size), 0});
+            out->push_back({cycleStart + event->time.frames, std::vector<uint8_t>(bytes, bytes + event->body.size), 0});
         }
     }
 

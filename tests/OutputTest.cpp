@@ -46,9 +46,9 @@ Folder Snapshot(const fs::path& dir)
     for (const auto& item : fs::directory_iterator(dir)) {
         struct stat info {};
         lstat(item.path().c_str(), &info);
-        folder[item.path().filename().string()] =
-            S_ISLNK(info.st_mode) ? Entry{fs::read_symlink(item.path()).string(), 0}
-                                  : Entry{Contents(item.path()), info.st_mode & 07777};
+        folder[item.path().filename().string()] = S_ISLNK(info.st_mode)
+            ? Entry{fs::read_symlink(item.path()).string(), 0}
+            : Entry{Contents(item.path()), info.st_mode & 07777};
     }
     return folder;
 }
@@ -67,8 +67,8 @@ struct Result {
 
 // Runs uxhost in `dir` with `input` (a file there, or nothing) on standard input,
 // and a terminal or a file as standard output.
-Result RunUxhost(const fs::path& dir, const fs::path& scratch, const std::vector<std::string>& args,
-                 const char* input, bool terminal)
+Result RunUxhost(const fs::path& dir, const fs::path& scratch, const std::vector<std::string>& args, const char* input,
+                 bool terminal)
 {
     std::vector<char*> argv{const_cast<char*>(UXHOST_PATH)};
     for (const std::string& arg : args)
@@ -171,44 +171,116 @@ TEST_F(Output, EveryCommandKeepsWhatTheUserHas)
         const char* input;  // the file of the folder on standard input
         bool terminal;      // standard output is a terminal
         int status;
-        std::string line;   // on standard error
-        Folder changes;     // to the folder, file by file
+        std::string line;  // on standard error
+        Folder changes;    // to the folder, file by file
         std::string out;
     };
     auto Apply = [](const char* input, const char* output) {
         return std::vector<std::string>{"apply", "-f", "Dissolve", input, "-o", output};
     };
     const Case cases[] = {
-        {"output is the input", Apply("song.mid", "song.mid"), nullptr, false, 2,
-         "uxhost: song.mid: cannot write: it is the same file as song.mid", {}, ""},
-        {"spelt another way", Apply("song.mid", "./song.mid"), nullptr, false, 2,
-         "uxhost: ./song.mid: cannot write: it is the same file as song.mid", {}, ""},
-        {"through a symbolic link", Apply("target.mid", "link.mid"), nullptr, false, 2,
-         "uxhost: link.mid: cannot write: it is the same file as target.mid", {}, ""},
-        {"through a hard link", Apply("song.mid", "hard.mid"), nullptr, false, 2,
-         "uxhost: hard.mid: cannot write: it is the same file as song.mid", {}, ""},
-        {"standard input is the output", Apply("-", "song.mid"), "song.mid", false, 2,
-         "uxhost: song.mid: cannot write: it is the same file as standard input", {}, ""},
-        {"icon onto its plug-in", {"icon", "Dissolve", "-o", "plugin.so"}, nullptr, false, 2,
-         "uxhost: plugin.so: cannot write: it is the same file as " + PluginPath(), {}, ""},
-        {"read-only output, as cp does", Apply("song.mid", "read-only.mid"), nullptr, false,
-         replaceReadOnly ? 0 : 2,
+        {"output is the input",
+         Apply("song.mid", "song.mid"),
+         nullptr,
+         false,
+         2,
+         "uxhost: song.mid: cannot write: it is the same file as song.mid",
+         {},
+         ""},
+        {"spelt another way",
+         Apply("song.mid", "./song.mid"),
+         nullptr,
+         false,
+         2,
+         "uxhost: ./song.mid: cannot write: it is the same file as song.mid",
+         {},
+         ""},
+        {"through a symbolic link",
+         Apply("target.mid", "link.mid"),
+         nullptr,
+         false,
+         2,
+         "uxhost: link.mid: cannot write: it is the same file as target.mid",
+         {},
+         ""},
+        {"through a hard link",
+         Apply("song.mid", "hard.mid"),
+         nullptr,
+         false,
+         2,
+         "uxhost: hard.mid: cannot write: it is the same file as song.mid",
+         {},
+         ""},
+        {"standard input is the output",
+         Apply("-", "song.mid"),
+         "song.mid",
+         false,
+         2,
+         "uxhost: song.mid: cannot write: it is the same file as standard input",
+         {},
+         ""},
+        {"icon onto its plug-in",
+         {"icon", "Dissolve", "-o", "plugin.so"},
+         nullptr,
+         false,
+         2,
+         "uxhost: plugin.so: cannot write: it is the same file as " + PluginPath(),
+         {},
+         ""},
+        {"read-only output, as cp does", Apply("song.mid", "read-only.mid"), nullptr, false, replaceReadOnly ? 0 : 2,
          replaceReadOnly ? "" : "uxhost: read-only.mid: cannot write: Permission denied",
          replaceReadOnly ? Folder{{"read-only.mid", {filtered, 0444}}} : Folder{}, ""},
-        {"replaced file keeps its mode", Apply("song.mid", "private.mid"), nullptr, false, 0, "",
-         {{"private.mid", {filtered, 0600}}}, ""},
-        {"link stays a link", Apply("song.mid", "link.mid"), nullptr, false, 0, "",
-         {{"target.mid", {filtered, 0640}}}, ""},
-        {"standard input to a new file", Apply("-", "new.mid"), "song.mid", false, 0, "",
-         {{"new.mid", {filtered, 0644}}}, ""},
+        {"replaced file keeps its mode",
+         Apply("song.mid", "private.mid"),
+         nullptr,
+         false,
+         0,
+         "",
+         {{"private.mid", {filtered, 0600}}},
+         ""},
+        {"link stays a link",
+         Apply("song.mid", "link.mid"),
+         nullptr,
+         false,
+         0,
+         "",
+         {{"target.mid", {filtered, 0640}}},
+         ""},
+        {"standard input to a new file",
+         Apply("-", "new.mid"),
+         "song.mid",
+         false,
+         0,
+         "",
+         {{"new.mid", {filtered, 0644}}},
+         ""},
         {"a pipeline", Apply("-", "-"), "song.mid", false, 0, "", {}, filtered},
-        {"standard output a terminal", Apply("song.mid", "-"), nullptr, true, 2,
-         "uxhost: standard output: is a terminal; redirect it to a file or a pipe", {}, ""},
-        {"bad standard input", Apply("-", "new.mid"), "text.mid", false, 2,
-         "uxhost: standard input: not a Standard MIDI File: it does not begin with MThd", {}, ""},
+        {"standard output a terminal",
+         Apply("song.mid", "-"),
+         nullptr,
+         true,
+         2,
+         "uxhost: standard output: is a terminal; redirect it to a file or a pipe",
+         {},
+         ""},
+        {"bad standard input",
+         Apply("-", "new.mid"),
+         "text.mid",
+         false,
+         2,
+         "uxhost: standard input: not a Standard MIDI File: it does not begin with MThd",
+         {},
+         ""},
         {"a device is written into", Apply("song.mid", "/dev/null"), nullptr, false, 0, "", {}, ""},
-        {"unknown command", {"rol"}, nullptr, false, 2,
-         "uxhost: no command 'rol'; the commands are list, info, apply, icon, demo, roll, render, live, lv2-bundle, vst3-bundle, clap-bundle, check", {}, ""},
+        {"unknown command",
+         {"rol"},
+         nullptr,
+         false,
+         2,
+         "uxhost: no command 'rol'; the commands are list, info, apply, icon, demo, roll, render, live, lv2-bundle, "
+         "vst3-bundle, clap-bundle, check",
+         {},
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -34,11 +34,8 @@ TEST_P(RandomFilterTest, ChainStopsAtTheEndOfTime)
         UxTime start, duration;
         size_t notes;
     } const cases[] = {
-        {kUxMaxTime, 480, 0},
-        {kUxMaxTime - 479, 480, 0},
-        {kUxMaxTime - 480, 480, 1},
-        {kUxMaxTime - 1000, 480, 2},
-        {0, kUxMaxTime, 1},
+        {kUxMaxTime, 480, 0},        {kUxMaxTime - 479, 480, 0}, {kUxMaxTime - 480, 480, 1},
+        {kUxMaxTime - 1000, 480, 2}, {0, kUxMaxTime, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "start " << c.start << " duration " << c.duration);

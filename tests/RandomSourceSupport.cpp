@@ -35,7 +35,7 @@ double TestRandom::LibraryDraw()
 
 extern "C" time_t time(time_t* stored) noexcept
 {
-    if (time_t (*clock)(time_t*) = __atomic_load_n(&TestRandom::clock, __ATOMIC_ACQUIRE)) {
+    if (time_t(*clock)(time_t*) = __atomic_load_n(&TestRandom::clock, __ATOMIC_ACQUIRE)) {
         const time_t now = clock(stored);
         if (stored)
             *stored = now;

@@ -108,12 +108,8 @@ TEST(Realtime, FiltersInAPoolScopeNeitherAllocateNorLock)
         int notesAtOnce;
         size_t chainLength;  // the incoming note included
     } const cases[] = {
-        {"Dissolve", 2000, 150, 11},
-        {"FractalDrift", 4000, 150, 21},
-        {"BetaFade", 2000, 150, 11},
-        {"Dissolve", 1, 1, 1},
-        {"FractalDrift", 7, 1, 7},
-        {"BetaFade", 4, 1, 4},
+        {"Dissolve", 2000, 150, 11}, {"FractalDrift", 4000, 150, 21}, {"BetaFade", 2000, 150, 11},
+        {"Dissolve", 1, 1, 1},       {"FractalDrift", 7, 1, 7},       {"BetaFade", 4, 1, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.fileStem << ", " << c.poolSlots << " slots");

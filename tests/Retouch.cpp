@@ -41,14 +41,14 @@ public:
     {
         UxEvent* changed = nullptr;
         if (const auto* control = dynamic_cast<const UxControlChange*>(event))
-            changed = new (std::nothrow) UxControlChange(event->StartTime(), control->Controller(),
-                                                         control->Value() / 2, event->Channel());
+            changed = new (std::nothrow)
+                UxControlChange(event->StartTime(), control->Controller(), control->Value() / 2, event->Channel());
         else if (const auto* bend = dynamic_cast<const UxPitchBend*>(event))
-            changed = new (std::nothrow) UxPitchBend(event->StartTime(), static_cast<int16>(bend->Bend() / 2),
-                                                     event->Channel());
+            changed = new (std::nothrow)
+                UxPitchBend(event->StartTime(), static_cast<int16>(bend->Bend() / 2), event->Channel());
         else if (const auto* program = dynamic_cast<const UxProgramChange*>(event))
-            changed = new (std::nothrow) UxProgramChange(event->StartTime(), (program->Program() + 1) % kPrograms,
-                                                         event->Channel());
+            changed = new (std::nothrow)
+                UxProgramChange(event->StartTime(), (program->Program() + 1) % kPrograms, event->Channel());
         if (!changed)
             return event;
         event->Delete();

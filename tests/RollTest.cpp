@@ -17,8 +17,7 @@ enum class Shows { kGround, kOwnNote, kFilterNote };
 
 Shows PixelAt(cairo_surface_t* image, double x, double y)
 {
-    const auto* row = cairo_image_surface_get_data(image)
-                      + static_cast<int>(y) * cairo_image_surface_get_stride(image);
+    const auto* row = cairo_image_surface_get_data(image) + static_cast<int>(y) * cairo_image_surface_get_stride(image);
     const uint32_t pixel = reinterpret_cast<const uint32_t*>(row)[static_cast<int>(x)];
     const int red = (pixel >> 16) & 0xFF;
     const int blue = pixel & 0xFF;
@@ -123,8 +122,14 @@ TEST(RollLayout, ReadsTrue)
         int lowest, highest;
         int width;
     } cases[] = {
-        {"a doubled track", {1, 480, {bass, tune, NotesTrack({{0, 480, 60}, {480, 480, 64}}, 2)}}, {}, 1, false,
-         35, 65, 640},
+        {"a doubled track",
+         {1, 480, {bass, tune, NotesTrack({{0, 480, 60}, {480, 480, 64}}, 2)}},
+         {},
+         1,
+         false,
+         35,
+         65,
+         640},
         {"a single track", {1, 480, {bass, tune}}, {}, -1, false, 35, 65, 640},
         {"timecode", {0, 0xE728, {NotesTrack({{0, 2000, 60}})}}, {}, -1, true, 49, 72, 640},
         {"the keys of the second bar", {1, 480, {bass, high}}, {0, 0, 2, 2}, -1, false, 73, 96, 640},
@@ -154,11 +159,17 @@ TEST(Bars, FollowTheDivisionAndTimeSignatures)
         {"four quarters until told", 480, {}, {{0, 1920, 480}, {1920, 3840, 480}}},
         {"three four", 96, {{0, {kMetaStatus, 0x58, 3, 2, 24, 8}}}, {{0, 288, 96}, {288, 576, 96}}},
         {"six eight", 480, {{0, {kMetaStatus, 0x58, 6, 3, 12, 8}}}, {{0, 1440, 240}, {1440, 2880, 240}}},
-        {"a change at a bar", 480, {{1920, {kMetaStatus, 0x58, 2, 2, 24, 8}}},
+        {"a change at a bar",
+         480,
+         {{1920, {kMetaStatus, 0x58, 2, 2, 24, 8}}},
          {{0, 1920, 480}, {1920, 2880, 480}, {2880, 3840, 480}}},
-        {"a change inside a bar cuts it short", 480, {{480, {kMetaStatus, 0x58, 3, 2, 24, 8}}},
+        {"a change inside a bar cuts it short",
+         480,
+         {{480, {kMetaStatus, 0x58, 3, 2, 24, 8}}},
          {{0, 480, 480}, {480, 1920, 480}}},
-        {"a beat finer than a file can hold is ignored", 480, {{0, {kMetaStatus, 0x58, 3, 40, 24, 8}}},
+        {"a beat finer than a file can hold is ignored",
+         480,
+         {{0, {kMetaStatus, 0x58, 3, 40, 24, 8}}},
          {{0, 1920, 480}}},
         {"timecode: a bar a second", 0xE728, {}, {{0, 1000, 1000}, {1000, 2000, 1000}}},  // 25 frames of 40
     };

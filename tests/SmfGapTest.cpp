@@ -16,9 +16,9 @@ const std::vector<uint8_t> kEmptyText = {kMetaStatus, kMetaText};
 
 std::vector<SmfEvent> WithoutEmptyTexts(std::vector<SmfEvent> events)
 {
-    events.erase(std::remove_if(events.begin(), events.end(),
-                                [](const SmfEvent& event) { return event.bytes == kEmptyText; }),
-                 events.end());
+    events.erase(
+        std::remove_if(events.begin(), events.end(), [](const SmfEvent& event) { return event.bytes == kEmptyText; }),
+        events.end());
     return events;
 }
 
@@ -31,13 +31,21 @@ struct GapCase {
 
 const GapCase kGaps[] = {
     {"a note-on after a long gap on the status of the one before",
-     {{0, {0x90, 60, 100}}, {2 * kMaxDelta + 5, {0x90, 62, 100}}}, 0, 2},
+     {{0, {0x90, 60, 100}}, {2 * kMaxDelta + 5, {0x90, 62, 100}}},
+     0,
+     2},
     {"a note-off one tick too far for a delta, on running status",
-     {{0, {0x93, 60, 100}}, {kMaxDelta + 1, {0x93, 60, 0}}, {kMaxDelta + 2, {0x93, 61, 0}}}, 0, 1},
+     {{0, {0x93, 60, 100}}, {kMaxDelta + 1, {0x93, 60, 0}}, {kMaxDelta + 2, {0x93, 61, 0}}},
+     0,
+     1},
     {"a controller exactly one delta later keeps running status",
-     {{0, {0xB0, 7, 90}}, {kMaxDelta, {0xB0, 7, 91}}}, 0, 0},
+     {{0, {0xB0, 7, 90}}, {kMaxDelta, {0xB0, 7, 91}}},
+     0,
+     0},
     {"a program change after a gap, then another on the same status",
-     {{3, {0xC1, 5}}, {3 + 3 * kMaxDelta, {0xC1, 6}}, {4 + 3 * kMaxDelta, {0xC1, 7}}}, 0, 2},
+     {{3, {0xC1, 5}}, {3 + 3 * kMaxDelta, {0xC1, 6}}, {4 + 3 * kMaxDelta, {0xC1, 7}}},
+     0,
+     2},
     {"a long gap before the end of the track", {{0, {0xE0, 0, 64}}}, 2 * kMaxDelta, 1},
 };
 

@@ -14,15 +14,25 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Header(uint16_t format, uint16_t tracks, uint16_t division = 480)
 {
-    return {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, static_cast<uint8_t>(format), 0,
-            static_cast<uint8_t>(tracks), static_cast<uint8_t>(division >> 8),
+    return {'M',
+            'T',
+            'h',
+            'd',
+            0,
+            0,
+            0,
+            6,
+            0,
+            static_cast<uint8_t>(format),
+            0,
+            static_cast<uint8_t>(tracks),
+            static_cast<uint8_t>(division >> 8),
             static_cast<uint8_t>(division)};
 }
 
 Bytes Track(const Bytes& body)
 {
-    Bytes chunk = {'M', 'T', 'r', 'k', 0, 0, static_cast<uint8_t>(body.size() >> 8),
-                   static_cast<uint8_t>(body.size())};
+    Bytes chunk = {'M', 'T', 'r', 'k', 0, 0, static_cast<uint8_t>(body.size() >> 8), static_cast<uint8_t>(body.size())};
     chunk.insert(chunk.end(), body.begin(), body.end());
     return chunk;
 }
@@ -64,10 +74,10 @@ const Bytes kEndOfTrack = {0x00, 0xFF, 0x2F, 0x00};
 // a system exclusive message, a controller after a long delta, then the end.
 const Bytes kRichTrack = {
     0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,  // tempo
-    0x00, 0x91, 60, 100,                       // note-on, channel 2
-    0x83, 0x60, 60, 0,                         // 480 later, running status
+    0x00, 0x91, 60,   100,                     // note-on, channel 2
+    0x83, 0x60, 60,   0,                       // 480 later, running status
     0x00, 0xF0, 0x03, 0x43, 0x12, 0xF7,        // sysex
-    0x81, 0x80, 0x80, 0x00, 0xB1, 7, 90,       // 2^21 later, controller
+    0x81, 0x80, 0x80, 0x00, 0xB1, 7,    90,    // 2^21 later, controller
     0x0A, 0xFF, 0x2F, 0x00,                    // end 10 later
 };
 
@@ -167,7 +177,8 @@ TEST(Smf, RefusesMalformedFilesSayingWhatIsWrong)
         {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n'}, "not a Standard MIDI File"},
         {"header only", Header(0, 1), "truncated: the header declares 1 track, the file ends before track 1"},
         {"short header chunk", {'M', 'T', 'h', 'd', 0, 0, 0, 2, 0, 0}, "fewer than 6"},
-        {"header past the end", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0},
+        {"header past the end",
+         {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0},
          "truncated: the file ends inside its header chunk"},
         {"header length that lies", lyingHeader,
          "a wrong header length: the header chunk claims 262 bytes, but a track chunk follows its first 6"},
@@ -196,10 +207,8 @@ TEST(Smf, RefusesMalformedFilesSayingWhatIsWrong)
         {"data without status", Join({Header(0, 1), Track({0x00, 0x40, 0x40})}),
          "a data byte 0x40 where a status byte belongs"},
         {"status as data", Join({Header(0, 1), Track({0x00, 0x90, 0x90, 0x40})}), "data byte 0x90"},
-        {"long delta", Join({Header(0, 1), Track({0x81, 0x81, 0x81, 0x81, 0x01})}),
-         "more than four bytes"},
-        {"realtime status", Join({Header(0, 1), Track({0x00, 0xF8, 0x00, 0xFF, 0x2F, 0x00})}),
-         "status byte 0xF8"},
+        {"long delta", Join({Header(0, 1), Track({0x81, 0x81, 0x81, 0x81, 0x01})}), "more than four bytes"},
+        {"realtime status", Join({Header(0, 1), Track({0x00, 0xF8, 0x00, 0xFF, 0x2F, 0x00})}), "status byte 0xF8"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -227,10 +236,9 @@ TEST(Smf, ReadsATrackWithoutItsEndAndAFileInARiffWrapper)
         const SmfFile& file;
         bool fromRiff;
     } cases[] = {
-        {"a track ends where its chunk ends", Join({Header(1, 2), Track(unended), Track({})}),
-         expectedUnended, false},
-        {"RIFF, data after an odd-sized chunk", Riff("RMID", {{"LIST", {'I', 'N', 'F'}}, {"data", plain}}),
-         expected, true},
+        {"a track ends where its chunk ends", Join({Header(1, 2), Track(unended), Track({})}), expectedUnended, false},
+        {"RIFF, data after an odd-sized chunk", Riff("RMID", {{"LIST", {'I', 'N', 'F'}}, {"data", plain}}), expected,
+         true},
         {"RIFF, data then more", Riff("RMID", {{"data", plain}, {"DISP", {1, 2}}}), expected, true},
     };
     for (const auto& c : cases) {

@@ -77,12 +77,12 @@ TEST_F(SongCommand, ClockFixesWhatTheRandomFiltersMake)
     for (const SmfEvent& event : file.tracks.at(0).events)
         if ((event.bytes[0] & 0xF0) == 0x90 && event.bytes[2] > 0)
             pitches.push_back(event.bytes[1]);
-    EXPECT_EQ(pitches, (std::vector<int>{60, 102, 86, 63, 64, 56, 64, 57, 69, 52, 88, 56, 79, 57, 86, 114, 66, 61,
-                                         95, 79, 117}));
+    EXPECT_EQ(pitches, (std::vector<int>{60, 102, 86, 63, 64,  56, 64, 57, 69, 52, 88,
+                                         56, 79,  57, 86, 114, 66, 61, 95, 79, 117}));
 
     for (const char* name : {"a.png", "b.png"})
-        ASSERT_EQ(RunUxhost({"roll", "-f", "Fractal Drift", "-f", "Beta Fade", "--clock", "5", song, "-o", PathOf(name)}),
-                  0);
+        ASSERT_EQ(
+            RunUxhost({"roll", "-f", "Fractal Drift", "-f", "Beta Fade", "--clock", "5", song, "-o", PathOf(name)}), 0);
     EXPECT_EQ(ReadFile(PathOf("a.png")), ReadFile(PathOf("b.png")));
 }
 

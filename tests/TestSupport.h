@@ -47,10 +47,7 @@ struct CopyScript {
 // An event of another kind that counts itself in its script.
 class ScriptedEvent : public UxEvent {
 public:
-    ScriptedEvent(CopyScript* script, int32 type) : UxEvent(0, 0, 0), mScript(script), mType(type)
-    {
-        ++mScript->alive;
-    }
+    ScriptedEvent(CopyScript* script, int32 type) : UxEvent(0, 0, 0), mScript(script), mType(type) { ++mScript->alive; }
     ScriptedEvent(const ScriptedEvent& other) : UxEvent(other), mScript(other.mScript), mType(other.mType)
     {
         ++mScript->alive;
@@ -71,7 +68,9 @@ class ScriptedNote : public UxNoteOn {
 public:
     ScriptedNote(CopyScript* script, UxTime start, UxTime duration, uchar note, uchar velocity,
                  int32 type = kUxNoteOnType)
-        : UxNoteOn(start, duration, note, velocity), mScript(script), mType(type)
+        : UxNoteOn(start, duration, note, velocity),
+          mScript(script),
+          mType(type)
     {
         ++mScript->alive;
     }

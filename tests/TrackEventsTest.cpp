@@ -22,15 +22,15 @@ TEST(TrackToEvents, PairsNotesAndKeepsEveryOtherEvent)
     track.events = {
         {0, {0xFF, 0x51, 0x07, 0xA1, 0x20}},
         {0, {0x92, 60, 100}},
-        {10, {0x92, 60, 90}},    // same key again: the first note-off ends the first note
+        {10, {0x92, 60, 90}},  // same key again: the first note-off ends the first note
         {20, {0xB2, 7, 80}},
-        {30, {0x82, 60, 20}},    // released slowly
-        {40, {0x92, 60, 0}},     // velocity 0: a note-off
-        {50, {0x82, 61, 64}},    // nothing sounds on 61: dropped
+        {30, {0x82, 60, 20}},  // released slowly
+        {40, {0x92, 60, 0}},   // velocity 0: a note-off
+        {50, {0x82, 61, 64}},  // nothing sounds on 61: dropped
         {60, {0xC2, 5}},
         {70, {0xE2, 0x00, 0x40}},
         {80, {0xA2, 60, 30}},
-        {90, {0x93, 72, 50}},    // never ended
+        {90, {0x93, 72, 50}},  // never ended
     };
     track.endTick = 200;
     const EventList events = TrackToEvents(track);
@@ -70,14 +70,13 @@ TEST(TrackToEvents, PairsNotesAndKeepsEveryOtherEvent)
     LeftOut leftOut;
     const SmfTrack back = EventsToTrack(events, track.endTick, &leftOut);
     EXPECT_EQ(leftOut.CannotCarry(), 0);
-    EXPECT_NE(std::find(back.events.begin(), back.events.end(), SmfEvent{10, {0x82, 60, 20}}),
-              back.events.end());
+    EXPECT_NE(std::find(back.events.begin(), back.events.end(), SmfEvent{10, {0x82, 60, 20}}), back.events.end());
     std::vector<SmfEvent> others;
     for (const SmfEvent& event : back.events)
         if ((event.bytes[0] & 0xE0) != 0x80)
             others.push_back(event);
-    const std::vector<SmfEvent> expected = {
-        track.events[0], track.events[3], track.events[7], track.events[8], track.events[9]};
+    const std::vector<SmfEvent> expected = {track.events[0], track.events[3], track.events[7], track.events[8],
+                                            track.events[9]};
     EXPECT_EQ(others, expected);
     EXPECT_EQ(back.endTick, 200);
 }
@@ -195,9 +194,8 @@ std::vector<SmfEvent> WriteAll(const std::vector<Given>& given, LeftOut* leftOut
     std::vector<const Given*> inTimeOrder;
     for (const Given& g : given)
         inTimeOrder.push_back(&g);
-    std::stable_sort(inTimeOrder.begin(), inTimeOrder.end(), [](const Given* a, const Given* b) {
-        return a->event->StartTime() < b->event->StartTime();
-    });
+    std::stable_sort(inTimeOrder.begin(), inTimeOrder.end(),
+                     [](const Given* a, const Given* b) { return a->event->StartTime() < b->event->StartTime(); });
     std::vector<SmfEvent> out;
     TrackEventWriter writer(
         [&out](int64_t tick, const uint8_t* bytes, size_t size) {
@@ -310,8 +308,8 @@ TEST(TrackEventWriter, WritesChainsAsTheyComeAsIfAllWereKnown)
         EXPECT_EQ(streamed, WriteAll(all, &wholeLeftOut));
         EXPECT_EQ(CannotCarrySentence(streamedLeftOut), CannotCarrySentence(wholeLeftOut));
         EXPECT_EQ(GaveWaySentence(streamedLeftOut), GaveWaySentence(wholeLeftOut));
-        for (const int count : {wholeLeftOut.madeLeftOut, wholeLeftOut.madeCutShort,
-                                wholeLeftOut.playedLeftOut, wholeLeftOut.playedCutShort})
+        for (const int count : {wholeLeftOut.madeLeftOut, wholeLeftOut.madeCutShort, wholeLeftOut.playedLeftOut,
+                                wholeLeftOut.playedCutShort})
             EXPECT_GT(count, 0);  // every case is exercised
 
         std::vector<Given> played;
@@ -345,22 +343,34 @@ TEST(TrackEventWriter, ThePlayersNotesComeFirst)
     } cases[] = {
         {"made where a played note sounds: left out",
          {{0, 100, 90, 10, P}, {50, 20, 40, 20, M}},
-         {{0, {0x90, 60, 90}}, {100, {0x80, 60, 10}}}, 1, 0},
+         {{0, {0x90, 60, 90}}, {100, {0x80, 60, 10}}},
+         1,
+         0},
         {"played cuts made",
          {{0, 100, 40, 20, M}, {50, 20, 90, 10, P}},
-         {{0, {0x90, 60, 40}}, {50, {0x80, 60, 20}}, {50, {0x90, 60, 90}}, {70, {0x80, 60, 10}}}, 0, 1},
+         {{0, {0x90, 60, 40}}, {50, {0x80, 60, 20}}, {50, {0x90, 60, 90}}, {70, {0x80, 60, 10}}},
+         0,
+         1},
         {"made cuts made",
          {{0, 100, 40, 20, M}, {50, 20, 30, 30, M}},
-         {{0, {0x90, 60, 40}}, {50, {0x80, 60, 20}}, {50, {0x90, 60, 30}}, {70, {0x80, 60, 30}}}, 0, 1},
+         {{0, {0x90, 60, 40}}, {50, {0x80, 60, 20}}, {50, {0x90, 60, 30}}, {70, {0x80, 60, 30}}},
+         0,
+         1},
         {"one tick: played wins, however short, and the made note does not come back",
          {{0, 100, 40, 20, M}, {0, 10, 90, 10, P}},
-         {{0, {0x90, 60, 90}}, {10, {0x80, 60, 10}}}, 1, 0},
+         {{0, {0x90, 60, 90}}, {10, {0x80, 60, 10}}},
+         1,
+         0},
         {"one tick: the longest made note stays",
          {{0, 10, 40, 20, M}, {0, 100, 30, 30, M}},
-         {{0, {0x90, 60, 30}}, {100, {0x80, 60, 30}}}, 1, 0},
+         {{0, {0x90, 60, 30}}, {100, {0x80, 60, 30}}},
+         1,
+         0},
         {"made after the played note ends",
          {{0, 50, 90, 10, P}, {50, 20, 40, 20, M}},
-         {{0, {0x90, 60, 90}}, {50, {0x80, 60, 10}}, {50, {0x90, 60, 40}}, {70, {0x80, 60, 20}}}, 0, 0},
+         {{0, {0x90, 60, 90}}, {50, {0x80, 60, 10}}, {50, {0x90, 60, 40}}, {70, {0x80, 60, 20}}},
+         0,
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -57,13 +57,13 @@ TEST(Turtle, TakesOnlyIrisThatFitBetweenAngleBrackets)
         {"urn:ux-filter-kit:Dissolve", true},
         {"x-my+scheme.1:a", true},
         {"", false},
-        {"isc", false},                              // no scheme
-        {":isc", false},                             // an empty scheme
-        {"1http:x", false},                          // a scheme starts with a letter
-        {"http://a b", false},                       // a space
-        {"http://a>b", false},                       // would end the IRI early
-        {"http://a\\u0020", false},                  // no escapes
-        {"http://caf\xE9", false},                   // not UTF-8
+        {"isc", false},              // no scheme
+        {":isc", false},             // an empty scheme
+        {"1http:x", false},          // a scheme starts with a letter
+        {"http://a b", false},       // a space
+        {"http://a>b", false},       // would end the IRI early
+        {"http://a\\u0020", false},  // no escapes
+        {"http://caf\xE9", false},   // not UTF-8
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

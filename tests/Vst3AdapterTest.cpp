@@ -149,11 +149,13 @@ TEST(Vst3Adapter, EveryMessageComesOutAsItCame)
         const char* what;
         std::vector<uint8_t> bytes;
     };
-    std::vector<Case> cases = {
-        {"sustain pedal", {0xB0, 64, 127}}, {"controller 0", {0xBF, 0, 0}},
-        {"pitch bend", {0xE0, 0x00, 0x40}}, {"pitch bend, lowest", {0xEF, 0, 0}},
-        {"pitch bend, highest", {0xE3, 0x7F, 0x7F}}, {"program change", {0xC0, 5}},
-        {"channel pressure", {0xDF, 90}}};
+    std::vector<Case> cases = {{"sustain pedal", {0xB0, 64, 127}},
+                               {"controller 0", {0xBF, 0, 0}},
+                               {"pitch bend", {0xE0, 0x00, 0x40}},
+                               {"pitch bend, lowest", {0xEF, 0, 0}},
+                               {"pitch bend, highest", {0xE3, 0x7F, 0x7F}},
+                               {"program change", {0xC0, 5}},
+                               {"channel pressure", {0xDF, 90}}};
     for (uint8_t velocity = 1; velocity <= 127; ++velocity)
         cases.push_back({"note-on", {0x92, static_cast<uint8_t>(velocity % 100 + 20), velocity}});
     Vst3TestHost host(Bundle("Dissolve"));
@@ -165,8 +167,7 @@ TEST(Vst3Adapter, EveryMessageComesOutAsItCame)
         host.Run(64);
         host.Collect(0, &out);
         // The note-offs of the last case's note, at frame 0, aside.
-        out.erase(std::remove_if(out.begin(), out.end(), [](const Vst3Event& e) { return e.frame == 0; }),
-                  out.end());
+        out.erase(std::remove_if(out.begin(), out.end(), [](const Vst3Event& e) { return e.frame == 0; }), out.end());
         ASSERT_EQ(out.size(), 1u);
         EXPECT_EQ(out[0], Midi(17, item.bytes));
         host.Activate();
@@ -217,16 +218,19 @@ std::vector<Vst3Event> Song(int64_t* totalFrames)
             const uint8_t pitch = static_cast<uint8_t>(40 + random() % 50);
             song.push_back(Midi(start, {static_cast<uint8_t>(0xB0 | channel), 64, 127}));
             for (int i = 0; i < 3; ++i)
-                song.push_back(Midi(start + 50 * i + 1, {static_cast<uint8_t>(0x90 | channel),
-                                                         static_cast<uint8_t>(pitch + 5 * i),
-                                                         static_cast<uint8_t>(40 + 20 * i)}));
-            song.push_back(Midi(start + 120, {static_cast<uint8_t>(0xE0 | channel), 0, static_cast<uint8_t>(random() % 128)}));
+                song.push_back(Midi(start + 50 * i + 1,
+                                    {static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(pitch + 5 * i),
+                                     static_cast<uint8_t>(40 + 20 * i)}));
+            song.push_back(
+                Midi(start + 120, {static_cast<uint8_t>(0xE0 | channel), 0, static_cast<uint8_t>(random() % 128)}));
             for (int i = 0; i < 3; ++i)
-                song.push_back(Midi(end, {static_cast<uint8_t>(0x80 | channel), static_cast<uint8_t>(pitch + 5 * i), 64}));
+                song.push_back(
+                    Midi(end, {static_cast<uint8_t>(0x80 | channel), static_cast<uint8_t>(pitch + 5 * i), 64}));
             song.push_back(Midi(end + 200, {static_cast<uint8_t>(0xB0 | channel), 64, 0}));
         }
     }
-    std::stable_sort(song.begin(), song.end(), [](const Vst3Event& a, const Vst3Event& b) { return a.frame < b.frame; });
+    std::stable_sort(song.begin(), song.end(),
+                     [](const Vst3Event& a, const Vst3Event& b) { return a.frame < b.frame; });
     *totalFrames = 12 * kPhrase;
     return song;
 }
@@ -262,7 +266,8 @@ TEST(Vst3Adapter, ProcessMakesNoHeapCallAndTakesNoLock)
         stream.push_back(Midi(8 * i + 5, {static_cast<uint8_t>(0xE0 | channel), 0, pitch}));
         stream.push_back(Midi(8 * i + 200, {static_cast<uint8_t>(0x80 | channel), pitch, 64}));
     }
-    std::stable_sort(stream.begin(), stream.end(), [](const Vst3Event& a, const Vst3Event& b) { return a.frame < b.frame; });
+    std::stable_sort(stream.begin(), stream.end(),
+                     [](const Vst3Event& a, const Vst3Event& b) { return a.frame < b.frame; });
     for (const Example& example : kFilters) {
         SCOPED_TRACE(example.stem);
         Vst3TestHost host(Bundle(example.stem));

@@ -65,10 +65,7 @@ private:
         *event = Of(self).mEvents[static_cast<size_t>(index)];
         return V3_OK;
     }
-    static v3_result V3_API AddEvent(void* self, v3_event* event)
-    {
-        return Of(self).Add(*event) ? V3_OK : V3_FALSE;
-    }
+    static v3_result V3_API AddEvent(void* self, v3_event* event) { return Of(self).Add(*event) ? V3_OK : V3_FALSE; }
     static constexpr v3_event_list_cpp kTable = {{Query, Ref, Ref}, {Count, Get, AddEvent}};
 
     const v3_event_list_cpp* mTable = &kTable;
@@ -118,8 +115,7 @@ private:
     }
     static v3_result V3_API AddPoint(void*, int32_t, double, int32_t*) { return V3_FALSE; }
     static constexpr v3_param_changes_cpp kTable = {{Query, Ref, Ref}, {Count, Data, AddData}};
-    static constexpr v3_param_value_queue_cpp kQueueTable = {{Query, Ref, Ref},
-                                                             {QueueId, PointCount, Point, AddPoint}};
+    static constexpr v3_param_value_queue_cpp kQueueTable = {{Query, Ref, Ref}, {QueueId, PointCount, Point, AddPoint}};
 
     const v3_param_changes_cpp* mTable = &kTable;
     std::vector<Queue> mQueues;
@@ -133,7 +129,9 @@ public:
     // `outputCapacity` output events a cycle. Throws when the module, its factory or
     // either of its classes cannot be had.
     explicit Vst3TestHost(const std::string& bundle, size_t outputCapacity = kCapacity)
-        : mInput(kCapacity), mOutput(outputCapacity), mParameters(kCapacity)
+        : mInput(kCapacity),
+          mOutput(outputCapacity),
+          mParameters(kCapacity)
     {
         try {
             Open(bundle);
@@ -164,14 +162,16 @@ public:
             mClasses.push_back(info);
         }
         if (v3_cpp_obj(mFactory)->create_instance(mFactory, mProcessorId, v3_component_iid,
-                                                  reinterpret_cast<void**>(&mComponent)) != V3_OK)
+                                                  reinterpret_cast<void**>(&mComponent))
+            != V3_OK)
             throw std::runtime_error(module + ": the processor could not be made");
         v3_cpp_obj_initialize(mComponent, nullptr);
         v3_cpp_obj_query_interface(mComponent, v3_audio_processor_iid, &mProcessor);
         v3_tuid controllerId{};
         v3_cpp_obj(mComponent)->get_controller_class_id(mComponent, controllerId);
         if (v3_cpp_obj(mFactory)->create_instance(mFactory, controllerId, v3_edit_controller_iid,
-                                                  reinterpret_cast<void**>(&mController)) != V3_OK)
+                                                  reinterpret_cast<void**>(&mController))
+            != V3_OK)
             throw std::runtime_error(module + ": the edit controller could not be made");
         v3_cpp_obj_initialize(mController, nullptr);
         v3_cpp_obj_query_interface(mController, v3_midi_mapping_iid, &mMapping);
@@ -247,7 +247,8 @@ public:
             value = b[1] / 127.0;
         }
         v3_param_id id = 0;
-        if (number < 0 || v3_cpp_obj(mMapping)->get_midi_controller_assignment(mMapping, 0, channel, number, &id) != V3_OK)
+        if (number < 0
+            || v3_cpp_obj(mMapping)->get_midi_controller_assignment(mMapping, 0, channel, number, &id) != V3_OK)
             return false;
         mParameters.Add(id, frame, value);
         return true;

@@ -5,8 +5,8 @@
 
 // The host finds this by name after loading the library. Each library offers
 // exactly one add-on, at index 0.
-extern "C" __attribute__((visibility("default"))) UxFilterAddOn* make_nth_filter(
-    int32 index, void* /*image*/, const void* cookie)
+extern "C" __attribute__((visibility("default"))) UxFilterAddOn* make_nth_filter(int32 index, void* /*image*/,
+                                                                                 const void* cookie)
 {
     return index == 0 ? MakeFilterAddOn(cookie) : nullptr;
 }

@@ -128,7 +128,9 @@ class KitFilter : public UxFilterI {
 public:
     // The filter keeps no configuration: `config` is not read.
     KitFilter(AddOnClass* addOn, UxFilterHolderI* holder, const BMessage*)
-        : UxFilterI(addOn), mAddOn(addOn), mHolder(holder)
+        : UxFilterI(addOn),
+          mAddOn(addOn),
+          mHolder(holder)
     {
     }
 
@@ -145,8 +147,7 @@ public:
             FilterClass::BuildChain(note);
             return event;
         }
-        if (!event || !mAddOn || !mHolder || event->Type() == kUxNoteOnType
-            || event->Type() == kUxNoteType)
+        if (!event || !mAddOn || !mHolder || event->Type() == kUxNoteOnType || event->Type() == kUxNoteType)
             return event;
         return FilterClass::HandleOtherEvent(event);
     }
@@ -159,7 +160,7 @@ public:
     static UxEvent* HandleOtherEvent(UxEvent* event) { return event; }
 
 protected:
-    AddOnClass* mAddOn;  // not owned: the base holds the counted reference
+    AddOnClass* mAddOn;        // not owned: the base holds the counted reference
     UxFilterHolderI* mHolder;  // not owned
 };
 

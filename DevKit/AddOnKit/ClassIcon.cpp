@@ -42,8 +42,12 @@ void NoteSleep()
 }
 #else
 // The libraries that are shipped carry no seam.
-void NoteFillStarting() {}
-void NoteSleep() {}
+void NoteFillStarting()
+{
+}
+void NoteSleep()
+{
+}
 #endif
 
 void FillResources()

@@ -14,9 +14,9 @@ class BResourceSet;
 
 struct KitTestSeam {
     BExperimental::BResourceSet& (*resources)();  // the library's Resources()
-    int32* guardWord;                              // its gInitResources
-    std::atomic<int32> fills{0};                   // fills started
-    std::atomic<int32> sleeps{0};                  // snoozes made waiting for a fill
+    int32* guardWord;                             // its gInitResources
+    std::atomic<int32> fills{0};                  // fills started
+    std::atomic<int32> sleeps{0};                 // snoozes made waiting for a fill
     // Called by the filling thread before it reads the library's file: a test
     // can hold the fill up, or make it fail by throwing.
     std::atomic<void (*)()> beforeFill{nullptr};

@@ -9,8 +9,7 @@
 #include <cstdlib>
 
 RandomSequenceGuard::RandomSequenceGuard()
-    : mShared(UxEventPoolScope::IsOpen() ? RandomSequenceLock().try_lock()
-                                         : (RandomSequenceLock().lock(), true)),
+    : mShared(UxEventPoolScope::IsOpen() ? RandomSequenceLock().try_lock() : (RandomSequenceLock().lock(), true)),
       mOwn(),
       mOuter(ThreadRandomSequence())
 {

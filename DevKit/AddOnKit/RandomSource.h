@@ -27,9 +27,9 @@ public:
     RandomSequenceGuard& operator=(const RandomSequenceGuard&) = delete;
 
 private:
-    bool mShared;              // holds the process-wide lock
-    drand48_data mOwn;         // the generator drawn from when it does not
-    drand48_data* mOuter;      // the thread's generator before this guard
+    bool mShared;          // holds the process-wide lock
+    drand48_data mOwn;     // the generator drawn from when it does not
+    drand48_data* mOuter;  // the thread's generator before this guard
 };
 
 // Seeds the generator with the current calendar second, read with `time`. Only

@@ -10,8 +10,7 @@ public:
     using KitFilterAddOn::KitFilterAddOn;
 
     static constexpr const char* kName = "Dissolve";
-    static constexpr const char* kShortDescription =
-        "1 a: to become dissipated or decomposed.  1 b: to fade away";
+    static constexpr const char* kShortDescription = "1 a: to become dissipated or decomposed.  1 b: to fade away";
 };
 
 class DissolveFilter final : public KitFilter<DissolveFilterAddOn, DissolveFilter> {

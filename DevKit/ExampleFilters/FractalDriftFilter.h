@@ -6,8 +6,7 @@
 
 class FractalDriftFilter;
 
-class FractalDriftFilterAddOn final
-    : public KitFilterAddOn<FractalDriftFilterAddOn, FractalDriftFilter> {
+class FractalDriftFilterAddOn final : public KitFilterAddOn<FractalDriftFilterAddOn, FractalDriftFilter> {
 public:
     using KitFilterAddOn::KitFilterAddOn;
 

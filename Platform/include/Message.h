@@ -22,8 +22,7 @@ public:
     // Adding appends an item to the field `name`, making the field if it is new.
     // Every item of a field has the same type, and of a fixed-size field the same
     // size; adding against either gives B_BAD_VALUE.
-    status_t AddData(const char* name, type_code type, const void* data, size_t size,
-                     bool isFixedSize = true);
+    status_t AddData(const char* name, type_code type, const void* data, size_t size, bool isFixedSize = true);
     status_t AddString(const char* name, const char* text);
     status_t AddInt32(const char* name, int32 value);
     status_t AddRect(const char* name, BRect rect);
@@ -31,8 +30,7 @@ public:
     // Finding gives item `index` of the field `name` when it has type `type`:
     // B_NAME_NOT_FOUND when there is no such field, B_BAD_VALUE for another type or
     // a missing item.
-    status_t FindData(const char* name, type_code type, int32 index, const void** data,
-                      size_t* size) const;
+    status_t FindData(const char* name, type_code type, int32 index, const void** data, size_t* size) const;
     status_t FindString(const char* name, const char** text) const;
     status_t FindInt32(const char* name, int32* value) const;
     status_t FindRect(const char* name, BRect* rect) const;

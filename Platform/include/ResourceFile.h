@@ -36,8 +36,7 @@ PLATFORM_EXPORT status_t FindElfDataEnd(const void* file, size_t size, size_t* e
 PLATFORM_EXPORT status_t FindResourceContainer(const void* file, size_t size, size_t* offset);
 
 // The resources of the container in `size` bytes, in the order of its index.
-PLATFORM_EXPORT status_t ReadResourceContainer(const void* data, size_t size,
-                                               std::vector<ResourceItem>* items);
+PLATFORM_EXPORT status_t ReadResourceContainer(const void* data, size_t size, std::vector<ResourceItem>* items);
 
 // The container holding `items`: the info table groups them by type, in the
 // order each type first appears.

@@ -9,9 +9,8 @@ typedef uint32 type_code;
 constexpr type_code MakeTypeCode(const char (&code)[5])
 {
     return static_cast<uint32>(static_cast<uchar>(code[0])) << 24
-           | static_cast<uint32>(static_cast<uchar>(code[1])) << 16
-           | static_cast<uint32>(static_cast<uchar>(code[2])) << 8
-           | static_cast<uint32>(static_cast<uchar>(code[3]));
+        | static_cast<uint32>(static_cast<uchar>(code[1])) << 16 | static_cast<uint32>(static_cast<uchar>(code[2])) << 8
+        | static_cast<uint32>(static_cast<uchar>(code[3]));
 }
 
 constexpr type_code B_INT32_TYPE = MakeTypeCode("LONG");

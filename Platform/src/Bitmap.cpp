@@ -78,10 +78,8 @@ status_t BBitmap::Unarchive(const BMessage* archive)
     const void* data = nullptr;
     size_t size = 0;
     if (archive->FindString("class", &className) != B_OK || std::strcmp(className, kClassName) != 0
-        || archive->FindRect("_frame", &frame) != B_OK
-        || archive->FindInt32("_cspace", &space) != B_OK
-        || archive->FindInt32("_bmflags", &flags) != B_OK
-        || archive->FindInt32("_rowbytes", &bytesPerRow) != B_OK
+        || archive->FindRect("_frame", &frame) != B_OK || archive->FindInt32("_cspace", &space) != B_OK
+        || archive->FindInt32("_bmflags", &flags) != B_OK || archive->FindInt32("_rowbytes", &bytesPerRow) != B_OK
         || archive->FindData("_data", B_RAW_TYPE, 0, &data, &size) != B_OK)
         return B_BAD_DATA;
     // The pixel data must fill the frame exactly. Checked before SetTo takes the

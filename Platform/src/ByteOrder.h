@@ -97,7 +97,7 @@ inline uint32 BigEndianWordSum(const uint8* data, size_t size)
     size_t i = 0;
     for (; i + 4 <= size; i += 4)
         sum += static_cast<uint32>(data[i]) << 24 | static_cast<uint32>(data[i + 1]) << 16
-               | static_cast<uint32>(data[i + 2]) << 8 | static_cast<uint32>(data[i + 3]);
+            | static_cast<uint32>(data[i + 2]) << 8 | static_cast<uint32>(data[i + 3]);
     uint32 tail = 0;
     for (; i < size; ++i)
         tail = tail << 8 | data[i];

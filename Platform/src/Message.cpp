@@ -49,7 +49,9 @@ struct BMessage::Field {
     bool IsMini() const { return items.size() <= kMiniLimit && DataSize() <= kMiniLimit; }
 };
 
-BMessage::BMessage(uint32 code) : what(code) {}
+BMessage::BMessage(uint32 code) : what(code)
+{
+}
 
 BMessage::BMessage(const BMessage& other) : what(other.what)
 {
@@ -83,8 +85,7 @@ BMessage::Field* BMessage::FieldNamed(const char* name) const
     return nullptr;
 }
 
-status_t BMessage::AddData(const char* name, type_code type, const void* data, size_t size,
-                           bool isFixedSize)
+status_t BMessage::AddData(const char* name, type_code type, const void* data, size_t size, bool isFixedSize)
 {
     if (!name || !*name || std::strlen(name) > kMaxNameLength || (!data && size > 0))
         return B_BAD_VALUE;
@@ -134,8 +135,7 @@ status_t BMessage::AddRect(const char* name, BRect rect)
     return AddData(name, B_RECT_TYPE, bytes, sizeof bytes);
 }
 
-status_t BMessage::FindData(const char* name, type_code type, int32 index, const void** data,
-                            size_t* size) const
+status_t BMessage::FindData(const char* name, type_code type, int32 index, const void** data, size_t* size) const
 {
     const Field* field = name ? FieldNamed(name) : nullptr;
     if (!field)
@@ -201,8 +201,8 @@ size_t BMessage::FlattenedSize() const
     size_t size = kHeaderSize + 1;
     for (const auto& field : mFields) {
         const bool mini = field->IsMini();
-        size += 1 + 4 + (field->items.size() == 1 ? 0 : (mini ? 1 : 4)) + (mini ? 1 : 4) + 1
-                + field->name.size() + field->DataSize();
+        size += 1 + 4 + (field->items.size() == 1 ? 0 : (mini ? 1 : 4)) + (mini ? 1 : 4) + 1 + field->name.size()
+            + field->DataSize();
     }
     return size;
 }
@@ -220,8 +220,7 @@ std::vector<uint8> BMessage::Flatten() const
         const bool mini = field->IsMini();
         const bool single = field->items.size() == 1;
         out.Write8(static_cast<uint8>(kFieldValid | (mini ? kFieldMiniData : 0)
-                                      | (field->isFixedSize ? kFieldFixedSize : 0)
-                                      | (single ? kFieldSingleItem : 0)));
+                                      | (field->isFixedSize ? kFieldFixedSize : 0) | (single ? kFieldSingleItem : 0)));
         out.Write32(field->type);
         const size_t count = field->items.size();
         const size_t dataSize = field->DataSize();
@@ -261,10 +260,9 @@ status_t BMessage::Unflatten(const void* data, size_t size)
     uint32 totalSize = 0;
     uint32 code = 0;
     uint8 flags = 0;
-    if (!in.Read32(&magic) || magic != kFlattenedMagic || !in.Read32(&checkSum)
-        || in.Remaining() < kCheckedHeaderBytes
-        || BigEndianWordSum(in.Here(), kCheckedHeaderBytes) != checkSum || !in.Read32(&totalSize)
-        || totalSize != size || !in.Read32(&code) || !in.Read8(&flags) || flags != kMessageValid)
+    if (!in.Read32(&magic) || magic != kFlattenedMagic || !in.Read32(&checkSum) || in.Remaining() < kCheckedHeaderBytes
+        || BigEndianWordSum(in.Here(), kCheckedHeaderBytes) != checkSum || !in.Read32(&totalSize) || totalSize != size
+        || !in.Read32(&code) || !in.Read8(&flags) || flags != kMessageValid)
         return B_BAD_DATA;
 
     BMessage result(code);

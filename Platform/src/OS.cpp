@@ -24,8 +24,7 @@ status_t snooze(bigtime_t microseconds)
 {
     if (microseconds <= 0)
         return B_OK;
-    timespec remaining{static_cast<time_t>(microseconds / 1000000),
-                       static_cast<long>(microseconds % 1000000) * 1000};
+    timespec remaining{static_cast<time_t>(microseconds / 1000000), static_cast<long>(microseconds % 1000000) * 1000};
     // A signal cuts the sleep short; sleep on for what is left.
     while (nanosleep(&remaining, &remaining) != 0) {
         if (errno != EINTR)

@@ -11,8 +11,8 @@ namespace {
 
 // Container layout.
 constexpr uint32 kContainerMagic = 0x444F1000;
-constexpr size_t kHeaderSize = 68;         // magic, count, index offset and size, zeros
-constexpr size_t kHeaderFieldsSize = 16;   // the four words before the zeros
+constexpr size_t kHeaderSize = 68;        // magic, count, index offset and size, zeros
+constexpr size_t kHeaderFieldsSize = 16;  // the four words before the zeros
 constexpr size_t kIndexSectionMinSize = 1536;
 constexpr size_t kIndexTableOffset = 132;  // from the index section's start: its head
 constexpr size_t kIndexEntrySize = 12;     // data offset, data size, 0
@@ -120,8 +120,8 @@ status_t ReadResourceContainer(const void* data, size_t size, std::vector<Resour
     ByteReader header(data, size);
     uint32 magic = 0;
     uint32 count = 0;
-    if (!header.Read32(&magic) || magic != kContainerMagic || !header.Read32(&count)
-        || count > size / kIndexEntrySize || size < kHeaderSize + IndexSectionSize(count))
+    if (!header.Read32(&magic) || magic != kContainerMagic || !header.Read32(&count) || count > size / kIndexEntrySize
+        || size < kHeaderSize + IndexSectionSize(count))
         return B_BAD_DATA;
     const uint8* bytes = static_cast<const uint8*>(data);
 
@@ -165,9 +165,8 @@ status_t ReadResourceContainer(const void* data, size_t size, std::vector<Resour
                 return B_BAD_DATA;
             if (id == -1 && entry == -1)
                 break;
-            if (entry < 1 || static_cast<uint32>(entry) > count || named[entry - 1]
-                || !info.Read16(&nameLength) || nameLength == 0
-                || !info.ReadBytes(nameLength, &name) || name[nameLength - 1] != '\0'
+            if (entry < 1 || static_cast<uint32>(entry) > count || named[entry - 1] || !info.Read16(&nameLength)
+                || nameLength == 0 || !info.ReadBytes(nameLength, &name) || name[nameLength - 1] != '\0'
                 || std::memchr(name, '\0', nameLength - 1u))
                 return B_BAD_DATA;
             named[entry - 1] = true;
@@ -226,8 +225,8 @@ status_t FindElfDataEnd(const void* file, size_t size, size_t* end)
     if (!file || !end)
         return B_BAD_VALUE;
     const uint8* bytes = static_cast<const uint8*>(file);
-    if (size < EI_NIDENT || std::memcmp(bytes, ELFMAG, SELFMAG) != 0
-        || bytes[EI_DATA] != ELFDATA2LSB || (bytes[EI_CLASS] != ELFCLASS32 && bytes[EI_CLASS] != ELFCLASS64))
+    if (size < EI_NIDENT || std::memcmp(bytes, ELFMAG, SELFMAG) != 0 || bytes[EI_DATA] != ELFDATA2LSB
+        || (bytes[EI_CLASS] != ELFCLASS32 && bytes[EI_CLASS] != ELFCLASS64))
         return B_BAD_DATA;
     const bool is64 = bytes[EI_CLASS] == ELFCLASS64;
     const size_t address = is64 ? 8 : 4;  // width of addresses and offsets
@@ -241,8 +240,7 @@ status_t FindElfDataEnd(const void* file, size_t size, size_t* end)
     uint64 phoff = 0, shoff = 0, phentsize = 0, phnum = 0, shentsize = 0, shnum = 0;
     if (!ReadWord(whole, phoffAt, address, &phoff) || !ReadWord(whole, shoffAt, address, &shoff)
         || !ReadWord(whole, phentsizeAt, 2, &phentsize) || !ReadWord(whole, phentsizeAt + 2, 2, &phnum)
-        || !ReadWord(whole, phentsizeAt + 4, 2, &shentsize)
-        || !ReadWord(whole, phentsizeAt + 6, 2, &shnum))
+        || !ReadWord(whole, phentsizeAt + 4, 2, &shentsize) || !ReadWord(whole, phentsizeAt + 6, 2, &shnum))
         return B_BAD_DATA;
     const uint64 phentMin = is64 ? sizeof(Elf64_Phdr) : sizeof(Elf32_Phdr);
     const uint64 shentMin = is64 ? sizeof(Elf64_Shdr) : sizeof(Elf32_Shdr);
@@ -277,8 +275,7 @@ status_t FindElfDataEnd(const void* file, size_t size, size_t* end)
     for (uint64 i = 0; i < phnum; ++i) {
         const uint64 at = phoff + i * phentsize;
         uint64 offset = 0, length = 0;
-        if (!ReadWord(whole, at + pOffsetAt, address, &offset)
-            || !ReadWord(whole, at + pFileSizeAt, address, &length)
+        if (!ReadWord(whole, at + pOffsetAt, address, &offset) || !ReadWord(whole, at + pFileSizeAt, address, &length)
             || !Cover(offset, 1, length, size, &dataEnd))
             return B_BAD_DATA;
     }

@@ -98,8 +98,7 @@ void CheckLoad(Probe& probe, const Plugin& plugin)
     call.Now("Image");
     std::unique_ptr<BBitmap> icon(addOn->Image(BPoint(0, 0)));
     if (!icon)
-        Record(probe, CheckId::kLoad, Verdict::kWarn,
-               "Image() gives no icon: hosts show the add-on without one");
+        Record(probe, CheckId::kLoad, Verdict::kWarn, "Image() gives no icon: hosts show the add-on without one");
     else if (icon->Bounds() != BRect(0, 0, kIconSide - 1, kIconSide - 1))
         Fail(probe, CheckId::kLoad,
              "the icon is " + std::to_string(int(icon->Bounds().Width()) + 1) + " by "
@@ -139,8 +138,7 @@ void CheckGate(Probe& probe, const Plugin& plugin)
         if (answer != event)
             Fail(probe, CheckId::kGate, "HandleEvent answered " + what + " with another event");
         else if (event->NextEvent())
-            Fail(probe, CheckId::kGate,
-                 "HandleEvent appended events behind " + what + "; other kinds pass unchanged");
+            Fail(probe, CheckId::kGate, "HandleEvent appended events behind " + what + "; other kinds pass unchanged");
         else if (!(RecordOf(*event) == before))
             Fail(probe, CheckId::kGate, "HandleEvent changed " + what);
         call.Now("deleting the chain");
@@ -188,25 +186,22 @@ void Judge(Probe& probe, const Plugin& plugin, const NoteInput& input, const std
                  + ", not the note it was given");
     if (outcome.endless) {
         fail(CheckId::kOrder,
-             "the chain HandleEvent answered " + what
-                 + " with runs into itself: an event was appended twice");
+             "the chain HandleEvent answered " + what + " with runs into itself: an event was appended twice");
         return;
     }
     const ChainRecord& chain = outcome.chain;
     for (size_t i = 0; i < chain.size(); ++i) {
         const std::string event = "event " + std::to_string(i + 1) + " of the chain for " + what;
         if (chain[i].start < input.start)
-            fail(CheckId::kBefore,
-                 event + " starts at tick " + std::to_string(chain[i].start) + ", before the note");
+            fail(CheckId::kBefore, event + " starts at tick " + std::to_string(chain[i].start) + ", before the note");
         if (i > 0 && chain[i].start < chain[i - 1].start)
             fail(CheckId::kOrder,
-                 event + " starts at tick " + std::to_string(chain[i].start)
-                     + ", before the one ahead of it at " + std::to_string(chain[i - 1].start));
+                 event + " starts at tick " + std::to_string(chain[i].start) + ", before the one ahead of it at "
+                     + std::to_string(chain[i - 1].start));
     }
     if (outcome.leaked > 0)
         fail(CheckId::kLeak,
-             "HandleEvent left " + Count(outcome.leaked, "event") + " neither in its chain nor deleted, for "
-                 + what);
+             "HandleEvent left " + Count(outcome.leaked, "event") + " neither in its chain nor deleted, for " + what);
     else if (outcome.leaked < 0)
         fail(CheckId::kLeak,
              Count(-outcome.leaked, "event") + " more deleted than made (a double delete), for " + what);
@@ -265,8 +260,8 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
     for (int i = probe.resumeAt.load(); i < notes * pools; ++i) {
         const size_t free = static_cast<size_t>(i / notes);
         const NoteInput& input = kNullCopyNotes[i % notes];
-        const std::string what
-            = Describe(input) + ", with " + Count(static_cast<long>(free), "event") + " free in the pool";
+        const std::string what =
+            Describe(input) + ", with " + Count(static_cast<long>(free), "event") + " free in the pool";
         UxEventPool pool(free);
         UxEvent* note = new UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
                                      static_cast<uchar>(input.velocity));
@@ -281,8 +276,7 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
                 continue;
             }
             if (head != note)
-                Fail(probe, CheckId::kNullCopy,
-                     "HandleEvent answered " + what + " with another event than the note");
+                Fail(probe, CheckId::kNullCopy, "HandleEvent answered " + what + " with another event than the note");
             size_t length = 0;
             for (const UxEvent* event = head; event && length <= free + 1; event = event->NextEvent())
                 ++length;
@@ -507,16 +501,17 @@ std::string FaultText(const Fault& fault, const Limits& limits, const Plugin& pl
     const std::string call = fault.inCall ? fault.function + " " : std::string("the check ");
     const std::string limit = std::to_string(limits.callMs) + " ms";
     switch (fault.stop) {
-    case Stop::kProcessor: return call + "kept the processor " + limit + " without returning" + input;
+    case Stop::kProcessor:
+        return call + "kept the processor " + limit + " without returning" + input;
     case Stop::kWaiting:
         return call + "did not return within " + std::to_string(limits.callMs * kBlockedFactor)
             + " ms, most of it without the processor" + input;
     case Stop::kAsleep:
         return call + "waited " + limit + " asleep"
-            + (fault.systemCall.empty() ? std::string() : " in " + fault.systemCall) + " without returning"
-            + input;
+            + (fault.systemCall.empty() ? std::string() : " in " + fault.systemCall) + " without returning" + input;
     case Stop::kNone:
-    case Stop::kGroupTime: break;
+    case Stop::kGroupTime:
+        break;
     }
     if (fault.threw)
         return call + "threw an exception" + input;
@@ -566,28 +561,37 @@ std::string PassText(CheckId check, const Probe& probe, const CheckSettings& set
     case CheckId::kHead:
         return "HandleEvent answered each of " + std::to_string(parts.grid + parts.random + parts.song)
             + " notes (every pitch at " + std::to_string(parts.velocities) + " velocities and "
-            + std::to_string(parts.durations) + " durations, "
-            + std::to_string(parts.random) + " random ones of seed " + std::to_string(settings.inputs.seed)
-            + (parts.song ? ", " + std::to_string(parts.song) + " of the song" : std::string()) + ") with a chain headed by that note";
-    case CheckId::kBefore: return "no chain has an event before its note";
-    case CheckId::kOrder: return "every chain is in time order";
+            + std::to_string(parts.durations) + " durations, " + std::to_string(parts.random) + " random ones of seed "
+            + std::to_string(settings.inputs.seed)
+            + (parts.song ? ", " + std::to_string(parts.song) + " of the song" : std::string())
+            + ") with a chain headed by that note";
+    case CheckId::kBefore:
+        return "no chain has an event before its note";
+    case CheckId::kOrder:
+        return "every chain is in time order";
     case CheckId::kLeak:
         return "every copy ended in its chain or was deleted, by the kernel's count of live events";
-    case CheckId::kCrash: return "no call crashed";
+    case CheckId::kCrash:
+        return "no call crashed";
     case CheckId::kNullCopy:
         return "under event pools of 0 to " + std::to_string(pools - 1)
             + " events every chain ended cleanly when Copy() answered null";
-    case CheckId::kHeap: return "no heap call inside the event pool's scope";
-    case CheckId::kLock: return "no lock taken inside the event pool's scope";
-    case CheckId::kSleep: return "no sleep or yield inside the event pool's scope";
-    case CheckId::kSystemCall: return "no other blocking system call inside the event pool's scope";
+    case CheckId::kHeap:
+        return "no heap call inside the event pool's scope";
+    case CheckId::kLock:
+        return "no lock taken inside the event pool's scope";
+    case CheckId::kSleep:
+        return "no sleep or yield inside the event pool's scope";
+    case CheckId::kSystemCall:
+        return "no other blocking system call inside the event pool's scope";
     case CheckId::kHang:
         return "every call returned within " + std::to_string(settings.limits.callMs) + " ms";
-    case CheckId::kState: return "each note handed twice in the same clock second gave the same chain";
+    case CheckId::kState:
+        return "each note handed twice in the same clock second gave the same chain";
     case CheckId::kThread:
-        return "the notes handed on " + std::to_string(kThreads)
-            + " threads at once gave the chains of one thread";
-    case CheckId::kException: return "nothing escaped HandleEvent";
+        return "the notes handed on " + std::to_string(kThreads) + " threads at once gave the chains of one thread";
+    case CheckId::kException:
+        return "nothing escaped HandleEvent";
     case CheckId::kExtremes:
         return std::to_string(ExtremeNotes().size())
             + " notes at the extremes (pitches and velocities 0 to 255, durations -1 to the largest time, "
@@ -597,7 +601,8 @@ std::string PassText(CheckId check, const Probe& probe, const CheckSettings& set
             + (probe.longestChain > 0 ? std::string(" (") + probe.longestFrom + ")" : "")
             + ", within the live adapter's queue of " + std::to_string(LiveQueue()) + " and event pool of "
             + std::to_string(LiveEventPool());
-    case CheckId::kCount: break;
+    case CheckId::kCount:
+        break;
     }
     return {};
 }
@@ -607,8 +612,8 @@ void RecordCounts(Probe& probe)
 {
     std::string carried;
     if (probe.highPitches)
-        carried = std::to_string(probe.highPitches) + " with pitch above 127 (the first from "
-            + probe.highPitchFrom + ")";
+        carried =
+            std::to_string(probe.highPitches) + " with pitch above 127 (the first from " + probe.highPitchFrom + ")";
     if (probe.silentNotes)
         carried += (carried.empty() ? "" : "; ") + std::to_string(probe.silentNotes)
             + " with velocity 0 (the first from " + probe.silentFrom + ")";
@@ -661,8 +666,8 @@ std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& se
         done();
     };
     // The checks the note groups judge by what comes back.
-    const auto noteChecks = {CheckId::kHead, CheckId::kBefore, CheckId::kOrder, CheckId::kLeak, CheckId::kState,
-                             CheckId::kException};
+    const auto noteChecks = {CheckId::kHead, CheckId::kBefore, CheckId::kOrder,
+                             CheckId::kLeak, CheckId::kState,  CheckId::kException};
     run(CheckId::kLoad, {}, [&] { CheckLoad(probe, plugin); });
     run(CheckId::kGate, {}, [&] { CheckGate(probe, plugin); });
     run(CheckId::kCrash, noteChecks, [&] { CheckNotes(probe, plugin, notes, false); });

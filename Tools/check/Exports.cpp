@@ -36,8 +36,7 @@ std::vector<std::string> ExportedSymbols(const std::string& path)
         Elf64_Shdr strings{};
         if (!section(i, &symbols) || symbols.sh_type != SHT_DYNSYM || !section(symbols.sh_link, &strings))
             continue;
-        for (size_t at = sizeof(Elf64_Sym); at + sizeof(Elf64_Sym) <= symbols.sh_size;
-             at += sizeof(Elf64_Sym)) {
+        for (size_t at = sizeof(Elf64_Sym); at + sizeof(Elf64_Sym) <= symbols.sh_size; at += sizeof(Elf64_Sym)) {
             Elf64_Sym symbol{};
             if (!Read(file, symbols.sh_offset + at, &symbol))
                 break;

@@ -22,7 +22,8 @@ constexpr size_t kLongestWalk = 1 << 20;
 constexpr int kGridVelocities[] = {1, 40, 64, 100, 127};
 // Its durations: a tick or two, and a sixteenth, an eighth, a quarter, a half and
 // whole notes and bars up to four bars at 96, 480 and 960 ticks a beat.
-constexpr UxTime kGridDurations[] = {1, 2, 6, 12, 24, 48, 96, 120, 192, 240, 384, 480, 960, 1536, 1920, 3840, 7680, 15360};
+constexpr UxTime kGridDurations[] = {1,   2,   6,   12,  24,   48,   96,   120,  192,
+                                     240, 384, 480, 960, 1536, 1920, 3840, 7680, 15360};
 // Its starts, taken in turn: the beginning, a beat, an odd tick and far on.
 constexpr UxTime kGridStarts[] = {0, 480, 999983, 1000000, 1};
 
@@ -52,8 +53,8 @@ void AddSongNotes(const std::string& path, std::vector<NoteInput>* notes)
             const auto take = [&] {
                 while (UxChainPtr event = events.Take())
                     if (const auto* note = dynamic_cast<const UxNoteOn*>(event.get()))
-                        notes->push_back({note->StartTime(), note->Duration(), note->Note(), note->Velocity(),
-                                          note->Channel()});
+                        notes->push_back(
+                            {note->StartTime(), note->Duration(), note->Note(), note->Velocity(), note->Channel()});
             };
             while (track.Next(&message)) {
                 events.Add(message);
@@ -93,8 +94,7 @@ std::vector<NoteInput> OrdinaryNotes(const InputSettings& settings, NoteParts* p
     if (!settings.song.empty())
         AddSongNotes(settings.song, &notes);
     if (parts)
-        *parts = {std::size(kGridVelocities), durations.size(), grid, randomNotes,
-                  notes.size() - grid - randomNotes};
+        *parts = {std::size(kGridVelocities), durations.size(), grid, randomNotes, notes.size() - grid - randomNotes};
     return notes;
 }
 
@@ -108,8 +108,8 @@ std::vector<NoteInput> ExtremeNotes()
     const UxTime longest = UxTime(1) << 40;
     for (const UxTime start :
          {UxTime(0), UxTime(1), kUxMaxTime - longest, kUxMaxTime - 480, kUxMaxTime - 1, kUxMaxTime})
-        for (const UxTime duration : {UxTime(-1), UxTime(0), UxTime(1), UxTime(2), UxTime(13), UxTime(480),
-                                      longest, kUxMaxTime - 1, kUxMaxTime})
+        for (const UxTime duration : {UxTime(-1), UxTime(0), UxTime(1), UxTime(2), UxTime(13), UxTime(480), longest,
+                                      kUxMaxTime - 1, kUxMaxTime})
             for (const int pitch : {0, 60, 127, 255})
                 notes.push_back({start, duration, pitch, pitch == 0 ? 1 : 127});
     return notes;
@@ -117,16 +117,16 @@ std::vector<NoteInput> ExtremeNotes()
 
 std::vector<UxEvent*> OtherEvents()
 {
-    return {new UxControlChange(480, 7, 100, 3), new UxProgramChange(480, 5, 2),
-            new UxPitchBend(480, -4000, 1), new UxMidiMessage(480, {0xF0, 0x7E, 0xF7})};
+    return {new UxControlChange(480, 7, 100, 3), new UxProgramChange(480, 5, 2), new UxPitchBend(480, -4000, 1),
+            new UxMidiMessage(480, {0xF0, 0x7E, 0xF7})};
 }
 
 std::string Describe(const NoteInput& note)
 {
     char text[160];
-    const int length = std::snprintf(text, sizeof text, "the note of pitch %d, velocity %d, duration %lld, start %lld",
-                  note.pitch, note.velocity, static_cast<long long>(note.duration),
-                  static_cast<long long>(note.start));
+    const int length =
+        std::snprintf(text, sizeof text, "the note of pitch %d, velocity %d, duration %lld, start %lld", note.pitch,
+                      note.velocity, static_cast<long long>(note.duration), static_cast<long long>(note.start));
     if (note.channel != 0)
         std::snprintf(text + length, sizeof text - static_cast<size_t>(length), ", channel %d", note.channel);
     return text;
@@ -136,11 +136,20 @@ std::string Describe(const UxEvent& event)
 {
     const char* kind = "event";
     switch (event.Type()) {
-    case kUxControlChangeType: kind = "control change"; break;
-    case kUxProgramChangeType: kind = "program change"; break;
-    case kUxPitchBendType: kind = "pitch bend"; break;
-    case kUxMidiMessageType: kind = "system exclusive message"; break;
-    default: break;
+    case kUxControlChangeType:
+        kind = "control change";
+        break;
+    case kUxProgramChangeType:
+        kind = "program change";
+        break;
+    case kUxPitchBendType:
+        kind = "pitch bend";
+        break;
+    case kUxMidiMessageType:
+        kind = "system exclusive message";
+        break;
+    default:
+        break;
     }
     return std::string("the ") + kind + " at tick " + std::to_string(event.StartTime());
 }
@@ -153,11 +162,7 @@ bool MidiCarries(int pitch, int velocity)
 EventRecord RecordOf(const UxEvent& event)
 {
     const auto* note = dynamic_cast<const UxNoteOn*>(&event);
-    return {event.Type(),
-            event.StartTime(),
-            event.Duration(),
-            note ? note->Note() : -1,
-            note ? note->Velocity() : -1,
+    return {event.Type(),   event.StartTime(), event.Duration(), note ? note->Note() : -1, note ? note->Velocity() : -1,
             event.Channel()};
 }
 
@@ -194,16 +199,15 @@ std::string Difference(const ChainRecord& first, const ChainRecord& second)
     return {};
 }
 
-NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& pool, CallSlot& slot,
-                       int index, const std::string& what)
+NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& pool, CallSlot& slot, int index,
+                       const std::string& what)
 {
     NoteOutcome outcome;
     const ux_filter_params params;
     const size_t available = pool.Available();
     const UxEventPoolScope scope(pool);
     UxEvent* note = new (std::nothrow) UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
-                                                static_cast<uchar>(input.velocity),
-                                                static_cast<uint8>(input.channel));
+                                                static_cast<uchar>(input.velocity), static_cast<uint8>(input.channel));
     if (!note)
         return outcome;
     CallMark call(slot, index, "HandleEvent", what);

@@ -77,7 +77,7 @@ std::string Difference(const ChainRecord& first, const ChainRecord& second);
 // What one HandleEvent call did with one note.
 struct NoteOutcome {
     bool threw = false;
-    std::string what;  // the exception's message
+    std::string what;      // the exception's message
     CodeStack thrownAt{};  // where in the plug-in it was thrown (CallSlot::where); 0s: unknown
     bool headIsNote = true;
     bool endless = false;  // the chain runs into itself

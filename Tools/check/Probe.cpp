@@ -22,9 +22,9 @@
 
 namespace {
 
-constexpr const char* kCheckNames[kCheckCount]
-    = {"load", "gate",  "head",        "before", "order", "leak",   "crash",     "null copy", "heap",
-       "lock", "sleep", "system call", "hang",   "state", "thread", "exception", "extremes",  "long chain"};
+constexpr const char* kCheckNames[kCheckCount] = {
+    "load", "gate",  "head",        "before", "order", "leak",   "crash",     "null copy", "heap",
+    "lock", "sleep", "system call", "hang",   "state", "thread", "exception", "extremes",  "long chain"};
 
 // The exit status of a child out of which an exception escaped.
 constexpr int kEscapedException = 70;
@@ -114,12 +114,24 @@ std::string SystemCallOf(pid_t process, int thread)
         long number;
         const char* name;
     } kNames[] = {
-        {SYS_nanosleep, "nanosleep"}, {SYS_clock_nanosleep, "clock_nanosleep"}, {SYS_futex, "futex"},
-        {SYS_read, "read"},           {SYS_write, "write"},                     {SYS_poll, "poll"},
-        {SYS_ppoll, "ppoll"},         {SYS_select, "select"},                   {SYS_pselect6, "pselect6"},
-        {SYS_epoll_wait, "epoll_wait"}, {SYS_epoll_pwait, "epoll_pwait"},       {SYS_wait4, "wait4"},
-        {SYS_pause, "pause"},         {SYS_sched_yield, "sched_yield"},         {SYS_recvfrom, "recvfrom"},
-        {SYS_connect, "connect"},     {SYS_accept, "accept"},                   {SYS_openat, "openat"},
+        {SYS_nanosleep, "nanosleep"},
+        {SYS_clock_nanosleep, "clock_nanosleep"},
+        {SYS_futex, "futex"},
+        {SYS_read, "read"},
+        {SYS_write, "write"},
+        {SYS_poll, "poll"},
+        {SYS_ppoll, "ppoll"},
+        {SYS_select, "select"},
+        {SYS_pselect6, "pselect6"},
+        {SYS_epoll_wait, "epoll_wait"},
+        {SYS_epoll_pwait, "epoll_pwait"},
+        {SYS_wait4, "wait4"},
+        {SYS_pause, "pause"},
+        {SYS_sched_yield, "sched_yield"},
+        {SYS_recvfrom, "recvfrom"},
+        {SYS_connect, "connect"},
+        {SYS_accept, "accept"},
+        {SYS_openat, "openat"},
     };
     for (const auto& known : kNames)
         if (known.number == number)
@@ -132,8 +144,8 @@ std::string SystemCallOf(pid_t process, int thread)
 // it lasts kBlockedFactor times the limit.
 bool IsSleep(const std::string& systemCall)
 {
-    for (const char* name : {"nanosleep", "clock_nanosleep", "select", "pselect6", "poll", "ppoll", "epoll_wait",
-                             "epoll_pwait", "pause"})
+    for (const char* name :
+         {"nanosleep", "clock_nanosleep", "select", "pselect6", "poll", "ppoll", "epoll_wait", "epoll_pwait", "pause"})
         if (systemCall == name)
             return true;
     return false;
@@ -210,7 +222,7 @@ void NoteWhere(int signal, siginfo_t*, void* context)
         // The crash ends the child when the faulting code runs again on return, by
         // its default action, whatever a runtime (a sanitizer's, say) did with
         // SA_RESETHAND.
-        struct sigaction fallback{};
+        struct sigaction fallback {};
         fallback.sa_handler = SIG_DFL;
         sigaction(signal, &fallback, nullptr);
     }
@@ -222,9 +234,7 @@ void NoteWhere(int signal, siginfo_t*, void* context)
             slot = &each;
     if (!slot)
         return;
-    const auto inside = [&](uintptr_t address) {
-        return address >= probe.image.start && address < probe.image.end;
-    };
+    const auto inside = [&](uintptr_t address) { return address >= probe.image.start && address < probe.image.end; };
 #if defined(__x86_64__)
     // The address that faulted, exactly (the stack's others are return addresses).
     const auto pc = static_cast<uintptr_t>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
@@ -247,13 +257,13 @@ void PrepareChild(Probe& probe, pid_t parent)
         _exit(kOrphaned);
     gChildProbe = &probe;
     void* frames[1];
-    backtrace(frames, 1);  // loads the unwinder now, outside any signal handler
+    backtrace(frames, 1);                 // loads the unwinder now, outside any signal handler
     static char alternateStack[1 << 16];  // a crash by a stack overflow has no stack left
     stack_t stack{};
     stack.ss_sp = alternateStack;
     stack.ss_size = sizeof alternateStack;
     sigaltstack(&stack, nullptr);
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_sigaction = NoteWhere;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND | SA_NODEFER;
     sigemptyset(&action.sa_mask);
@@ -333,8 +343,7 @@ void Record(Probe& probe, CheckId check, Verdict verdict, const std::string& tex
     finding.set = true;
 }
 
-CallMark::CallMark(CallSlot& slot, int input, const char* function, const std::string& what)
-    : mSlot(slot)
+CallMark::CallMark(CallSlot& slot, int input, const char* function, const std::string& what) : mSlot(slot)
 {
     slot.input = input;
     slot.thread = static_cast<int>(gettid());

@@ -54,8 +54,7 @@ thread_local bool tRealtime = false;
     char line[4096];
     int length = std::snprintf(
         line, sizeof line,
-        "Real-time violation: intercepted call to real-time unsafe function `%s` in real-time context!\n",
-        function);
+        "Real-time violation: intercepted call to real-time unsafe function `%s` in real-time context!\n", function);
     syscall(SYS_write, STDERR_FILENO, line, static_cast<size_t>(length));
     void* frames[32];
     const int count = backtrace(frames, 32);
@@ -64,8 +63,7 @@ thread_local bool tRealtime = false;
         if (!dladdr(frames[i], &info) || !info.dli_fname)
             continue;
         length = std::snprintf(line, sizeof line, "    #%d %p (%s+0x%zx)\n", i, frames[i], info.dli_fname,
-                               static_cast<size_t>(static_cast<char*>(frames[i])
-                                                   - static_cast<char*>(info.dli_fbase)));
+                               static_cast<size_t>(static_cast<char*>(frames[i]) - static_cast<char*>(info.dli_fbase)));
         syscall(SYS_write, STDERR_FILENO, line, static_cast<size_t>(length));
     }
     _exit(1);
@@ -182,9 +180,9 @@ int main(int argc, char** argv)
             UxEvent* note = nullptr;
             {
                 const UxEventPoolScope scope(pool);
-                note = new (std::nothrow)
-                    UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
-                             static_cast<uchar>(input.velocity), static_cast<uint8>(input.channel));
+                note =
+                    new (std::nothrow) UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
+                                                static_cast<uchar>(input.velocity), static_cast<uint8>(input.channel));
             }
             CallMark call(probe.callers[0], i, "HandleEvent", Describe(input));
             Hand(*filter, note, pool);

@@ -56,8 +56,8 @@ std::string OutputOf(const std::vector<std::string>& arguments)
 // whose inline functions are compiled into every plug-in.
 bool InKitHeader(const std::string& line)
 {
-    static const char* const kKitHeaders[] = {"UxDefs.h",      "UxEvent.h",    "UxEventPool.h", "UxFilterI.h",
-                                              "ZelRefable.h",  "ZelVector.h",  "AddOnKit.h",    "RandomSource.h"};
+    static const char* const kKitHeaders[] = {"UxDefs.h",     "UxEvent.h",   "UxEventPool.h", "UxFilterI.h",
+                                              "ZelRefable.h", "ZelVector.h", "AddOnKit.h",    "RandomSource.h"};
     const std::string file = BaseName(line.substr(0, line.find(':')));
     return std::any_of(std::begin(kKitHeaders), std::end(kKitHeaders),
                        [&](const char* header) { return file == header; });

@@ -25,8 +25,7 @@ bool Init(const char* path)
     }
     if (!path)
         return false;
-    const std::string adapter =
-        ClapAddOnFolder(path) + "/" + kClapLibraryFolder + "/" + kClapAdapterFile;
+    const std::string adapter = ClapAddOnFolder(path) + "/" + kClapLibraryFolder + "/" + kClapAdapterFile;
     gAdapter = dlopen(adapter.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!gAdapter) {
         const char* error = dlerror();

@@ -25,7 +25,7 @@ constexpr const char* kClapIdPrefix = "ux-filter-kit.";
 inline std::string ClapAddOnFolder(const std::string& path)
 {
     const std::string suffix = kClapSuffix;
-    const bool hasSuffix = path.size() > suffix.size()
-                           && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+    const bool hasSuffix =
+        path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
     return (hasSuffix ? path.substr(0, path.size() - suffix.size()) : path) + kClapAddOnsSuffix;
 }

@@ -91,8 +91,9 @@ FilterFile Describe(const std::string& path)
 {
     const std::string stem = std::filesystem::path(path).stem().string();
     if (!IsPluginStem(stem))
-        throw PluginError(path + ": cannot name a CLAP plug-in after this file: its name must be "
-                          "letters, digits, '_' or '-' followed by .so");
+        throw PluginError(path
+                          + ": cannot name a CLAP plug-in after this file: its name must be "
+                            "letters, digits, '_' or '-' followed by .so");
     const std::unique_ptr<Plugin> plugin = Plugin::Load(path);
     const UxFilterAddOn* addOn = plugin->AddOn();
     int32 major = 0;
@@ -121,11 +122,11 @@ bool Init(const char* path)
         }
     }
     // By file stem, so that a plug-in keeps its index while the folder is the same.
-    std::sort(gFiles.begin(), gFiles.end(),
-              [](const FilterFile& a, const FilterFile& b) { return a.id < b.id; });
+    std::sort(gFiles.begin(), gFiles.end(), [](const FilterFile& a, const FilterFile& b) { return a.id < b.id; });
     for (FilterFile& file : gFiles)
-        file.descriptor = {CLAP_VERSION_INIT, file.id.c_str(), file.name.c_str(), file.vendor.c_str(),
-                           "", "", "", file.version.c_str(), file.description.c_str(), kFeatures};
+        file.descriptor = {
+            CLAP_VERSION_INIT,    file.id.c_str(),          file.name.c_str(), file.vendor.c_str(), "", "", "",
+            file.version.c_str(), file.description.c_str(), kFeatures};
     return true;
 }
 
@@ -183,7 +184,7 @@ struct Instance {
     clap_plugin_t clap;  // what the host holds; its plugin_data is this instance
     const FilterFile* file;
     const clap_host_t* host;
-    const HostLog* log = nullptr;  // the host's, if it offers one
+    const HostLog* log = nullptr;    // the host's, if it offers one
     std::unique_ptr<Plugin> plugin;  // before the filter, so unloaded after it
     UxFilterHolderI holder;
     std::unique_ptr<LiveFilter> live;
@@ -262,7 +263,9 @@ bool StartProcessing(const clap_plugin_t*)
     return true;
 }
 
-void StopProcessing(const clap_plugin_t*) {}
+void StopProcessing(const clap_plugin_t*)
+{
+}
 
 void Reset(const clap_plugin_t* plugin)
 {
@@ -291,8 +294,7 @@ void TakeNote(LiveFilter& live, const clap_event_note_t& note, bool on)
         return;
     const uint8_t velocity = Velocity(note.velocity);
     const uint8_t bytes[] = {static_cast<uint8_t>((on ? kNoteOnStatus : kNoteOffStatus) | note.channel),
-                             static_cast<uint8_t>(note.key),
-                             on ? std::max<uint8_t>(velocity, 1) : velocity};
+                             static_cast<uint8_t>(note.key), on ? std::max<uint8_t>(velocity, 1) : velocity};
     live.Input(note.header.time, bytes, sizeof bytes);
 }
 
@@ -410,7 +412,9 @@ const void* Extension(const clap_plugin_t*, const char* id)
     return id && std::strcmp(id, CLAP_EXT_NOTE_PORTS) == 0 ? &kNotePorts : nullptr;
 }
 
-void OnMainThread(const clap_plugin_t*) {}
+void OnMainThread(const clap_plugin_t*)
+{
+}
 
 // ---- The factory ----
 
@@ -428,8 +432,7 @@ const clap_plugin_t* Create(const clap_plugin_factory_t*, const clap_host_t* hos
 {
     if (!host || !id || !clap_version_is_compatible(host->clap_version))
         return nullptr;
-    const auto file = std::find_if(gFiles.begin(), gFiles.end(),
-                                   [id](const FilterFile& f) { return f.id == id; });
+    const auto file = std::find_if(gFiles.begin(), gFiles.end(), [id](const FilterFile& f) { return f.id == id; });
     if (file == gFiles.end())
         return nullptr;
     auto* self = new (std::nothrow) Instance{};
@@ -437,8 +440,8 @@ const clap_plugin_t* Create(const clap_plugin_factory_t*, const clap_host_t* hos
         return nullptr;
     self->file = &*file;
     self->host = host;
-    self->clap = {&file->descriptor, self,       PluginInit, Destroy, Activate,  Deactivate,
-                  StartProcessing,   StopProcessing, Reset,  Process, Extension, OnMainThread};
+    self->clap = {&file->descriptor, self,           PluginInit, Destroy, Activate,  Deactivate,
+                  StartProcessing,   StopProcessing, Reset,      Process, Extension, OnMainThread};
     return &self->clap;
 }
 
@@ -451,5 +454,5 @@ const void* Factory(const char* id)
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const clap_plugin_entry_t ux_clap_entry = {
-    CLAP_VERSION_INIT, Init, Deinit, Factory};
+extern "C" __attribute__((visibility("default")))
+const clap_plugin_entry_t ux_clap_entry = {CLAP_VERSION_INIT, Init, Deinit, Factory};

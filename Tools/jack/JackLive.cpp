@@ -15,7 +15,9 @@ constexpr const char* kOutputPort = "midi_out";
 
 // JACK's own words while opening a client (which socket it could not reach) say
 // less than the one line the caller makes of the failure.
-void Silent(const char*) {}
+void Silent(const char*)
+{
+}
 
 }  // namespace
 
@@ -36,15 +38,15 @@ JackLive::JackLive(const std::string& name, std::unique_ptr<LiveFilter> live) : 
     if (!mClient) {
         if (status & JackServerFailed)
             throw JackError(JackError::kNoServer, "no JACK server \"" + DefaultJackServer() + "\" is running");
-        throw JackError(JackError::kFailed, "the JACK server \"" + DefaultJackServer()
-                                                + "\" refused a client named \"" + name + "\"");
+        throw JackError(JackError::kFailed,
+                        "the JACK server \"" + DefaultJackServer() + "\" refused a client named \"" + name + "\"");
     }
     mInput = jack_port_register(mClient, kInputPort, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     mOutput = jack_port_register(mClient, kOutputPort, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     if (!mInput || !mOutput) {
         jack_client_close(mClient);
-        throw JackError(JackError::kFailed, "the JACK server \"" + DefaultJackServer()
-                                                + "\" refused the ports midi_in and midi_out");
+        throw JackError(JackError::kFailed,
+                        "the JACK server \"" + DefaultJackServer() + "\" refused the ports midi_in and midi_out");
     }
     jack_on_shutdown(mClient, OnShutdown, this);
 }
@@ -69,8 +71,8 @@ std::string JackLive::OutputName() const
 void JackLive::Activate(JackProcessCallback process)
 {
     if (jack_set_process_callback(mClient, process, this) != 0 || jack_activate(mClient) != 0)
-        throw JackError(JackError::kFailed, "the JACK server \"" + DefaultJackServer()
-                                                + "\" would not start the client's cycles");
+        throw JackError(JackError::kFailed,
+                        "the JACK server \"" + DefaultJackServer() + "\" would not start the client's cycles");
     mActive = true;
 }
 
@@ -88,13 +90,13 @@ void JackLive::Connect(const std::string& from, const std::string& to, const std
                        unsigned long otherFlags)
 {
     const jack_port_t* port = jack_port_by_name(mClient, other.c_str());
-    const bool fits = port && (jack_port_flags(port) & otherFlags)
-                      && std::strcmp(jack_port_type(port), JACK_DEFAULT_MIDI_TYPE) == 0;
+    const bool fits =
+        port && (jack_port_flags(port) & otherFlags) && std::strcmp(jack_port_type(port), JACK_DEFAULT_MIDI_TYPE) == 0;
     const char* kind = otherFlags == JackPortIsOutput ? "output" : "input";
     if (!fits)
-        throw JackError(JackError::kNoSuchPort, "\"" + other + "\": no MIDI " + kind
-                                                    + " port of that name; the MIDI " + kind
-                                                    + " ports are: " + OtherPorts(otherFlags));
+        throw JackError(JackError::kNoSuchPort,
+                        "\"" + other + "\": no MIDI " + kind + " port of that name; the MIDI " + kind
+                            + " ports are: " + OtherPorts(otherFlags));
     const int result = jack_connect(mClient, from.c_str(), to.c_str());
     if (result != 0 && result != EEXIST)
         throw JackError(JackError::kFailed, "cannot connect " + from + " to " + to);

@@ -94,8 +94,7 @@ private:
     void Publish();
     // The MIDI ports of other clients with `flags`, for a message: "a, b" or "none".
     std::string OtherPorts(unsigned long flags) const;
-    void Connect(const std::string& from, const std::string& to, const std::string& other,
-                 unsigned long otherFlags);
+    void Connect(const std::string& from, const std::string& to, const std::string& other, unsigned long otherFlags);
     static void OnShutdown(void* self);
 
     std::unique_ptr<LiveFilter> mLive;

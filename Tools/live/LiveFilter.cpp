@@ -55,7 +55,9 @@ LiveFilter::LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& ca
 }
 
 LiveFilter::LiveFilter(std::vector<std::unique_ptr<UxFilterI>> filters, const LiveCapacity& capacity)
-    : mFilters(std::move(filters)), mPool(capacity.eventPool), mCapacity(capacity)
+    : mFilters(std::move(filters)),
+      mPool(capacity.eventPool),
+      mCapacity(capacity)
 {
     // Every buffer is written once now, so that no cycle meets a page for the
     // first time.
@@ -152,8 +154,7 @@ void LiveFilter::Input(int64_t frame, const uint8_t* bytes, uint32_t size)
     const uint8_t kind = bytes[0] & 0xF0;
     const uint8_t channel = bytes[0] & 0x0F;
     const bool channelMessage = IsChannelStatus(bytes[0]);
-    const bool wellFormed = channelMessage && size == kNoteMessageSize && bytes[1] <= kMaxData
-                            && bytes[2] <= kMaxData;
+    const bool wellFormed = channelMessage && size == kNoteMessageSize && bytes[1] <= kMaxData && bytes[2] <= kMaxData;
     const NoteMessage note = wellFormed ? NoteMessageOf(bytes, size) : NoteMessage::kNone;
     if (note == NoteMessage::kNoteOn) {
         NoteOn(at, channel, bytes[1], bytes[2]);
@@ -163,11 +164,9 @@ void LiveFilter::Input(int64_t frame, const uint8_t* bytes, uint32_t size)
         NoteOff(at, channel, bytes[1], ReleaseOf(bytes), bytes, size);
         return;
     }
-    if (wellFormed && kind == kControlChangeStatus
-        && (bytes[1] == kAllNotesOff || bytes[1] == kAllSoundOff))
+    if (wellFormed && kind == kControlChangeStatus && (bytes[1] == kAllNotesOff || bytes[1] == kAllSoundOff))
         Silence(at, channel);
-    const bool filtered = kind == kControlChangeStatus || kind == kProgramChangeStatus
-                          || kind == kPitchBendStatus;
+    const bool filtered = kind == kControlChangeStatus || kind == kProgramChangeStatus || kind == kPitchBendStatus;
     if (channelMessage && filtered && size == 1 + ChannelDataSize(bytes[0]) && bytes[1] <= kMaxData
         && (size < 3 || bytes[2] <= kMaxData)) {
         FilterEvent(at, bytes, size);
@@ -195,8 +194,7 @@ void LiveFilter::NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velo
 {
     const int key = KeyLedger::KeyIndex(channel, pitch);
     const uint32_t id = ++mIds;
-    const KeyLedger::Strike strike =
-        mKeys.StrikeNote(key, at, KeyLedger::kOpenEnd, NoteOrigin::kPlayed, id);
+    const KeyLedger::Strike strike = mKeys.StrikeNote(key, at, KeyLedger::kOpenEnd, NoteOrigin::kPlayed, id);
     if (strike.displaced)
         EmitNoteOff(at, key, strike.displacedRelease);
     if (strike.sounds)
@@ -218,8 +216,8 @@ void LiveFilter::NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velo
 // A note-off ends the oldest played note held on its key, which then goes to the
 // filters when they act on its channel; one for a note never seen passes through
 // and builds nothing.
-void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t release,
-                         const uint8_t* bytes, uint32_t size)
+void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t release, const uint8_t* bytes,
+                         uint32_t size)
 {
     const int key = KeyLedger::KeyIndex(channel, pitch);
     HeldNote* oldest = nullptr;
@@ -243,12 +241,10 @@ void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t rel
 // released before the scope ends: a filter answers a copy it cannot make with the
 // end of its chain. The played note itself already sounds: the answer's head is
 // not queued again.
-void LiveFilter::BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch,
-                            uint8_t release)
+void LiveFilter::BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch, uint8_t release)
 {
     const UxEventPoolScope scope(mPool);
-    UxNoteOn* head =
-        new (std::nothrow) UxNoteOn(note.start, at - note.start, pitch, note.velocity, channel);
+    UxNoteOn* head = new (std::nothrow) UxNoteOn(note.start, at - note.start, pitch, note.velocity, channel);
     if (head) {
         head->SetReleaseVelocity(release);
         Feed(0, head, head, at);
@@ -344,8 +340,7 @@ void LiveFilter::Schedule(const UxEvent& event, int64_t at)
 
 void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
 {
-    if (NoteFaultOf(note.Note(), note.Velocity(), note.Channel()) != NoteFault::kNone
-        || note.Duration() < 0)
+    if (NoteFaultOf(note.Note(), note.Velocity(), note.Channel()) != NoteFault::kNone || note.Duration() < 0)
         return;
     if (mQueue.size() == mCapacity.queuedNotes) {
         ++mDropped.notes;
@@ -353,8 +348,8 @@ void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
     }
     // A note longer than the queue can say (a day at 48 kHz) ends as late as it can.
     const int64_t start = std::max(note.StartTime(), at);
-    const int64_t length = std::min<int64_t>(
-        {note.Duration(), std::numeric_limits<uint32_t>::max(), KeyLedger::kOpenEnd - 1 - start});
+    const int64_t length =
+        std::min<int64_t>({note.Duration(), std::numeric_limits<uint32_t>::max(), KeyLedger::kOpenEnd - 1 - start});
     Queued item{};
     item.frame = start;
     item.length = static_cast<uint32_t>(length);
@@ -396,8 +391,7 @@ void LiveFilter::Play(const Queued& item)
         return;
     }
     const int64_t end = item.frame + item.length;
-    const KeyLedger::Strike strike =
-        mKeys.StrikeNote(key, item.frame, end, NoteOrigin::kMade, item.id, item.release);
+    const KeyLedger::Strike strike = mKeys.StrikeNote(key, item.frame, end, NoteOrigin::kMade, item.id, item.release);
     if (!strike.sounds)
         return;
     if (strike.displaced)
@@ -446,8 +440,8 @@ void LiveFilter::EmitNoteOff(int64_t at, int key, uint8_t release)
 
 bool LiveFilter::EmitNote(int64_t at, uint8_t status, int key, uint8_t velocity)
 {
-    const uint8_t message[] = {static_cast<uint8_t>(status | KeyLedger::ChannelOf(key)),
-                               KeyLedger::PitchOf(key), velocity};
+    const uint8_t message[] = {static_cast<uint8_t>(status | KeyLedger::ChannelOf(key)), KeyLedger::PitchOf(key),
+                               velocity};
     return Emit(at, message, sizeof message, status == kNoteOffStatus);
 }
 

@@ -111,7 +111,7 @@ private:
         uint16_t key;     // of another message: its channel's first key
         TickPlace place;
         uint8_t velocity;
-        uint8_t release;  // the note-off velocity
+        uint8_t release;                 // the note-off velocity
         std::array<uint8_t, 3> message;  // of another message
     };
     static_assert(sizeof(Queued) == 24, "a queue record stays small");
@@ -131,10 +131,8 @@ private:
     void PlayQueue(int64_t at, TickPlace through);
     void Play(const Queued& item);
     void NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velocity);
-    void NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t release,
-                 const uint8_t* bytes, uint32_t size);
-    void BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch,
-                    uint8_t release);
+    void NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t release, const uint8_t* bytes, uint32_t size);
+    void BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch, uint8_t release);
     void FilterEvent(int64_t at, const uint8_t* bytes, uint32_t size);
     void Feed(size_t stage, UxEvent* event, const UxEvent* played, int64_t at);
     void Schedule(const UxEvent& event, int64_t at);
@@ -178,9 +176,9 @@ private:
 
     KeyLedger mKeys;
     std::bitset<KeyLedger::kKeys> mUnheard;  // its note-on never went out
-    std::vector<HeldNote> mHeld;  // one table for every key, size fixed when made:
-    size_t mHeldCount = 0;        // the first mHeldCount are held, in no order
-    std::vector<Queued> mQueue;   // a heap, capacity fixed when made
-    std::vector<uint8_t> mHeldOutput;  // records of a 2-byte size and the bytes
+    std::vector<HeldNote> mHeld;             // one table for every key, size fixed when made:
+    size_t mHeldCount = 0;                   // the first mHeldCount are held, in no order
+    std::vector<Queued> mQueue;              // a heap, capacity fixed when made
+    std::vector<uint8_t> mHeldOutput;        // records of a 2-byte size and the bytes
     size_t mHeldOutputSize = 0;
 };

@@ -33,7 +33,6 @@ constexpr uint32_t kChannelPorts = 16;
 inline bool IsPluginStem(const std::string& stem)
 {
     return !stem.empty() && std::all_of(stem.begin(), stem.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
-               || c == '_' || c == '-';
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
     });
 }

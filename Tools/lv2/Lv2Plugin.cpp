@@ -32,7 +32,6 @@
 
 namespace {
 
-
 // ---- The plug-ins of the bundle ----
 
 struct FilterFile {
@@ -70,11 +69,10 @@ const std::vector<FilterFile>& FilterFiles()
             files.push_back({uri, path, {}, {}});
         }
         // In the order of their stems, as the bundle lists them.
-        std::sort(files.begin(), files.end(),
-                  [](const FilterFile& a, const FilterFile& b) { return a.uri < b.uri; });
+        std::sort(files.begin(), files.end(), [](const FilterFile& a, const FilterFile& b) { return a.uri < b.uri; });
         for (FilterFile& file : files)
-            file.descriptor = {file.uri.c_str(), Instantiate, ConnectPort, Activate, Run,
-                               Deactivate, Cleanup, ExtensionData};
+            file.descriptor = {file.uri.c_str(), Instantiate, ConnectPort,  Activate, Run,
+                               Deactivate,       Cleanup,     ExtensionData};
     });
     return files;
 }
@@ -141,7 +139,7 @@ struct Instance {
     const LV2_Log_Log* log = nullptr;  // the host's, if it offers one
     LV2_URID logError = 0;
     const LV2_Worker_Schedule* worker = nullptr;  // the host's, if it offers one
-    LiveDrops scheduled;  // what the worker has been told of, on the audio thread
+    LiveDrops scheduled;                          // what the worker has been told of, on the audio thread
 
     // What the log has heard of, kept by whichever thread reports.
     std::mutex reporting;
@@ -173,8 +171,7 @@ std::shared_ptr<Plugin> SharedPlugin(const FilterFile& file)
 
 // Loads the filter file and makes its filter, with every buffer the live filter
 // will use; null when any of it fails, with the reason in the host's log.
-LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
-                       const LV2_Feature* const* features)
+LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*, const LV2_Feature* const* features)
 {
     const auto* map = static_cast<const LV2_URID_Map*>(FindFeature(features, LV2_URID__map));
     const auto* log = static_cast<const LV2_Log_Log*>(FindFeature(features, LV2_LOG__log));
@@ -187,9 +184,8 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
         return nullptr;
     };
     const auto& files = FilterFiles();
-    const auto file = std::find_if(files.begin(), files.end(), [descriptor](const FilterFile& f) {
-        return &f.descriptor == descriptor;
-    });
+    const auto file = std::find_if(files.begin(), files.end(),
+                                   [descriptor](const FilterFile& f) { return &f.descriptor == descriptor; });
     if (file == files.end())
         return fail("not a plug-in of this bundle");
     if (!map)
@@ -204,9 +200,8 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double, const char*,
         instance->worker = worker;
 
         const auto urid = [map](const char* name) { return map->map(map->handle, name); };
-        instance->uris = {urid(LV2_MIDI__MidiEvent), urid(LV2_ATOM__Sequence),
-                          urid(LV2_ATOM__Object),    urid(LV2_ATOM__Blank),
-                          urid(LV2_ATOM__Float),     urid(LV2_ATOM__Double),
+        instance->uris = {urid(LV2_MIDI__MidiEvent), urid(LV2_ATOM__Sequence), urid(LV2_ATOM__Object),
+                          urid(LV2_ATOM__Blank),     urid(LV2_ATOM__Float),    urid(LV2_ATOM__Double),
                           urid(LV2_TIME__Position),  urid(LV2_TIME__speed)};
         instance->sink.SetMidiType(instance->uris.midiEvent);
         return instance.release();
@@ -239,8 +234,7 @@ void Report(Instance& instance)
         return;
     }
     const auto say = [&](const char* what, unsigned long long count) {
-        instance.log->printf(instance.log->handle, instance.logError, "%s: %llu %s\n", instance.uri, count,
-                             what);
+        instance.log->printf(instance.log->handle, instance.logError, "%s: %llu %s\n", instance.uri, count, what);
     };
     if (now.chains != told.chains)
         instance.log->printf(instance.log->handle, instance.logError,
@@ -267,8 +261,7 @@ void Deactivate(LV2_Handle handle)
 }
 
 // The worker's job is the report; run() schedules it when something new was lost.
-LV2_Worker_Status Work(LV2_Handle handle, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle, uint32_t,
-                       const void*)
+LV2_Worker_Status Work(LV2_Handle handle, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle, uint32_t, const void*)
 {
     Report(*static_cast<Instance*>(handle));
     return LV2_WORKER_SUCCESS;
@@ -337,8 +330,7 @@ void Run(LV2_Handle handle, uint32_t frames)
         {
             double speed = 0;
             if (event->body.type == instance->uris.midiEvent)
-                live.Input(event->time.frames, reinterpret_cast<const uint8_t*>(event + 1),
-                           event->body.size);
+                live.Input(event->time.frames, reinterpret_cast<const uint8_t*>(event + 1), event->body.size);
             else if (PositionSpeed(instance->uris, &event->body, &speed))
                 live.TransportSpeed(event->time.frames, speed);
         }

@@ -37,19 +37,17 @@ const char* KindOf(const UxEvent& event)
 void PrintChain(std::ostream& out, const UxEvent* head)
 {
     char line[128];
-    std::snprintf(line, sizeof line, "  %-8s %8s %8s %5s %8s\n", "kind", "start", "duration",
-                  "pitch", "velocity");
+    std::snprintf(line, sizeof line, "  %-8s %8s %8s %5s %8s\n", "kind", "start", "duration", "pitch", "velocity");
     out << line;
     for (const UxEvent* event = head; event; event = event->NextEvent()) {
         if (const auto* note = dynamic_cast<const UxNoteOn*>(event))
             std::snprintf(line, sizeof line, "  %-8s %8lld %8lld %5d %8d\n", KindOf(*event),
-                          static_cast<long long>(event->StartTime()),
-                          static_cast<long long>(event->Duration()), note->Note(),
-                          note->Velocity());
+                          static_cast<long long>(event->StartTime()), static_cast<long long>(event->Duration()),
+                          note->Note(), note->Velocity());
         else
             std::snprintf(line, sizeof line, "  %-8s %8lld %8lld %5s %8s\n", KindOf(*event),
-                          static_cast<long long>(event->StartTime()),
-                          static_cast<long long>(event->Duration()), "-", "-");
+                          static_cast<long long>(event->StartTime()), static_cast<long long>(event->Duration()), "-",
+                          "-");
         out << line;
     }
 }
@@ -84,9 +82,9 @@ SmfFile DemoPhrase()
     constexpr int64_t kQuarter = kTicksPerQuarter;
     SmfTrack track;
     track.events.push_back({0, {kMetaStatus, kMetaTempo, 0x07, 0xA1, 0x20}});  // 500000 us a beat
-    track.events.push_back({0, {0xC0, 0}});                                   // program: piano
-    track.events.push_back({0, {0xB0, 7, 100}});                              // volume
-    constexpr uint8_t kDrumNoteOn = 0x99;  // channel 10
+    track.events.push_back({0, {0xC0, 0}});                                    // program: piano
+    track.events.push_back({0, {0xB0, 7, 100}});                               // volume
+    constexpr uint8_t kDrumNoteOn = 0x99;                                      // channel 10
     constexpr uint8_t kDrumNoteOff = 0x89;
     constexpr uint8_t kBassDrum = 36;
     constexpr uint8_t kOpenHiHat = 46;
@@ -146,7 +144,7 @@ void RunDemoCommand(const DemoOptions& demo)
         ReportLeftOut(midi.Name(), song.leftOut);
         WriteRoll(song, RollView(), roll);
         WriteSongWav(song, soundFont, RenderSound(), wav);
-        std::cout << "The demo phrase through it, its drums on channel 10 left alone (--channels "
-                  << options.channels << "): " << output << ".mid, .png and .wav\n";
+        std::cout << "The demo phrase through it, its drums on channel 10 left alone (--channels " << options.channels
+                  << "): " << output << ".mid, .png and .wav\n";
     }
 }

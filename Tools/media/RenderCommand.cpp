@@ -234,7 +234,10 @@ private:
 class Renderer {
 public:
     Renderer(fluid_synth_t* synth, SampleSpool& spool, ProgressLine& progress, int64_t songFrames)
-        : mSynth(synth), mSpool(spool), mProgress(progress), mSongFrames(songFrames)
+        : mSynth(synth),
+          mSpool(spool),
+          mProgress(progress),
+          mSongFrames(songFrames)
     {
     }
 
@@ -321,8 +324,9 @@ std::string FindSoundFont(const std::string& named)
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
         if (named.empty())
-            throw FileError(path + ": no SoundFont installed; install the package timgm6mb-soundfont "
-                                   "or fluid-soundfont-gm, or name one with --soundfont FILE");
+            throw FileError(path
+                            + ": no SoundFont installed; install the package timgm6mb-soundfont "
+                              "or fluid-soundfont-gm, or name one with --soundfont FILE");
         throw FileError(path + ": cannot read: " + std::strerror(errno));
     }
     if (S_ISDIR(info.st_mode))

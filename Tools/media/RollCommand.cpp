@@ -39,8 +39,8 @@ constexpr double kTitleBaseline = 16;
 constexpr double kLineSpacing = 16;
 constexpr double kPlotBelowBarNumbers = 8;
 constexpr double kSwatchSize = 10;
-constexpr double kSwatchGap = 4;    // between a swatch and its text
-constexpr double kEntryGap = 12;    // between entries of the legend
+constexpr double kSwatchGap = 4;  // between a swatch and its text
+constexpr double kEntryGap = 12;  // between entries of the legend
 constexpr double kLabelFontSize = 11;
 constexpr double kTitleFontSize = 12;
 constexpr double kMinTitleFontSize = 8;
@@ -92,8 +92,7 @@ Colour Shaded(const Colour& colour, int velocity)
 
 Colour Darker(const Colour& colour)
 {
-    return {colour.red * kOutlineDarkening, colour.green * kOutlineDarkening,
-            colour.blue * kOutlineDarkening};
+    return {colour.red * kOutlineDarkening, colour.green * kOutlineDarkening, colour.blue * kOutlineDarkening};
 }
 
 // A vertical or horizontal line of one pixel, on the pixel grid so it stays sharp.
@@ -264,16 +263,15 @@ void DrawLabels(cairo_t* cr, const Song& song, const RollLayout& layout)
                              layout.RowTop(pitch) + layout.RowHeight() / 2);
 
     // A number that would reach past the picture's right edge moves left to fit.
-    const double pixelsPerBar =
-        (layout.PlotRight() - layout.PlotLeft()) / static_cast<double>(layout.BarCount());
+    const double pixelsPerBar = (layout.PlotRight() - layout.PlotLeft()) / static_cast<double>(layout.BarCount());
     const size_t step = BarLabelStep(pixelsPerBar);
     for (size_t i = layout.FirstBar(); i < layout.FirstBar() + layout.BarCount(); ++i) {
         if (!NumberedBar(i, layout.FirstBar(), step))
             continue;
         // A timecode's bar i is second i.
-        const std::string number = layout.Timecode() ? std::to_string(i / 60) + (i % 60 < 10 ? ":0" : ":")
-                                                           + std::to_string(i % 60)
-                                                     : std::to_string(i + 1);
+        const std::string number = layout.Timecode()
+            ? std::to_string(i / 60) + (i % 60 < 10 ? ":0" : ":") + std::to_string(i % 60)
+            : std::to_string(i + 1);
         const double x = std::min(layout.X(layout.Bars()[i].start) + 2, layout.Width() - 2 - TextWidth(cr, number));
         cairo_move_to(cr, x, layout.BarNumberBaseline());
         cairo_show_text(cr, number.c_str());
@@ -303,8 +301,8 @@ void DrawNotes(cairo_t* cr, const Song& song, const RollLayout& layout)
 {
     const double inset = layout.RowHeight() >= 4 ? 1 : 0;
     song.ForEachNote([&](const SongNote& note) {
-        if (note.end <= layout.FirstTick() || note.start >= layout.EndTick()
-            || note.pitch < layout.LowestPitch() || note.pitch > layout.HighestPitch())
+        if (note.end <= layout.FirstTick() || note.start >= layout.EndTick() || note.pitch < layout.LowestPitch()
+            || note.pitch > layout.HighestPitch())
             return;
         const size_t voice = layout.VoiceOf(note.track, note.channel);
         const Colour& colour = (note.madeByFilter ? kFilterColours : kOwnColours)[voice % kVoiceColours];
@@ -330,8 +328,8 @@ void DrawNotes(cairo_t* cr, const Song& song, const RollLayout& layout)
 uint64_t NoteHash(const SongNote& note)
 {
     uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the fields
-    for (const uint64_t field : {uint64_t(note.start), uint64_t(note.end), uint64_t(note.pitch),
-                                 uint64_t(note.madeByFilter)}) {
+    for (const uint64_t field :
+         {uint64_t(note.start), uint64_t(note.end), uint64_t(note.pitch), uint64_t(note.madeByFilter)}) {
         hash ^= field;
         hash *= 0x100000001B3ull;
     }
@@ -372,12 +370,13 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
         songEnd = std::max(songEnd, note.end);
         lowest = std::min<int>(lowest, note.pitch);
         highest = std::max<int>(highest, note.pitch);
-        const auto place = std::lower_bound(mVoices.begin(), mVoices.end(), note, [](const RollVoice& v, const SongNote& n) {
-            return std::tie(v.track, v.channel) < std::tie(n.track, n.channel);
-        });
+        const auto place =
+            std::lower_bound(mVoices.begin(), mVoices.end(), note, [](const RollVoice& v, const SongNote& n) {
+                return std::tie(v.track, v.channel) < std::tie(n.track, n.channel);
+            });
         RollVoice& voice = place != mVoices.end() && place->track == note.track && place->channel == note.channel
-                               ? *place
-                               : *mVoices.insert(place, RollVoice{note.track, note.channel});
+            ? *place
+            : *mVoices.insert(place, RollVoice{note.track, note.channel});
         (note.madeByFilter ? voice.made : voice.song) = true;
         ++voice.notes;
         voice.noteHashes += NoteHash(note);
@@ -456,8 +455,8 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
     mPlotTop = BarNumberBaseline() + kPlotBelowBarNumbers;
     const int topMargin = static_cast<int>(std::ceil(mPlotTop));
     mHeight = view.height > 0
-                  ? view.height
-                  : std::clamp(topMargin + kBottomMargin + keys * kPixelsPerKey, kMinHeight, kMaxDefaultHeight);
+        ? view.height
+        : std::clamp(topMargin + kBottomMargin + keys * kPixelsPerKey, kMinHeight, kMaxDefaultHeight);
     // A picture too low for its legend keeps at least a row a key.
     mHeight = std::max(mHeight, topMargin + kBottomMargin + keys);
     mRowHeight = (PlotBottom() - mPlotTop) / keys;
@@ -527,7 +526,7 @@ void WriteRoll(const Song& song, const RollView& view, OutputFile& output)
 {
     const RollLayout layout(song, view);
     const std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(DrawRoll(song, layout),
-                                                                                    &cairo_surface_destroy);
+                                                                                     &cairo_surface_destroy);
     std::vector<uint8_t> png;
     const cairo_status_t status = cairo_surface_write_to_png_stream(surface.get(), AppendBytes, &png);
     if (status != CAIRO_STATUS_SUCCESS)

@@ -59,8 +59,8 @@ public:
     {
         Flush();
         const off_t size = lseek(fileno(mFile), 0, SEEK_END);
-        void* data = size > 0 ? mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fileno(mFile), 0)
-                              : MAP_FAILED;
+        void* data =
+            size > 0 ? mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fileno(mFile), 0) : MAP_FAILED;
         if (data == MAP_FAILED)
             Fail("cannot read a temporary file back");
         mData = static_cast<uint8_t*>(data);
@@ -151,7 +151,9 @@ private:
 
 }  // namespace
 
-Song::Song(std::string name, std::vector<uint8_t> input) : name(std::move(name)), mInput(std::move(input)) {}
+Song::Song(std::string name, std::vector<uint8_t> input) : name(std::move(name)), mInput(std::move(input))
+{
+}
 Song::Song(Song&&) noexcept = default;
 Song::~Song() = default;
 

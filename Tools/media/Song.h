@@ -61,8 +61,7 @@ public:
     void ForEachNote(const std::function<void(const SongNote&)>& visit) const;
 
 private:
-    friend Song MakeSong(const std::string&, std::vector<uint8_t>, const std::vector<const Plugin*>&,
-                         ChannelMask);
+    friend Song MakeSong(const std::string&, std::vector<uint8_t>, const std::vector<const Plugin*>&, ChannelMask);
     std::vector<uint8_t> mInput;
     std::unique_ptr<MappedSong> mOutput;  // none: the input as it is
 };

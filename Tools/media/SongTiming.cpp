@@ -55,8 +55,8 @@ void SongTiming::Finish()
             continue;
         }
         const double seconds = last.seconds
-                               + static_cast<double>(change.tick - last.tick) * last.microsecondsPerQuarter
-                                     / 1e6 / static_cast<double>(mTicksPerQuarter);
+            + static_cast<double>(change.tick - last.tick) * last.microsecondsPerQuarter / 1e6
+                / static_cast<double>(mTicksPerQuarter);
         changes.push_back({change.tick, seconds, change.microsecondsPerQuarter});
     }
     mTempos = std::move(changes);
@@ -70,8 +70,8 @@ double SongTiming::Seconds(int64_t tick) const
                                         [](int64_t t, const TempoChange& c) { return t < c.tick; });
     const TempoChange& change = *std::prev(after);
     return change.seconds
-           + static_cast<double>(tick - change.tick) * change.microsecondsPerQuarter / 1e6
-                 / static_cast<double>(mTicksPerQuarter);
+        + static_cast<double>(tick - change.tick) * change.microsecondsPerQuarter / 1e6
+        / static_cast<double>(mTicksPerQuarter);
 }
 
 std::vector<Bar> SongTiming::Bars(int64_t endTick, size_t atLeast) const

@@ -67,9 +67,9 @@ enum class TickPlace : uint8_t { kEndingNote, kOtherEvent, kStartingNote, kEndin
 
 constexpr TickPlace TickPlaceOf(NoteMessage message)
 {
-    return message == NoteMessage::kNoteOff  ? TickPlace::kEndingNote
-           : message == NoteMessage::kNoteOn ? TickPlace::kStartingNote
-                                             : TickPlace::kOtherEvent;
+    return message == NoteMessage::kNoteOff ? TickPlace::kEndingNote
+        : message == NoteMessage::kNoteOn   ? TickPlace::kStartingNote
+                                            : TickPlace::kOtherEvent;
 }
 
 constexpr TickPlace NoteOffPlace(int64_t start, int64_t end)

@@ -8,7 +8,7 @@
 namespace {
 
 constexpr size_t kChunkHeaderSize = 8;
-constexpr size_t kRiffFormOffset = 8;   // "RIFF", its length, then the form's name
+constexpr size_t kRiffFormOffset = 8;  // "RIFF", its length, then the form's name
 constexpr size_t kRiffHeaderSize = 12;
 constexpr uint32_t kHeaderDataSize = 6;
 constexpr uint32_t kMaxVariableLength = 0x0FFFFFFF;  // four 7-bit groups
@@ -24,8 +24,7 @@ std::string Hex(unsigned value)
 
 uint32_t ReadLittleEndian32(const uint8_t* bytes)
 {
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16
-           | uint32_t(bytes[3]) << 24;
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
 }
 
 bool HasName(const uint8_t* chunk, const char* name)
@@ -109,8 +108,7 @@ void PutEvent(std::vector<uint8_t>* out, const uint8_t* bytes, size_t size, uint
     const uint8_t status = size == 0 ? 0 : bytes[0];
     if (IsChannelStatus(status)) {
         if (size != 1 + ChannelDataSize(status))
-            throw SmfError("a channel message " + Hex(status) + " of " + std::to_string(size)
-                           + " bytes");
+            throw SmfError("a channel message " + Hex(status) + " of " + std::to_string(size) + " bytes");
         for (size_t i = 1; i < size; ++i)
             if (bytes[i] & kStatusBit)
                 throw SmfError("a channel message with the data byte " + Hex(bytes[i]));
@@ -124,16 +122,14 @@ void PutEvent(std::vector<uint8_t>* out, const uint8_t* bytes, size_t size, uint
         out->push_back(status);
         PutLength(out, size - 1);
         out->insert(out->end(), bytes + 1, bytes + size);
-    } else if (status == kMetaStatus && size >= 2 && !(bytes[1] & kStatusBit)
-               && bytes[1] != kMetaEndOfTrack) {
+    } else if (status == kMetaStatus && size >= 2 && !(bytes[1] & kStatusBit) && bytes[1] != kMetaEndOfTrack) {
         *runningStatus = 0;
         out->insert(out->end(), bytes, bytes + 2);
         PutLength(out, size - 2);
         out->insert(out->end(), bytes + 2, bytes + size);
     } else {
         throw SmfError(size == 0 ? std::string("an empty event")
-                                 : "an event with the status byte " + Hex(status)
-                                       + " that a track cannot hold");
+                                 : "an event with the status byte " + Hex(status) + " that a track cannot hold");
     }
 }
 
@@ -145,7 +141,11 @@ struct EventCut {};
 }  // namespace
 
 SmfTrackReader::SmfTrackReader(const uint8_t* data, size_t begin, size_t end, int trackNumber, bool cut)
-    : mData(data), mPos(begin), mEnd(end), mTrackNumber(trackNumber), mCut(cut)
+    : mData(data),
+      mPos(begin),
+      mEnd(end),
+      mTrackNumber(trackNumber),
+      mCut(cut)
 {
 }
 
@@ -246,8 +246,8 @@ bool SmfTrackReader::NextSlowly(SmfEvent* event)
 
 void SmfTrackReader::Fail(const std::string& problem) const
 {
-    throw SmfReadError("track " + std::to_string(mTrackNumber) + ", event at byte "
-                   + std::to_string(mEventStart) + ": " + problem);
+    throw SmfReadError("track " + std::to_string(mTrackNumber) + ", event at byte " + std::to_string(mEventStart) + ": "
+                       + problem);
 }
 
 // Every read is checked against the chunk's end, which SmfReader has already
@@ -292,17 +292,15 @@ void SmfTrackReader::Append(std::vector<uint8_t>* bytes, uint32_t count)
 void SmfReader::Unwrap()
 {
     if (!HasName(mData + kRiffFormOffset, "RMID"))
-        throw SmfReadError("not a MIDI file: a RIFF file of form " + NameOf(mData + kRiffFormOffset)
-                       + ", not RMID");
+        throw SmfReadError("not a MIDI file: a RIFF file of form " + NameOf(mData + kRiffFormOffset) + ", not RMID");
     const uint64_t riffEnd = uint64_t(kChunkHeaderSize) + ReadLittleEndian32(mData + 4);
     const size_t end = static_cast<size_t>(std::min<uint64_t>(riffEnd, mSize));
     for (size_t pos = kRiffHeaderSize; pos <= end && end - pos >= kChunkHeaderSize;) {
         const uint32_t chunkSize = ReadLittleEndian32(mData + pos + 4);
         const size_t begin = pos + kChunkHeaderSize;
         if (chunkSize > mSize - begin)
-            throw SmfReadError("truncated: the RIFF chunk " + NameOf(mData + pos) + " at byte "
-                           + std::to_string(pos) + " claims " + std::to_string(chunkSize)
-                           + " bytes, past the end of the file");
+            throw SmfReadError("truncated: the RIFF chunk " + NameOf(mData + pos) + " at byte " + std::to_string(pos)
+                               + " claims " + std::to_string(chunkSize) + " bytes, past the end of the file");
         if (HasName(mData + pos, "data")) {
             mBegin = begin;
             mSize = begin + chunkSize;
@@ -330,10 +328,9 @@ SmfReader::SmfReader(const uint8_t* data, size_t size) : mData(data), mSize(size
     // A header longer than six bytes is allowed, but one whose length hides the first
     // track chunk says the wrong length.
     const size_t firstTrackAt = kChunkHeaderSize + kHeaderDataSize;
-    if (headerSize > kHeaderDataSize && available >= firstTrackAt + 4
-        && HasName(header + firstTrackAt, "MTrk"))
+    if (headerSize > kHeaderDataSize && available >= firstTrackAt + 4 && HasName(header + firstTrackAt, "MTrk"))
         throw SmfReadError("a wrong header length: the header chunk claims " + std::to_string(headerSize)
-                       + " bytes, but a track chunk follows its first 6");
+                           + " bytes, but a track chunk follows its first 6");
     if (headerSize > available - kChunkHeaderSize)
         throw SmfReadError("truncated: the file ends inside its header chunk");
 
@@ -383,11 +380,10 @@ SmfTrackReader SmfReader::NextTrack()
         if (mSize - mPos < kChunkHeaderSize) {
             if (skippedAny)
                 throw SmfReadError("no track " + std::to_string(trackNumber) + ": the chunk at byte "
-                               + std::to_string(skipped) + " is named " + NameOf(mData + skipped)
-                               + ", not \"MTrk\"");
-            throw SmfReadError("truncated: the header declares "
-                           + Counted(mTrackCount, "track", "tracks")
-                           + ", the file ends before track " + std::to_string(trackNumber));
+                                   + std::to_string(skipped) + " is named " + NameOf(mData + skipped)
+                                   + ", not \"MTrk\"");
+            throw SmfReadError("truncated: the header declares " + Counted(mTrackCount, "track", "tracks")
+                               + ", the file ends before track " + std::to_string(trackNumber));
         }
         const uint32_t chunkSize = ReadBigEndian(mData + mPos + 4, 4);
         if (CutShort() && mPos == mCut.chunkAt) {
@@ -397,7 +393,7 @@ SmfTrackReader SmfReader::NextTrack()
         }
         if (chunkSize > mSize - mPos - kChunkHeaderSize)
             throw SmfReadError("truncated: the chunk at byte " + std::to_string(mPos) + " claims "
-                           + std::to_string(chunkSize) + " bytes, past the end of the file");
+                               + std::to_string(chunkSize) + " bytes, past the end of the file");
         const size_t begin = mPos + kChunkHeaderSize;
         const size_t end = begin + chunkSize;
         if (HasName(mData + mPos, "MTrk")) {
@@ -437,8 +433,7 @@ size_t CheckSmf(const uint8_t* data, size_t size)
     return reader.TrackChunksAfter();
 }
 
-SmfWriter::SmfWriter(SmfSink* sink, uint16_t format, uint16_t division, size_t trackCount)
-    : mSink(sink)
+SmfWriter::SmfWriter(SmfSink* sink, uint16_t format, uint16_t division, size_t trackCount) : mSink(sink)
 {
     if (format > 2)
         throw SmfError("format " + std::to_string(format) + " is not supported, only 0, 1 and 2");
@@ -497,8 +492,7 @@ void SmfWriter::Put(int64_t tick, const uint8_t* bytes, size_t size)
 void SmfWriter::PutSlowly(int64_t tick, const uint8_t* bytes, size_t size)
 {
     if (tick < mTick)
-        throw SmfError("an event at tick " + std::to_string(tick) + " after tick "
-                       + std::to_string(mTick));
+        throw SmfError("an event at tick " + std::to_string(tick) + " after tick " + std::to_string(mTick));
     PutDelta(&mScratch, tick - mTick, &mRunningStatus);
     PutEvent(&mScratch, bytes, size, &mRunningStatus);
     mTick = tick;

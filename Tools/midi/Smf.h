@@ -40,10 +40,7 @@ struct SmfEvent {
     int64_t tick = 0;
     std::vector<uint8_t> bytes;
 
-    bool operator==(const SmfEvent& other) const
-    {
-        return tick == other.tick && bytes == other.bytes;
-    }
+    bool operator==(const SmfEvent& other) const { return tick == other.tick && bytes == other.bytes; }
 };
 
 // A track's events in file order (ticks never decrease). The end-of-track meta
@@ -52,10 +49,7 @@ struct SmfTrack {
     std::vector<SmfEvent> events;
     int64_t endTick = 0;
 
-    bool operator==(const SmfTrack& other) const
-    {
-        return events == other.events && endTick == other.endTick;
-    }
+    bool operator==(const SmfTrack& other) const { return events == other.events && endTick == other.endTick; }
 };
 
 struct SmfFile {
@@ -148,7 +142,7 @@ private:
     void FindCut();
 
     const uint8_t* mData;
-    size_t mSize;     // where the Standard MIDI File ends
+    size_t mSize;       // where the Standard MIDI File ends
     size_t mBegin = 0;  // and where it begins
     bool mFromRiff = false;
     uint16_t mFormat = 1;
@@ -177,10 +171,7 @@ public:
 // Collects a whole file in memory.
 class SmfMemorySink : public SmfSink {
 public:
-    void Append(const uint8_t* bytes, size_t size) override
-    {
-        mBytes.insert(mBytes.end(), bytes, bytes + size);
-    }
+    void Append(const uint8_t* bytes, size_t size) override { mBytes.insert(mBytes.end(), bytes, bytes + size); }
     void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
     {
         std::copy(bytes, bytes + size, mBytes.begin() + static_cast<std::ptrdiff_t>(offset));

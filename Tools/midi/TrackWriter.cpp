@@ -157,14 +157,20 @@ inline void TrackEventWriter::AddNote(const UxNoteOn& event, NoteOrigin origin)
     // Unsigned, the last term is defined for every start (and matters only for one
     // that is not negative).
     const uint64_t room = static_cast<uint64_t>(kUxMaxTime) - static_cast<uint64_t>(start);
-    if (((pitch | velocity) > kMaxData) | (velocity == 0) | (channel > kMaxChannel) | (start < 0)
-        | (duration < 0) | (static_cast<uint64_t>(duration) > room))
+    if (((pitch | velocity) > kMaxData) | (velocity == 0) | (channel > kMaxChannel) | (start < 0) | (duration < 0)
+        | (static_cast<uint64_t>(duration) > room))
         return CountNoteFault(event, mLeftOut);
     if (start < mWatermark)
         ThrowCameAfter("a note", start, mWatermark);
-    const auto key = static_cast<uint16_t>(KeyLedger::KeyIndex(static_cast<uint8_t>(channel), static_cast<uint8_t>(pitch)));
-    const WaitingNote note{start, start + duration, mArrivals++, key, static_cast<uint8_t>(velocity),
-                           CarriedRelease(event.ReleaseVelocity()), origin};
+    const auto key =
+        static_cast<uint16_t>(KeyLedger::KeyIndex(static_cast<uint8_t>(channel), static_cast<uint8_t>(pitch)));
+    const WaitingNote note{start,
+                           start + duration,
+                           mArrivals++,
+                           key,
+                           static_cast<uint8_t>(velocity),
+                           CarriedRelease(event.ReleaseVelocity()),
+                           origin};
     if (static_cast<uint64_t>(start) - mBase >= kSlots)
         return PutFarNote(note);
     LinkNote(note);
@@ -181,7 +187,7 @@ void TrackEventWriter::PutFarNote(const WaitingNote& note)
 void TrackEventWriter::Add(const UxEvent& event, NoteOrigin origin)
 {
     const UxNoteOn* note = &typeid(event) == &typeid(UxNoteOn) ? static_cast<const UxNoteOn*>(&event)
-                                                                : dynamic_cast<const UxNoteOn*>(&event);
+                                                               : dynamic_cast<const UxNoteOn*>(&event);
     if (note)
         AddNote(*note, origin);
     else
@@ -501,8 +507,7 @@ void LeftOut::Add(const LeftOut& other)
 
 int LeftOut::CannotCarry() const
 {
-    return pitchAbove127 + velocityZero + velocityAbove127 + outsideTime + channelAbove15
-           + otherEvents;
+    return pitchAbove127 + velocityZero + velocityAbove127 + outsideTime + channelAbove15 + otherEvents;
 }
 
 int LeftOut::GaveWay() const

@@ -18,16 +18,16 @@
 // left out or cut short, by origin.
 struct LeftOut {
     int pitchAbove127 = 0;
-    int velocityZero = 0;       // MIDI would read it as a note-off
+    int velocityZero = 0;  // MIDI would read it as a note-off
     int velocityAbove127 = 0;
-    int outsideTime = 0;        // starts before tick 0, lasts less than nothing, or ends past the last tick
+    int outsideTime = 0;  // starts before tick 0, lasts less than nothing, or ends past the last tick
     int channelAbove15 = 0;
-    int otherEvents = 0;        // events other than notes that no MIDI message can carry
+    int otherEvents = 0;  // events other than notes that no MIDI message can carry
 
-    int madeLeftOut = 0;        // struck where a played note sounds, or on the tick of a longer made one
-    int madeCutShort = 0;       // by a played note, or by a later made one
-    int playedLeftOut = 0;      // struck again on the tick, key and channel of a longer played note
-    int playedCutShort = 0;     // by the next played note on its key and channel
+    int madeLeftOut = 0;     // struck where a played note sounds, or on the tick of a longer made one
+    int madeCutShort = 0;    // by a played note, or by a later made one
+    int playedLeftOut = 0;   // struck again on the tick, key and channel of a longer played note
+    int playedCutShort = 0;  // by the next played note on its key and channel
 
     void Add(const LeftOut& other);
     int CannotCarry() const;
@@ -120,10 +120,7 @@ private:
     private:
         static constexpr int kBuckets = 64;
         static constexpr size_t kKeptCapacity = 1024;
-        int BucketOf(uint64_t tick) const
-        {
-            return tick == mLeast ? 0 : kBuckets - __builtin_clzll(tick ^ mLeast);
-        }
+        int BucketOf(uint64_t tick) const { return tick == mLeast ? 0 : kBuckets - __builtin_clzll(tick ^ mLeast); }
         std::array<std::vector<Item>, kBuckets> mBuckets;
         uint64_t mFilled = 0;  // a bit for each bucket that holds items
         uint64_t mLeast = 0;   // no item lies before it

@@ -104,9 +104,8 @@ std::vector<std::string> FindPluginFiles()
 std::string DuplicateLine(const FoundPlugin& found)
 {
     return found.shadowed.empty()
-               ? std::string()
-               : Duplicate("add-ons are", found.plugin->AddOn()->Name(), found.plugin->Path(),
-                           found.shadowed);
+        ? std::string()
+        : Duplicate("add-ons are", found.plugin->AddOn()->Name(), found.plugin->Path(), found.shadowed);
 }
 
 PluginScan LoadEveryPlugin()

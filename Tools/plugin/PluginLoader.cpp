@@ -26,10 +26,8 @@ std::string OwnFolder()
     // entry has no name, and the kernel knows its file.
     Dl_info info{};
     link_map* map = nullptr;
-    if (dladdr1(reinterpret_cast<const void*>(&OwnFolder), &info, reinterpret_cast<void**>(&map),
-                RTLD_DL_LINKMAP)
-        && map && map->l_name && map->l_name[0] != '\0')
-    {
+    if (dladdr1(reinterpret_cast<const void*>(&OwnFolder), &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP)
+        && map && map->l_name && map->l_name[0] != '\0') {
         const fs::path folder = fs::path(map->l_name).parent_path();
         return folder.empty() ? "." : folder.string();
     }
@@ -77,7 +75,9 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& path)
 }
 
 Plugin::Plugin(std::string path, void* handle, make_nth_filter_func entry)
-    : mPath(std::move(path)), mHandle(handle), mEntry(entry)
+    : mPath(std::move(path)),
+      mHandle(handle),
+      mEntry(entry)
 {
 }
 

@@ -56,4 +56,3 @@ private:
     make_nth_filter_func mEntry;
     ZelCRef<UxFilterAddOn> mAddOn;
 };
-

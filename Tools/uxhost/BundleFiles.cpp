@@ -46,8 +46,9 @@ BundledPlugin Describe(const Plugin& plugin, const char* format)
     bundled.file = path;
     bundled.stem = bundled.file.stem().string();
     if (bundled.file.extension() != kPluginSuffix || !IsPluginStem(bundled.stem))
-        throw PluginError(path + ": cannot name " + format + " after this file: its name must be "
-                          "letters, digits, '_' or '-' followed by .so");
+        throw PluginError(path + ": cannot name " + format
+                          + " after this file: its name must be "
+                            "letters, digits, '_' or '-' followed by .so");
     const UxFilterAddOn* addOn = plugin.AddOn();
     bundled.name = AddOnText(path, "Name()", addOn->Name());
     bundled.description = AddOnText(path, "ShortDescription()", addOn->ShortDescription());
@@ -60,8 +61,8 @@ BundledPlugin Describe(const Plugin& plugin, const char* format)
         bundled.uriPrefix = prefix;
     addOn->GetVersion(&bundled.major, &bundled.minor);
     if (bundled.major < 0 || bundled.minor < 0)
-        throw PluginError(path + ": the add-on's version " + std::to_string(bundled.major) + "." +
-                          std::to_string(bundled.minor) + " is negative");
+        throw PluginError(path + ": the add-on's version " + std::to_string(bundled.major) + "."
+                          + std::to_string(bundled.minor) + " is negative");
     return bundled;
 }
 
@@ -88,8 +89,8 @@ std::vector<BundledPlugin> DescribeAll(const std::vector<std::string>& names, co
         BundledPlugin bundled = Describe(*plugin, format);
         const auto [earlier, fresh] = fileOfStem.emplace(bundled.stem, plugin->Path());
         if (!fresh)
-            throw PluginError(plugin->Path() + ": a bundle holds one plug-in of each file name; " +
-                              earlier->second + " is " + bundled.stem + " too");
+            throw PluginError(plugin->Path() + ": a bundle holds one plug-in of each file name; " + earlier->second
+                              + " is " + bundled.stem + " too");
         plugins.push_back(std::move(bundled));
     }
     return plugins;
@@ -157,8 +158,8 @@ ScratchFolder::ScratchFolder(const fs::path& target)
         FailFolder(target, std::string("cannot make a folder beside it: ") + std::strerror(errno));
     mPath = pattern;
     fs::permissions(mPath,
-                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                        fs::perms::others_read | fs::perms::others_exec,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
+                        | fs::perms::others_exec,
                     error);
 }
 
@@ -218,6 +219,6 @@ void CheckBundleReplaceable(const fs::path& target, const fs::path& markFile, co
     std::string firstLine;
     if (std::getline(mark, firstLine) && firstLine == madeByLine)
         return;
-    FailFolder(target, std::string("exists and is not a bundle made by ") + command
-                           + "; remove it or choose another folder");
+    FailFolder(target,
+               std::string("exists and is not a bundle made by ") + command + "; remove it or choose another folder");
 }

@@ -36,9 +36,12 @@ constexpr int64_t kValgrindGroupFactor = 10;
 const char* VerdictWord(Verdict verdict)
 {
     switch (verdict) {
-    case Verdict::kPass: return "PASS";
-    case Verdict::kWarn: return "WARN";
-    case Verdict::kFail: return "FAIL";
+    case Verdict::kPass:
+        return "PASS";
+    case Verdict::kWarn:
+        return "WARN";
+    case Verdict::kFail:
+        return "FAIL";
     }
     return "";
 }
@@ -49,12 +52,23 @@ std::string XmlEscaped(const std::string& text)
     std::string escaped;
     for (const char c : text) {
         switch (c) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        case '\'': escaped += "&apos;"; break;
-        default: escaped += c;
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\'':
+            escaped += "&apos;";
+            break;
+        default:
+            escaped += c;
         }
     }
     return escaped;
@@ -66,8 +80,7 @@ std::string JunitSuite(const std::string& name, const std::vector<CheckLine>& li
 {
     char head[64];
     std::snprintf(head, sizeof head, "\" failures=\"%d\" time=\"%.3f\">\n", failures, seconds);
-    std::string xml = "  <testsuite name=\"" + XmlEscaped(name) + "\" tests=\"" + std::to_string(lines.size())
-        + head;
+    std::string xml = "  <testsuite name=\"" + XmlEscaped(name) + "\" tests=\"" + std::to_string(lines.size()) + head;
     for (const CheckLine& line : lines) {
         xml += "    <testcase classname=\"" + XmlEscaped(name) + "\" name=\"" + CheckName(line.check) + "\"";
         const std::string text = XmlEscaped(line.text);
@@ -86,8 +99,7 @@ std::string JunitSuite(const std::string& name, const std::vector<CheckLine>& li
 CLI::App* AddCheckCommand(CLI::App& app, CheckOptions& options)
 {
     CLI::App* check = app.add_subcommand(
-        "check",
-        "Check filter plug-ins for the faults that break hosts: one line per check, exit 1 when one fails");
+        "check", "Check filter plug-ins for the faults that break hosts: one line per check, exit 1 when one fails");
     check->add_option("plugins", options.plugins, "Plug-ins to check (path, name or file name)")->required();
     AddClockOption(check, options.clockSecond, "The calendar second the filters' clock answers (default 1000000000)");
     WholeNumberFrom(check->add_option("--call-limit", options.callLimitMs,
@@ -155,11 +167,10 @@ int RunCheckCommand(const CheckOptions& options)
             std::snprintf(head, sizeof head, "%s %-12s ", VerdictWord(line.verdict), CheckName(line.check));
             std::cout << head << line.text << "\n";
         }
-        const double seconds
-            = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         char summary[200];
-        std::snprintf(summary, sizeof summary, "%s: %d passed, %d warnings, %d failed, in %.1f s\n",
-                      name.c_str(), counts[0], counts[1], counts[2], seconds);
+        std::snprintf(summary, sizeof summary, "%s: %d passed, %d warnings, %d failed, in %.1f s\n", name.c_str(),
+                      counts[0], counts[1], counts[2], seconds);
         std::cout << summary << std::flush;
         failed = failed || counts[static_cast<int>(Verdict::kFail)] > 0;
         junit += JunitSuite(name, lines, counts[static_cast<int>(Verdict::kFail)], seconds);

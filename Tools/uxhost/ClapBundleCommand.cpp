@@ -58,16 +58,17 @@ std::vector<BundledPlugin> LoadAll(const std::vector<std::string>& names)
         const fs::path file = plugin->Path();
         const std::string stem = file.stem().string();
         if (file.extension() != kPluginSuffix || !IsPluginStem(stem))
-            throw PluginError(plugin->Path() + ": cannot name a CLAP plug-in after this file: its name must be "
-                              "letters, digits, '_' or '-' followed by .so");
+            throw PluginError(plugin->Path()
+                              + ": cannot name a CLAP plug-in after this file: its name must be "
+                                "letters, digits, '_' or '-' followed by .so");
         const UxFilterAddOn* addOn = plugin->AddOn();
         for (const char* text : {addOn->Name(), addOn->Author(), addOn->ShortDescription()})
             if (!text)
                 throw PluginError(plugin->Path() + ": the add-on lacks a name, an author or a description");
         const auto [earlier, fresh] = fileOfStem.emplace(stem, plugin->Path());
         if (!fresh)
-            throw PluginError(plugin->Path() + ": a CLAP file holds one plug-in of each file name; " +
-                              earlier->second + " is " + stem + " too");
+            throw PluginError(plugin->Path() + ": a CLAP file holds one plug-in of each file name; " + earlier->second
+                              + " is " + stem + " too");
         plugins.push_back({file, stem, addOn->Name()});
     }
     return plugins;
@@ -139,8 +140,8 @@ void CheckReplaceable(const fs::path& file, const fs::path& addOns)
         return;
     if (folder == fs::file_type::directory && fs::is_regular_file(addOns / kMadeByFile, error))
         return;
-    throw FileError(file.string() + ": exists and was not made by uxhost clap-bundle; remove it and " +
-                    addOns.filename().string() + " or choose another name");
+    throw FileError(file.string() + ": exists and was not made by uxhost clap-bundle; remove it and "
+                    + addOns.filename().string() + " or choose another name");
 }
 
 void Fill(const fs::path& addOns, const std::vector<BundledPlugin>& plugins, const KitFiles& kit)
@@ -152,8 +153,8 @@ void Fill(const fs::path& addOns, const std::vector<BundledPlugin>& plugins, con
     for (const BundledPlugin& plugin : plugins)
         CopyInto(plugin.file, addOns / (plugin.stem + kPluginSuffix));
     CopyInto(kit.adapter, addOns / kClapLibraryFolder / kClapAdapterFile);
-    for (const void* function : {reinterpret_cast<const void*>(&UxEvent::DeleteChain),
-                                 reinterpret_cast<const void*>(&atomic_or)}) {
+    for (const void* function :
+         {reinterpret_cast<const void*>(&UxEvent::DeleteChain), reinterpret_cast<const void*>(&atomic_or)}) {
         const auto [name, file] = LoadedLibrary(function);
         CopyInto(file, addOns / kClapLibraryFolder / name);
     }
@@ -164,13 +165,14 @@ void Fill(const fs::path& addOns, const std::vector<BundledPlugin>& plugins, con
 
 CLI::App* AddClapBundleCommand(CLI::App& app, ClapBundleOptions& options)
 {
-    CLI::App* bundle = app.add_subcommand(
-        "clap-bundle", "Write a CLAP file in which the plug-ins play live in any CLAP host");
+    CLI::App* bundle =
+        app.add_subcommand("clap-bundle", "Write a CLAP file in which the plug-ins play live in any CLAP host");
     bundle->add_option("plugins", options.plugins, "Plug-ins (path, name or file name)")->required();
     bundle->add_option("-o,--output", options.output, "The folder to write the CLAP file in, such as ~/.clap")
         ->required();
-    bundle->add_option("-n,--name", options.name, "The CLAP file's name without .clap (default: the first "
-                                                  "plug-in's file name)");
+    bundle->add_option("-n,--name", options.name,
+                       "The CLAP file's name without .clap (default: the first "
+                       "plug-in's file name)");
     return bundle;
 }
 
@@ -202,8 +204,10 @@ void RunClapBundleCommand(const ClapBundleOptions& options)
     Fill(madeAddOns, plugins, kit);
     CopyInto(kit.entry, madeFile);
     for (const fs::path& path : {made.Path(), madeAddOns, madeAddOns / kClapLibraryFolder})
-        fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec, error);
+        fs::permissions(path,
+                        fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
+                            | fs::perms::others_exec,
+                        error);
 
     // The add-ons folder goes in first, exchanged with an old one in one step; the
     // file then replaces its old self, whose entry reads the new folder alike.

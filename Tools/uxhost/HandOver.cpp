@@ -140,7 +140,7 @@ void CatchFilterCrashes()
 {
     static std::once_flag installed;
     std::call_once(installed, [] {
-        stack_t stack {};
+        stack_t stack{};
         stack.ss_sp = gHandlerStack;
         stack.ss_size = sizeof gHandlerStack;
         sigaltstack(&stack, nullptr);

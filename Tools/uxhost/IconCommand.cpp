@@ -30,8 +30,7 @@ CLI::App* AddIconCommand(CLI::App& app, IconOptions& options)
 {
     CLI::App* icon = app.add_subcommand("icon", "Write one plug-in's icon as a PNG file");
     icon->add_option("plugin", options.plugin, "Plug-in path, name or file name")->required();
-    icon->add_option("-o,--output", options.output, "The PNG file to write (- for standard output)")
-        ->required();
+    icon->add_option("-o,--output", options.output, "The PNG file to write (- for standard output)")->required();
     WholeNumberFrom(
         icon->add_option("--scale", options.scale, "Show each pixel as a square this wide")->capture_default_str(), 1,
         kMaxScale);

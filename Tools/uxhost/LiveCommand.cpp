@@ -8,8 +8,8 @@
 
 CLI::App* AddLiveCommand(CLI::App& app, LiveOptions& options)
 {
-    CLI::App* live = app.add_subcommand(
-        "live", "Play MIDI live through a pipeline of filters as a JACK client, until Ctrl-C");
+    CLI::App* live =
+        app.add_subcommand("live", "Play MIDI live through a pipeline of filters as a JACK client, until Ctrl-C");
     AddPipelineOptions(live, options.pipeline, true);
     live->add_option("--name", options.clientName, "The JACK client's name")->capture_default_str();
     live->add_option("--connect-in", options.connectIn,
@@ -21,8 +21,8 @@ CLI::App* AddLiveCommand(CLI::App& app, LiveOptions& options)
 
 int RunLiveCommand(const LiveOptions& options, bool quiet)
 {
-    const auto entry = reinterpret_cast<LiveEntry>(
-        LoadKitModuleEntry(kLiveModule, kLiveEntryName, "plays live on JACK"));
+    const auto entry =
+        reinterpret_cast<LiveEntry>(LoadKitModuleEntry(kLiveModule, kLiveEntryName, "plays live on JACK"));
     if (!entry)
         return kInternalFailure;
     LiveRequest request;

@@ -96,8 +96,8 @@ std::string Description(const std::vector<BundledPlugin>& plugins, const std::st
         << "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
         << "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n";
     for (const BundledPlugin& plugin : plugins) {
-        const std::string revision = std::to_string(plugin.major) + "." + std::to_string(plugin.minor) + "."
-            + std::to_string(plugin.version);
+        const std::string revision =
+            std::to_string(plugin.major) + "." + std::to_string(plugin.minor) + "." + std::to_string(plugin.version);
         const Lv2Version version = Lv2VersionOf(plugin);
         out << "\n<" << Uri(plugin) << ">\n"
             << "\ta lv2:Plugin , lv2:MIDIPlugin , doap:Project ;\n"
@@ -191,22 +191,23 @@ void CheckReplaceable(const fs::path& target)
 
 CLI::App* AddLv2BundleCommand(CLI::App& app, Lv2BundleOptions& options)
 {
-    CLI::App* bundle = app.add_subcommand(
-        "lv2-bundle", "Write an LV2 bundle in which the plug-ins play live in any LV2 host");
+    CLI::App* bundle =
+        app.add_subcommand("lv2-bundle", "Write an LV2 bundle in which the plug-ins play live in any LV2 host");
     bundle->add_option("plugins", options.plugins, "Plug-ins (path, name or file name)")->required();
-    bundle->add_option("-o,--output", options.output, "The bundle folder to write, ending in .lv2")
-        ->required();
-    CheckValue(bundle->add_option("--license", options.license,
-                                  "The URI of the plug-ins' license, such as http://opensource.org/licenses/isc"),
-               [](const std::string& uri) { return IsTurtleIri(uri) ? std::string() : uri + ": not a URI"; }, "");
-    CheckValue(bundle->add_option("--uri-prefix", options.uriPrefix,
-                                  std::string("What the URIs of plug-ins that give none begin with, before the "
-                                              "file's name (default ")
-                                      + kUriPrefix + ")"),
-               [](const std::string& prefix) {
-                   return IsTurtleIri(prefix + "x") ? std::string() : prefix + ": cannot begin a URI";
-               },
-               "");
+    bundle->add_option("-o,--output", options.output, "The bundle folder to write, ending in .lv2")->required();
+    CheckValue(
+        bundle->add_option("--license", options.license,
+                           "The URI of the plug-ins' license, such as http://opensource.org/licenses/isc"),
+        [](const std::string& uri) { return IsTurtleIri(uri) ? std::string() : uri + ": not a URI"; }, "");
+    CheckValue(
+        bundle->add_option("--uri-prefix", options.uriPrefix,
+                           std::string("What the URIs of plug-ins that give none begin with, before the "
+                                       "file's name (default ")
+                               + kUriPrefix + ")"),
+        [](const std::string& prefix) {
+            return IsTurtleIri(prefix + "x") ? std::string() : prefix + ": cannot begin a URI";
+        },
+        "");
     return bundle;
 }
 

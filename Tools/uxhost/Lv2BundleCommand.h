@@ -12,7 +12,7 @@ class App;
 struct Lv2BundleOptions {
     std::vector<std::string> plugins;
     std::string output;
-    std::string license;  // the URI of the plug-ins' license; none when empty
+    std::string license;    // the URI of the plug-ins' license; none when empty
     std::string uriPrefix;  // for plug-ins that give none; kUriPrefix when empty
 };
 

@@ -27,11 +27,11 @@ CLI::App* AddRollCommand(CLI::App& app, RollOptions& options)
     WholeNumberFrom(
         roll->add_option("--height", options.view.height, "The picture's height in pixels (default: from the keys)"),
         120, 4000);
-    WholeNumberFrom(roll->add_option("--from", options.view.fromBar, "The first bar shown, counted from 1")
-                        ->capture_default_str(),
-                    1, kMaxBars);
-    WholeNumberFrom(roll->add_option("--to", options.view.toBar, "The last bar shown (default: the song's last)"),
-                    1, kMaxBars);
+    WholeNumberFrom(
+        roll->add_option("--from", options.view.fromBar, "The first bar shown, counted from 1")->capture_default_str(),
+        1, kMaxBars);
+    WholeNumberFrom(roll->add_option("--to", options.view.toBar, "The last bar shown (default: the song's last)"), 1,
+                    kMaxBars);
     roll->callback([&options] {
         if (options.view.toBar != 0 && options.view.toBar < options.view.fromBar)
             throw UsageError("--to: the last bar comes before the first");

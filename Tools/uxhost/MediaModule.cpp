@@ -50,8 +50,8 @@ void* LoadKitModuleEntry(const char* module, const char* entry, const char* purp
 
 int RunMediaCommand(MediaRequest request)
 {
-    const auto entry = reinterpret_cast<MediaEntry>(
-        LoadKitModuleEntry(kMediaModule, kMediaEntryName, "draws and plays"));
+    const auto entry =
+        reinterpret_cast<MediaEntry>(LoadKitModuleEntry(kMediaModule, kMediaEntryName, "draws and plays"));
     if (!entry)
         return kInternalFailure;
     request.hostFolder = OwnFolder();

@@ -131,8 +131,7 @@ void ReportTrackChunksNotRead(const std::string& path, const std::vector<uint8_t
     const size_t declared = reader.TrackCount();
     Report(InputName(path) + ": the header declares " + std::to_string(declared)
            + (declared == 1 ? " track" : " tracks") + "; " + std::to_string(unread)
-           + (unread == 1 ? " more track chunk in the file was" : " more track chunks in the file were")
-           + " not read");
+           + (unread == 1 ? " more track chunk in the file was" : " more track chunks in the file were") + " not read");
 }
 
 void ReportCutShort(const std::string& path, const std::vector<uint8_t>& bytes)

@@ -5,8 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-void CheckValue(CLI::Option* option, std::function<std::string(const std::string&)> problem,
-                const std::string& kind)
+void CheckValue(CLI::Option* option, std::function<std::string(const std::string&)> problem, const std::string& kind)
 {
     option->check(CLI::Validator(
         [name = option->get_name(), problem = std::move(problem)](const std::string& value) {

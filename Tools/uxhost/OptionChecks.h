@@ -21,8 +21,7 @@ public:
 // Checks each value given to `option` with `problem`, which answers what is wrong
 // with the value, or nothing; what is wrong is thrown as a UsageError naming the
 // option. `kind` is the value's kind, as --help shows it.
-void CheckValue(CLI::Option* option, std::function<std::string(const std::string&)> problem,
-                const std::string& kind);
+void CheckValue(CLI::Option* option, std::function<std::string(const std::string&)> problem, const std::string& kind);
 
 // Refuses any value of `option` but a whole number from `lowest` to `highest`.
 void WholeNumberFrom(CLI::Option* option, long long lowest, long long highest);

@@ -188,8 +188,8 @@ OutputFile::OutputFile(std::string path, const std::vector<std::string>& inputs)
     if (exists && S_ISREG(output.st_mode)) {
         for (const std::string& input : inputs) {
             struct stat read {};
-            const bool known = input == kStandardStream ? fstat(STDIN_FILENO, &read) == 0
-                                                        : stat(input.c_str(), &read) == 0;
+            const bool known =
+                input == kStandardStream ? fstat(STDIN_FILENO, &read) == 0 : stat(input.c_str(), &read) == 0;
             if (known && SameFile(read, output))
                 throw FileError(mName + ": cannot write: it is the same file as "
                                 + (input == kStandardStream ? kStandardInputName : input));
@@ -289,8 +289,7 @@ void OutputFile::Overwrite(uint64_t offset, const uint8_t* bytes, size_t size)
     }
     size_t done = 0;
     while (done < size) {
-        const ssize_t written =
-            pwrite(mFd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t written = pwrite(mFd, bytes + done, size - done, static_cast<off_t>(offset + done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
@@ -331,8 +330,7 @@ void OutputFile::Commit()
     ReleaseSlot();
 }
 
-void WriteOutputFile(const std::string& path, const std::vector<uint8_t>& bytes,
-                     const std::vector<std::string>& inputs)
+void WriteOutputFile(const std::string& path, const std::vector<uint8_t>& bytes, const std::vector<std::string>& inputs)
 {
     OutputFile output(path, inputs);
     output.Append(bytes.data(), bytes.size());

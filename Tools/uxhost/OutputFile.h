@@ -63,11 +63,11 @@ private:
     void ReleaseSlot();
 
     std::string mName;
-    std::string mTarget;     // the file replaced: the output, or where its links lead
-    std::string mTemporary;  // beside mTarget, renamed onto it by Commit()
-    int mFd = -1;            // the temporary file, while it is being written
+    std::string mTarget;             // the file replaced: the output, or where its links lead
+    std::string mTemporary;          // beside mTarget, renamed onto it by Commit()
+    int mFd = -1;                    // the temporary file, while it is being written
     TemporarySlot* mSlot = nullptr;  // where the signal handler finds mTemporary
-    bool mStreamed = false;  // the bytes wait in mBuffer for a stream: stdout, a device, a pipe
+    bool mStreamed = false;          // the bytes wait in mBuffer for a stream: stdout, a device, a pipe
     std::vector<uint8_t> mBuffer;
 };
 

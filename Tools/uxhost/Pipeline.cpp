@@ -15,12 +15,10 @@ constexpr int kChannels = 16;
 // A channel number of a list, 1 to 16.
 int ChannelNumber(const std::string& text, const std::string& list)
 {
-    const bool digits = !text.empty() && text.size() <= 2
-                        && text.find_first_not_of("0123456789") == std::string::npos;
+    const bool digits = !text.empty() && text.size() <= 2 && text.find_first_not_of("0123456789") == std::string::npos;
     const int number = digits ? std::stoi(text) : 0;
     if (number < 1 || number > kChannels)
-        throw std::invalid_argument("\"" + list + "\": \"" + text
-                                    + "\" is no channel; channels are 1 to 16");
+        throw std::invalid_argument("\"" + list + "\": \"" + text + "\" is no channel; channels are 1 to 16");
     return number;
 }
 
@@ -47,7 +45,9 @@ ChannelMask ParseChannelList(const std::string& list)
 }
 
 FilterPipeline::FilterPipeline(const std::vector<const Plugin*>& plugins, ChannelMask channels, uint32_t track)
-    : mPlugins(plugins), mChannels(channels), mTrack(track)
+    : mPlugins(plugins),
+      mChannels(channels),
+      mTrack(track)
 {
     for (const Plugin* plugin : plugins)
         mFilters.push_back(plugin->NewFilter(&mHolder));
@@ -84,8 +84,8 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, Tra
             chain.reset(mFilters[stage]->HandleEvent(event.get(), &mParams));
             event.release();  // the chain's now
         } catch (const std::exception& error) {
-            throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception " + handing.Place()
-                              + ": " + error.what());
+            throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception " + handing.Place() + ": "
+                              + error.what());
         } catch (...) {
             throw PluginError(mPlugins[stage]->Path() + ": the filter threw an exception " + handing.Place());
         }
@@ -93,8 +93,8 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, Tra
     for (const UxEvent* answer = chain.get(); answer; answer = answer->NextEvent())
         if (answer->StartTime() < given && answer->StartTime() >= 0)
             throw PluginError(mPlugins[stage]->Path() + ": the filter answered an event at tick "
-                              + std::to_string(given) + " with one at tick "
-                              + std::to_string(answer->StartTime()) + ", before it");
+                              + std::to_string(given) + " with one at tick " + std::to_string(answer->StartTime())
+                              + ", before it");
     if (stage + 1 == mFilters.size()) {
         // The last filter's answer goes to the writer as it stands and is released
         // whole.
@@ -109,8 +109,8 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, Tra
     }
 }
 
-void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins,
-                  SmfSink* out, LeftOut* leftOut, ChannelMask channels)
+void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins, SmfSink* out,
+                  LeftOut* leftOut, ChannelMask channels)
 {
     CatchFilterCrashes();
     SmfReader reader(bytes.data(), bytes.size());

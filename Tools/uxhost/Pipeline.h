@@ -24,8 +24,8 @@ class FilterPipeline {
 public:
     // Notes on channels outside `channels` pass by the filters. `track` (counted
     // from 0) names where an event stands when a filter throws or crashes on it.
-    explicit FilterPipeline(const std::vector<const Plugin*>& plugins,
-                            ChannelMask channels = kAllChannels, uint32_t track = 0);
+    explicit FilterPipeline(const std::vector<const Plugin*>& plugins, ChannelMask channels = kAllChannels,
+                            uint32_t track = 0);
 
     // Hands the event to the first filter; each event of the chain it answers with
     // goes on its own to the next filter, and so on. Each event the last filter
@@ -60,5 +60,5 @@ private:
 // (whole, or cut short inside a track) or a result a file cannot hold.
 // A filter's crash ends the process, named in one line (CatchFilterCrashes).
 // The current progress line (ProgressLine.h) shows the share of `bytes` done.
-void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins,
-                  SmfSink* out, LeftOut* leftOut, ChannelMask channels = kAllChannels);
+void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins, SmfSink* out,
+                  LeftOut* leftOut, ChannelMask channels = kAllChannels);

@@ -18,24 +18,24 @@ constexpr int64_t kLastSecond = 0xFFFFFFFF;
 
 void AddPipelineOptions(CLI::App* command, PipelineOptions& options, bool filtersRequired)
 {
-    CLI::Option* filter = command->add_option(
-        "-f,--filter", options.filters,
-        "A filter (path, name or file name); repeat for a pipeline");
+    CLI::Option* filter = command->add_option("-f,--filter", options.filters,
+                                              "A filter (path, name or file name); repeat for a pipeline");
     filter->allow_extra_args(false);
     if (filtersRequired)
         filter->required();
-    CheckValue(command->add_option("--channels", options.channels,
-                                   "The channels whose notes go through the filters, e.g. 1-9,11-16 (default: "
-                                   "all); notes on the others pass through untouched"),
-               [](const std::string& list) {
-                   try {
-                       ParseChannelList(list);
-                       return std::string();
-                   } catch (const std::invalid_argument& error) {
-                       return std::string(error.what());
-                   }
-               },
-               "LIST");
+    CheckValue(
+        command->add_option("--channels", options.channels,
+                            "The channels whose notes go through the filters, e.g. 1-9,11-16 (default: "
+                            "all); notes on the others pass through untouched"),
+        [](const std::string& list) {
+            try {
+                ParseChannelList(list);
+                return std::string();
+            } catch (const std::invalid_argument& error) {
+                return std::string(error.what());
+            }
+        },
+        "LIST");
     AddClockOption(command, options);
 }
 
@@ -51,7 +51,9 @@ void AddClockOption(CLI::App* command, int64_t& second, const std::string& descr
     WholeNumberFrom(command->add_option("--clock", second, description), 0, kLastSecond);
 }
 
-LoadedPipeline::LoadedPipeline(const PipelineOptions& options) : LoadedPipeline(options, options.filters) {}
+LoadedPipeline::LoadedPipeline(const PipelineOptions& options) : LoadedPipeline(options, options.filters)
+{
+}
 
 LoadedPipeline::LoadedPipeline(const PipelineOptions& options, const std::vector<std::string>& names)
     : mChannels(ParseChannelList(options.channels))

@@ -18,7 +18,7 @@ constexpr size_t kAssumedTerminalWidth = 80;
 
 size_t TerminalWidth()
 {
-    winsize size {};
+    winsize size{};
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
     return kAssumedTerminalWidth;

@@ -24,8 +24,7 @@ std::string CountedList(const Reason (&reasons)[N])
     std::vector<std::string> parts;
     for (const Reason& reason : reasons)
         if (reason.count > 0)
-            parts.push_back(std::to_string(reason.count) + " "
-                            + (reason.count == 1 ? reason.one : reason.many));
+            parts.push_back(std::to_string(reason.count) + " " + (reason.count == 1 ? reason.one : reason.many));
     std::string list;
     for (size_t i = 0; i < parts.size(); ++i)
         list += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
@@ -61,9 +60,9 @@ std::string GaveWaySentence(const LeftOut& leftOut)
         {leftOut.playedCutShort, "of the input's notes cut short", "of the input's notes cut short"},
     };
     return std::to_string(notes)
-           + (notes == 1 ? " note gave way to another on its key and channel: "
-                         : " notes gave way to others on their keys and channels: ")
-           + CountedList(reasons);
+        + (notes == 1 ? " note gave way to another on its key and channel: "
+                      : " notes gave way to others on their keys and channels: ")
+        + CountedList(reasons);
 }
 
 std::string LeftOutSummary(const LeftOut& leftOut)
@@ -75,11 +74,11 @@ std::string LeftOutSummary(const LeftOut& leftOut)
     std::string summary;
     if (gaveWay > 0)
         summary = std::to_string(gaveWay)
-                  + (gaveWay == 1 ? " note gave way to another on its key" : " notes gave way to others on their keys");
+            + (gaveWay == 1 ? " note gave way to another on its key" : " notes gave way to others on their keys");
     if (cannotCarry > 0)
         summary += (summary.empty() ? std::to_string(cannotCarry) + (cannotCarry == 1 ? " event was" : " events were")
                                     : " and " + std::to_string(cannotCarry) + (cannotCarry == 1 ? " was" : " were"))
-                   + " left out as MIDI cannot carry " + (cannotCarry == 1 ? "it" : "them");
+            + " left out as MIDI cannot carry " + (cannotCarry == 1 ? "it" : "them");
     return summary + " (--verbose says which)";
 }
 

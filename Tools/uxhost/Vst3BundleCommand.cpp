@@ -31,8 +31,8 @@ fs::path FindAdapter()
 
 std::string Note(const BundledPlugin& plugin)
 {
-    return std::string(kMadeByLine) + "\n" + plugin.name + " " + std::to_string(plugin.major) + "." +
-           std::to_string(plugin.minor) + " by " + plugin.author + ": " + plugin.description + "\n";
+    return std::string(kMadeByLine) + "\n" + plugin.name + " " + std::to_string(plugin.major) + "."
+        + std::to_string(plugin.minor) + " by " + plugin.author + ": " + plugin.description + "\n";
 }
 
 // Writes every file of one plug-in's bundle into `folder`, which exists and is empty.
@@ -62,8 +62,8 @@ void CheckReplaceable(const fs::path& target)
 
 CLI::App* AddVst3BundleCommand(CLI::App& app, Vst3BundleOptions& options)
 {
-    CLI::App* bundle = app.add_subcommand(
-        "vst3-bundle", "Write a VST3 bundle a plug-in, in which it plays live in any VST3 host");
+    CLI::App* bundle =
+        app.add_subcommand("vst3-bundle", "Write a VST3 bundle a plug-in, in which it plays live in any VST3 host");
     bundle->add_option("plugins", options.plugins, "Plug-ins (path, name or file name)")->required();
     bundle->add_option("-o,--output", options.output, "The folder to write the bundles in, such as ~/.vst3")
         ->required();

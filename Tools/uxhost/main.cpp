@@ -67,8 +67,7 @@ void RunList()
         int32 major = 0;
         int32 minor = 0;
         addOn->GetVersion(&major, &minor);
-        std::cout << addOn->Name() << "\t" << major << "." << minor << "\t" << found.plugin->Path()
-                  << "\n"
+        std::cout << addOn->Name() << "\t" << major << "." << minor << "\t" << found.plugin->Path() << "\n"
                   << "\t" << addOn->ShortDescription() << "\n";
     }
     for (const FoundPlugin& found : scan.plugins)
@@ -221,8 +220,7 @@ int main(int argc, char** argv)
     bool quiet = false;
     app.add_flag("-q,--quiet", quiet, "Say nothing on success; errors are still said");
     bool verbose = false;
-    app.add_flag("-v,--verbose", verbose,
-                 "Say how the counts of notes that gave way or were left out came about");
+    app.add_flag("-v,--verbose", verbose, "Say how the counts of notes that gave way or were left out came about");
     // The commands made below take uxhost's own options too: "uxhost apply -q ...".
     app.fallthrough();
 

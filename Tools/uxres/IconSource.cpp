@@ -49,8 +49,9 @@ std::unique_ptr<BBitmap> ParseIconSource(const std::string& text, const std::str
             if (rows.size() == kMaxSide)
                 Fail(path, lineNumber, "the grid has more than " + std::to_string(kMaxSide) + " rows");
             if (!rows.empty() && line.size() != rows.front().size())
-                Fail(path, lineNumber, "row of " + std::to_string(line.size()) + " pixels, expected "
-                                           + std::to_string(rows.front().size()));
+                Fail(path, lineNumber,
+                     "row of " + std::to_string(line.size()) + " pixels, expected "
+                         + std::to_string(rows.front().size()));
             if (line.size() > kMaxSide)
                 Fail(path, lineNumber, "row wider than " + std::to_string(kMaxSide) + " pixels");
             for (const char c : line) {
@@ -100,8 +101,7 @@ std::unique_ptr<BBitmap> ParseIconSource(const std::string& text, const std::str
 
     const auto width = static_cast<float>(rows.front().size());
     const auto height = static_cast<float>(rows.size());
-    auto icon = std::make_unique<BBitmap>(BRect(0, 0, width - 1, height - 1), B_RGBA32,
-                                          B_BITMAP_CLEAR_TO_WHITE);
+    auto icon = std::make_unique<BBitmap>(BRect(0, 0, width - 1, height - 1), B_RGBA32, B_BITMAP_CLEAR_TO_WHITE);
     auto* bits = static_cast<uint8*>(icon->Bits());
     for (size_t y = 0; y < rows.size(); ++y) {
         for (size_t x = 0; x < rows[y].size(); ++x) {

@@ -335,11 +335,9 @@ struct Processor {
         const uint64_t chains = live->Dropped().chains;
         if (chains != reportedChains)
             std::fprintf(stderr, "%s: the filter threw an exception (%s); %llu notes played without their chains\n",
-                         name.c_str(), live->LastFault(),
-                         static_cast<unsigned long long>(chains - reportedChains));
+                         name.c_str(), live->LastFault(), static_cast<unsigned long long>(chains - reportedChains));
         reportedChains = chains;
-        const uint64_t drops = live->Dropped().notes + live->Dropped().messages + droppedInput
-                               + sink.Uncarried();
+        const uint64_t drops = live->Dropped().notes + live->Dropped().messages + droppedInput + sink.Uncarried();
         if (drops != reportedDrops)
             std::fprintf(stderr, "%s: %llu MIDI messages could not be played\n", name.c_str(),
                          static_cast<unsigned long long>(drops - reportedDrops));
@@ -499,12 +497,10 @@ void GatherEvents(Processor& processor, v3_event_list** events)
     const uint32_t count = v3_cpp_obj(events)->get_event_count(events);
     for (uint32_t i = 0; i < count; ++i) {
         v3_event event{};
-        if (v3_cpp_obj(events)->get_event(events, static_cast<int32_t>(i), &event) != V3_OK
-            || event.bus_index != 0)
+        if (v3_cpp_obj(events)->get_event(events, static_cast<int32_t>(i), &event) != V3_OK || event.bus_index != 0)
             continue;
         uint8_t bytes[3];
-        if (event.type == V3_EVENT_DATA && event.data.type == kSysExDataType && event.data.bytes
-            && event.data.size > 0)
+        if (event.type == V3_EVENT_DATA && event.data.type == kSysExDataType && event.data.bytes && event.data.size > 0)
             processor.Add(event.sample_offset, event.data.bytes, event.data.size, event.data.bytes);
         else if (const uint32_t size = EventMessage(event, bytes))
             processor.Add(event.sample_offset, bytes, size, nullptr);
@@ -549,11 +545,10 @@ const v3_component_cpp kComponentTable = {
 
 const v3_audio_processor_cpp kProcessorTable = {
     {ProcessorQuery, ProcessorRef, ProcessorUnref},
-    {SetArrangements, Arrangement, AnySampleSize, NoSamples, SetupProcessing, SetProcessing, Process,
-     NoSamples}};
+    {SetArrangements, Arrangement, AnySampleSize, NoSamples, SetupProcessing, SetProcessing, Process, NoSamples}};
 
-const v3_process_context_requirements_cpp kRequirementsTable = {
-    {ProcessorQuery, ProcessorRef, ProcessorUnref}, {ContextRequirements}};
+const v3_process_context_requirements_cpp kRequirementsTable = {{ProcessorQuery, ProcessorRef, ProcessorUnref},
+                                                                {ContextRequirements}};
 
 v3_result V3_API ProcessorQuery(void* self, const v3_tuid iid, void** object)
 {
@@ -731,14 +726,13 @@ v3_result V3_API ControllerAssignment(void*, int32_t bus, int16_t channel, int16
     return V3_OK;
 }
 
-const v3_edit_controller_cpp kControllerTable = {
-    {ControllerQuery, ControllerRef, ControllerUnref},
-    {Initialize, Terminate},
-    {NoState, NoState, NoState, ParameterCount, ParameterInfo, StringForValue, ValueForString, ToPlain,
-     ToNormalised, GetNormalised, SetNormalised, SetComponentHandler, CreateView}};
+const v3_edit_controller_cpp kControllerTable = {{ControllerQuery, ControllerRef, ControllerUnref},
+                                                 {Initialize, Terminate},
+                                                 {NoState, NoState, NoState, ParameterCount, ParameterInfo,
+                                                  StringForValue, ValueForString, ToPlain, ToNormalised, GetNormalised,
+                                                  SetNormalised, SetComponentHandler, CreateView}};
 
-const v3_midi_mapping_cpp kMappingTable = {{ControllerQuery, ControllerRef, ControllerUnref},
-                                           {ControllerAssignment}};
+const v3_midi_mapping_cpp kMappingTable = {{ControllerQuery, ControllerRef, ControllerUnref}, {ControllerAssignment}};
 
 v3_result V3_API ControllerQuery(void* self, const v3_tuid iid, void** object)
 {
@@ -820,8 +814,7 @@ bool ClassOf(int32_t index, ClassInfo* info)
 v3_result V3_API FactoryQuery(void* self, const v3_tuid iid, void** object)
 {
     const bool known = v3_tuid_match(iid, v3_funknown_iid) || v3_tuid_match(iid, v3_plugin_factory_iid)
-                       || v3_tuid_match(iid, v3_plugin_factory_2_iid)
-                       || v3_tuid_match(iid, v3_plugin_factory_3_iid);
+        || v3_tuid_match(iid, v3_plugin_factory_2_iid) || v3_tuid_match(iid, v3_plugin_factory_3_iid);
     *object = known ? self : nullptr;
     return known ? V3_OK : V3_NO_INTERFACE;
 }
@@ -922,11 +915,10 @@ v3_result V3_API CreateInstance(void*, const v3_tuid classId, const v3_tuid iid,
     return result;
 }
 
-const v3_plugin_factory_cpp kFactoryTable = {
-    {FactoryQuery, FactoryRef, FactoryRef},
-    {FactoryInfo, ClassCount, GetClassInfo, CreateInstance},
-    {GetClassInfo2},
-    {GetClassInfo3, SetHostContext}};
+const v3_plugin_factory_cpp kFactoryTable = {{FactoryQuery, FactoryRef, FactoryRef},
+                                             {FactoryInfo, ClassCount, GetClassInfo, CreateInstance},
+                                             {GetClassInfo2},
+                                             {GetClassInfo3, SetHostContext}};
 
 const void* const gFactory = &kFactoryTable;
 

@@ -22,15 +22,8 @@ UxEvent* Answer(UxEvent* event);
 // Like the kit's filters, one made without a holder passes every event.
 class FaultyFilter final : public UxFilterI {
 public:
-    FaultyFilter(UxFilterAddOn* addOn, UxFilterHolderI* holder)
-        : UxFilterI(addOn)
-        , mHolder(holder)
-    {
-    }
-    UxEvent* HandleEvent(UxEvent* event, const ux_filter_params*) override
-    {
-        return mHolder ? Answer(event) : event;
-    }
+    FaultyFilter(UxFilterAddOn* addOn, UxFilterHolderI* holder) : UxFilterI(addOn), mHolder(holder) {}
+    UxEvent* HandleEvent(UxEvent* event, const ux_filter_params*) override { return mHolder ? Answer(event) : event; }
 
 private:
     UxFilterHolderI* mHolder;
@@ -47,16 +40,12 @@ public:
     void GetVersion(int32* major, int32* minor) const override { *major = 1, *minor = 0; }
     type Type() const override { return kTrackFilter; }
     BBitmap* Image(BPoint) const override { return nullptr; }
-    UxFilterI* NewInstance(UxFilterHolderI* holder, const BMessage*) override
-    {
-        return new FaultyFilter(this, holder);
-    }
+    UxFilterI* NewInstance(UxFilterHolderI* holder, const BMessage*) override { return new FaultyFilter(this, holder); }
 };
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) UxFilterAddOn* make_nth_filter(int32 index, void*,
-                                                                                 const void* cookie)
+extern "C" __attribute__((visibility("default"))) UxFilterAddOn* make_nth_filter(int32 index, void*, const void* cookie)
 {
     return index == 0 ? new FaultyAddOn(cookie) : nullptr;
 }

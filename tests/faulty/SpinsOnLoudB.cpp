@@ -11,8 +11,7 @@ std::atomic<bool> gForever{true};
 UxEvent* Answer(UxEvent* event)
 {
     const UxNoteOn* note = Note(event);
-    while (note && note->Note() % 12 == kB && note->Velocity() >= 100 && note->Velocity() <= 127
-           && gForever.load())
+    while (note && note->Note() % 12 == kB && note->Velocity() >= 100 && note->Velocity() <= 127 && gForever.load())
         ;
     return event;
 }

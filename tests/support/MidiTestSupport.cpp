@@ -42,9 +42,8 @@ SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOu
     inTimeOrder.reserve(events.size());
     for (const UxChainPtr& event : events)
         inTimeOrder.push_back(event.get());
-    std::stable_sort(inTimeOrder.begin(), inTimeOrder.end(), [](const UxEvent* a, const UxEvent* b) {
-        return a->StartTime() < b->StartTime();
-    });
+    std::stable_sort(inTimeOrder.begin(), inTimeOrder.end(),
+                     [](const UxEvent* a, const UxEvent* b) { return a->StartTime() < b->StartTime(); });
 
     SmfTrack track;
     TrackEventWriter writer(

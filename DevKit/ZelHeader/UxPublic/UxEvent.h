@@ -83,15 +83,9 @@ public:
     static void operator delete(void* memory, const std::nothrow_t&) noexcept;
 
 protected:
-    UxEvent(UxTime start, UxTime duration, uint8 channel)
-        : mStart(start), mDuration(duration), mChannel(channel)
-    {
-    }
+    UxEvent(UxTime start, UxTime duration, uint8 channel) : mStart(start), mDuration(duration), mChannel(channel) {}
     // Copies every attribute but the link: a copy starts a chain of its own.
-    UxEvent(const UxEvent& other)
-        : mStart(other.mStart), mDuration(other.mDuration), mChannel(other.mChannel)
-    {
-    }
+    UxEvent(const UxEvent& other) : mStart(other.mStart), mDuration(other.mDuration), mChannel(other.mChannel) {}
     UxEvent& operator=(const UxEvent&) = delete;
 
 private:
@@ -114,7 +108,9 @@ public:
     static constexpr uchar kDefaultReleaseVelocity = 64;
 
     UxNoteOn(UxTime start, UxTime duration, uchar note, uchar velocity, uint8 channel = 0)
-        : UxEvent(start, duration, channel), mNote(note), mVelocity(velocity)
+        : UxEvent(start, duration, channel),
+          mNote(note),
+          mVelocity(velocity)
     {
     }
     ~UxNoteOn() override;
@@ -142,7 +138,9 @@ private:
 class UX_EXPORT UxControlChange : public UxEvent {
 public:
     UxControlChange(UxTime start, uint8 controller, uint8 value, uint8 channel = 0)
-        : UxEvent(start, 0, channel), mController(controller), mValue(value)
+        : UxEvent(start, 0, channel),
+          mController(controller),
+          mValue(value)
     {
     }
     ~UxControlChange() override;
@@ -164,10 +162,7 @@ private:
 // A program change: the instrument number, 0 to 127.
 class UX_EXPORT UxProgramChange : public UxEvent {
 public:
-    UxProgramChange(UxTime start, uint8 program, uint8 channel = 0)
-        : UxEvent(start, 0, channel), mProgram(program)
-    {
-    }
+    UxProgramChange(UxTime start, uint8 program, uint8 channel = 0) : UxEvent(start, 0, channel), mProgram(program) {}
     ~UxProgramChange() override;
 
     int32 Type() const override;
@@ -185,10 +180,7 @@ private:
 // A pitch bend: -8192 to 8191, 0 being the centre.
 class UX_EXPORT UxPitchBend : public UxEvent {
 public:
-    UxPitchBend(UxTime start, int16 bend, uint8 channel = 0)
-        : UxEvent(start, 0, channel), mBend(bend)
-    {
-    }
+    UxPitchBend(UxTime start, int16 bend, uint8 channel = 0) : UxEvent(start, 0, channel), mBend(bend) {}
     ~UxPitchBend() override;
 
     int32 Type() const override;
@@ -210,7 +202,8 @@ private:
 class UX_EXPORT UxMidiMessage : public UxEvent {
 public:
     UxMidiMessage(UxTime start, std::vector<uint8> bytes, uint8 channel = 0)
-        : UxEvent(start, 0, channel), mBytes(std::move(bytes))
+        : UxEvent(start, 0, channel),
+          mBytes(std::move(bytes))
     {
     }
     ~UxMidiMessage() override;

@@ -116,6 +116,5 @@ private:
 // index 0 it returns the library's add-on, made with `cookie`; for any other index
 // null. `image` is the host's handle of the loaded library (what dlopen returned);
 // the plug-ins of this kit do not use it.
-extern "C" typedef UxFilterAddOn* (*make_nth_filter_func)(int32 index, void* image,
-                                                          const void* cookie);
+extern "C" typedef UxFilterAddOn* (*make_nth_filter_func)(int32 index, void* image, const void* cookie);
 constexpr const char* kMakeNthFilterSymbol = "make_nth_filter";
