@@ -1,4 +1,4 @@
-// What the bundle commands (lv2-bundle, vst3-bundle) share: each plug-in's texts
+// What the bundle commands (lv2-bundle, vst3-bundle, clap-bundle) share: each plug-in's texts
 // checked, the kit's libraries a bundle carries, and a bundle made in a scratch
 // folder beside its place and put there in one step.
 #pragma once

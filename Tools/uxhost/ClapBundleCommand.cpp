@@ -1,6 +1,5 @@
 #include "ClapBundleCommand.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,13 +12,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <system_error>
 
+#include "BundleFiles.h"
 #include "MidiFileIo.h"
-#include "PluginFinder.h"
 #include "PluginLoader.h"
-#include "Report.h"
 
 #include <BundleLayout.h>  // IsPluginStem
 #include <ClapLayout.h>
@@ -43,52 +40,10 @@ constexpr KitPlace kKitPlaces[] = {
 // A file in the add-ons folder saying that this command made it, and may replace it.
 constexpr const char* kMadeByFile = "made-by-uxhost-clap-bundle";
 
-struct BundledPlugin {
-    fs::path file;
-    std::string stem;
-    std::string name;
-};
-
-std::vector<BundledPlugin> LoadAll(const std::vector<std::string>& names)
-{
-    std::vector<BundledPlugin> plugins;
-    std::map<std::string, std::string> fileOfStem;
-    for (const std::string& name : names) {
-        const std::unique_ptr<Plugin> plugin = LoadPlugin(name);
-        const fs::path file = plugin->Path();
-        const std::string stem = file.stem().string();
-        if (file.extension() != kPluginSuffix || !IsPluginStem(stem))
-            throw PluginError(plugin->Path()
-                              + ": cannot name a CLAP plug-in after this file: its name must be "
-                                "letters, digits, '_' or '-' followed by .so");
-        const UxFilterAddOn* addOn = plugin->AddOn();
-        for (const char* text : {addOn->Name(), addOn->Author(), addOn->ShortDescription()})
-            if (!text)
-                throw PluginError(plugin->Path() + ": the add-on lacks a name, an author or a description");
-        const auto [earlier, fresh] = fileOfStem.emplace(stem, plugin->Path());
-        if (!fresh)
-            throw PluginError(plugin->Path() + ": a CLAP file holds one plug-in of each file name; " + earlier->second
-                              + " is " + stem + " too");
-        plugins.push_back({file, stem, addOn->Name()});
-    }
-    return plugins;
-}
-
 struct KitFiles {
     fs::path entry;
     fs::path adapter;
 };
-
-// A kit library as this process loaded it, found by the address of a function in
-// it; named as loaded (its SONAME), with the bytes of the real file behind links.
-std::pair<std::string, fs::path> LoadedLibrary(const void* function)
-{
-    Dl_info info{};
-    if (dladdr(function, &info) == 0 || !info.dli_fname)
-        throw FileError("cannot find the kit's loaded libraries");
-    const fs::path loaded = info.dli_fname;
-    return {loaded.filename().string(), fs::canonical(loaded)};
-}
 
 KitFiles FindKit()
 {
@@ -101,13 +56,6 @@ KitFiles FindKit()
         tried += std::string(tried.empty() ? "" : ", ") + (prefix / place.adapter).string();
     }
     throw FileError(std::string(kClapAdapterFile) + ": the CLAP adapter is not installed (looked for " + tried + ")");
-}
-
-void CopyInto(const fs::path& from, const fs::path& to)
-{
-    std::error_code error;
-    if (!fs::copy_file(from, to, error) || error)
-        throw FileError(to.string() + ": cannot copy " + from.string() + ": " + error.message());
 }
 
 // A file or folder removed when the object goes, unless released.
@@ -153,11 +101,8 @@ void Fill(const fs::path& addOns, const std::vector<BundledPlugin>& plugins, con
     for (const BundledPlugin& plugin : plugins)
         CopyInto(plugin.file, addOns / (plugin.stem + kPluginSuffix));
     CopyInto(kit.adapter, addOns / kClapLibraryFolder / kClapAdapterFile);
-    for (const void* function :
-         {reinterpret_cast<const void*>(&UxEvent::DeleteChain), reinterpret_cast<const void*>(&atomic_or)}) {
-        const auto [name, file] = LoadedLibrary(function);
-        CopyInto(file, addOns / kClapLibraryFolder / name);
-    }
+    for (const KitLibrary& library : FindKitLibraries())
+        CopyInto(library.file, addOns / kClapLibraryFolder / library.loadedName);
     std::ofstream(addOns / kMadeByFile) << "Made by uxhost clap-bundle; run it again to remake this folder.\n";
 }
 
@@ -178,7 +123,7 @@ CLI::App* AddClapBundleCommand(CLI::App& app, ClapBundleOptions& options)
 
 void RunClapBundleCommand(const ClapBundleOptions& options)
 {
-    const std::vector<BundledPlugin> plugins = LoadAll(options.plugins);
+    const std::vector<BundledPlugin> plugins = DescribeAll(options.plugins, "a CLAP plug-in");
     const std::string name = options.name.empty() ? plugins.front().stem : options.name;
     if (!IsPluginStem(name))
         throw FileError(name + ": a CLAP file's name must be letters, digits, '_' or '-'");
