@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "RunCommand.h"
@@ -25,7 +26,7 @@ TEST(Check, NamesTheFaultOfEachFaultyFilter)
     const struct {
         std::string plugin;
         const char* line;  // a line of the report starts with it
-        const char* says;  // and goes on to say this
+        const char* says;  // and goes on to say this, or one of the texts between '|'
         int exitCode;
     } cases[] = {
         {Faulty("BadNames"), "FAIL load ", "ClassName()", 1},
@@ -40,8 +41,10 @@ TEST(Check, NamesTheFaultOfEachFaultyFilter)
         {Faulty("TakesLock"), "FAIL lock ", "HandleEvent called pthread_mutex_lock in Answer at TakesLock.cpp:", 1},
         {Faulty("Sleeps"), "FAIL sleep ", "HandleEvent called usleep in", 1},
         {Faulty("WritesLog"), "FAIL system call ", "HandleEvent called write in", 1},
-        {Faulty("HangsOnLong"), "FAIL hang ",
-         "kept the processor 100 ms without returning in (anonymous namespace)::FaultyFilter::HandleEvent", 1},
+        // The spin calls into the kernel for the event's type: where it is caught
+        // depends on the build's inlining, but it is the filter's own code.
+        {Faulty("HangsOnLong"), "FAIL hang ", "kept the processor 100 ms without returning in ", 1},
+        {Faulty("HangsOnLong"), "FAIL hang ", " at HangsOnLong.cpp:| at Faulty.h:", 1},
         // Faults on one pitch class and one range of velocity or duration.
         {Faulty("ThrowsOnSoftFSharp"), "FAIL exception ",
          "threw \"too soft\" in (anonymous namespace)::FaultyFilter::HandleEvent(UxEvent*, ux_filter_params "
@@ -87,7 +90,11 @@ TEST(Check, NamesTheFaultOfEachFaultyFilter)
         const size_t at = text.find(std::string("\n") + c.line);
         ASSERT_NE(at, std::string::npos) << run.text;
         const std::string line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
-        EXPECT_NE(line.find(c.says), std::string::npos) << line;
+        bool says = false;
+        std::istringstream texts(c.says);
+        for (std::string alternative; std::getline(texts, alternative, '|');)
+            says = says || line.find(alternative) != std::string::npos;
+        EXPECT_TRUE(says) << c.says << "\n" << line;
         // The sound filters pass every check.
         if (c.exitCode == 0 && c.plugin.find('/') == std::string::npos) {
             EXPECT_EQ(run.text.find("\nFAIL"), std::string::npos) << run.text;
