@@ -635,6 +635,54 @@ TEST(LiveFilter, DefaultCapacityTakesAFastPerformance)
     EXPECT_EQ(dropped.notes + dropped.events + dropped.messages + dropped.chains, 0u);
 }
 
+// Frames count on past 2^31 and 2^32 (half a day and a day at 48 kHz): notes
+// whose chains cross them give the same messages, as far from the first note, as
+// from frame 0.
+TEST(LiveFilter, PlaysTheSameAfterADay)
+{
+    constexpr uint32_t kIdle = 1u << 24, kCycle = 4096;
+    struct Recorder : MidiSink {
+        int64_t cycle = 0;
+        std::vector<std::pair<int64_t, std::vector<uint8_t>>> heard;
+        bool Write(uint32_t frame, const uint8_t* bytes, uint32_t size) override
+        {
+            heard.emplace_back(cycle + frame, std::vector<uint8_t>(bytes, bytes + size));
+            return true;
+        }
+    };
+    UxFilterHolderI holder;
+    const std::unique_ptr<Plugin> plugin = Plugin::Load(AddOnPath("Dissolve"));
+    std::vector<std::pair<int64_t, std::vector<uint8_t>>> fromZero;
+    for (const int64_t start : {int64_t{0}, (int64_t{1} << 31) - kIdle, (int64_t{1} << 32) - kIdle}) {
+        SCOPED_TRACE(start);
+        LiveFilter live(std::unique_ptr<UxFilterI>(plugin->AddOn()->NewInstance(&holder, nullptr)));
+        Recorder sink;
+        for (; sink.cycle < start; sink.cycle += kIdle) {
+            live.BeginCycle(kIdle, &sink);
+            live.EndCycle();
+        }
+        // Eight notes, one every 2^21 frames, each held 2^22.
+        for (int64_t at = 0; at < 2 * kIdle; at += kCycle, sink.cycle += kCycle) {
+            live.BeginCycle(kCycle, &sink);
+            if (at % (1 << 21) == 0 && at < 8 << 21) {
+                const uint8_t on[] = {0x90, static_cast<uint8_t>(60 + at / (1 << 21)), 90};
+                live.Input(0, on, sizeof on);
+            }
+            if (at >= 1 << 22 && at % (1 << 21) == 0 && at < (8 << 21) + (1 << 22)) {
+                const uint8_t off[] = {0x80, static_cast<uint8_t>(60 + (at - (1 << 22)) / (1 << 21)), 64};
+                live.Input(0, off, sizeof off);
+            }
+            live.EndCycle();
+        }
+        for (auto& message : sink.heard)
+            message.first -= start;
+        if (start == 0)
+            fromZero = sink.heard;
+        EXPECT_GT(sink.heard.size(), 2u * 8 * 2);
+        EXPECT_EQ(sink.heard, fromZero);
+    }
+}
+
 // ---- Faults and re-activation ----
 
 // A filter that throws loses its chains alone: the played notes pass as they came,

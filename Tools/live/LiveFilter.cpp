@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <limits>
 #include <new>
 #include <utility>
 
@@ -41,10 +40,10 @@ void CopyText(char* to, size_t size, const char* from)
 bool LiveFilter::QueuedAfter::operator()(const Queued& a, const Queued& b) const
 {
     if (a.frame != b.frame)
-        return a.frame > b.frame;
+        return static_cast<int32_t>(a.frame - b.frame) > 0;
     if (a.place != b.place)
         return a.place > b.place;
-    if (a.length != b.length && a.place == TickPlace::kStartingNote)
+    if (a.Place() == TickPlace::kStartingNote && a.length != b.length)
         return a.length < b.length;  // the longest note-on of a frame first
     return static_cast<int32_t>(a.id - b.id) > 0;
 }
@@ -329,13 +328,17 @@ void LiveFilter::Schedule(const UxEvent& event, int64_t at)
             ++mDropped.events;
         return;
     }
+    const int64_t frame = std::max(event.StartTime(), at);
+    if (frame - at > kFurthestAhead) {
+        ++mDropped.events;
+        return;
+    }
     std::copy(bytes, bytes + size, item.message.begin());
-    item.frame = std::max(event.StartTime(), at);
-    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(event.Channel(), 0));
-    item.place = TickPlace::kOtherEvent;
+    item.frame = static_cast<uint32_t>(frame);
+    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(event.Channel(), 0)) & 0x7FF;
+    item.place = static_cast<uint16_t>(TickPlace::kOtherEvent);
     item.id = ++mIds;
-    mQueue.push_back(item);
-    std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
+    Enqueue(item);
 }
 
 void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
@@ -346,18 +349,25 @@ void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
         ++mDropped.notes;
         return;
     }
-    // A note longer than the queue can say (a day at 48 kHz) ends as late as it can.
     const int64_t start = std::max(note.StartTime(), at);
-    const int64_t length =
-        std::min<int64_t>({note.Duration(), std::numeric_limits<uint32_t>::max(), KeyLedger::kOpenEnd - 1 - start});
+    if (start - at > kFurthestAhead) {
+        ++mDropped.notes;
+        return;
+    }
+    // A note longer than the queue can say ends as late as it can.
     Queued item{};
-    item.frame = start;
-    item.length = static_cast<uint32_t>(length);
-    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.Channel(), note.Note()));
-    item.place = TickPlace::kStartingNote;
+    item.frame = static_cast<uint32_t>(start);
+    item.length = static_cast<uint32_t>(std::min<int64_t>(note.Duration(), kFurthestAhead + 1));
+    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.Channel(), note.Note())) & 0x7FF;
+    item.place = static_cast<uint16_t>(TickPlace::kStartingNote);
     item.velocity = note.Velocity();
     item.release = CarriedRelease(note.ReleaseVelocity());
     item.id = ++mIds;
+    Enqueue(item);
+}
+
+void LiveFilter::Enqueue(const Queued& item)
+{
     mQueue.push_back(item);
     std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
 }
@@ -365,43 +375,45 @@ void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
 void LiveFilter::PlayQueue(int64_t at, TickPlace through)
 {
     while (!mQueue.empty()) {
+        // How far `at` is past the next record's frame: queued frames lie within
+        // 2^31 of it, so the difference of their low 32 bits tells.
         const Queued& next = mQueue.front();
-        if (next.frame > at || (next.frame == at && next.place > through))
+        const auto late = static_cast<int32_t>(static_cast<uint32_t>(at) - next.frame);
+        if (late < 0 || (late == 0 && next.Place() > through))
             return;
         std::pop_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
         const Queued item = mQueue.back();
         mQueue.pop_back();
-        Play(item);
+        Play(item, at - late);
     }
 }
 
 // A chain note that starts strikes its key by the ledger's rules and queues its
 // own note-off in the place its note-on leaves, so that a sounding note's
 // note-off always has room.
-void LiveFilter::Play(const Queued& item)
+void LiveFilter::Play(const Queued& item, int64_t at)
 {
     const int key = item.key;
-    if (item.place == TickPlace::kOtherEvent) {
-        Emit(item.frame, item.message.data(), 1 + ChannelDataSize(item.message[0]), false);
+    if (item.Place() == TickPlace::kOtherEvent) {
+        Emit(at, item.message.data(), 1 + ChannelDataSize(item.message[0]), false);
         return;
     }
-    if (item.place != TickPlace::kStartingNote) {
+    if (item.Place() != TickPlace::kStartingNote) {
         if (mKeys.Release(key, item.id))
-            EmitNoteOff(item.frame, key, mKeys.ReleaseVelocity(key));
+            EmitNoteOff(at, key, mKeys.ReleaseVelocity(key));
         return;
     }
-    const int64_t end = item.frame + item.length;
-    const KeyLedger::Strike strike = mKeys.StrikeNote(key, item.frame, end, NoteOrigin::kMade, item.id, item.release);
+    const int64_t end = at + item.length;
+    const KeyLedger::Strike strike = mKeys.StrikeNote(key, at, end, NoteOrigin::kMade, item.id, item.release);
     if (!strike.sounds)
         return;
     if (strike.displaced)
-        EmitNoteOff(item.frame, key, strike.displacedRelease);
-    mUnheard[key] = !EmitNote(item.frame, kNoteOnStatus, key, item.velocity);
+        EmitNoteOff(at, key, strike.displacedRelease);
+    mUnheard[key] = !EmitNote(at, kNoteOnStatus, key, item.velocity);
     Queued off = item;
-    off.frame = end;
-    off.place = NoteOffPlace(item.frame, end);
-    mQueue.push_back(off);
-    std::push_heap(mQueue.begin(), mQueue.end(), QueuedAfter());
+    off.frame = static_cast<uint32_t>(end);
+    off.place = static_cast<uint16_t>(NoteOffPlace(at, end));
+    Enqueue(off);
 }
 
 // Panic and stop: every note sounding on the channel ends now, its queued chain

@@ -50,7 +50,8 @@ struct LiveCapacity {
 
 // What the live filter could not play, counted as it happens.
 struct LiveDrops {
-    uint64_t notes = 0;     // chain notes, because the queue was full
+    uint64_t notes = 0;     // chain notes, because the queue was full or they lay
+                            // further ahead than it reaches (six hours)
     uint64_t events = 0;    // chain events other than notes, because the queue was full
                             // or MIDI cannot carry them
     uint64_t messages = 0;  // because neither the output nor the held-over room could take them
@@ -102,19 +103,27 @@ public:
 private:
     // A chain note waiting to start (kStartingNote), a sounding chain note
     // waiting to end, or a chain's other message waiting to pass (kOtherEvent):
-    // 24 bytes, so that a queue of thousands stays small.
+    // 16 bytes, so that a queue of thousands stays small. Its frame is kept by its
+    // low 32 bits and read against the current frame: nothing is queued further
+    // ahead than kFurthestAhead, so every queued frame lies within 2^31 of now.
     struct Queued {
-        int64_t frame;
-        uint32_t length;  // of a note: frames from its start to its end
-        uint32_t id;      // given when queued: the note's in the ledger, and the order
-                          // of the events of one frame and place (note-ons: the longest first)
-        uint16_t key;     // of another message: its channel's first key
-        TickPlace place;
+        uint32_t frame;
+        uint32_t id;  // given when queued: the note's in the ledger, and the order
+                      // of the events of one frame and place (note-ons: the longest first)
+        union {
+            uint32_t length;                 // of a starting note: frames from its start to its end
+            std::array<uint8_t, 3> message;  // of another message
+        };
+        uint16_t key : 11;  // of another message: its channel's first key
+        uint16_t place : 2;
         uint8_t velocity;
-        uint8_t release;                 // the note-off velocity
-        std::array<uint8_t, 3> message;  // of another message
+        uint8_t release;  // the note-off velocity
+        TickPlace Place() const { return static_cast<TickPlace>(place); }
     };
-    static_assert(sizeof(Queued) == 24, "a queue record stays small");
+    static_assert(sizeof(Queued) == 16, "a queue record stays small");
+    static_assert(KeyLedger::kKeys <= 1 << 11 && static_cast<int>(TickPlace::kEndingEmptyNote) < 1 << 2,
+                  "a key and a place fit their bits");
+    static constexpr int64_t kFurthestAhead = (int64_t{1} << 30) - 1;  // frames: six hours at 48 kHz
     struct QueuedAfter {
         bool operator()(const Queued& a, const Queued& b) const;
     };
@@ -129,7 +138,8 @@ private:
     int64_t FrameOf(int64_t frame);
     // Plays what is queued up to `through` on frame `at`.
     void PlayQueue(int64_t at, TickPlace through);
-    void Play(const Queued& item);
+    void Play(const Queued& item, int64_t at);
+    void Enqueue(const Queued& item);
     void NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velocity);
     void NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t release, const uint8_t* bytes, uint32_t size);
     void BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch, uint8_t release);
