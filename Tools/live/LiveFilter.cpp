@@ -193,7 +193,8 @@ void LiveFilter::NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velo
 {
     const int key = KeyLedger::KeyIndex(channel, pitch);
     const uint32_t id = ++mIds;
-    const KeyLedger::Strike strike = mKeys.StrikeNote(key, at, KeyLedger::kOpenEnd, NoteOrigin::kPlayed, id);
+    const auto strike =
+        mKeys.StrikeNote(key, static_cast<uint32_t>(at), FrameLedger::kOpenEnd, NoteOrigin::kPlayed, id);
     if (strike.displaced)
         EmitNoteOff(at, key, strike.displacedRelease);
     if (strike.sounds)
@@ -404,7 +405,8 @@ void LiveFilter::Play(const Queued& item, int64_t at)
         return;
     }
     const int64_t end = at + item.length;
-    const KeyLedger::Strike strike = mKeys.StrikeNote(key, at, end, NoteOrigin::kMade, item.id, item.release);
+    const auto strike = mKeys.StrikeNote(key, static_cast<uint32_t>(at), static_cast<uint32_t>(end), NoteOrigin::kMade,
+                                         item.id, item.release);
     if (!strike.sounds)
         return;
     if (strike.displaced)

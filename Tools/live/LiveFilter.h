@@ -184,7 +184,10 @@ private:
     std::atomic<bool> mFaultMailFull{false};
     std::array<char, 160> mFaultMail{};
 
-    KeyLedger mKeys;
+    // Frames by their low 32 bits: every note it compares started or ends within
+    // hours of now.
+    using FrameLedger = BasicKeyLedger<uint32_t>;
+    FrameLedger mKeys;
     std::bitset<KeyLedger::kKeys> mUnheard;  // its note-on never went out
     std::vector<HeldNote> mHeld;             // one table for every key, size fixed when made:
     size_t mHeldCount = 0;                   // the first mHeldCount are held, in no order

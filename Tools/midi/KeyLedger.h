@@ -14,24 +14,29 @@
 //
 // The ledger allocates nothing and makes no call outside itself, so a live host can
 // use it in its audio cycle. Times are ticks (or frames); a note whose end is not
-// known yet (a live note still held) ends at kOpenEnd.
+// known yet (a live note still held) ends at kOpenEnd. KeyLedger counts time in 64
+// bits; a live host may keep frames by their low 32 bits (BasicKeyLedger<uint32_t>:
+// 16 bytes a key instead of 24), read round, so long as the times it compares lie
+// within 2^31 of each other; an end whose bits are all ones then reads as open.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "MidiBytes.h"
 #include "NoteRules.h"
 
 enum class NoteOrigin : uint8_t { kPlayed, kMade };
 
-class KeyLedger {
+template <class Time>
+class BasicKeyLedger {
 public:
     static constexpr int kChannels = kMidiChannels;
     static constexpr int kPitches = 128;
     static constexpr int kKeys = kChannels * kPitches;
-    static constexpr int64_t kOpenEnd = std::numeric_limits<int64_t>::max();
+    static constexpr Time kOpenEnd = std::numeric_limits<Time>::max();
 
     static int KeyIndex(uint8_t channel, uint8_t pitch) { return channel * kPitches + pitch; }
     static uint8_t ChannelOf(int key) { return static_cast<uint8_t>(key / kPitches); }
@@ -46,8 +51,8 @@ public:
         bool sounds = false;
         bool displaced = false;
         uint64_t displacedId = 0;
-        int64_t displacedStart = 0;
-        int64_t displacedAt = 0;
+        Time displacedStart = 0;
+        Time displacedAt = 0;
         NoteOrigin displacedOrigin = NoteOrigin::kPlayed;
         bool displacedCutShort = false;
         uint8_t displacedRelease = kUnknownRelease;
@@ -56,13 +61,13 @@ public:
     // Strikes note `id` (ids are the caller's, unique among notes it strikes) on
     // `key` from `start` to `end`, its note-off to carry `release`. A note that sounds
     // holds the key until it is released or displaced.
-    Strike StrikeNote(int key, int64_t start, int64_t end, NoteOrigin origin, uint64_t id,
-                      uint8_t release = kUnknownRelease)
+    Strike StrikeNote(int key, Time start, Time end, NoteOrigin origin, uint64_t id, uint8_t release = kUnknownRelease)
     {
         Held& held = mKeys[key];
         Strike strike;
         if (held.active) {
-            const bool overlaps = held.end > start || held.start == start;
+            const bool endsLater = held.end == kOpenEnd || Later(held.end, start);
+            const bool overlaps = endsLater || held.start == start;
             if (overlaps
                 && ((held.origin == NoteOrigin::kPlayed && origin == NoteOrigin::kMade)
                     || (held.start == start && held.origin == origin)))
@@ -70,9 +75,9 @@ public:
             strike.displaced = true;
             strike.displacedId = held.id;
             strike.displacedStart = held.start;
-            strike.displacedAt = held.end < start ? held.end : start;
+            strike.displacedAt = endsLater ? start : held.end;
             strike.displacedOrigin = held.origin;
-            strike.displacedCutShort = held.end > start;
+            strike.displacedCutShort = endsLater;
             strike.displacedRelease = held.release;
         }
         held = {start, end, static_cast<uint32_t>(id), true, origin, release};
@@ -124,17 +129,27 @@ public:
     void Clear() { mKeys.fill(Held()); }
 
 private:
-    // 24 bytes a key: a live instance holds a table of 2,048. An id is kept by its
-    // low 32 bits, which tell apart any two notes in play on one key unless some
-    // four billion notes were struck between them.
+    static bool Later(Time a, Time b)
+    {
+        if constexpr (std::is_signed_v<Time>)
+            return a > b;
+        else
+            return static_cast<std::make_signed_t<Time>>(a - b) > 0;
+    }
+
+    // 24 bytes a key, or 16 with 32-bit times: a live instance holds a table of
+    // 2,048. An id is kept by its low 32 bits, which tell apart any two notes in
+    // play on one key unless some four billion notes were struck between them.
     struct Held {
-        int64_t start = 0;
-        int64_t end = 0;
+        Time start = 0;
+        Time end = 0;
         uint32_t id = 0;
         bool active = false;
         NoteOrigin origin = NoteOrigin::kPlayed;
         uint8_t release = kUnknownRelease;
     };
-    static_assert(sizeof(Held) == 24, "a key's record stays small");
+    static_assert(sizeof(Held) == 2 * sizeof(Time) + 8, "a key's record stays small");
     std::array<Held, kKeys> mKeys{};
 };
+
+using KeyLedger = BasicKeyLedger<int64_t>;
