@@ -35,6 +35,14 @@ void CopyText(char* to, size_t size, const char* from)
     to[length] = '\0';
 }
 
+// Note-offs of sounding notes have room of their own in the held-over output: one
+// for each key that sounded when the output filled, and one for each note-on held
+// over.
+size_t HeldOutputCapacity(const LiveCapacity& capacity)
+{
+    return capacity.heldBytes + KeyLedger::kKeys * kNoteRecord + capacity.heldBytes / kNoteRecord * kNoteRecord;
+}
+
 }  // namespace
 
 bool LiveFilter::QueuedAfter::operator()(const Queued& a, const Queued& b) const
@@ -53,20 +61,25 @@ LiveFilter::LiveFilter(std::unique_ptr<UxFilterI> filter, const LiveCapacity& ca
 {
 }
 
+size_t LiveFilter::BlockSize(const LiveCapacity& capacity)
+{
+    size_t used = ResidentBlock::After<FrameLedger>(0, 1);
+    used = ResidentBlock::After<HeldNote>(used, capacity.heldNotes);
+    used = ResidentBlock::After<Queued>(used, capacity.queuedNotes);
+    return ResidentBlock::After<uint8_t>(used, HeldOutputCapacity(capacity));
+}
+
 LiveFilter::LiveFilter(std::vector<std::unique_ptr<UxFilterI>> filters, const LiveCapacity& capacity)
     : mFilters(std::move(filters)),
       mPool(capacity.eventPool),
-      mCapacity(capacity)
+      mCapacity(capacity),
+      mBlock(BlockSize(capacity)),
+      mKeys(*mBlock.Take<FrameLedger>(1)),
+      mHeld(mBlock.Take<HeldNote>(capacity.heldNotes)),
+      mQueue(mBlock.Take<Queued>(capacity.queuedNotes), capacity.queuedNotes),
+      mHeldOutput(mBlock.Take<uint8_t>(HeldOutputCapacity(capacity))),
+      mHeldOutputCapacity(HeldOutputCapacity(capacity))
 {
-    // Every buffer is written once now, so that no cycle meets a page for the
-    // first time.
-    mQueue.resize(capacity.queuedNotes);
-    mQueue.clear();
-    mHeld.resize(capacity.heldNotes);
-    // Note-offs of sounding notes have room of their own: one for each key that
-    // sounded when the output filled, and one for each note-on held over.
-    mHeldOutput.resize(capacity.heldBytes + KeyLedger::kKeys * kNoteRecord
-                       + capacity.heldBytes / kNoteRecord * kNoteRecord);
     Reset();
 }
 
@@ -199,18 +212,18 @@ void LiveFilter::NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velo
         EmitNoteOff(at, key, strike.displacedRelease);
     if (strike.sounds)
         mUnheard[key] = !EmitNote(at, kNoteOnStatus, key, velocity);
-    if (mHeld.empty())
+    if (mCapacity.heldNotes == 0)
         return;
     HeldNote* slot = &mHeld[mHeldCount];
-    if (mHeldCount == mHeld.size()) {
-        slot = &mHeld.front();
-        for (HeldNote& note : mHeld)
-            if (static_cast<int32_t>(note.id - slot->id) < 0)
-                slot = &note;
+    if (mHeldCount == mCapacity.heldNotes) {
+        slot = &mHeld[0];
+        for (HeldNote* note = mHeld; note != mHeld + mHeldCount; ++note)
+            if (static_cast<int32_t>(note->id - slot->id) < 0)
+                slot = note;
     } else {
         ++mHeldCount;
     }
-    *slot = {at, id, static_cast<uint16_t>(key), velocity};
+    *slot = {static_cast<uint32_t>(at), id, static_cast<uint16_t>(key), velocity};
 }
 
 // A note-off ends the oldest played note held on its key, which then goes to the
@@ -244,7 +257,8 @@ void LiveFilter::NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t rel
 void LiveFilter::BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch, uint8_t release)
 {
     const UxEventPoolScope scope(mPool);
-    UxNoteOn* head = new (std::nothrow) UxNoteOn(note.start, at - note.start, pitch, note.velocity, channel);
+    const uint32_t held = static_cast<uint32_t>(at) - note.start;
+    UxNoteOn* head = new (std::nothrow) UxNoteOn(at - held, held, pitch, note.velocity, channel);
     if (head) {
         head->SetReleaseVelocity(release);
         Feed(0, head, head, at);
@@ -320,7 +334,7 @@ void LiveFilter::Schedule(const UxEvent& event, int64_t at)
         ++mDropped.events;
         return;
     }
-    if (mQueue.size() == mCapacity.queuedNotes) {
+    if (mQueue.size() == mQueue.capacity()) {
         // A full queue of chain notes must not cost the player a sustain pedal's
         // release: what is due now goes out now; only a later one is lost.
         if (event.StartTime() <= at)
@@ -346,7 +360,7 @@ void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
 {
     if (NoteFaultOf(note.Note(), note.Velocity(), note.Channel()) != NoteFault::kNone || note.Duration() < 0)
         return;
-    if (mQueue.size() == mCapacity.queuedNotes) {
+    if (mQueue.size() == mQueue.capacity()) {
         ++mDropped.notes;
         return;
     }
@@ -432,9 +446,7 @@ void LiveFilter::Silence(int64_t at, int channel)
     const auto heldOnChannel = [channel](const HeldNote& note) {
         return channel < 0 || KeyLedger::ChannelOf(note.key) == channel;
     };
-    mHeldCount = static_cast<size_t>(
-        std::remove_if(mHeld.begin(), mHeld.begin() + static_cast<ptrdiff_t>(mHeldCount), heldOnChannel)
-        - mHeld.begin());
+    mHeldCount = static_cast<size_t>(std::remove_if(mHeld, mHeld + mHeldCount, heldOnChannel) - mHeld);
     const auto onChannel = [channel](const Queued& item) {
         return channel < 0 || KeyLedger::ChannelOf(item.key) == channel;
     };
@@ -473,12 +485,12 @@ bool LiveFilter::Emit(int64_t at, const uint8_t* bytes, uint32_t size, bool isNo
             return false;
         }
     }
-    const size_t limit = isNoteOff ? mHeldOutput.size() : mCapacity.heldBytes;
+    const size_t limit = isNoteOff ? mHeldOutputCapacity : mCapacity.heldBytes;
     if (size > kMaxHeldMessage || mHeldOutputSize + kRecordHeader + size > limit) {
         ++mDropped.messages;
         return false;
     }
-    uint8_t* record = mHeldOutput.data() + mHeldOutputSize;
+    uint8_t* record = mHeldOutput + mHeldOutputSize;
     record[0] = static_cast<uint8_t>(size >> 8);
     record[1] = static_cast<uint8_t>(size & 0xFF);
     std::memcpy(record + kRecordHeader, bytes, size);
@@ -491,7 +503,7 @@ void LiveFilter::FlushHeld()
 {
     size_t offset = 0;
     while (offset < mHeldOutputSize) {
-        const uint8_t* record = mHeldOutput.data() + offset;
+        const uint8_t* record = mHeldOutput + offset;
         const uint32_t size = static_cast<uint32_t>(record[0] << 8 | record[1]);
         if (mOut && mOut->Write(0, record + kRecordHeader, size)) {
             mWroteThisCycle = true;
@@ -502,6 +514,6 @@ void LiveFilter::FlushHeld()
         }
         offset += kRecordHeader + size;
     }
-    std::memmove(mHeldOutput.data(), mHeldOutput.data() + offset, mHeldOutputSize - offset);
+    std::memmove(mHeldOutput, mHeldOutput + offset, mHeldOutputSize - offset);
     mHeldOutputSize -= offset;
 }

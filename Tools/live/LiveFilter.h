@@ -33,6 +33,7 @@
 #include <NoteRules.h>
 
 #include "MidiSink.h"
+#include "ResidentBlock.h"
 
 // Why each is what it is: the longest chain of the example filters is Fractal
 // Drift's, 21 notes, each as long as the played note; a fast performance through
@@ -129,7 +130,7 @@ private:
     };
     // A played note whose note-off has not come: what the filter will need.
     struct HeldNote {
-        int64_t start;
+        uint32_t start;  // by its low 32 bits: a note held a day long is taken as held for no time
         uint32_t id;
         uint16_t key;
         uint8_t velocity;
@@ -187,11 +188,15 @@ private:
     // Frames by their low 32 bits: every note it compares started or ends within
     // hours of now.
     using FrameLedger = BasicKeyLedger<uint32_t>;
-    FrameLedger mKeys;
+    // The tables below live in one block, resident from the start.
+    static size_t BlockSize(const LiveCapacity& capacity);
+    ResidentBlock mBlock;
+    FrameLedger& mKeys;
     std::bitset<KeyLedger::kKeys> mUnheard;  // its note-on never went out
-    std::vector<HeldNote> mHeld;             // one table for every key, size fixed when made:
+    HeldNote* mHeld;                         // one table for every key, mCapacity.heldNotes long:
     size_t mHeldCount = 0;                   // the first mHeldCount are held, in no order
-    std::vector<Queued> mQueue;              // a heap, capacity fixed when made
-    std::vector<uint8_t> mHeldOutput;        // records of a 2-byte size and the bytes
+    FixedVector<Queued> mQueue;              // a heap
+    uint8_t* mHeldOutput;                    // records of a 2-byte size and the bytes
+    size_t mHeldOutputCapacity;
     size_t mHeldOutputSize = 0;
 };
