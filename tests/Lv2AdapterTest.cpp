@@ -9,6 +9,8 @@
 #include <map>
 #include <random>
 
+#include <unistd.h>
+
 #include <LiveFilter.h>
 #include <Pipeline.h>
 #include <PluginLoader.h>
@@ -633,6 +635,41 @@ TEST(LiveFilter, DefaultCapacityTakesAFastPerformance)
     }
     const LiveDrops& dropped = live.Dropped();
     EXPECT_EQ(dropped.notes + dropped.events + dropped.messages + dropped.chains, 0u);
+}
+
+// An instance's memory is resident once it is made, before any cycle, and stays
+// within 128 kB: hosts make them by the hundred when a session opens.
+TEST(LiveFilter, IsResidentAndSmallOnceMade)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator keeps memory of its own";
+#endif
+    if (!CallCounter::SeesHeapCalls())
+        GTEST_SKIP() << "valgrind's allocator keeps memory of its own";
+    const auto residentKilobytes = [] {
+        long size = 0, resident = 0;
+        FILE* statm = std::fopen("/proc/self/statm", "r");
+        EXPECT_TRUE(statm && std::fscanf(statm, "%ld %ld", &size, &resident) == 2);
+        if (statm)
+            std::fclose(statm);
+        return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1024;
+    };
+    UxFilterHolderI holder;
+    const std::unique_ptr<Plugin> plugin = Plugin::Load(AddOnPath("Dissolve"));
+    std::vector<std::unique_ptr<LiveFilter>> instances;
+    const auto make = [&] {
+        instances.push_back(
+            std::make_unique<LiveFilter>(std::unique_ptr<UxFilterI>(plugin->AddOn()->NewInstance(&holder, nullptr))));
+    };
+    make();
+    constexpr int kInstances = 50;
+    instances.reserve(kInstances + 1);
+    const double before = residentKilobytes();
+    for (int i = 0; i < kInstances; ++i)
+        make();
+    const double each = (residentKilobytes() - before) / kInstances;
+    EXPECT_GT(each, 100.0);  // the tables, resident: a queue, a ledger, room held over
+    EXPECT_LE(each, 128.0);
 }
 
 // Frames count on past 2^31 and 2^32 (half a day and a day at 48 kHz): notes
