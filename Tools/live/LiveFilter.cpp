@@ -350,7 +350,7 @@ void LiveFilter::Schedule(const UxEvent& event, int64_t at)
     }
     std::copy(bytes, bytes + size, item.message.begin());
     item.frame = static_cast<uint32_t>(frame);
-    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(event.Channel(), 0)) & 0x7FF;
+    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(event.Channel(), 0));
     item.place = static_cast<uint16_t>(TickPlace::kOtherEvent);
     item.id = ++mIds;
     Enqueue(item);
@@ -373,7 +373,7 @@ void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
     Queued item{};
     item.frame = static_cast<uint32_t>(start);
     item.length = static_cast<uint32_t>(std::min<int64_t>(note.Duration(), kFurthestAhead + 1));
-    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.Channel(), note.Note())) & 0x7FF;
+    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.Channel(), note.Note()));
     item.place = static_cast<uint16_t>(TickPlace::kStartingNote);
     item.velocity = note.Velocity();
     item.release = CarriedRelease(note.ReleaseVelocity());

@@ -130,7 +130,8 @@ private:
     };
     // A played note whose note-off has not come: what the filter will need.
     struct HeldNote {
-        uint32_t start;  // by its low 32 bits: a note held a day long is taken as held for no time
+        uint32_t start;  // by its low 32 bits: a note held past 2^32 frames (a day at 48 kHz)
+                         // is taken as that much shorter
         uint32_t id;
         uint16_t key;
         uint8_t velocity;
