@@ -349,7 +349,7 @@ inline void TrackEventWriter::SoundNote(uint32_t node, uint64_t id)
     const WaitingNote note = waiting.note;
     waiting.noteOff = {note.end, id, NoteOffRank(NoteOffPlace(note.start, note.end), note.key), note.releaseVelocity};
     PutNoteOff(node);
-    mDueNoteOns[mDueNoteOnCount++] = {note.key, note.velocity};
+    mDueNoteOns[mDueNoteOnCount++] = {note.key, note.velocity, note.origin};
 }
 
 // The notes of one tick, in order of key, then played before made, then longest
@@ -402,9 +402,42 @@ inline void TrackEventWriter::EmitNoteOff(uint32_t node)
 {
     const WaitingNoteOff& off = mWaiting[node].noteOff;
     const int key = off.rank & (KeyLedger::kKeys - 1);
-    if (!off.noteId || mKeys.Release(key, off.noteId))
+    if (!off.noteId || mKeys.Release(key, off.noteId)) {
         EmitNote(off.tick, kNoteOffStatus, key, off.velocity);
+        if (mObserver)
+            TellNoteOff(key, off.tick);
+    }
     mWaiting.Free(node);
+}
+
+void TrackEventWriter::TellNotes(const NoteObserver* observer, uint32_t track)
+{
+    mObserver = observer;
+    mWrittenOns.assign(observer ? KeyLedger::kKeys : 0, NoteWritten());
+    for (int key = 0; key < static_cast<int>(mWrittenOns.size()); ++key) {
+        mWrittenOns[key].track = track;
+        mWrittenOns[key].channel = KeyLedger::ChannelOf(key);
+        mWrittenOns[key].pitch = KeyLedger::PitchOf(key);
+    }
+}
+
+// A key sounds one note at a time, so a note-off ends the note-on written last on
+// its key.
+void TrackEventWriter::RecordNoteOns(uint64_t tick)
+{
+    for (size_t i = 0; i < mDueNoteOnCount; ++i) {
+        NoteWritten& on = mWrittenOns[mDueNoteOns[i].key];
+        on.start = static_cast<int64_t>(tick);
+        on.velocity = mDueNoteOns[i].velocity;
+        on.origin = mDueNoteOns[i].origin;
+    }
+}
+
+void TrackEventWriter::TellNoteOff(int key, int64_t tick)
+{
+    NoteWritten& note = mWrittenOns[key];
+    note.end = tick;
+    (*mObserver)(note);
 }
 
 // The other messages of the tick, in order of arrival, then its note-ons.
@@ -422,6 +455,8 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
                 mOut(other.tick, other.bytes.data(), other.bytes.size());
         }
     }
+    if (mObserver)
+        RecordNoteOns(tick);
     for (size_t i = 0; i < mDueNoteOnCount; ++i) {
         const NoteOnMessage& on = mDueNoteOns[i];
         EmitNote(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);

@@ -34,6 +34,21 @@ struct LeftOut {
     int GaveWay() const;
 };
 
+// A note as the writer wrote it: from its note-on to its note-off (earlier than
+// asked when a later note cut it short), and whether the song played it or a filter
+// made it. Laid out without padding, so that it can be stored as it is.
+struct NoteWritten {
+    int64_t start = 0;
+    int64_t end = 0;
+    uint32_t track = 0;
+    uint8_t channel = 0;
+    uint8_t pitch = 0;
+    uint8_t velocity = 0;
+    NoteOrigin origin = NoteOrigin::kPlayed;
+};
+static_assert(sizeof(NoteWritten) == 24, "no padding");
+using NoteObserver = std::function<void(const NoteWritten&)>;
+
 // Host events as a track, one event at a time, for events that come in time order,
 // each note played or made. At most one note sounds on a key and channel at a time
 // (KeyLedger decides which): a note struck while an earlier one still sounds there
@@ -65,6 +80,9 @@ public:
     void AddChain(const UxEvent* chain, NoteOrigin origin);
     // Writes everything still held.
     void Finish();
+    // From here on, tells `observer` (null: none) of each note as its note-off is
+    // written, as a note of track `track`; it must outlive the writer.
+    void TellNotes(const NoteObserver* observer, uint32_t track);
 
 private:
     // A note yet to be struck.
@@ -92,6 +110,7 @@ private:
     struct NoteOnMessage {
         uint16_t key;
         uint8_t velocity;
+        NoteOrigin origin;
     };
     // Any other message, in order of arrival on its tick.
     struct OtherMessage {
@@ -208,6 +227,8 @@ private:
     void EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity);
     void EmitNoteOff(uint32_t node);
     void EmitOthersAndNoteOns(uint64_t tick);
+    [[gnu::noinline]] void RecordNoteOns(uint64_t tick);
+    [[gnu::noinline]] void TellNoteOff(int key, int64_t tick);
 
     Output mOut;
     SmfWriter* mFile = nullptr;
@@ -236,4 +257,8 @@ private:
     size_t mDueNoteOnCount = 0;
     std::vector<OtherMessage> mDueOthers;
     KeyLedger mKeys;
+
+    // Told of each note written, when set; the note-on written last on each key.
+    const NoteObserver* mObserver = nullptr;
+    std::vector<NoteWritten> mWrittenOns;
 };

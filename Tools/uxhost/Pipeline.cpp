@@ -110,7 +110,7 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, Tra
 }
 
 void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins, SmfSink* out,
-                  LeftOut* leftOut, ChannelMask channels)
+                  LeftOut* leftOut, ChannelMask channels, const NoteObserver* written)
 {
     CatchFilterCrashes();
     SmfReader reader(bytes.data(), bytes.size());
@@ -122,10 +122,12 @@ void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plu
     SmfWriter writer(out, reader.Format(), reader.Division(), reader.TrackCount());
     SmfEvent message;
     TrackEventReader notes;
-    for (const auto& pipeline : pipelines) {
+    for (size_t i = 0; i < pipelines.size(); ++i) {
+        const std::unique_ptr<FilterPipeline>& pipeline = pipelines[i];
         SmfTrackReader track = reader.NextTrack();
         writer.BeginTrack();
         TrackEventWriter events(&writer, leftOut);
+        events.TellNotes(written, static_cast<uint32_t>(i));
         const auto runReady = [&] {
             while (UxChainPtr event = notes.Take()) {
                 events.AdvanceTo(event->StartTime());

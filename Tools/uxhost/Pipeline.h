@@ -60,5 +60,7 @@ private:
 // (whole, or cut short inside a track) or a result a file cannot hold.
 // A filter's crash ends the process, named in one line (CatchFilterCrashes).
 // The current progress line (ProgressLine.h) shows the share of `bytes` done.
+// `written`, when given, is told of each note written, track by track, as its
+// note-off is written.
 void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins, SmfSink* out,
-                  LeftOut* leftOut, ChannelMask channels = kAllChannels);
+                  LeftOut* leftOut, ChannelMask channels = kAllChannels, const NoteObserver* written = nullptr);
