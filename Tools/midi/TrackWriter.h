@@ -110,7 +110,6 @@ private:
     struct NoteOnMessage {
         uint16_t key;
         uint8_t velocity;
-        NoteOrigin origin;
     };
     // Any other message, in order of arrival on its tick.
     struct OtherMessage {
@@ -223,9 +222,16 @@ private:
     void SoundNote(uint32_t node, uint64_t id);
     void StrikeNotes(uint32_t first);
     void Write(uint64_t before);
+    // With kTell, the observer is told of each note: the writing loop is made
+    // twice, so that a writer without one tests for it once a Write only.
+    template <bool kTell>
+    void WriteTicks(uint64_t before);
+    template <bool kTell>
     void WriteTick(uint64_t tick, bool onWheel);
     void EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity);
+    template <bool kTell>
     void EmitNoteOff(uint32_t node);
+    template <bool kTell>
     void EmitOthersAndNoteOns(uint64_t tick);
     [[gnu::noinline]] void RecordNoteOns(uint64_t tick);
     [[gnu::noinline]] void TellNoteOff(int key, int64_t tick);
