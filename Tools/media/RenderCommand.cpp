@@ -406,7 +406,7 @@ void WriteSongWav(const Song& song, const std::string& soundFont, const RenderSo
 void RunRenderCommand(const RenderOptions& options)
 {
     const std::string soundFont = FindSoundFont(options.soundFont);
-    RunSongCommand(options.input, options.pipeline, SongNotes::kSkipped, options.output,
+    RunSongCommand(options.input, options.pipeline, options.output,
                    [&soundFont, &options](const Song& song, OutputFile& output) {
                        WriteSongWav(song, soundFont, options.sound, output);
                    });

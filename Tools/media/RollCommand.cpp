@@ -537,6 +537,6 @@ void WriteRoll(const Song& song, const RollView& view, OutputFile& output)
 
 void RunRollCommand(const RollOptions& options)
 {
-    RunSongCommand(options.input, options.pipeline, SongNotes::kKept, options.output,
+    RunSongCommand(options.input, options.pipeline, options.output,
                    [&options](const Song& song, OutputFile& output) { WriteRoll(song, options.view, output); });
 }

@@ -105,43 +105,30 @@ private:
 
 namespace {
 
-int KeyOf(const std::vector<uint8_t>& b)
-{
-    return KeyLedger::KeyIndex(b[0] & 0x0F, b[1] & kMaxData);
-}
-
 // The notes of a file no filter wrote, track by track, each once its note-off has
 // come (a note never ended lasts to the end of its track). A note-off ends the
 // earliest note still sounding on its key and channel.
 void ReadNotes(const uint8_t* data, size_t size, const NoteObserver& told)
 {
-    struct Sounding {
-        int64_t start;
-        uint8_t velocity;
-    };
     SmfReader song(data, size);
-    std::vector<std::vector<Sounding>> sounding(KeyLedger::kKeys);  // oldest first
+    std::vector<std::vector<NoteWritten>> sounding(KeyLedger::kKeys);  // oldest first
+    const auto end = [&](int key, int64_t tick) {
+        sounding[key].front().end = tick;
+        told(sounding[key].front());
+        sounding[key].erase(sounding[key].begin());
+    };
     SmfEvent event;
-    for (size_t track = 0; track < song.TrackCount(); ++track) {
+    for (uint32_t track = 0; track < song.TrackCount(); ++track) {
         SmfTrackReader reader = song.NextTrack();
-        NoteWritten note;
-        note.track = static_cast<uint32_t>(track);
-        const auto end = [&](int key, int64_t tick) {
-            const Sounding& held = sounding[key].front();
-            note.start = held.start;
-            note.end = tick;
-            note.pitch = KeyLedger::PitchOf(key);
-            note.channel = KeyLedger::ChannelOf(key);
-            note.velocity = held.velocity;
-            told(note);
-            sounding[key].erase(sounding[key].begin());
-        };
         while (reader.Next(&event)) {
             const NoteMessage kind = NoteMessageOf(event.bytes.data(), event.bytes.size());
+            const int key =
+                kind == NoteMessage::kNone ? 0 : KeyLedger::KeyIndex(event.bytes[0] & 0x0F, event.bytes[1] & kMaxData);
             if (kind == NoteMessage::kNoteOn)
-                sounding[KeyOf(event.bytes)].push_back({event.tick, event.bytes[2]});
-            else if (kind == NoteMessage::kNoteOff && !sounding[KeyOf(event.bytes)].empty())
-                end(KeyOf(event.bytes), event.tick);
+                sounding[key].push_back({event.tick, 0, track, KeyLedger::ChannelOf(key), KeyLedger::PitchOf(key),
+                                         event.bytes[2], NoteOrigin::kPlayed});
+            else if (kind == NoteMessage::kNoteOff && !sounding[key].empty())
+                end(key, event.tick);
         }
         for (int key = 0; key < KeyLedger::kKeys; ++key)
             while (!sounding[key].empty())
@@ -169,8 +156,6 @@ size_t Song::Size() const
 
 void Song::ForEachNote(const std::function<void(const NoteWritten&)>& visit) const
 {
-    if (!mNotes)
-        return;
     std::vector<NoteWritten> chunk(1024);
     uint64_t offset = 0;
     while (const size_t read = mNotes->Read(offset, chunk.data(), chunk.size() * sizeof(NoteWritten))) {
@@ -181,45 +166,42 @@ void Song::ForEachNote(const std::function<void(const NoteWritten&)>& visit) con
 }
 
 Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::vector<const Plugin*>& plugins,
-              ChannelMask channels, SongNotes notes)
+              ChannelMask channels)
 {
     std::string name = path;
     for (size_t i = 0; i < plugins.size(); ++i)
         name += (i == 0 ? " through " : ", ") + std::string(plugins[i]->AddOn()->Name());
     Song song(std::move(name), std::move(bytes));
-    if (notes == SongNotes::kKept)
-        song.mNotes = std::make_unique<TempFile>();
+    song.mNotes = std::make_unique<TempFile>();
     const NoteObserver keep = [&song](const NoteWritten& note) {
         song.mNotes->Append(reinterpret_cast<const uint8_t*>(&note), sizeof note);
     };
     try {
         if (plugins.empty()) {
             CheckSmf(song.mInput.data(), song.mInput.size());
-            if (song.mNotes)
-                ReadNotes(song.mInput.data(), song.mInput.size(), keep);
+            ReadNotes(song.mInput.data(), song.mInput.size(), keep);
         } else {
             auto output = std::make_unique<TempFile>();
-            ApplyFilters(song.mInput, plugins, output.get(), &song.leftOut, channels, song.mNotes ? &keep : nullptr);
+            ApplyFilters(song.mInput, plugins, output.get(), &song.leftOut, channels, &keep);
             output->Map();
             song.mOutput = std::move(output);
         }
-        if (song.mNotes)
-            song.mNotes->Flush();
+        song.mNotes->Flush();
     } catch (const SmfError& error) {
         throw FileError(InputName(path) + ": " + error.what());
     }
     return song;
 }
 
-void RunSongCommand(const std::string& input, const PipelineOptions& options, SongNotes notes,
-                    const std::string& outputPath, const std::function<void(const Song&, OutputFile&)>& write)
+void RunSongCommand(const std::string& input, const PipelineOptions& options, const std::string& outputPath,
+                    const std::function<void(const Song&, OutputFile&)>& write)
 {
     OutputFile output(outputPath, {input});
     // Reading and filtering the song; what `write` does may show a line of its own.
     std::optional<ProgressLine> progress(std::in_place, "making " + output.Name());
     std::vector<uint8_t> bytes = ReadMidiBytes(input);
     const LoadedPipeline pipeline(options);
-    const Song song = MakeSong(input, std::move(bytes), pipeline.Plugins(), pipeline.Channels(), notes);
+    const Song song = MakeSong(input, std::move(bytes), pipeline.Plugins(), pipeline.Channels());
     progress.reset();
     ReportTrackChunksNotRead(input, song.Input());
     ReportCutShort(input, song.Input());

@@ -23,9 +23,6 @@
 // leave nothing behind, however the program ends.
 class TempFile;
 
-// Whether a song keeps its notes, for a command that reads them.
-enum class SongNotes : bool { kSkipped, kKept };
-
 class Song {
 public:
     Song(std::string name, std::vector<uint8_t> input);
@@ -45,31 +42,28 @@ public:
     // Its timing, read from every track.
     SongTiming Timing() const { return ReadTiming(Data(), Size()); }
 
-    // Every note kept, track by track, in the order their note-offs were written: as
+    // Every note, track by track, in the order their note-offs were written: as
     // the writer told them when filters ran, else as the input's own note-offs end
     // them (a note-off ends the earliest note still sounding on its key and
     // channel; a note never ended lasts to the end of its track).
     void ForEachNote(const std::function<void(const NoteWritten&)>& visit) const;
 
 private:
-    friend Song MakeSong(const std::string&, std::vector<uint8_t>, const std::vector<const Plugin*>&, ChannelMask,
-                         SongNotes);
+    friend Song MakeSong(const std::string&, std::vector<uint8_t>, const std::vector<const Plugin*>&, ChannelMask);
     std::vector<uint8_t> mInput;
     std::unique_ptr<TempFile> mOutput;  // none: the input as it is
-    std::unique_ptr<TempFile> mNotes;   // NoteWritten records; none when skipped
+    std::unique_ptr<TempFile> mNotes;   // NoteWritten records
 };
 
 // The MIDI file read from `path` as `bytes` through the plug-ins, in order (none:
-// the file as it is), its notes kept as `notes` says. Throws FileError naming
-// `path` for a file that is no well-formed MIDI file of format 0, 1 or 2 (whole,
-// or cut short inside a track) or a result a file cannot hold, PluginError for a
-// filter that misbehaves.
+// the file as it is). Throws FileError naming `path` for a file that is no
+// well-formed MIDI file of format 0, 1 or 2 (whole, or cut short inside a track) or
+// a result a file cannot hold, PluginError for a filter that misbehaves.
 Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::vector<const Plugin*>& plugins,
-              ChannelMask channels = kAllChannels, SongNotes notes = SongNotes::kKept);
+              ChannelMask channels = kAllChannels);
 
 // What roll and render share: makes the output named `outputPath`, reads the song
-// at `input`, runs it through the pipeline the options name, keeping its notes as
-// `notes` says, says what was left out, and hands the song and the output to
-// `write`, which commits it.
-void RunSongCommand(const std::string& input, const PipelineOptions& options, SongNotes notes,
-                    const std::string& outputPath, const std::function<void(const Song&, OutputFile&)>& write);
+// at `input`, runs it through the pipeline the options name, says what was left
+// out, and hands the song and the output to `write`, which commits it.
+void RunSongCommand(const std::string& input, const PipelineOptions& options, const std::string& outputPath,
+                    const std::function<void(const Song&, OutputFile&)>& write);

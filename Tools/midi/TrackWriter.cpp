@@ -414,12 +414,8 @@ inline void TrackEventWriter::EmitNoteOff(uint32_t node)
 void TrackEventWriter::TellNotes(const NoteObserver* observer, uint32_t track)
 {
     mObserver = observer;
-    mWrittenOns.assign(observer ? KeyLedger::kKeys : 0, NoteWritten());
-    for (int key = 0; key < static_cast<int>(mWrittenOns.size()); ++key) {
-        mWrittenOns[key].track = track;
-        mWrittenOns[key].channel = KeyLedger::ChannelOf(key);
-        mWrittenOns[key].pitch = KeyLedger::PitchOf(key);
-    }
+    mTrack = track;
+    mWrittenOns.resize(observer ? KeyLedger::kKeys : 0);
 }
 
 // A key sounds one note at a time, so a note-off ends the note-on written last on
@@ -427,11 +423,12 @@ void TrackEventWriter::TellNotes(const NoteObserver* observer, uint32_t track)
 void TrackEventWriter::RecordNoteOns(uint64_t tick)
 {
     for (size_t i = 0; i < mDueNoteOnCount; ++i) {
-        NoteWritten& on = mWrittenOns[mDueNoteOns[i].key];
+        const int key = mDueNoteOns[i].key;
+        NoteWritten& on = mWrittenOns[key];
         on.start = static_cast<int64_t>(tick);
         on.velocity = mDueNoteOns[i].velocity;
         uint64_t holder;
-        mKeys.Holder(mDueNoteOns[i].key, &holder, &on.origin);
+        mKeys.Holder(key, &holder, &on.origin);
     }
 }
 
@@ -439,6 +436,9 @@ void TrackEventWriter::TellNoteOff(int key, int64_t tick)
 {
     NoteWritten& note = mWrittenOns[key];
     note.end = tick;
+    note.track = mTrack;
+    note.channel = KeyLedger::ChannelOf(key);
+    note.pitch = KeyLedger::PitchOf(key);
     (*mObserver)(note);
 }
 

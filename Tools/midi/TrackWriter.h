@@ -38,13 +38,10 @@ struct LeftOut {
 // asked when a later note cut it short), and whether the song played it or a filter
 // made it. Laid out without padding, so that it can be stored as it is.
 struct NoteWritten {
-    int64_t start = 0;
-    int64_t end = 0;
-    uint32_t track = 0;
-    uint8_t channel = 0;
-    uint8_t pitch = 0;
-    uint8_t velocity = 0;
-    NoteOrigin origin = NoteOrigin::kPlayed;
+    int64_t start, end;
+    uint32_t track;
+    uint8_t channel, pitch, velocity;
+    NoteOrigin origin;
 };
 static_assert(sizeof(NoteWritten) == 24, "no padding");
 using NoteObserver = std::function<void(const NoteWritten&)>;
@@ -264,7 +261,9 @@ private:
     std::vector<OtherMessage> mDueOthers;
     KeyLedger mKeys;
 
-    // Told of each note written, when set; the note-on written last on each key.
+    // Told of each note written, when set, as of track mTrack; the note-on written
+    // last on each key.
     const NoteObserver* mObserver = nullptr;
+    uint32_t mTrack = 0;
     std::vector<NoteWritten> mWrittenOns;
 };

@@ -122,12 +122,12 @@ void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plu
     SmfWriter writer(out, reader.Format(), reader.Division(), reader.TrackCount());
     SmfEvent message;
     TrackEventReader notes;
-    for (size_t i = 0; i < pipelines.size(); ++i) {
-        const std::unique_ptr<FilterPipeline>& pipeline = pipelines[i];
+    uint32_t trackIndex = 0;
+    for (const auto& pipeline : pipelines) {
         SmfTrackReader track = reader.NextTrack();
         writer.BeginTrack();
         TrackEventWriter events(&writer, leftOut);
-        events.TellNotes(written, static_cast<uint32_t>(i));
+        events.TellNotes(written, trackIndex++);
         const auto runReady = [&] {
             while (UxChainPtr event = notes.Take()) {
                 events.AdvanceTo(event->StartTime());
