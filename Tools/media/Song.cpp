@@ -178,11 +178,12 @@ Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::ve
     };
     try {
         if (plugins.empty()) {
-            CheckSmf(song.mInput.data(), song.mInput.size());
+            song.read = CheckSmf(song.mInput.data(), song.mInput.size());
             ReadNotes(song.mInput.data(), song.mInput.size(), keep);
         } else {
             auto output = std::make_unique<TempFile>();
-            ApplyFilters(song.mInput, plugins, output.get(), &song.leftOut, channels, &keep);
+            song.read = ApplyFilters(song.mInput, plugins, output.get(), &song.leftOut, channels, &keep,
+                                     ProgressLine::UpdateCurrent);
             output->Map();
             song.mOutput = std::move(output);
         }
@@ -203,8 +204,7 @@ void RunSongCommand(const std::string& input, const PipelineOptions& options, co
     const LoadedPipeline pipeline(options);
     const Song song = MakeSong(input, std::move(bytes), pipeline.Plugins(), pipeline.Channels());
     progress.reset();
-    ReportTrackChunksNotRead(input, song.Input());
-    ReportCutShort(input, song.Input());
+    ReportInputRead(input, song.read);
     ReportLeftOut(song.name, song.leftOut);
     write(song, output);
 }

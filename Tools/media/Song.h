@@ -31,13 +31,12 @@ public:
 
     std::string name;  // the file's name, and the filters it went through
     LeftOut leftOut;   // what the filters made that MIDI cannot carry
+    SmfRead read;      // what reading the input found beside its messages
 
     // The song as a Standard MIDI File: what the filters made of the input, or the
     // input itself when there are none.
     const uint8_t* Data() const;
     size_t Size() const;
-    // The file as it was read.
-    const std::vector<uint8_t>& Input() const { return mInput; }
 
     // Its timing, read from every track.
     SongTiming Timing() const { return ReadTiming(Data(), Size()); }
