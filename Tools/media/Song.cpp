@@ -189,7 +189,7 @@ Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::ve
         }
         song.mNotes->Flush();
     } catch (const SmfError& error) {
-        throw FileError(InputName(path) + ": " + error.what());
+        throw SmfFileError(error, path, song.name);
     }
     return song;
 }

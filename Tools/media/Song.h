@@ -56,8 +56,9 @@ private:
 
 // The MIDI file read from `path` as `bytes` through the plug-ins, in order (none:
 // the file as it is). Throws FileError naming `path` for a file that is no
-// well-formed MIDI file of format 0, 1 or 2 (whole, or cut short inside a track) or
-// a result a file cannot hold, PluginError for a filter that misbehaves.
+// well-formed MIDI file of format 0, 1 or 2 (whole, or cut short inside a track),
+// or naming the song for a result a file cannot hold (SmfFileError), PluginError
+// for a filter that misbehaves.
 Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::vector<const Plugin*>& plugins,
               ChannelMask channels = kAllChannels);
 

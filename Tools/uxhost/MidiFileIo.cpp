@@ -109,6 +109,13 @@ std::string InputName(const std::string& path)
     return path == kStandardStream ? kStandardInputName : path;
 }
 
+FileError SmfFileError(const SmfError& error, const std::string& path, const std::string& outputName)
+{
+    if (dynamic_cast<const SmfReadError*>(&error))
+        return FileError(InputName(path) + ": " + error.what());
+    return FileError(outputName + ": cannot write: " + error.what());
+}
+
 std::vector<uint8_t> ReadMidiBytes(const std::string& path)
 {
     std::vector<uint8_t> bytes = path == kStandardStream ? ReadStandardInput() : ReadWhole(path);

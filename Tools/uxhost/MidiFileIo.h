@@ -24,6 +24,11 @@ public:
 // How messages name the input `path`: standard input for "-".
 std::string InputName(const std::string& path);
 
+// What a command says of an SmfError from running the input at `path` through a
+// pipeline into `outputName`: a read error names the input, any other the output
+// as not written.
+FileError SmfFileError(const SmfError& error, const std::string& path, const std::string& outputName);
+
 // The bytes of a MIDI file whose header is checked: its tracks are left to whoever
 // reads them (ApplyFilters refuses a malformed track as it reads it). "-" reads
 // standard input to its end, and so is a pipe or a device read.

@@ -44,10 +44,8 @@ void ApplyAndWrite(const std::string& inputPath, const std::vector<uint8_t>& inp
     try {
         read = ApplyFilters(input, pipeline.Plugins(), &output, &leftOut, pipeline.Channels(), nullptr,
                             ProgressLine::UpdateCurrent);
-    } catch (const SmfReadError& error) {
-        throw FileError(InputName(inputPath) + ": " + error.what());
     } catch (const SmfError& error) {
-        throw FileError(output.Name() + ": cannot write: " + error.what());
+        throw SmfFileError(error, inputPath, output.Name());
     }
     output.Commit();
     ReportInputRead(inputPath, read);
