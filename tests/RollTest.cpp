@@ -4,6 +4,7 @@
 #include <cairo.h>
 
 #include <array>
+#include <set>
 
 #include <RollCommand.h>
 
@@ -86,6 +87,23 @@ TEST_F(Roll, OneNoteThroughDissolveDrawsElevenNotesWhereTheySound)
         EXPECT_EQ(PixelAt(image, expected->second.x, y), expected->second.shows);
     }
     cairo_surface_destroy(image);
+}
+
+// Counts moves the song's second note a semitone up, off the key and tick where
+// Dissolve strikes the first note's echo: that echo is made, though the song had a
+// note there.
+TEST_F(Roll, TakesEachNotesOriginFromTheWriter)
+{
+    const std::unique_ptr<Plugin> counts = Plugin::Load(UX_FAULTY_DIR "/Counts.so");
+    const std::unique_ptr<Plugin> dissolve = Plugin::Load(AddOnPath("Dissolve"));
+    const Song song =
+        MakeSong("song.mid", OneTrackSong({{0, 480, 61, 100}, {480, 480, 60, 100}}), {counts.get(), dissolve.get()});
+    std::set<std::pair<int64_t, int>> played;
+    song.ForEachNote([&](const NoteWritten& note) {
+        if (note.origin == NoteOrigin::kPlayed)
+            played.emplace(note.start, note.pitch);
+    });
+    EXPECT_EQ(played, (std::set<std::pair<int64_t, int>>{{0, 61}, {480, 61}}));
 }
 
 // A track of notes {start, duration, pitch}, on `channel`.

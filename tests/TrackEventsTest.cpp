@@ -8,6 +8,7 @@
 #include <MidiTestSupport.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -266,6 +267,13 @@ TEST(TrackEventWriter, WritesChainsAsTheyComeAsIfAllWereKnown)
                 streamed.push_back({tick, std::vector<uint8_t>(bytes, bytes + size)});
             },
             &streamedLeftOut);
+        // The notes the writer tells of, by origin: (key, on, off, velocity).
+        std::array<std::set<std::tuple<int, int64_t, int64_t, int>>, 2> told;
+        const NoteObserver tell = [&told](const NoteWritten& note) {
+            told[static_cast<int>(note.origin)].emplace(note.channel * 128 + note.pitch, note.start, note.end,
+                                                        note.velocity);
+        };
+        writer.TellNotes(&tell, 0);
         const auto add = [&](UxEvent* event, NoteOrigin origin) {
             all.push_back({UxChainPtr(event), origin});
             writer.Add(*event, origin);
@@ -321,6 +329,18 @@ TEST(TrackEventWriter, WritesChainsAsTheyComeAsIfAllWereKnown)
         const auto withMade = Sounded(streamed);
         EXPECT_TRUE(std::includes(withMade.begin(), withMade.end(), playedAlone.begin(), playedAlone.end()))
             << "a made note changed a played one";
+
+        // The writer tells of every note it wrote, and of the played ones as played.
+        const auto withoutRelease = [](const auto& notes) {
+            std::set<std::tuple<int, int64_t, int64_t, int>> kept;
+            for (const auto& [key, on, off, velocity, release] : notes)
+                kept.emplace(key, on, off, velocity);
+            return kept;
+        };
+        EXPECT_EQ(told[static_cast<int>(NoteOrigin::kPlayed)], withoutRelease(playedAlone));
+        std::set<std::tuple<int, int64_t, int64_t, int>> written = told[0];
+        written.insert(told[1].begin(), told[1].end());
+        EXPECT_EQ(written, withoutRelease(withMade));
     }
 }
 

@@ -300,12 +300,12 @@ void DrawLabels(cairo_t* cr, const Song& song, const RollLayout& layout)
 void DrawNotes(cairo_t* cr, const Song& song, const RollLayout& layout)
 {
     const double inset = layout.RowHeight() >= 4 ? 1 : 0;
-    song.ForEachNote([&](const SongNote& note) {
+    song.ForEachNote([&](const NoteWritten& note) {
         if (note.end <= layout.FirstTick() || note.start >= layout.EndTick() || note.pitch < layout.LowestPitch()
             || note.pitch > layout.HighestPitch())
             return;
         const size_t voice = layout.VoiceOf(note.track, note.channel);
-        const Colour& colour = (note.madeByFilter ? kFilterColours : kOwnColours)[voice % kVoiceColours];
+        const Colour& colour = (note.origin == NoteOrigin::kMade ? kFilterColours : kOwnColours)[voice % kVoiceColours];
         // Cut to the plot: cairo's coordinates do not reach far beyond the picture.
         const double left = std::max(layout.X(note.start), layout.PlotLeft() - 2);
         const double right = std::min(layout.X(note.end), layout.PlotRight() + 2);
@@ -325,11 +325,11 @@ void DrawNotes(cairo_t* cr, const Song& song, const RollLayout& layout)
 
 // A note's place in time and pitch, and whose it is, as a number: voices whose
 // notes sum to the same with as many notes hold the same notes.
-uint64_t NoteHash(const SongNote& note)
+uint64_t NoteHash(const NoteWritten& note)
 {
     uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the fields
     for (const uint64_t field :
-         {uint64_t(note.start), uint64_t(note.end), uint64_t(note.pitch), uint64_t(note.madeByFilter)}) {
+         {uint64_t(note.start), uint64_t(note.end), uint64_t(note.pitch), uint64_t(note.origin == NoteOrigin::kMade)}) {
         hash ^= field;
         hash *= 0x100000001B3ull;
     }
@@ -365,19 +365,19 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
     int lowest = 127;
     int highest = 0;
     bool anyNote = false;
-    song.ForEachNote([&](const SongNote& note) {
+    song.ForEachNote([&](const NoteWritten& note) {
         anyNote = true;
         songEnd = std::max(songEnd, note.end);
         lowest = std::min<int>(lowest, note.pitch);
         highest = std::max<int>(highest, note.pitch);
         const auto place =
-            std::lower_bound(mVoices.begin(), mVoices.end(), note, [](const RollVoice& v, const SongNote& n) {
+            std::lower_bound(mVoices.begin(), mVoices.end(), note, [](const RollVoice& v, const NoteWritten& n) {
                 return std::tie(v.track, v.channel) < std::tie(n.track, n.channel);
             });
         RollVoice& voice = place != mVoices.end() && place->track == note.track && place->channel == note.channel
             ? *place
             : *mVoices.insert(place, RollVoice{note.track, note.channel});
-        (note.madeByFilter ? voice.made : voice.song) = true;
+        (note.origin == NoteOrigin::kMade ? voice.made : voice.song) = true;
         ++voice.notes;
         voice.noteHashes += NoteHash(note);
     });
@@ -412,7 +412,7 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
         anyNote = false;
         lowest = 127;
         highest = 0;
-        song.ForEachNote([&](const SongNote& note) {
+        song.ForEachNote([&](const NoteWritten& note) {
             if (note.end <= mFirstTick || note.start >= mEndTick)
                 return;
             anyNote = true;
@@ -462,7 +462,7 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
     mRowHeight = (PlotBottom() - mPlotTop) / keys;
 }
 
-size_t RollLayout::VoiceOf(uint16_t track, uint8_t channel) const
+size_t RollLayout::VoiceOf(uint32_t track, uint8_t channel) const
 {
     const size_t slot = size_t(track) * KeyLedger::kChannels + channel;
     return slot < mVoiceIndex.size() ? mVoiceIndex[slot] : 0;

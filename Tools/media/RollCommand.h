@@ -19,7 +19,7 @@ void RunRollCommand(const RollOptions& options);
 // The notes of one track and channel: its place among the song's voices (which
 // picks its hue), and whether the song or the filters gave it notes.
 struct RollVoice {
-    uint16_t track = 0;
+    uint32_t track = 0;
     uint8_t channel = 0;
     bool song = false;
     bool made = false;
@@ -61,7 +61,7 @@ public:
     bool Timecode() const { return mTimecode; }
     // By track, then channel; VoiceOf gives a note's place among them.
     const std::vector<RollVoice>& Voices() const { return mVoices; }
-    size_t VoiceOf(uint16_t track, uint8_t channel) const;
+    size_t VoiceOf(uint32_t track, uint8_t channel) const;
     // Where the legend's lines and the bar numbers stand.
     double LegendBaseline(size_t line) const;
     size_t LegendLines() const { return mLegendLines; }

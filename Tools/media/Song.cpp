@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <map>
 #include <optional>
 #include <utility>
 
@@ -19,25 +18,25 @@
 #include "ProgressLine.h"
 #include "Report.h"
 
-// The pipeline's output goes to a file of the system's temporary folder that has no
-// name from the start, buffered here, and is mapped once it is whole.
-class MappedSong : public SmfSink {
+// A file of the system's temporary folder that has no name from the start,
+// written through a buffer here, then mapped or read back once it is whole.
+class TempFile : public SmfSink {
 public:
-    MappedSong() : mFile(std::tmpfile())
+    TempFile() : mFile(std::tmpfile())
     {
         if (!mFile)
             Fail("cannot make a temporary file");
         mBuffer.reserve(kBufferSize);
     }
-    ~MappedSong() override
+    ~TempFile() override
     {
         if (mData)
             munmap(mData, mSize);
         if (mFile)
             std::fclose(mFile);
     }
-    MappedSong(const MappedSong&) = delete;
-    MappedSong& operator=(const MappedSong&) = delete;
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
 
     void Append(const uint8_t* bytes, size_t size) override
     {
@@ -69,14 +68,23 @@ public:
     const uint8_t* Data() const { return mData; }
     size_t Size() const { return mSize; }
 
-private:
-    static constexpr size_t kBufferSize = 1 << 16;
-
     void Flush()
     {
         Write(mBuffer.data(), mBuffer.size());
         mBuffer.clear();
     }
+    // Up to `size` bytes from `offset` of what was flushed, into `bytes`: how many.
+    size_t Read(uint64_t offset, void* bytes, size_t size) const
+    {
+        const ssize_t read = pread(fileno(mFile), bytes, size, static_cast<off_t>(offset));
+        if (read < 0)
+            Fail("cannot read a temporary file back");
+        return static_cast<size_t>(read);
+    }
+
+private:
+    static constexpr size_t kBufferSize = 1 << 16;
+
     void Write(const uint8_t* bytes, size_t size)
     {
         if (size > 0 && std::fwrite(bytes, 1, size, mFile) != size)
@@ -97,57 +105,36 @@ private:
 
 namespace {
 
-bool IsNoteOn(const std::vector<uint8_t>& b)
+// The notes of a file no filter wrote, track by track, each once its note-off has
+// come (a note never ended lasts to the end of its track). A note-off ends the
+// earliest note still sounding on its key and channel.
+void ReadNotes(const uint8_t* data, size_t size, const NoteObserver& told)
 {
-    return NoteMessageOf(b.data(), b.size()) == NoteMessage::kNoteOn;
-}
-
-bool IsNoteOff(const std::vector<uint8_t>& b)
-{
-    return NoteMessageOf(b.data(), b.size()) == NoteMessage::kNoteOff;
-}
-
-int KeyOf(const std::vector<uint8_t>& b)
-{
-    return KeyLedger::KeyIndex(b[0] & 0x0F, b[1] & kMaxData);
-}
-
-// The input's note-ons of one track, read along with the song's track: how many
-// were struck on each key at the tick the song's track has reached.
-class InputStrikes {
-public:
-    explicit InputStrikes(std::optional<SmfTrackReader> track) : mTrack(std::move(track)) {}
-
-    // Whether a note struck on `key` at `tick`, a tick no earlier than the last
-    // asked about, is one of the input's; each of those answers once.
-    bool Take(int64_t tick, int key)
-    {
-        if (!mTrack)
-            return true;
-        for (;;) {
-            if (!mPending && !(mPending = mTrack->Next(&mEvent)))
-                break;
-            if (mEvent.tick > tick)
-                break;
-            if (IsNoteOn(mEvent.bytes))
-                ++mStruck[{mEvent.tick, KeyOf(mEvent.bytes)}];
-            mPending = false;
+    SmfReader song(data, size);
+    std::vector<std::vector<NoteWritten>> sounding(KeyLedger::kKeys);  // oldest first
+    const auto end = [&](int key, int64_t tick) {
+        sounding[key].front().end = tick;
+        told(sounding[key].front());
+        sounding[key].erase(sounding[key].begin());
+    };
+    SmfEvent event;
+    for (uint32_t track = 0; track < song.TrackCount(); ++track) {
+        SmfTrackReader reader = song.NextTrack();
+        while (reader.Next(&event)) {
+            const NoteMessage kind = NoteMessageOf(event.bytes.data(), event.bytes.size());
+            const int key =
+                kind == NoteMessage::kNone ? 0 : KeyLedger::KeyIndex(event.bytes[0] & 0x0F, event.bytes[1] & kMaxData);
+            if (kind == NoteMessage::kNoteOn)
+                sounding[key].push_back({event.tick, 0, track, KeyLedger::ChannelOf(key), KeyLedger::PitchOf(key),
+                                         event.bytes[2], NoteOrigin::kPlayed});
+            else if (kind == NoteMessage::kNoteOff && !sounding[key].empty())
+                end(key, event.tick);
         }
-        mStruck.erase(mStruck.begin(), mStruck.lower_bound({tick, 0}));
-        const auto found = mStruck.find({tick, key});
-        if (found == mStruck.end())
-            return false;
-        if (--found->second == 0)
-            mStruck.erase(found);
-        return true;
+        for (int key = 0; key < KeyLedger::kKeys; ++key)
+            while (!sounding[key].empty())
+                end(key, reader.EndTick());
     }
-
-private:
-    std::optional<SmfTrackReader> mTrack;  // none: every note is the input's
-    SmfEvent mEvent;
-    bool mPending = false;  // mEvent is read but not counted
-    std::map<std::pair<int64_t, int>, int> mStruck;
-};
+}
 
 }  // namespace
 
@@ -167,46 +154,14 @@ size_t Song::Size() const
     return mOutput ? mOutput->Size() : mInput.size();
 }
 
-void Song::ForEachNote(const std::function<void(const SongNote&)>& visit) const
+void Song::ForEachNote(const std::function<void(const NoteWritten&)>& visit) const
 {
-    struct Sounding {
-        int64_t start;
-        uint8_t velocity;
-        bool made;
-    };
-    SmfReader song(Data(), Size());
-    std::optional<SmfReader> input;
-    if (mOutput)
-        input.emplace(mInput.data(), mInput.size());
-    std::vector<std::vector<Sounding>> sounding(KeyLedger::kKeys);  // oldest first
-    SmfEvent event;
-    for (size_t track = 0; track < song.TrackCount(); ++track) {
-        SmfTrackReader reader = song.NextTrack();
-        InputStrikes strikes(input ? std::optional<SmfTrackReader>(input->NextTrack()) : std::nullopt);
-        SongNote note;
-        note.track = static_cast<uint16_t>(track);
-        const auto end = [&](int key, int64_t tick) {
-            const Sounding& held = sounding[key].front();
-            note.start = held.start;
-            note.end = tick;
-            note.pitch = KeyLedger::PitchOf(key);
-            note.channel = KeyLedger::ChannelOf(key);
-            note.velocity = held.velocity;
-            note.madeByFilter = held.made;
-            visit(note);
-            sounding[key].erase(sounding[key].begin());
-        };
-        while (reader.Next(&event)) {
-            if (IsNoteOn(event.bytes)) {
-                const int key = KeyOf(event.bytes);
-                sounding[key].push_back({event.tick, event.bytes[2], !strikes.Take(event.tick, key)});
-            } else if (IsNoteOff(event.bytes) && !sounding[KeyOf(event.bytes)].empty()) {
-                end(KeyOf(event.bytes), event.tick);
-            }
-        }
-        for (int key = 0; key < KeyLedger::kKeys; ++key)
-            while (!sounding[key].empty())
-                end(key, reader.EndTick());
+    std::vector<NoteWritten> chunk(1024);
+    uint64_t offset = 0;
+    while (const size_t read = mNotes->Read(offset, chunk.data(), chunk.size() * sizeof(NoteWritten))) {
+        offset += read;
+        for (size_t i = 0; i < read / sizeof(NoteWritten); ++i)
+            visit(chunk[i]);
     }
 }
 
@@ -217,17 +172,24 @@ Song MakeSong(const std::string& path, std::vector<uint8_t> bytes, const std::ve
     for (size_t i = 0; i < plugins.size(); ++i)
         name += (i == 0 ? " through " : ", ") + std::string(plugins[i]->AddOn()->Name());
     Song song(std::move(name), std::move(bytes));
+    song.mNotes = std::make_unique<TempFile>();
+    const NoteObserver keep = [&song](const NoteWritten& note) {
+        song.mNotes->Append(reinterpret_cast<const uint8_t*>(&note), sizeof note);
+    };
     try {
         if (plugins.empty()) {
-            CheckSmf(song.mInput.data(), song.mInput.size());
+            song.read = CheckSmf(song.mInput.data(), song.mInput.size());
+            ReadNotes(song.mInput.data(), song.mInput.size(), keep);
         } else {
-            auto output = std::make_unique<MappedSong>();
-            ApplyFilters(song.mInput, plugins, output.get(), &song.leftOut, channels);
+            auto output = std::make_unique<TempFile>();
+            song.read = ApplyFilters(song.mInput, plugins, output.get(), &song.leftOut, channels, &keep,
+                                     ProgressLine::UpdateCurrent);
             output->Map();
             song.mOutput = std::move(output);
         }
+        song.mNotes->Flush();
     } catch (const SmfError& error) {
-        throw FileError(InputName(path) + ": " + error.what());
+        throw SmfFileError(error, path, song.name);
     }
     return song;
 }
@@ -242,8 +204,7 @@ void RunSongCommand(const std::string& input, const PipelineOptions& options, co
     const LoadedPipeline pipeline(options);
     const Song song = MakeSong(input, std::move(bytes), pipeline.Plugins(), pipeline.Channels());
     progress.reset();
-    ReportTrackChunksNotRead(input, song.Input());
-    ReportCutShort(input, song.Input());
+    ReportInputRead(input, song.read);
     ReportLeftOut(song.name, song.leftOut);
     write(song, output);
 }

@@ -421,16 +421,24 @@ size_t SmfReader::TrackChunksAfter() const
     return count;
 }
 
-size_t CheckSmf(const uint8_t* data, size_t size)
+SmfRead::SmfRead(const SmfReader& reader, size_t eventsRead)
+    : fromRiff(reader.FromRiff()),
+      tracks(reader.TrackCount()),
+      trackChunksAfter(reader.TrackChunksAfter()),
+      cut(reader.Cut()),
+      events(eventsRead)
+{
+}
+
+SmfRead CheckSmf(const uint8_t* data, size_t size)
 {
     SmfReader reader(data, size);
     SmfEvent event;
-    for (size_t i = 0; i < reader.TrackCount(); ++i) {
-        SmfTrackReader trackReader = reader.NextTrack();
-        while (trackReader.Next(&event)) {
-        }
-    }
-    return reader.TrackChunksAfter();
+    size_t events = 0;
+    for (size_t i = 0; i < reader.TrackCount(); ++i)
+        for (SmfTrackReader trackReader = reader.NextTrack(); trackReader.Next(&event);)
+            ++events;
+    return SmfRead(reader, events);
 }
 
 SmfWriter::SmfWriter(SmfSink* sink, uint16_t format, uint16_t division, size_t trackCount) : mSink(sink)

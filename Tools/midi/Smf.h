@@ -153,11 +153,22 @@ private:
     SmfCut mCut;
 };
 
+// What reading a whole file found beside its messages, as its SmfReader says once
+// every track is read.
+struct SmfRead {
+    bool fromRiff = false;
+    size_t tracks = 0;  // TrackCount()
+    size_t trackChunksAfter = 0;
+    SmfCut cut;         // endsAt is 0 when the file is whole
+    size_t events = 0;  // the messages read
+
+    SmfRead() = default;
+    SmfRead(const SmfReader& reader, size_t eventsRead);
+};
+
 // Reads the whole file without keeping anything: throws SmfReadError for anything
 // but a well-formed file of format 0, 1 or 2, whole or cut short inside a track.
-// Returns SmfReader::TrackChunksAfter(), the track chunks beyond
-// those the header declares.
-size_t CheckSmf(const uint8_t* data, size_t size);
+SmfRead CheckSmf(const uint8_t* data, size_t size);
 
 // Where a file's bytes go as they are made. A writer appends; once a track is
 // complete it goes back to fill in the length at the start of its chunk.

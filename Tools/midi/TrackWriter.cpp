@@ -398,16 +398,52 @@ inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint
 
 // Writes the note-off in the node, unless a later note cut its note short, and
 // frees the node.
+template <bool kTell>
 inline void TrackEventWriter::EmitNoteOff(uint32_t node)
 {
     const WaitingNoteOff& off = mWaiting[node].noteOff;
     const int key = off.rank & (KeyLedger::kKeys - 1);
-    if (!off.noteId || mKeys.Release(key, off.noteId))
+    if (!off.noteId || mKeys.Release(key, off.noteId)) {
         EmitNote(off.tick, kNoteOffStatus, key, off.velocity);
+        if constexpr (kTell)
+            TellNoteOff(key, off.tick);
+    }
     mWaiting.Free(node);
 }
 
+void TrackEventWriter::TellNotes(const NoteObserver* observer, uint32_t track)
+{
+    mObserver = observer;
+    mTrack = track;
+    mWrittenOns.resize(observer ? KeyLedger::kKeys : 0);
+}
+
+// A key sounds one note at a time, so a note-off ends the note-on written last on
+// its key; and the note a note-on starts holds its key until that note-off.
+void TrackEventWriter::RecordNoteOns(uint64_t tick)
+{
+    for (size_t i = 0; i < mDueNoteOnCount; ++i) {
+        const int key = mDueNoteOns[i].key;
+        NoteWritten& on = mWrittenOns[key];
+        on.start = static_cast<int64_t>(tick);
+        on.velocity = mDueNoteOns[i].velocity;
+        uint64_t holder;
+        mKeys.Holder(key, &holder, &on.origin);
+    }
+}
+
+void TrackEventWriter::TellNoteOff(int key, int64_t tick)
+{
+    NoteWritten& note = mWrittenOns[key];
+    note.end = tick;
+    note.track = mTrack;
+    note.channel = KeyLedger::ChannelOf(key);
+    note.pitch = KeyLedger::PitchOf(key);
+    (*mObserver)(note);
+}
+
 // The other messages of the tick, in order of arrival, then its note-ons.
+template <bool kTell>
 inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
 {
     if (mOthers.First() == tick) {
@@ -422,6 +458,8 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
                 mOut(other.tick, other.bytes.data(), other.bytes.size());
         }
     }
+    if constexpr (kTell)
+        RecordNoteOns(tick);
     for (size_t i = 0; i < mDueNoteOnCount; ++i) {
         const NoteOnMessage& on = mDueNoteOns[i];
         EmitNote(static_cast<int64_t>(tick), kNoteOnStatus, on.key, on.velocity);
@@ -431,6 +469,7 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
 // First the notes starting on the tick are struck, which settles every note-off
 // there; then the messages go out: note-offs first, then other messages, then
 // note-ons, then the note-offs of notes of no duration.
+template <bool kTell>
 [[gnu::always_inline]] inline void TrackEventWriter::WriteTick(uint64_t tick, bool onWheel)
 {
     mDueNoteOnCount = 0;
@@ -458,12 +497,12 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
     // One note-off or none, the most common, needs no list.
     if (offs == kNone || mWaiting.Next(offs) == kNone) {
         if (offs != kNone && mWaiting[offs].noteOff.rank < emptyNote) {
-            EmitNoteOff(offs);
+            EmitNoteOff<kTell>(offs);
             offs = kNone;
         }
-        EmitOthersAndNoteOns(tick);
+        EmitOthersAndNoteOns<kTell>(tick);
         if (offs != kNone)
-            EmitNoteOff(offs);
+            EmitNoteOff<kTell>(offs);
         return;
     }
     mDueNodes.clear();
@@ -473,21 +512,30 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
     auto off = mDueNodes.cbegin();
     const auto offsEnd = mDueNodes.cend();
     for (; off != offsEnd && mWaiting[*off].noteOff.rank < emptyNote; ++off)
-        EmitNoteOff(*off);
-    EmitOthersAndNoteOns(tick);
+        EmitNoteOff<kTell>(*off);
+    EmitOthersAndNoteOns<kTell>(tick);
     for (; off != offsEnd; ++off)
-        EmitNoteOff(*off);
+        EmitNoteOff<kTell>(*off);
+}
+
+void TrackEventWriter::Write(uint64_t before)
+{
+    if (mObserver)
+        WriteTicks<true>(before);
+    else
+        WriteTicks<false>(before);
 }
 
 // Writes every message before `before`, a tick at a time.
-void TrackEventWriter::Write(uint64_t before)
+template <bool kTell>
+void TrackEventWriter::WriteTicks(uint64_t before)
 {
     for (;;) {
         const uint64_t notesAndOffs = std::min({FirstOnWheel(), mFarNotes.First(), mFarNoteOffs.First()});
         const uint64_t tick = std::min(notesAndOffs, mOthers.First());
         if (tick >= before)
             return;
-        WriteTick(tick, notesAndOffs == tick);
+        WriteTick<kTell>(tick, notesAndOffs == tick);
     }
 }
 

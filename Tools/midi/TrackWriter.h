@@ -34,6 +34,18 @@ struct LeftOut {
     int GaveWay() const;
 };
 
+// A note as the writer wrote it: from its note-on to its note-off (earlier than
+// asked when a later note cut it short), and whether the song played it or a filter
+// made it. Laid out without padding, so that it can be stored as it is.
+struct NoteWritten {
+    int64_t start, end;
+    uint32_t track;
+    uint8_t channel, pitch, velocity;
+    NoteOrigin origin;
+};
+static_assert(sizeof(NoteWritten) == 24, "no padding");
+using NoteObserver = std::function<void(const NoteWritten&)>;
+
 // Host events as a track, one event at a time, for events that come in time order,
 // each note played or made. At most one note sounds on a key and channel at a time
 // (KeyLedger decides which): a note struck while an earlier one still sounds there
@@ -65,6 +77,9 @@ public:
     void AddChain(const UxEvent* chain, NoteOrigin origin);
     // Writes everything still held.
     void Finish();
+    // From here on, tells `observer` (null: none) of each note as its note-off is
+    // written, as a note of track `track`; it must outlive the writer.
+    void TellNotes(const NoteObserver* observer, uint32_t track);
 
 private:
     // A note yet to be struck.
@@ -204,10 +219,19 @@ private:
     void SoundNote(uint32_t node, uint64_t id);
     void StrikeNotes(uint32_t first);
     void Write(uint64_t before);
+    // With kTell, the observer is told of each note: the writing loop is made
+    // twice, so that a writer without one tests for it once a Write only.
+    template <bool kTell>
+    void WriteTicks(uint64_t before);
+    template <bool kTell>
     void WriteTick(uint64_t tick, bool onWheel);
     void EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity);
+    template <bool kTell>
     void EmitNoteOff(uint32_t node);
+    template <bool kTell>
     void EmitOthersAndNoteOns(uint64_t tick);
+    [[gnu::noinline]] void RecordNoteOns(uint64_t tick);
+    [[gnu::noinline]] void TellNoteOff(int key, int64_t tick);
 
     Output mOut;
     SmfWriter* mFile = nullptr;
@@ -236,4 +260,10 @@ private:
     size_t mDueNoteOnCount = 0;
     std::vector<OtherMessage> mDueOthers;
     KeyLedger mKeys;
+
+    // Told of each note written, when set, as of track mTrack; the note-on written
+    // last on each key.
+    const NoteObserver* mObserver = nullptr;
+    uint32_t mTrack = 0;
+    std::vector<NoteWritten> mWrittenOns;
 };

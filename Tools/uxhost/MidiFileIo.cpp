@@ -109,6 +109,13 @@ std::string InputName(const std::string& path)
     return path == kStandardStream ? kStandardInputName : path;
 }
 
+FileError SmfFileError(const SmfError& error, const std::string& path, const std::string& outputName)
+{
+    if (dynamic_cast<const SmfReadError*>(&error))
+        return FileError(InputName(path) + ": " + error.what());
+    return FileError(outputName + ": cannot write: " + error.what());
+}
+
 std::vector<uint8_t> ReadMidiBytes(const std::string& path)
 {
     std::vector<uint8_t> bytes = path == kStandardStream ? ReadStandardInput() : ReadWhole(path);
@@ -120,32 +127,16 @@ std::vector<uint8_t> ReadMidiBytes(const std::string& path)
     return bytes;
 }
 
-void ReportTrackChunksNotRead(const std::string& path, const std::vector<uint8_t>& bytes)
+void ReportInputRead(const std::string& path, const SmfRead& read)
 {
-    SmfReader reader(bytes.data(), bytes.size());
-    for (size_t i = 0; i < reader.TrackCount(); ++i)
-        reader.NextTrack();
-    const size_t unread = reader.TrackChunksAfter();
-    if (unread == 0)
-        return;
-    const size_t declared = reader.TrackCount();
-    Report(InputName(path) + ": the header declares " + std::to_string(declared)
-           + (declared == 1 ? " track" : " tracks") + "; " + std::to_string(unread)
-           + (unread == 1 ? " more track chunk in the file was" : " more track chunks in the file were") + " not read");
-}
-
-void ReportCutShort(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    SmfReader reader(bytes.data(), bytes.size());
-    if (!reader.CutShort())
-        return;
-    size_t events = 0;
-    SmfEvent event;
-    for (size_t i = 0; i < reader.TrackCount(); ++i)
-        for (SmfTrackReader track = reader.NextTrack(); track.Next(&event);)
-            ++events;
-    const SmfCut& cut = reader.Cut();
-    Report(InputName(path) + ": cut short at byte " + std::to_string(cut.endsAt) + ", inside the track chunk at byte "
-           + std::to_string(cut.chunkAt) + " that claims " + std::to_string(cut.claimed) + " bytes; read "
-           + std::to_string(events) + (events == 1 ? " event" : " events") + " before the cut, written whole");
+    if (const size_t unread = read.trackChunksAfter)
+        Report(InputName(path) + ": the header declares " + std::to_string(read.tracks)
+               + (read.tracks == 1 ? " track" : " tracks") + "; " + std::to_string(unread)
+               + (unread == 1 ? " more track chunk in the file was" : " more track chunks in the file were")
+               + " not read");
+    if (read.cut.endsAt != 0)
+        Report(InputName(path) + ": cut short at byte " + std::to_string(read.cut.endsAt)
+               + ", inside the track chunk at byte " + std::to_string(read.cut.chunkAt) + " that claims "
+               + std::to_string(read.cut.claimed) + " bytes; read " + std::to_string(read.events)
+               + (read.events == 1 ? " event" : " events") + " before the cut, written whole");
 }

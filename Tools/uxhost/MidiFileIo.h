@@ -24,15 +24,17 @@ public:
 // How messages name the input `path`: standard input for "-".
 std::string InputName(const std::string& path);
 
+// What a command says of an SmfError from running the input at `path` through a
+// pipeline into `outputName`: a read error names the input, any other the output
+// as not written.
+FileError SmfFileError(const SmfError& error, const std::string& path, const std::string& outputName);
+
 // The bytes of a MIDI file whose header is checked: its tracks are left to whoever
 // reads them (ApplyFilters refuses a malformed track as it reads it). "-" reads
 // standard input to its end, and so is a pipe or a device read.
 std::vector<uint8_t> ReadMidiBytes(const std::string& path);
 
-// One line on standard error (Report.h) when the file holds track chunks beyond
-// those its header declares, which are not read. `bytes` must be a whole file.
-void ReportTrackChunksNotRead(const std::string& path, const std::vector<uint8_t>& bytes);
-
-// One line on standard error (Report.h) when the file was cut short: at which byte,
-// and how many events were read before the cut. `bytes` must have been read whole.
-void ReportCutShort(const std::string& path, const std::vector<uint8_t>& bytes);
+// What reading the input at `path` found, a line each on standard error
+// (Report.h): track chunks beyond those its header declares, which were not read;
+// and where it was cut short, and how many events were read before the cut.
+void ReportInputRead(const std::string& path, const SmfRead& read);

@@ -6,7 +6,6 @@
 #include <TrackReader.h>
 
 #include "HandOver.h"
-#include "ProgressLine.h"
 
 namespace {
 
@@ -109,8 +108,9 @@ void FilterPipeline::Feed(size_t stage, UxChainPtr event, NoteOrigin origin, Tra
     }
 }
 
-void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins, SmfSink* out,
-                  LeftOut* leftOut, ChannelMask channels)
+SmfRead ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins, SmfSink* out,
+                     LeftOut* leftOut, ChannelMask channels, const NoteObserver* written,
+                     const std::function<void(uint64_t done, uint64_t total)>& progress)
 {
     CatchFilterCrashes();
     SmfReader reader(bytes.data(), bytes.size());
@@ -121,11 +121,15 @@ void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plu
 
     SmfWriter writer(out, reader.Format(), reader.Division(), reader.TrackCount());
     SmfEvent message;
+    size_t messagesRead = 0;
+    size_t toldAt = 0;  // where progress was last told
     TrackEventReader notes;
+    uint32_t trackIndex = 0;
     for (const auto& pipeline : pipelines) {
         SmfTrackReader track = reader.NextTrack();
         writer.BeginTrack();
         TrackEventWriter events(&writer, leftOut);
+        events.TellNotes(written, trackIndex++);
         const auto runReady = [&] {
             while (UxChainPtr event = notes.Take()) {
                 events.AdvanceTo(event->StartTime());
@@ -135,7 +139,12 @@ void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plu
         while (track.Next(&message)) {
             notes.Add(message);
             runReady();
-            ProgressLine::UpdateCurrent(track.Position(), bytes.size());
+            ++messagesRead;
+            // Told at most a thousand times, as a progress line shows no finer.
+            if (track.Position() >= toldAt + bytes.size() / 1000 && progress) {
+                toldAt = track.Position();
+                progress(toldAt, bytes.size());
+            }
         }
         notes.Finish(track.EndTick());
         runReady();
@@ -143,4 +152,5 @@ void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plu
         writer.EndTrack(track.EndTick());
     }
     writer.Finish();
+    return SmfRead(reader, messagesRead);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,9 @@ private:
 // Throws SmfError for a file that is no well-formed MIDI file of format 0, 1 or 2
 // (whole, or cut short inside a track) or a result a file cannot hold.
 // A filter's crash ends the process, named in one line (CatchFilterCrashes).
-// The current progress line (ProgressLine.h) shows the share of `bytes` done.
-void ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins, SmfSink* out,
-                  LeftOut* leftOut, ChannelMask channels = kAllChannels);
+// `written`, when given, is told of each note written, track by track, as its
+// note-off is written; `progress`, when given, of how many of `bytes` are read as
+// each message is. Returns what reading the file found beside its messages.
+SmfRead ApplyFilters(const std::vector<uint8_t>& bytes, const std::vector<const Plugin*>& plugins, SmfSink* out,
+                     LeftOut* leftOut, ChannelMask channels = kAllChannels, const NoteObserver* written = nullptr,
+                     const std::function<void(uint64_t done, uint64_t total)>& progress = {});

@@ -40,17 +40,16 @@ void ApplyAndWrite(const std::string& inputPath, const std::vector<uint8_t>& inp
                    OutputFile& output)
 {
     LeftOut leftOut;
+    SmfRead read;
     try {
-        ApplyFilters(input, pipeline.Plugins(), &output, &leftOut, pipeline.Channels());
-    } catch (const SmfReadError& error) {
-        throw FileError(InputName(inputPath) + ": " + error.what());
+        read = ApplyFilters(input, pipeline.Plugins(), &output, &leftOut, pipeline.Channels(), nullptr,
+                            ProgressLine::UpdateCurrent);
     } catch (const SmfError& error) {
-        throw FileError(output.Name() + ": cannot write: " + error.what());
+        throw SmfFileError(error, inputPath, output.Name());
     }
     output.Commit();
-    ReportTrackChunksNotRead(inputPath, input);
-    ReportCutShort(inputPath, input);
-    if (SmfReader(input.data(), input.size()).FromRiff())
+    ReportInputRead(inputPath, read);
+    if (read.fromRiff)
         Report(output.Name() + ": written as a plain Standard MIDI File, without the input's RIFF (RMID) wrapper");
     ReportLeftOut(output.Name(), leftOut);
 }
