@@ -343,17 +343,10 @@ void LiveFilter::Schedule(const UxEvent& event, int64_t at)
             ++mDropped.events;
         return;
     }
-    const int64_t frame = std::max(event.StartTime(), at);
-    if (frame - at > kFurthestAhead) {
-        ++mDropped.events;
-        return;
-    }
     std::copy(bytes, bytes + size, item.message.begin());
-    item.frame = static_cast<uint32_t>(frame);
-    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(event.Channel(), 0));
-    item.place = static_cast<uint16_t>(TickPlace::kOtherEvent);
-    item.id = ++mIds;
-    Enqueue(item);
+    if (!EnqueueNew(item, std::max(event.StartTime(), at), at, KeyLedger::KeyIndex(event.Channel(), 0),
+                    TickPlace::kOtherEvent))
+        ++mDropped.events;
 }
 
 void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
@@ -364,21 +357,28 @@ void LiveFilter::ScheduleNote(const UxNoteOn& note, int64_t at)
         ++mDropped.notes;
         return;
     }
-    const int64_t start = std::max(note.StartTime(), at);
-    if (start - at > kFurthestAhead) {
-        ++mDropped.notes;
-        return;
-    }
     // A note longer than the queue can say ends as late as it can.
     Queued item{};
-    item.frame = static_cast<uint32_t>(start);
     item.length = static_cast<uint32_t>(std::min<int64_t>(note.Duration(), kFurthestAhead + 1));
-    item.key = static_cast<uint16_t>(KeyLedger::KeyIndex(note.Channel(), note.Note()));
-    item.place = static_cast<uint16_t>(TickPlace::kStartingNote);
     item.velocity = note.Velocity();
     item.release = CarriedRelease(note.ReleaseVelocity());
+    if (!EnqueueNew(item, std::max(note.StartTime(), at), at, KeyLedger::KeyIndex(note.Channel(), note.Note()),
+                    TickPlace::kStartingNote))
+        ++mDropped.notes;
+}
+
+// Queues a new record at `frame`, on `key` and in `place`, with the next id; false
+// when `frame` lies further ahead of `at` than the queue reaches.
+bool LiveFilter::EnqueueNew(Queued item, int64_t frame, int64_t at, int key, TickPlace place)
+{
+    if (frame - at > kFurthestAhead)
+        return false;
+    item.frame = static_cast<uint32_t>(frame);
+    item.key = static_cast<uint16_t>(key);
+    item.place = static_cast<uint16_t>(place);
     item.id = ++mIds;
     Enqueue(item);
+    return true;
 }
 
 void LiveFilter::Enqueue(const Queued& item)

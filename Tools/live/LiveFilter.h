@@ -142,6 +142,7 @@ private:
     void PlayQueue(int64_t at, TickPlace through);
     void Play(const Queued& item, int64_t at);
     void Enqueue(const Queued& item);
+    bool EnqueueNew(Queued item, int64_t frame, int64_t at, int key, TickPlace place);
     void NoteOn(int64_t at, uint8_t channel, uint8_t pitch, uint8_t velocity);
     void NoteOff(int64_t at, uint8_t channel, uint8_t pitch, uint8_t release, const uint8_t* bytes, uint32_t size);
     void BuildChain(const HeldNote& note, int64_t at, uint8_t channel, uint8_t pitch, uint8_t release);
