@@ -51,8 +51,11 @@ bool LiveFilter::QueuedAfter::operator()(const Queued& a, const Queued& b) const
         return static_cast<int32_t>(a.frame - b.frame) > 0;
     if (a.place != b.place)
         return a.place > b.place;
-    if (a.Place() == TickPlace::kStartingNote && a.length != b.length)
-        return a.length < b.length;  // the longest note-on of a frame first
+    if (a.Place() == TickPlace::kStartingNote) {
+        // Chain notes, all made: the rule's order, then their order of queueing.
+        if (const int order = StrikeOrder(NoteOrigin::kMade, a.length, NoteOrigin::kMade, b.length))
+            return order > 0;
+    }
     return static_cast<int32_t>(a.id - b.id) > 0;
 }
 

@@ -10,7 +10,8 @@
 // - a made note cuts short a made note that sounds on its key;
 // - of two notes of the same origin struck on one tick and key, the one struck
 //   first stays and the second gives way. Callers that know the notes' lengths
-//   strike the longest first; on one tick they strike played notes before made ones.
+//   strike the longest first; on one tick they strike played notes before made ones
+//   (StrikeOrder).
 //
 // The ledger allocates nothing and makes no call outside itself, so a live host can
 // use it in its audio cycle. Times are ticks (or frames); a note whose end is not
@@ -29,6 +30,16 @@
 #include "NoteRules.h"
 
 enum class NoteOrigin : uint8_t { kPlayed, kMade };
+
+// The order in which callers strike two notes on one tick and key: negative when
+// the first goes first (played before made, then the longer), positive when the
+// second does, 0 when the rule leaves it to the caller (say, their order of arrival).
+constexpr int StrikeOrder(NoteOrigin a, int64_t lengthA, NoteOrigin b, int64_t lengthB)
+{
+    if (a != b)
+        return a == NoteOrigin::kPlayed ? -1 : 1;
+    return lengthA > lengthB ? -1 : lengthA < lengthB ? 1 : 0;
+}
 
 template <class Time>
 class BasicKeyLedger {

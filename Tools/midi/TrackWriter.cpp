@@ -352,8 +352,8 @@ inline void TrackEventWriter::SoundNote(uint32_t node, uint64_t id)
     mDueNoteOns[mDueNoteOnCount++] = {note.key, note.velocity};
 }
 
-// The notes of one tick, in order of key, then played before made, then longest
-// first.
+// The notes of one tick, in order of key, then as the ledger's rule orders strikes
+// (StrikeOrder: played before made, then longest first), then as they came.
 void TrackEventWriter::StrikeNotes(uint32_t first)
 {
     const auto strikesFirst = [this](uint32_t a, uint32_t b) {
@@ -361,10 +361,8 @@ void TrackEventWriter::StrikeNotes(uint32_t first)
         const WaitingNote& y = mWaiting[b].note;
         if (x.key != y.key)
             return x.key < y.key;
-        if (x.origin != y.origin)
-            return x.origin == NoteOrigin::kPlayed;  // played first
-        if (x.end != y.end)
-            return x.end > y.end;  // the longest first
+        if (const int order = StrikeOrder(x.origin, x.end - x.start, y.origin, y.end - y.start))
+            return order < 0;
         return x.arrival < y.arrival;
     };
     // Two notes, the most common batch after one, are put in order without a list:
