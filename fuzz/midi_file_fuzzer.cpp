@@ -7,20 +7,6 @@
 
 #include "FuzzCheck.h"
 
-namespace {
-
-SmfTrack WithoutEmptyTexts(SmfTrack track)
-{
-    const std::vector<uint8_t> emptyText = {kMetaStatus, kMetaText};
-    std::vector<SmfEvent>& events = track.events;
-    events.erase(
-        std::remove_if(events.begin(), events.end(), [&](const SmfEvent& event) { return event.bytes == emptyText; }),
-        events.end());
-    return track;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     SmfFile file;
@@ -36,24 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (SmfTrack& track : throughHost.tracks) {
         const EventList events = TrackToEvents(track);
         LeftOut leftOut;
-        SmfTrack written;
-        TrackEventWriter writer(
-            [&written](int64_t tick, const uint8_t* bytes, size_t size) {
-                written.events.push_back({tick, std::vector<uint8_t>(bytes, bytes + size)});
-            },
-            &leftOut);
+        TrackCapture written(&leftOut);
         for (const UxChainPtr& event : events) {
             FUZZ_CHECK(event && !event->NextEvent());
             const auto* note = dynamic_cast<const UxNoteOn*>(event.get());
             const bool made = note && ((note->Note() ^ note->Velocity()) & 1);
-            writer.AdvanceTo(event->StartTime());
-            writer.Add(*event, made ? NoteOrigin::kMade : NoteOrigin::kPlayed);
+            written.Writer().AdvanceTo(event->StartTime());
+            written.Writer().Add(*event, made ? NoteOrigin::kMade : NoteOrigin::kPlayed);
         }
-        writer.Finish();
-        written.endTick = std::max<int64_t>(track.endTick, written.events.empty() ? 0 : written.events.back().tick);
+        track = written.Finish(track.endTick);
         const size_t leftOutAll = size_t(leftOut.CannotCarry()) + leftOut.madeLeftOut + leftOut.playedLeftOut;
         FUZZ_CHECK(leftOutAll <= events.size());
-        track = std::move(written);
     }
     const std::vector<uint8_t> rewritten = WriteSmf(throughHost);
     SmfFile reread = ParseSmf(rewritten.data(), rewritten.size());

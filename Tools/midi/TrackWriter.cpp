@@ -131,13 +131,6 @@ void TrackEventWriter::FarQueue<Item>::TakeBefore(uint64_t before, std::vector<I
 // the next note on its key is struck, or once the writing has passed it; until then
 // a later note may still cut it, so each note-off placed early carries the note's
 // id and counts only while its note holds the key.
-TrackEventWriter::TrackEventWriter(Output out, LeftOut* leftOut)
-    : mOut(std::move(out)),
-      mLeftOut(leftOut),
-      mWatermark(std::numeric_limits<int64_t>::min())
-{
-}
-
 TrackEventWriter::TrackEventWriter(SmfWriter* file, LeftOut* leftOut)
     : mFile(file),
       mLeftOut(leftOut),
@@ -386,12 +379,7 @@ void TrackEventWriter::StrikeNotes(uint32_t first)
 inline void TrackEventWriter::EmitNote(int64_t tick, uint8_t kind, int key, uint8_t velocity)
 {
     const auto status = static_cast<uint8_t>(kind | KeyLedger::ChannelOf(key));
-    if (mFile) {
-        mFile->PutNote(tick, status, KeyLedger::PitchOf(key), velocity);
-    } else {
-        const uint8_t message[] = {status, KeyLedger::PitchOf(key), velocity};
-        mOut(tick, message, sizeof message);
-    }
+    mFile->PutNote(tick, status, KeyLedger::PitchOf(key), velocity);
 }
 
 // Writes the note-off in the node, unless a later note cut its note short, and
@@ -449,12 +437,8 @@ inline void TrackEventWriter::EmitOthersAndNoteOns(uint64_t tick)
         mOthers.TakeBefore(tick + 1, &mDueOthers);
         std::sort(mDueOthers.begin(), mDueOthers.end(),
                   [](const OtherMessage& a, const OtherMessage& b) { return a.arrival < b.arrival; });
-        for (const OtherMessage& other : mDueOthers) {
-            if (mFile)
-                mFile->Put(other.tick, other.bytes.data(), other.bytes.size());
-            else
-                mOut(other.tick, other.bytes.data(), other.bytes.size());
-        }
+        for (const OtherMessage& other : mDueOthers)
+            mFile->Put(other.tick, other.bytes.data(), other.bytes.size());
     }
     if constexpr (kTell)
         RecordNoteOns(tick);

@@ -60,10 +60,6 @@ using NoteObserver = std::function<void(const NoteWritten&)>;
 // sounding or yet to start, and the events yet to be written.
 class TrackEventWriter {
 public:
-    using Output = std::function<void(int64_t tick, const uint8_t* bytes, size_t size)>;
-
-    // Each message goes to `out`.
-    TrackEventWriter(Output out, LeftOut* leftOut);
     // Each message goes into the track `file` is writing.
     TrackEventWriter(SmfWriter* file, LeftOut* leftOut);
 
@@ -233,8 +229,7 @@ private:
     [[gnu::noinline]] void RecordNoteOns(uint64_t tick);
     [[gnu::noinline]] void TellNoteOff(int key, int64_t tick);
 
-    Output mOut;
-    SmfWriter* mFile = nullptr;
+    SmfWriter* mFile;
     LeftOut* mLeftOut;
     int64_t mWatermark;
     uint64_t mArrivals = 0;

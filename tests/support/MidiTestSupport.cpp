@@ -45,17 +45,33 @@ SmfTrack EventsToTrack(const EventList& events, int64_t endTick, LeftOut* leftOu
     std::stable_sort(inTimeOrder.begin(), inTimeOrder.end(),
                      [](const UxEvent* a, const UxEvent* b) { return a->StartTime() < b->StartTime(); });
 
-    SmfTrack track;
-    TrackEventWriter writer(
-        [&track](int64_t tick, const uint8_t* bytes, size_t size) {
-            track.events.push_back({tick, std::vector<uint8_t>(bytes, bytes + size)});
-        },
-        leftOut);
+    TrackCapture capture(leftOut);
     for (const UxEvent* event : inTimeOrder) {
-        writer.AdvanceTo(event->StartTime());
-        writer.Add(*event);
+        capture.Writer().AdvanceTo(event->StartTime());
+        capture.Writer().Add(*event);
     }
-    writer.Finish();
-    track.endTick = std::max<int64_t>(endTick, track.events.empty() ? 0 : track.events.back().tick);
+    return capture.Finish(endTick);
+}
+
+TrackCapture::TrackCapture(LeftOut* leftOut) : mFile(&mSink, 0, 480, 1), mEvents(&mFile, leftOut)
+{
+    mFile.BeginTrack();
+}
+
+SmfTrack TrackCapture::Finish(int64_t endTick)
+{
+    mEvents.Finish();
+    mFile.EndTrack(endTick);
+    mFile.Finish();
+    return WithoutEmptyTexts(ParseSmf(mSink.Bytes().data(), mSink.Bytes().size()).tracks.at(0));
+}
+
+SmfTrack WithoutEmptyTexts(SmfTrack track)
+{
+    const std::vector<uint8_t> emptyText = {kMetaStatus, kMetaText};
+    std::vector<SmfEvent>& events = track.events;
+    events.erase(
+        std::remove_if(events.begin(), events.end(), [&](const SmfEvent& event) { return event.bytes == emptyText; }),
+        events.end());
     return track;
 }
