@@ -61,45 +61,23 @@ void UxEvent::DeleteChain(UxEvent* head)
     }
 }
 
-UxNoteOn::~UxNoteOn() = default;
-int32 UxNoteOn::Type() const
-{
-    return kUxNoteOnType;
-}
-UxEvent* UxNoteOn::Copy() const
-{
-    return new (std::nothrow) UxNoteOn(*this);
-}
+// An event class's destructor, its type, and a copy that is null when memory
+// runs out.
+#define UX_EVENT_CLASS(Class, typeCode)                                                                                \
+    Class::~Class() = default;                                                                                         \
+    int32 Class::Type() const                                                                                          \
+    {                                                                                                                  \
+        return typeCode;                                                                                               \
+    }                                                                                                                  \
+    UxEvent* Class::Copy() const                                                                                       \
+    {                                                                                                                  \
+        return new (std::nothrow) Class(*this);                                                                        \
+    }
 
-UxControlChange::~UxControlChange() = default;
-int32 UxControlChange::Type() const
-{
-    return kUxControlChangeType;
-}
-UxEvent* UxControlChange::Copy() const
-{
-    return new (std::nothrow) UxControlChange(*this);
-}
-
-UxProgramChange::~UxProgramChange() = default;
-int32 UxProgramChange::Type() const
-{
-    return kUxProgramChangeType;
-}
-UxEvent* UxProgramChange::Copy() const
-{
-    return new (std::nothrow) UxProgramChange(*this);
-}
-
-UxPitchBend::~UxPitchBend() = default;
-int32 UxPitchBend::Type() const
-{
-    return kUxPitchBendType;
-}
-UxEvent* UxPitchBend::Copy() const
-{
-    return new (std::nothrow) UxPitchBend(*this);
-}
+UX_EVENT_CLASS(UxNoteOn, kUxNoteOnType)
+UX_EVENT_CLASS(UxControlChange, kUxControlChangeType)
+UX_EVENT_CLASS(UxProgramChange, kUxProgramChangeType)
+UX_EVENT_CLASS(UxPitchBend, kUxPitchBendType)
 
 UxMidiMessage::~UxMidiMessage() = default;
 int32 UxMidiMessage::Type() const
