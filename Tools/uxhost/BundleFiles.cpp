@@ -170,7 +170,7 @@ ScratchFolder::ScratchFolder(const fs::path& target)
     fs::permissions(mPath, kBundleFolderPermissions, error);
 }
 
-ScratchFolder::~ScratchFolder()
+TemporaryFolder::~TemporaryFolder()
 {
     std::error_code ignored;
     if (!mPath.empty())

@@ -69,24 +69,31 @@ struct BundleMark {
     const char* command;
 };
 
-// A folder made beside `target` (its parent made if missing) and removed when the
-// object goes, unless put in place.
-class ScratchFolder {
+// A folder removed, with all it holds, when the object goes; nothing is removed
+// while its path is empty.
+class TemporaryFolder {
 public:
-    explicit ScratchFolder(const std::filesystem::path& target);
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    explicit TemporaryFolder(std::filesystem::path path = {}) : mPath(std::move(path)) {}
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
     const std::filesystem::path& Path() const { return mPath; }
+
+protected:
+    std::filesystem::path mPath;
+};
+
+// A folder made beside `target` (its parent made if missing) and removed when the
+// object goes, unless put in place.
+class ScratchFolder : public TemporaryFolder {
+public:
+    explicit ScratchFolder(const std::filesystem::path& target);
 
     // Puts the whole bundle in place of the target. An old bundle there is exchanged
     // with the new one in one step, so that the target is always a whole bundle, once
     // CheckBundleReplaceable lets it; the old one is then removed with this folder.
     void MoveInto(const std::filesystem::path& target, const BundleMark& mark);
-
-private:
-    std::filesystem::path mPath;
 };
 
 // Throws FileError unless `target` may be replaced by the bundle `mark.command`

@@ -58,23 +58,6 @@ KitFiles FindKit()
     throw FileError(std::string(kClapAdapterFile) + ": the CLAP adapter is not installed (looked for " + tried + ")");
 }
 
-// A file or folder removed when the object goes.
-class Scratch {
-public:
-    explicit Scratch(fs::path path) : mPath(std::move(path)) {}
-    ~Scratch()
-    {
-        std::error_code ignored;
-        fs::remove_all(mPath, ignored);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    const fs::path& Path() const { return mPath; }
-
-private:
-    fs::path mPath;
-};
-
 // May the CLAP file and its add-ons folder be replaced? Only when neither is
 // there, or the add-ons folder is one this command made.
 void CheckReplaceable(const fs::path& file, const fs::path& addOns)
@@ -135,7 +118,7 @@ void RunClapBundleCommand(const ClapBundleOptions& options)
     std::string pattern = (folder / ("." + name + ".XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
         throw FileError(folder.string() + ": cannot make a folder in it: " + std::strerror(errno));
-    Scratch made(pattern);
+    const TemporaryFolder made(pattern);
     const fs::path madeAddOns = made.Path() / addOns.filename();
     const fs::path madeFile = made.Path() / file.filename();
     MakeFolder(madeAddOns);
