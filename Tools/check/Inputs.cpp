@@ -134,23 +134,12 @@ std::string Describe(const NoteInput& note)
 
 std::string Describe(const UxEvent& event)
 {
-    const char* kind = "event";
-    switch (event.Type()) {
-    case kUxControlChangeType:
-        kind = "control change";
-        break;
-    case kUxProgramChangeType:
-        kind = "program change";
-        break;
-    case kUxPitchBendType:
-        kind = "pitch bend";
-        break;
-    case kUxMidiMessageType:
-        kind = "system exclusive message";
-        break;
-    default:
-        break;
-    }
+    const int32 type = event.Type();
+    const char* kind = type == kUxControlChangeType ? "control change"
+        : type == kUxProgramChangeType              ? "program change"
+        : type == kUxPitchBendType                  ? "pitch bend"
+        : type == kUxMidiMessageType                ? "system exclusive message"
+                                                    : "event";
     return std::string("the ") + kind + " at tick " + std::to_string(event.StartTime());
 }
 
@@ -217,13 +206,13 @@ NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& p
     } catch (const std::exception& error) {
         outcome.threw = true;
         outcome.what = std::string("\"") + error.what() + "\"";
-        outcome.thrownAt = PlacesOf(slot);
-        return outcome;  // who owns the note now is unknown: it stays
     } catch (...) {
         outcome.threw = true;
         outcome.what = "an exception that is no std::exception";
+    }
+    if (outcome.threw) {
         outcome.thrownAt = PlacesOf(slot);
-        return outcome;
+        return outcome;  // who owns the note now is unknown: it stays
     }
     call.Now("reading the chain");
     outcome.headIsNote = head == note;

@@ -38,11 +38,16 @@ const int kWhereSignal = SIGRTMIN + 3;
 constexpr int64_t kWhereWaitNs = 50000000;
 constexpr int kMostFrames = 64;
 
-int64_t NowNs()
+int64_t ClockNs(clockid_t clock)
 {
     timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    clock_gettime(clock, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+int64_t NowNs()
+{
+    return ClockNs(CLOCK_MONOTONIC);
 }
 
 void CopyText(char* to, size_t room, const std::string& text)
@@ -59,26 +64,19 @@ const CallSlot* CallInProgress(const Probe& probe)
     return nullptr;
 }
 
-int64_t ThreadCpuNs()
-{
-    timespec used{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
-    return static_cast<int64_t>(used.tv_sec) * 1000000000 + used.tv_nsec;
-}
-
-// The processor time thread `thread` of process `process` has used, or -1.
-int64_t ThreadCpuNs(pid_t process, int thread)
+// The number /proc/PROCESS/task/THREAD/`name` begins with, or -1.
+long long TaskNumber(pid_t process, int thread, const char* name)
 {
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/task/%d/schedstat", static_cast<int>(process), thread);
+    std::snprintf(path, sizeof path, "/proc/%d/task/%d/%s", static_cast<int>(process), thread, name);
     FILE* file = std::fopen(path, "r");
-    long long used = -1;
+    long long number = -1;
     if (file) {
-        if (std::fscanf(file, "%lld", &used) != 1)
-            used = -1;
+        if (std::fscanf(file, "%lld", &number) != 1)
+            number = -1;
         std::fclose(file);
     }
-    return used;
+    return number;
 }
 
 // The scheduler's state of a thread: 'R' running or ready, 'S' asleep, 'D' waiting
@@ -101,15 +99,7 @@ char ThreadState(pid_t process, int thread)
 // The name of the system call a thread waits in, or empty.
 std::string SystemCallOf(pid_t process, int thread)
 {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/task/%d/syscall", static_cast<int>(process), thread);
-    FILE* file = std::fopen(path, "r");
-    long number = -1;
-    if (file) {
-        if (std::fscanf(file, "%ld", &number) != 1)
-            number = -1;
-        std::fclose(file);
-    }
+    const long long number = TaskNumber(process, thread, "syscall");
     static const struct {
         long number;
         const char* name;
@@ -165,7 +155,7 @@ Overdue OverdueCall(const Probe& probe, pid_t child, int64_t limitNs)
         const int64_t start = slot.startNs.load(std::memory_order_acquire);
         if (start == 0 || now - start <= limitNs)
             continue;
-        const int64_t used = ThreadCpuNs(child, slot.thread);
+        const int64_t used = TaskNumber(child, slot.thread, "schedstat");  // processor time, or -1
         if (used >= 0 && used - slot.startCpuNs > limitNs)
             return {&slot, Stop::kProcessor};
         if (now - start > kBlockedFactor * limitNs)
@@ -347,7 +337,7 @@ CallMark::CallMark(CallSlot& slot, int input, const char* function, const std::s
 {
     slot.input = input;
     slot.thread = static_cast<int>(gettid());
-    slot.startCpuNs = ThreadCpuNs();
+    slot.startCpuNs = ClockNs(CLOCK_THREAD_CPUTIME_ID);
     for (auto& place : slot.where)
         place.store(0, std::memory_order_relaxed);
     tCall = &slot;

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <CLI/CLI.hpp>
 #include <Message.h>
 #include <OS.h>
 
@@ -79,6 +80,15 @@ KitLibrary LoadedLibrary(const void* function, const std::string& expectedName)
 }
 
 }  // namespace
+
+CLI::App* AddBundleCommand(CLI::App& app, const char* name, const char* description, std::vector<std::string>& plugins,
+                           std::string& output, const char* outputHelp)
+{
+    CLI::App* bundle = app.add_subcommand(name, description);
+    bundle->add_option("plugins", plugins, "Plug-ins (path, name or file name)")->required();
+    bundle->add_option("-o,--output", output, outputHelp)->required();
+    return bundle;
+}
 
 std::vector<BundledPlugin> DescribeAll(const std::vector<std::string>& names, const char* format)
 {
@@ -157,13 +167,10 @@ ScratchFolder::ScratchFolder(const fs::path& target)
     if (!mkdtemp(pattern.data()))
         FailFolder(target, std::string("cannot make a folder beside it: ") + std::strerror(errno));
     mPath = pattern;
-    fs::permissions(mPath,
-                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
-                        | fs::perms::others_exec,
-                    error);
+    fs::permissions(mPath, kBundleFolderPermissions, error);
 }
 
-ScratchFolder::~ScratchFolder()
+TemporaryFolder::~TemporaryFolder()
 {
     std::error_code ignored;
     if (!mPath.empty())
@@ -171,7 +178,7 @@ ScratchFolder::~ScratchFolder()
 }
 
 // On a file system that cannot exchange, the old bundle is first moved aside.
-void ScratchFolder::MoveInto(const fs::path& target, const std::function<void(const fs::path&)>& checkReplaceable)
+void ScratchFolder::MoveInto(const fs::path& target, const BundleMark& mark)
 {
     const char* from = mPath.c_str();
     if (renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
@@ -180,7 +187,7 @@ void ScratchFolder::MoveInto(const fs::path& target, const std::function<void(co
     }
     int error = errno;
     if (error == EEXIST || error == ENOTEMPTY) {
-        checkReplaceable(target);
+        CheckBundleReplaceable(target, mark);
         if (renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
             return;  // this folder now holds the old bundle
         error = errno;
@@ -204,8 +211,7 @@ void ScratchFolder::MoveInto(const fs::path& target, const std::function<void(co
     FailFolder(target, std::string("cannot put the bundle in place: ") + std::strerror(error));
 }
 
-void CheckBundleReplaceable(const fs::path& target, const fs::path& markFile, const char* madeByLine,
-                            const char* command)
+void CheckBundleReplaceable(const fs::path& target, const BundleMark& mark)
 {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(target, error);
@@ -215,10 +221,11 @@ void CheckBundleReplaceable(const fs::path& target, const fs::path& markFile, co
         FailFolder(target, "exists and is not a folder");
     if (fs::is_empty(target, error))
         return;
-    std::ifstream mark(target / markFile);
+    std::ifstream marked(target / mark.file);
     std::string firstLine;
-    if (std::getline(mark, firstLine) && firstLine == madeByLine)
+    if (std::getline(marked, firstLine) && firstLine == mark.madeByLine)
         return;
     FailFolder(target,
-               std::string("exists and is not a bundle made by ") + command + "; remove it or choose another folder");
+               std::string("exists and is not a bundle made by ") + mark.command
+                   + "; remove it or choose another folder");
 }

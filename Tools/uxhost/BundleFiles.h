@@ -6,11 +6,18 @@
 #include <UxFilterI.h>
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
 class Plugin;
+
+// Registers the bundle command `name` on `app`, which takes the plug-ins to bundle
+// and -o, where to write them (as `outputHelp` says).
+CLI::App* AddBundleCommand(CLI::App& app, const char* name, const char* description, std::vector<std::string>& plugins,
+                           std::string& output, const char* outputHelp);
 
 // What a bundle says of one plug-in, taken from its add-on.
 struct BundledPlugin {
@@ -42,37 +49,55 @@ std::vector<KitLibrary> FindKitLibraries();
 // first of `places` that holds it; FileError naming every place tried when none does.
 std::filesystem::path FindKitFile(const char* adapter, const std::vector<std::string>& places);
 
+// A bundle's folders, which mkdtemp makes for the owner alone: rwxr-xr-x, as any
+// folder a user installs.
+constexpr std::filesystem::perms kBundleFolderPermissions = std::filesystem::perms::owner_all
+    | std::filesystem::perms::group_read | std::filesystem::perms::group_exec | std::filesystem::perms::others_read
+    | std::filesystem::perms::others_exec;
+
 // Throw FileError on failure.
 void WriteText(const std::filesystem::path& path, const std::string& text);
 void CopyInto(const std::filesystem::path& from, const std::filesystem::path& to);
 void MakeFolder(const std::filesystem::path& folder);
 
-// A folder made beside `target` (its parent made if missing) and removed when the
-// object goes, unless put in place.
-class ScratchFolder {
+// How a bundle command marks the bundles it makes, which it alone may replace: the
+// first line of `file`, a path inside the bundle, is `madeByLine`, which only
+// `command` writes.
+struct BundleMark {
+    const char* file;
+    const char* madeByLine;
+    const char* command;
+};
+
+// A folder removed, with all it holds, when the object goes; nothing is removed
+// while its path is empty.
+class TemporaryFolder {
 public:
-    explicit ScratchFolder(const std::filesystem::path& target);
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    explicit TemporaryFolder(std::filesystem::path path = {}) : mPath(std::move(path)) {}
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
     const std::filesystem::path& Path() const { return mPath; }
 
-    // Puts the whole bundle in place of the target. An old bundle there is exchanged
-    // with the new one in one step, so that the target is always a whole bundle, once
-    // `checkReplaceable` (which throws when it may not be replaced) lets it; the old
-    // one is then removed with this folder.
-    void MoveInto(const std::filesystem::path& target,
-                  const std::function<void(const std::filesystem::path&)>& checkReplaceable);
-
-private:
+protected:
     std::filesystem::path mPath;
 };
 
-// Throws FileError unless `target` may be replaced by the bundle `command` makes:
-// it is not there, is an empty folder, or holds `markFile` (a path inside it) whose
-// first line is `madeByLine`, which only `command` writes.
-void CheckBundleReplaceable(const std::filesystem::path& target, const std::filesystem::path& markFile,
-                            const char* madeByLine, const char* command);
+// A folder made beside `target` (its parent made if missing) and removed when the
+// object goes, unless put in place.
+class ScratchFolder : public TemporaryFolder {
+public:
+    explicit ScratchFolder(const std::filesystem::path& target);
+
+    // Puts the whole bundle in place of the target. An old bundle there is exchanged
+    // with the new one in one step, so that the target is always a whole bundle, once
+    // CheckBundleReplaceable lets it; the old one is then removed with this folder.
+    void MoveInto(const std::filesystem::path& target, const BundleMark& mark);
+};
+
+// Throws FileError unless `target` may be replaced by the bundle `mark.command`
+// makes: it is not there, is an empty folder, or holds the mark.
+void CheckBundleReplaceable(const std::filesystem::path& target, const BundleMark& mark);
 
 [[noreturn]] void FailFolder(const std::filesystem::path& folder, const std::string& problem);

@@ -23,6 +23,7 @@
 #include "ProgressLine.h"
 #include "Checks.h"
 #include "Report.h"
+#include "Turtle.h"
 
 namespace {
 
@@ -33,46 +34,8 @@ constexpr const char* kRealtimeHelper = "uxhost-rtcheck";
 constexpr int64_t kValgrindCallFactor = 50;
 constexpr int64_t kValgrindGroupFactor = 10;
 
-const char* VerdictWord(Verdict verdict)
-{
-    switch (verdict) {
-    case Verdict::kPass:
-        return "PASS";
-    case Verdict::kWarn:
-        return "WARN";
-    case Verdict::kFail:
-        return "FAIL";
-    }
-    return "";
-}
-
-// `text` with the five characters XML reserves escaped.
-std::string XmlEscaped(const std::string& text)
-{
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        case '\'':
-            escaped += "&apos;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
-}
+// The word of each Verdict, in its order.
+constexpr const char* kVerdictWords[] = {"PASS", "WARN", "FAIL"};
 
 // One plug-in's results as a JUnit test suite: a test case a check, a failure for
 // FAIL, a WARN's words in the case's output.
@@ -164,7 +127,8 @@ int RunCheckCommand(const CheckOptions& options)
         for (const CheckLine& line : lines) {
             ++counts[static_cast<int>(line.verdict)];
             char head[32];
-            std::snprintf(head, sizeof head, "%s %-12s ", VerdictWord(line.verdict), CheckName(line.check));
+            std::snprintf(head, sizeof head, "%s %-12s ", kVerdictWords[static_cast<int>(line.verdict)],
+                          CheckName(line.check));
             std::cout << head << line.text << "\n";
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -58,25 +58,6 @@ KitFiles FindKit()
     throw FileError(std::string(kClapAdapterFile) + ": the CLAP adapter is not installed (looked for " + tried + ")");
 }
 
-// A file or folder removed when the object goes, unless released.
-class Scratch {
-public:
-    explicit Scratch(fs::path path) : mPath(std::move(path)) {}
-    ~Scratch()
-    {
-        std::error_code ignored;
-        if (!mPath.empty())
-            fs::remove_all(mPath, ignored);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    const fs::path& Path() const { return mPath; }
-    void Release() { mPath.clear(); }
-
-private:
-    fs::path mPath;
-};
-
 // May the CLAP file and its add-ons folder be replaced? Only when neither is
 // there, or the add-ons folder is one this command made.
 void CheckReplaceable(const fs::path& file, const fs::path& addOns)
@@ -94,9 +75,7 @@ void CheckReplaceable(const fs::path& file, const fs::path& addOns)
 
 void Fill(const fs::path& addOns, const std::vector<BundledPlugin>& plugins, const KitFiles& kit)
 {
-    std::error_code error;
-    if (!fs::create_directory(addOns / kClapLibraryFolder, error))
-        throw FileError((addOns / kClapLibraryFolder).string() + ": cannot make the folder: " + error.message());
+    MakeFolder(addOns / kClapLibraryFolder);
     // Byte for byte: a plug-in's resources ride behind its ELF data.
     for (const BundledPlugin& plugin : plugins)
         CopyInto(plugin.file, addOns / (plugin.stem + kPluginSuffix));
@@ -111,10 +90,8 @@ void Fill(const fs::path& addOns, const std::vector<BundledPlugin>& plugins, con
 CLI::App* AddClapBundleCommand(CLI::App& app, ClapBundleOptions& options)
 {
     CLI::App* bundle =
-        app.add_subcommand("clap-bundle", "Write a CLAP file in which the plug-ins play live in any CLAP host");
-    bundle->add_option("plugins", options.plugins, "Plug-ins (path, name or file name)")->required();
-    bundle->add_option("-o,--output", options.output, "The folder to write the CLAP file in, such as ~/.clap")
-        ->required();
+        AddBundleCommand(app, "clap-bundle", "Write a CLAP file in which the plug-ins play live in any CLAP host",
+                         options.plugins, options.output, "The folder to write the CLAP file in, such as ~/.clap");
     bundle->add_option("-n,--name", options.name,
                        "The CLAP file's name without .clap (default: the first "
                        "plug-in's file name)");
@@ -141,18 +118,14 @@ void RunClapBundleCommand(const ClapBundleOptions& options)
     std::string pattern = (folder / ("." + name + ".XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
         throw FileError(folder.string() + ": cannot make a folder in it: " + std::strerror(errno));
-    Scratch made(pattern);
+    const TemporaryFolder made(pattern);
     const fs::path madeAddOns = made.Path() / addOns.filename();
     const fs::path madeFile = made.Path() / file.filename();
-    if (!fs::create_directory(madeAddOns, error))
-        throw FileError(madeAddOns.string() + ": cannot make the folder: " + error.message());
+    MakeFolder(madeAddOns);
     Fill(madeAddOns, plugins, kit);
     CopyInto(kit.entry, madeFile);
     for (const fs::path& path : {made.Path(), madeAddOns, madeAddOns / kClapLibraryFolder})
-        fs::permissions(path,
-                        fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
-                            | fs::perms::others_exec,
-                        error);
+        fs::permissions(path, kBundleFolderPermissions, error);
 
     // The add-ons folder goes in first, exchanged with an old one in one step; the
     // file then replaces its old self, whose entry reads the new folder alike.

@@ -2,9 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "ExitCode.h"
 #include "MediaModule.h"
-#include "PluginLoader.h"
 
 CLI::App* AddLiveCommand(CLI::App& app, LiveOptions& options)
 {
@@ -21,13 +19,8 @@ CLI::App* AddLiveCommand(CLI::App& app, LiveOptions& options)
 
 int RunLiveCommand(const LiveOptions& options, bool quiet)
 {
-    const auto entry =
-        reinterpret_cast<LiveEntry>(LoadKitModuleEntry(kLiveModule, kLiveEntryName, "plays live on JACK"));
-    if (!entry)
-        return kInternalFailure;
     LiveRequest request;
     request.options = &options;
     request.quiet = quiet;
-    request.hostFolder = OwnFolder();
-    return entry(&request);
+    return RunInKitModule(kLiveModule, UX_ENTRY_NAME(UX_LIVE_ENTRY), "plays live on JACK", request);
 }

@@ -37,7 +37,3 @@ struct LiveRequest {
 // answers the exit code; the name carries the version of LiveRequest.
 constexpr const char* kLiveModule = "uxhost-live.so";
 #define UX_LIVE_ENTRY uxhost_live_run_v1
-#define UX_LIVE_NAME(entry) #entry
-#define UX_LIVE_STRING(entry) UX_LIVE_NAME(entry)
-constexpr const char* kLiveEntryName = UX_LIVE_STRING(UX_LIVE_ENTRY);
-using LiveEntry = int (*)(const LiveRequest*);

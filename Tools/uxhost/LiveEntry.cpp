@@ -115,29 +115,21 @@ int RunLive(const LiveOptions& options)
     UxFilterHolderI holder;
     auto live = std::make_unique<LiveFilter>(MakeFilters(pipeline, &holder));
     live->SetChannels(pipeline.Channels());
-    // Bad input (no server, no such port) is said in one line, as uxhost says it.
-    const auto refused = [](const char* option, const JackError& error) {
-        std::cerr << kSpeaker << option << error.what() << "\n";
-        return error.WhatKind() == JackError::kFailed ? kInternalFailure : kBadInput;
-    };
     std::unique_ptr<JackLive> jack;
+    const char* option = "";  // the option of the step under way, which a refusal names
     try {
         jack = std::make_unique<JackLive>(options.clientName, std::move(live));
         jack->Activate();
-    } catch (const JackError& error) {
-        return refused("", error);
-    }
-    try {
+        option = "--connect-in: ";
         if (!options.connectIn.empty())
             jack->ConnectInput(options.connectIn);
-    } catch (const JackError& error) {
-        return refused("--connect-in: ", error);
-    }
-    try {
+        option = "--connect-out: ";
         if (!options.connectOut.empty())
             jack->ConnectOutput(options.connectOut);
     } catch (const JackError& error) {
-        return refused("--connect-out: ", error);
+        // Bad input (no server, no such port) is said in one line, as uxhost says it.
+        std::cerr << kSpeaker << option << error.what() << "\n";
+        return error.WhatKind() == JackError::kFailed ? kInternalFailure : kBadInput;
     }
     if (!Quiet())
         std::cerr << kSpeaker << OpenedLine(*jack, options) << "\n";

@@ -27,7 +27,8 @@ constexpr const char* kDescriptionFile = "ux-filters.ttl";
 
 // The first line of every manifest written here: a folder whose manifest begins
 // with it was made by this command, and may be replaced by it.
-constexpr const char* kMadeByLine = "# Made by uxhost lv2-bundle; run it again to remake this folder.";
+constexpr BundleMark kMark = {kManifestFile, "# Made by uxhost lv2-bundle; run it again to remake this folder.",
+                              "uxhost lv2-bundle"};
 
 // Bundles hold the atom sequences a MIDI output needs: the host is asked for an
 // output buffer at least this large.
@@ -52,7 +53,7 @@ std::string Uri(const BundledPlugin& plugin)
 std::string Manifest(const std::vector<BundledPlugin>& plugins)
 {
     std::ostringstream out;
-    out << kMadeByLine << "\n"
+    out << kMark.madeByLine << "\n"
         << "@prefix lv2:  <http://lv2plug.in/ns/lv2core#> .\n"
         << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n";
     for (const BundledPlugin& plugin : plugins)
@@ -166,10 +167,8 @@ void Fill(const fs::path& folder, const std::vector<BundledPlugin>& plugins, con
     WriteText(folder / kManifestFile, Manifest(plugins));
     WriteText(folder / kDescriptionFile, Description(plugins, license));
     CopyInto(adapter, folder / kAdapterFile);
-    std::error_code error;
-    for (const char* sub : {kAddOnFolder, kLibraryFolder})
-        if (!fs::create_directory(folder / sub, error))
-            throw FileError((folder / sub).string() + ": cannot make the folder: " + error.message());
+    MakeFolder(folder / kAddOnFolder);
+    MakeFolder(folder / kLibraryFolder);
     // Byte for byte: a plug-in's resources ride behind its ELF data.
     for (const BundledPlugin& plugin : plugins) {
         CopyInto(plugin.file, folder / kAddOnFolder / (plugin.stem + kPluginSuffix));
@@ -180,21 +179,13 @@ void Fill(const fs::path& folder, const std::vector<BundledPlugin>& plugins, con
         CopyInto(library.file, folder / kLibraryFolder / library.loadedName);
 }
 
-// May `target` be replaced? Only when it is not there, is an empty folder, or is a
-// bundle this command made.
-void CheckReplaceable(const fs::path& target)
-{
-    CheckBundleReplaceable(target, kManifestFile, kMadeByLine, "uxhost lv2-bundle");
-}
-
 }  // namespace
 
 CLI::App* AddLv2BundleCommand(CLI::App& app, Lv2BundleOptions& options)
 {
     CLI::App* bundle =
-        app.add_subcommand("lv2-bundle", "Write an LV2 bundle in which the plug-ins play live in any LV2 host");
-    bundle->add_option("plugins", options.plugins, "Plug-ins (path, name or file name)")->required();
-    bundle->add_option("-o,--output", options.output, "The bundle folder to write, ending in .lv2")->required();
+        AddBundleCommand(app, "lv2-bundle", "Write an LV2 bundle in which the plug-ins play live in any LV2 host",
+                         options.plugins, options.output, "The bundle folder to write, ending in .lv2");
     CheckValue(
         bundle->add_option("--license", options.license,
                            "The URI of the plug-ins' license, such as http://opensource.org/licenses/isc"),
@@ -218,7 +209,7 @@ void RunLv2BundleCommand(const Lv2BundleOptions& options)
         target = target.parent_path();
     if (target.extension() != kBundleSuffix)
         FailFolder(target, std::string("an LV2 bundle folder's name ends in ") + kBundleSuffix);
-    CheckReplaceable(target);
+    CheckBundleReplaceable(target, kMark);
 
     std::vector<BundledPlugin> plugins = DescribeAll(options.plugins, "an LV2 plug-in");
     // From here on each plug-in's prefix is the one its URI begins with.
@@ -229,7 +220,7 @@ void RunLv2BundleCommand(const Lv2BundleOptions& options)
 
     ScratchFolder made(target);
     Fill(made.Path(), plugins, options.license, adapter, libraries);
-    made.MoveInto(target, CheckReplaceable);
+    made.MoveInto(target, kMark);
 
     for (const BundledPlugin& plugin : plugins)
         std::cout << Uri(plugin) << "\t" << plugin.name << "\n";

@@ -87,7 +87,3 @@ struct MediaRequest {
 // refused for lacking it rather than misreading the request.
 constexpr const char* kMediaModule = "uxhost-media.so";
 #define UX_MEDIA_ENTRY uxhost_media_run_v2
-#define UX_MEDIA_NAME(entry) #entry
-#define UX_MEDIA_STRING(entry) UX_MEDIA_NAME(entry)
-constexpr const char* kMediaEntryName = UX_MEDIA_STRING(UX_MEDIA_ENTRY);
-using MediaEntry = int (*)(const MediaRequest*);

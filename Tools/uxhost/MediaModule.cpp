@@ -3,14 +3,11 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <iostream>
 #include <string>
 #include <vector>
 
-#include "ExitCode.h"
 #include "Report.h"
 #include "KitFiles.h"
-#include "PluginLoader.h"
 
 namespace {
 
@@ -46,14 +43,4 @@ void* LoadKitModuleEntry(const char* module, const char* entry, const char* purp
     if (!found)
         return CannotLoad(path, entry, purpose, dlerror());
     return found;
-}
-
-int RunMediaCommand(MediaRequest request)
-{
-    const auto entry =
-        reinterpret_cast<MediaEntry>(LoadKitModuleEntry(kMediaModule, kMediaEntryName, "draws and plays"));
-    if (!entry)
-        return kInternalFailure;
-    request.hostFolder = OwnFolder();
-    return entry(&request);
 }

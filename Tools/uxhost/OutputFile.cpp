@@ -67,11 +67,14 @@ std::string FollowLinks(const std::string& path)
     return {};
 }
 
-bool WriteAll(int fd, const uint8_t* bytes, size_t size)
+// Writes the whole of `bytes` at `offset`, or where the file stands when it is
+// negative; false, with errno set, when that fails.
+bool WriteAll(int fd, const uint8_t* bytes, size_t size, off_t offset = -1)
 {
     size_t done = 0;
     while (done < size) {
-        const ssize_t written = write(fd, bytes + done, size - done);
+        const ssize_t written = offset < 0 ? write(fd, bytes + done, size - done)
+                                           : pwrite(fd, bytes + done, size - done, offset + static_cast<off_t>(done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
@@ -285,16 +288,8 @@ void OutputFile::Overwrite(uint64_t offset, const uint8_t* bytes, size_t size)
         if (offset + size > mBuffer.size())
             mBuffer.resize(offset + size);
         std::memcpy(mBuffer.data() + offset, bytes, size);
-        return;
-    }
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t written = pwrite(mFd, bytes + done, size - done, static_cast<off_t>(offset + done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            Fail(SystemError());
-        done += static_cast<size_t>(written);
+    } else if (!WriteAll(mFd, bytes, size, static_cast<off_t>(offset))) {
+        Fail(SystemError());
     }
 }
 

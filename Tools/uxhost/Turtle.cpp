@@ -4,6 +4,20 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// Appends `c` to `out` as the escape in the place of `escapes` that `c` has in
+// `reserved`; answers false, appending nothing, when `c` is not reserved.
+bool AppendEscaped(std::string& out, char c, const char* reserved, const char* const escapes[])
+{
+    const char* found = c ? std::strchr(reserved, c) : nullptr;
+    if (found)
+        out += escapes[found - reserved];
+    return found != nullptr;
+}
+
+}  // namespace
+
 bool IsUtf8(std::string_view text)
 {
     size_t i = 0;
@@ -41,35 +55,30 @@ bool IsUtf8(std::string_view text)
 
 std::string TurtleString(std::string_view text)
 {
+    constexpr const char* kEscapes[] = {"\\\"", "\\\\", "\\n", "\\r", "\\t"};
     std::string literal = "\"";
     for (const char c : text) {
-        switch (c) {
-        case '"':
-            literal += "\\\"";
-            break;
-        case '\\':
-            literal += "\\\\";
-            break;
-        case '\n':
-            literal += "\\n";
-            break;
-        case '\r':
-            literal += "\\r";
-            break;
-        case '\t':
-            literal += "\\t";
-            break;
-        default:
-            if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
-                literal += escaped;
-            } else {
-                literal += c;
-            }
+        if (AppendEscaped(literal, c, "\"\\\n\r\t", kEscapes))
+            continue;
+        if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+            literal += escaped;
+        } else {
+            literal += c;
         }
     }
     return literal + "\"";
+}
+
+std::string XmlEscaped(std::string_view text)
+{
+    constexpr const char* kEntities[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
+    std::string escaped;
+    for (const char c : text)
+        if (!AppendEscaped(escaped, c, "&<>\"'", kEntities))
+            escaped += c;
+    return escaped;
 }
 
 bool IsTurtleIri(std::string_view text)

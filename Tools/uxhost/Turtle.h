@@ -1,4 +1,5 @@
-// Writing text as Turtle string literals, for the descriptions of an LV2 bundle.
+// Writing text into the files uxhost makes: as Turtle string literals, for the
+// descriptions of an LV2 bundle, and as XML text, for check's JUnit report.
 #pragma once
 
 #include <string>
@@ -12,6 +13,9 @@ bool IsUtf8(std::string_view text);
 // `text` (UTF-8) as a quoted Turtle string literal: quote and backslash escaped,
 // line breaks and tabs as \n, \r and \t, every other control character as \uXXXX.
 std::string TurtleString(std::string_view text);
+
+// `text` with the five characters XML reserves escaped.
+std::string XmlEscaped(std::string_view text);
 
 // Whether `text` can stand as an absolute IRI between < and > in Turtle: a scheme
 // (a letter, then letters, digits, '+', '-' or '.') and ':', then no space, control

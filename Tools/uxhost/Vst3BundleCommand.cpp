@@ -1,11 +1,7 @@
 #include "Vst3BundleCommand.h"
 
-#include <CLI/CLI.hpp>
-
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <system_error>
 
 #include "BundleFiles.h"
 #include "MidiFileIo.h"
@@ -20,9 +16,9 @@ namespace {
 constexpr const char* kAdapterFile = "ux-vst3.so";
 
 // A note in each bundle, which also marks the folder as made by this command: a
-// folder whose note begins with kMadeByLine may be replaced by it.
-constexpr const char* kNoteFile = "Contents/Resources/ux-filter.txt";
-constexpr const char* kMadeByLine = "Made by uxhost vst3-bundle; run it again to remake this folder.";
+// folder whose note begins with its first line may be replaced by it.
+constexpr BundleMark kMark = {"Contents/Resources/ux-filter.txt",
+                              "Made by uxhost vst3-bundle; run it again to remake this folder.", "uxhost vst3-bundle"};
 
 fs::path FindAdapter()
 {
@@ -31,7 +27,7 @@ fs::path FindAdapter()
 
 std::string Note(const BundledPlugin& plugin)
 {
-    return std::string(kMadeByLine) + "\n" + plugin.name + " " + std::to_string(plugin.major) + "."
+    return std::string(kMark.madeByLine) + "\n" + plugin.name + " " + std::to_string(plugin.major) + "."
         + std::to_string(plugin.minor) + " by " + plugin.author + ": " + plugin.description + "\n";
 }
 
@@ -42,8 +38,8 @@ void Fill(const fs::path& folder, const BundledPlugin& plugin, const fs::path& a
     const fs::path binaries = folder / kVst3BinaryFolder;
     MakeFolder(binaries / kVst3AddOnFolder);
     MakeFolder(binaries / kVst3LibraryFolder);
-    MakeFolder((folder / kNoteFile).parent_path());
-    WriteText(folder / kNoteFile, Note(plugin));
+    MakeFolder((folder / kMark.file).parent_path());
+    WriteText(folder / kMark.file, Note(plugin));
     CopyInto(adapter, binaries / (plugin.stem + kPluginSuffix));
     // Byte for byte: a plug-in's resources ride behind its ELF data.
     CopyInto(plugin.file, binaries / kVst3AddOnFolder / (plugin.stem + kPluginSuffix));
@@ -51,23 +47,13 @@ void Fill(const fs::path& folder, const BundledPlugin& plugin, const fs::path& a
         CopyInto(library.file, binaries / kVst3LibraryFolder / library.loadedName);
 }
 
-// May `target` be replaced? Only when it is not there, is an empty folder, or is a
-// bundle this command made.
-void CheckReplaceable(const fs::path& target)
-{
-    CheckBundleReplaceable(target, kNoteFile, kMadeByLine, "uxhost vst3-bundle");
-}
-
 }  // namespace
 
 CLI::App* AddVst3BundleCommand(CLI::App& app, Vst3BundleOptions& options)
 {
-    CLI::App* bundle =
-        app.add_subcommand("vst3-bundle", "Write a VST3 bundle a plug-in, in which it plays live in any VST3 host");
-    bundle->add_option("plugins", options.plugins, "Plug-ins (path, name or file name)")->required();
-    bundle->add_option("-o,--output", options.output, "The folder to write the bundles in, such as ~/.vst3")
-        ->required();
-    return bundle;
+    return AddBundleCommand(app, "vst3-bundle",
+                            "Write a VST3 bundle a plug-in, in which it plays live in any VST3 host", options.plugins,
+                            options.output, "The folder to write the bundles in, such as ~/.vst3");
 }
 
 void RunVst3BundleCommand(const Vst3BundleOptions& options)
@@ -77,7 +63,7 @@ void RunVst3BundleCommand(const Vst3BundleOptions& options)
     const std::vector<BundledPlugin> plugins = DescribeAll(options.plugins, "a VST3 plug-in");
     for (const BundledPlugin& plugin : plugins) {
         targets.push_back(folder / (plugin.stem + kVst3BundleSuffix));
-        CheckReplaceable(targets.back());
+        CheckBundleReplaceable(targets.back(), kMark);
     }
     const fs::path adapter = FindAdapter();
     const std::vector<KitLibrary> libraries = FindKitLibraries();
@@ -85,7 +71,7 @@ void RunVst3BundleCommand(const Vst3BundleOptions& options)
     for (size_t i = 0; i < plugins.size(); ++i) {
         ScratchFolder made(targets[i]);
         Fill(made.Path(), plugins[i], adapter, libraries);
-        made.MoveInto(targets[i], CheckReplaceable);
+        made.MoveInto(targets[i], kMark);
     }
     for (size_t i = 0; i < plugins.size(); ++i)
         std::cout << targets[i].string() << "\t" << plugins[i].name << "\n";

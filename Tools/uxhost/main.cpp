@@ -292,12 +292,9 @@ int main(int argc, char** argv)
     MediaRequest media;
     media.quiet = quiet;
     media.verbose = verbose;
-    if (*roll)
-        media.roll = &rollOptions;
-    else if (*render)
-        media.render = &renderOptions;
-    else if (*demo)
-        media.demo = &demoOptions;
+    media.roll = *roll ? &rollOptions : nullptr;
+    media.render = *render ? &renderOptions : nullptr;
+    media.demo = *demo ? &demoOptions : nullptr;
     if (media.roll || media.render || media.demo)
         return RunMediaCommand(media);
     // So does live, which plays on JACK.
