@@ -120,15 +120,6 @@ void JackLive::End()
     mState.compare_exchange_strong(playing, kEnding, std::memory_order_acq_rel);
 }
 
-LiveDrops JackLive::Dropped() const
-{
-    LiveDrops drops;
-    drops.notes = mDroppedNotes.load(std::memory_order_relaxed);
-    drops.messages = mDroppedMessages.load(std::memory_order_relaxed);
-    drops.chains = mDroppedChains.load(std::memory_order_relaxed);
-    return drops;
-}
-
 bool JackLive::TakeFault(std::string* what)
 {
     if (!mFaultPosted.load(std::memory_order_acquire))
@@ -183,13 +174,11 @@ void JackLive::Cycle(jack_nframes_t frames)
     }
 }
 
-// What the other threads may read of this cycle's drops and faults.
+// What the other threads may read of this cycle's faults: the live filter
+// publishes its drops itself.
 void JackLive::Publish()
 {
     const LiveDrops& drops = mLive->Dropped();
-    mDroppedNotes.store(drops.notes, std::memory_order_relaxed);
-    mDroppedMessages.store(drops.messages, std::memory_order_relaxed);
-    mDroppedChains.store(drops.chains, std::memory_order_relaxed);
     if (drops.chains != mPostedChains && !mFaultPosted.load(std::memory_order_acquire)) {
         const char* said = mLive->LastFault();
         size_t length = 0;

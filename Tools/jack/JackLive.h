@@ -67,7 +67,7 @@ public:
     bool ServerGone() const { return mServerGone.load(std::memory_order_acquire); }
 
     // What the live filter dropped so far, as of its last cycle.
-    LiveDrops Dropped() const;
+    LiveDrops Dropped() const { return mLive->DroppedSoFar(); }
     // What a filter's exception said, once for each new one the callback posted;
     // false when none came since the last call.
     bool TakeFault(std::string* what);
@@ -106,9 +106,6 @@ private:
 
     std::atomic<int> mState{kPlaying};
     std::atomic<bool> mServerGone{false};
-    std::atomic<uint64_t> mDroppedNotes{0};
-    std::atomic<uint64_t> mDroppedMessages{0};
-    std::atomic<uint64_t> mDroppedChains{0};
     // The mailbox: the callback fills mFault and sets mFaultPosted; the reader
     // copies it and clears the flag. Owned by the callback while the flag is clear.
     uint64_t mPostedChains = 0;

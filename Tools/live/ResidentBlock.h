@@ -67,7 +67,6 @@ public:
     T* end() { return mData + mSize; }
     T& front() { return mData[0]; }
     T& back() { return mData[mSize - 1]; }
-    T& operator[](size_t i) { return mData[i]; }
     void push_back(const T& value) { mData[mSize++] = value; }  // callers keep size below capacity
     void pop_back() { --mSize; }
     void clear() { mSize = 0; }

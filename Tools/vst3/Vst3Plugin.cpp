@@ -48,14 +48,10 @@ constexpr int kParameterCount = kChannels * kMappedPerChannel;
 
 constexpr uint16_t kSysExDataType = 0;  // the type of a V3_EVENT_DATA event carrying a system exclusive message
 
-uint8_t MidiValue(double normalised, int top)
+// A normalised value as a plain one from 0 to `top`: a data byte unless told.
+int PlainValue(double normalised, int top = kMaxData)
 {
-    return static_cast<uint8_t>(std::clamp<long>(std::lround(normalised * top), 0, top));
-}
-
-int BendValue(double normalised)
-{
-    return std::clamp<long>(std::lround(normalised * kMaxBend), 0, kMaxBend);
+    return static_cast<int>(std::clamp<long>(std::lround(normalised * top), 0, top));
 }
 
 // Hosts turn a velocity back into MIDI by truncating v * 127: the middle of the step
@@ -74,24 +70,21 @@ uint32_t MappedMessage(v3_param_id id, double value, uint8_t* bytes)
     const int controller = static_cast<int>(id % kMappedPerChannel);
     switch (controller) {
     case kChannelPressure:
-        bytes[0] = kChannelPressureStatus | channel;
-        bytes[1] = MidiValue(value, kMaxData);
+    case kProgramChange:
+        bytes[0] = (controller == kProgramChange ? kProgramChangeStatus : kChannelPressureStatus) | channel;
+        bytes[1] = PlainValue(value);
         return 2;
     case kPitchBend: {
-        const int bend = BendValue(value);
+        const int bend = PlainValue(value, kMaxBend);
         bytes[0] = kPitchBendStatus | channel;
         bytes[1] = static_cast<uint8_t>(bend & 0x7F);
         bytes[2] = static_cast<uint8_t>(bend >> 7);
         return 3;
     }
-    case kProgramChange:
-        bytes[0] = kProgramChangeStatus | channel;
-        bytes[1] = MidiValue(value, kMaxData);
-        return 2;
     default:
         bytes[0] = kControlChangeStatus | channel;
         bytes[1] = static_cast<uint8_t>(controller);
-        bytes[2] = MidiValue(value, kMaxData);
+        bytes[2] = PlainValue(value);
         return 3;
     }
 }
@@ -101,30 +94,26 @@ uint32_t MappedMessage(v3_param_id id, double value, uint8_t* bytes)
 uint32_t EventMessage(const v3_event& event, uint8_t* bytes)
 {
     const auto inRange = [](int value) { return value >= 0 && value <= kMaxData; };
+    // A message on one key, none for a pitch out of range.
+    const auto onKey = [&](uint8_t status, int16_t channel, int16_t pitch, uint8_t value) -> uint32_t {
+        if (!inRange(pitch))
+            return 0;
+        bytes[0] = status | (channel & 0x0F);
+        bytes[1] = static_cast<uint8_t>(pitch);
+        bytes[2] = value;
+        return 3;
+    };
     switch (event.type) {
     case V3_EVENT_NOTE_ON: {
-        if (!inRange(event.note_on.pitch))
-            return 0;
-        bytes[0] = kNoteOnStatus | (event.note_on.channel & 0x0F);
-        bytes[1] = static_cast<uint8_t>(event.note_on.pitch);
         // A VST3 note-on is never a note-off: its velocity is at least 1.
-        bytes[2] = std::max<uint8_t>(1, MidiValue(event.note_on.velocity, kMaxData));
-        return 3;
+        const uint8_t velocity = std::max(1, PlainValue(event.note_on.velocity));
+        return onKey(kNoteOnStatus, event.note_on.channel, event.note_on.pitch, velocity);
     }
     case V3_EVENT_NOTE_OFF:
-        if (!inRange(event.note_off.pitch))
-            return 0;
-        bytes[0] = kNoteOffStatus | (event.note_off.channel & 0x0F);
-        bytes[1] = static_cast<uint8_t>(event.note_off.pitch);
-        bytes[2] = MidiValue(event.note_off.velocity, kMaxData);
-        return 3;
+        return onKey(kNoteOffStatus, event.note_off.channel, event.note_off.pitch, PlainValue(event.note_off.velocity));
     case V3_EVENT_POLY_PRESSURE:
-        if (!inRange(event.poly_pressure.pitch))
-            return 0;
-        bytes[0] = kPolyPressureStatus | (event.poly_pressure.channel & 0x0F);
-        bytes[1] = static_cast<uint8_t>(event.poly_pressure.pitch);
-        bytes[2] = MidiValue(event.poly_pressure.pressure, kMaxData);
-        return 3;
+        return onKey(kPolyPressureStatus, event.poly_pressure.channel, event.poly_pressure.pitch,
+                     PlainValue(event.poly_pressure.pressure));
     case V3_EVENT_LEGACY_MIDI_CC_OUT: {
         const v3_event_legacy_midi_cc_out& cc = event.midi_cc_out;
         const uint8_t channel = cc.channel & 0x0F;
@@ -167,9 +156,6 @@ void CopyText(char* to, size_t capacity, const std::string& text)
     std::snprintf(to, capacity, "%s", text.c_str());
 }
 
-template <class Object>
-Object& OwnerOf(void* self);
-
 // ---- Where this module finds its filter ----
 
 struct ModuleFiles {
@@ -188,6 +174,65 @@ const ModuleFiles& OwnFiles()
         return ModuleFiles{stem, (own.parent_path() / kVst3AddOnFolder / (stem + kPluginSuffix)).string()};
     }();
     return files;
+}
+
+// ---- Objects as the host holds them ----
+
+// One interface of an object as the host holds it: a pointer to its table of
+// functions, and the object behind it.
+template <class Object>
+struct Face {
+    const void* table;
+    Object* owner;
+};
+
+template <class Object>
+Object& OwnerOf(void* self)
+{
+    return *static_cast<Face<Object>*>(self)->owner;
+}
+
+// The host's references to an object, counted alike for every object: the last
+// one deletes it.
+template <class Object>
+uint32_t V3_API Ref(void* self)
+{
+    return ++OwnerOf<Object>(self).references;
+}
+
+template <class Object>
+uint32_t V3_API Unref(void* self)
+{
+    Object& owner = OwnerOf<Object>(self);
+    const uint32_t left = --owner.references;
+    if (left == 0)
+        delete &owner;
+    return left;
+}
+
+// The object's face for interface `iid` (Object::FaceOf), with a new reference.
+template <class Object>
+v3_result V3_API Query(void* self, const v3_tuid iid, void** object)
+{
+    Object& owner = OwnerOf<Object>(self);
+    Face<Object>* face = owner.FaceOf(iid);
+    *object = face;
+    if (!face)
+        return V3_NO_INTERFACE;
+    ++owner.references;
+    return V3_OK;
+}
+
+// The three calls every table of an object's faces begins with.
+template <class Object>
+constexpr v3_funknown kUnknownOf = {Query<Object>, Ref<Object>, Unref<Object>};
+
+// Every call of the host's that asks nothing of the plug-in: it keeps no state and
+// no context, needs no setup and tells the host of no edit.
+template <class... Ignored>
+v3_result V3_API Accept(void*, Ignored...)
+{
+    return V3_OK;
 }
 
 // ---- The processor ----
@@ -275,20 +320,6 @@ private:
     uint64_t mUncarried = 0;
 };
 
-// One interface of an object as the host holds it: a pointer to its table of
-// functions, and the object behind it.
-template <class Object>
-struct Face {
-    const void* table;
-    Object* owner;
-};
-
-template <class Object>
-Object& OwnerOf(void* self)
-{
-    return *static_cast<Face<Object>*>(self)->owner;
-}
-
 // An input message of the cycle, from an event or a parameter change, to be handed
 // to the live filter in frame order.
 struct Pending {
@@ -315,6 +346,25 @@ struct Processor {
     std::string name;
     uint64_t reportedChains = 0;
     uint64_t reportedDrops = 0;
+
+    // What the host has not heard of yet goes to standard error as the processor goes.
+    ~Processor()
+    {
+        if (live)
+            ReportFaults();
+    }
+
+    Face<Processor>* FaceOf(const v3_tuid iid)
+    {
+        if (v3_tuid_match(iid, v3_funknown_iid) || v3_tuid_match(iid, v3_plugin_base_iid)
+            || v3_tuid_match(iid, v3_component_iid))
+            return &component;
+        if (v3_tuid_match(iid, v3_audio_processor_iid))
+            return &processor;
+        if (v3_tuid_match(iid, v3_process_context_requirements_iid))
+            return &requirements;
+        return nullptr;
+    }
 
     void Add(int32_t frame, const uint8_t* bytes, uint32_t size, const uint8_t* data)
     {
@@ -345,30 +395,7 @@ struct Processor {
     }
 };
 
-v3_result V3_API ProcessorQuery(void* self, const v3_tuid iid, void** object);
-
-uint32_t V3_API ProcessorRef(void* self)
-{
-    return ++OwnerOf<Processor>(self).references;
-}
-
-uint32_t V3_API ProcessorUnref(void* self)
-{
-    Processor& processor = OwnerOf<Processor>(self);
-    const uint32_t left = --processor.references;
-    if (left == 0) {
-        processor.ReportFaults();
-        delete &processor;
-    }
-    return left;
-}
-
-v3_result V3_API Initialize(void*, v3_funknown**)
-{
-    return V3_OK;
-}
-
-v3_result V3_API ProcessorTerminate(void* self)
+v3_result V3_API Terminate(void* self)
 {
     OwnerOf<Processor>(self).ReportFaults();
     return V3_OK;
@@ -378,11 +405,6 @@ v3_result V3_API ControllerClassId(void*, v3_tuid id)
 {
     const Vst3ClassId controller = Vst3ClassIdOf(OwnFiles().stem, true);
     std::copy(controller.begin(), controller.end(), id);
-    return V3_OK;
-}
-
-v3_result V3_API SetIoMode(void*, int32_t)
-{
     return V3_OK;
 }
 
@@ -430,12 +452,6 @@ v3_result V3_API SetActive(void* self, v3_bool active)
     return V3_OK;
 }
 
-// The plug-in keeps no state of its own.
-v3_result V3_API NoState(void*, v3_bstream**)
-{
-    return V3_OK;
-}
-
 v3_result V3_API SetArrangements(void*, v3_speaker_arrangement*, int32_t inputs, v3_speaker_arrangement*,
                                  int32_t outputs)
 {
@@ -447,24 +463,9 @@ v3_result V3_API Arrangement(void*, int32_t, int32_t, v3_speaker_arrangement*)
     return V3_INVALID_ARG;
 }
 
-v3_result V3_API AnySampleSize(void*, int32_t)
-{
-    return V3_OK;
-}
-
 uint32_t V3_API NoSamples(void*)
 {
     return 0;
-}
-
-v3_result V3_API SetupProcessing(void*, v3_process_setup*)
-{
-    return V3_OK;
-}
-
-v3_result V3_API SetProcessing(void*, v3_bool)
-{
-    return V3_OK;
 }
 
 void GatherParameters(Processor& processor, v3_param_changes** changes)
@@ -539,34 +540,14 @@ uint32_t V3_API ContextRequirements(void*)
 }
 
 const v3_component_cpp kComponentTable = {
-    {ProcessorQuery, ProcessorRef, ProcessorUnref},
-    {Initialize, ProcessorTerminate},
-    {ControllerClassId, SetIoMode, BusCount, BusInfo, RoutingInfo, ActivateBus, SetActive, NoState, NoState}};
+    kUnknownOf<Processor>,
+    {Accept, Terminate},
+    {ControllerClassId, Accept, BusCount, BusInfo, RoutingInfo, ActivateBus, SetActive, Accept, Accept}};
 
 const v3_audio_processor_cpp kProcessorTable = {
-    {ProcessorQuery, ProcessorRef, ProcessorUnref},
-    {SetArrangements, Arrangement, AnySampleSize, NoSamples, SetupProcessing, SetProcessing, Process, NoSamples}};
+    kUnknownOf<Processor>, {SetArrangements, Arrangement, Accept, NoSamples, Accept, Accept, Process, NoSamples}};
 
-const v3_process_context_requirements_cpp kRequirementsTable = {{ProcessorQuery, ProcessorRef, ProcessorUnref},
-                                                                {ContextRequirements}};
-
-v3_result V3_API ProcessorQuery(void* self, const v3_tuid iid, void** object)
-{
-    Processor& processor = OwnerOf<Processor>(self);
-    Face<Processor>* face = nullptr;
-    if (v3_tuid_match(iid, v3_funknown_iid) || v3_tuid_match(iid, v3_plugin_base_iid)
-        || v3_tuid_match(iid, v3_component_iid))
-        face = &processor.component;
-    else if (v3_tuid_match(iid, v3_audio_processor_iid))
-        face = &processor.processor;
-    else if (v3_tuid_match(iid, v3_process_context_requirements_iid))
-        face = &processor.requirements;
-    *object = face;
-    if (!face)
-        return V3_NO_INTERFACE;
-    ++processor.references;
-    return V3_OK;
-}
+const v3_process_context_requirements_cpp kRequirementsTable = {kUnknownOf<Processor>, {ContextRequirements}};
 
 // Loads the filter file and makes its filter, with every buffer the live filter will
 // use; null when any of it fails, with the loader's words on standard error.
@@ -598,6 +579,14 @@ struct Controller {
     Face<Controller> mapping;
     std::atomic<uint32_t> references{1};
     std::array<double, kParameterCount> values{};
+
+    Face<Controller>* FaceOf(const v3_tuid iid)
+    {
+        if (v3_tuid_match(iid, v3_funknown_iid) || v3_tuid_match(iid, v3_plugin_base_iid)
+            || v3_tuid_match(iid, v3_edit_controller_iid))
+            return &controller;
+        return v3_tuid_match(iid, v3_midi_mapping_iid) ? &mapping : nullptr;
+    }
 };
 
 // The largest plain value of a parameter: 16383 for pitch bend, 127 for the others.
@@ -626,27 +615,6 @@ std::string ParameterTitle(v3_param_id id)
     default:
         return "Controller " + std::to_string(controller) + on;
     }
-}
-
-v3_result V3_API ControllerQuery(void* self, const v3_tuid iid, void** object);
-
-uint32_t V3_API ControllerRef(void* self)
-{
-    return ++OwnerOf<Controller>(self).references;
-}
-
-uint32_t V3_API ControllerUnref(void* self)
-{
-    Controller& controller = OwnerOf<Controller>(self);
-    const uint32_t left = --controller.references;
-    if (left == 0)
-        delete &controller;
-    return left;
-}
-
-v3_result V3_API Terminate(void*)
-{
-    return V3_OK;
 }
 
 int32_t V3_API ParameterCount(void*)
@@ -707,12 +675,6 @@ v3_result V3_API SetNormalised(void* self, v3_param_id id, double value)
     return V3_OK;
 }
 
-// The controller tells the host of nothing: it edits no parameter itself.
-v3_result V3_API SetComponentHandler(void*, v3_component_handler**)
-{
-    return V3_OK;
-}
-
 v3_plugin_view** V3_API CreateView(void*, const char*)
 {
     return nullptr;
@@ -726,29 +688,13 @@ v3_result V3_API ControllerAssignment(void*, int32_t bus, int16_t channel, int16
     return V3_OK;
 }
 
-const v3_edit_controller_cpp kControllerTable = {{ControllerQuery, ControllerRef, ControllerUnref},
-                                                 {Initialize, Terminate},
-                                                 {NoState, NoState, NoState, ParameterCount, ParameterInfo,
-                                                  StringForValue, ValueForString, ToPlain, ToNormalised, GetNormalised,
-                                                  SetNormalised, SetComponentHandler, CreateView}};
+const v3_edit_controller_cpp kControllerTable = {kUnknownOf<Controller>,
+                                                 {Accept, Accept},
+                                                 {Accept, Accept, Accept, ParameterCount, ParameterInfo, StringForValue,
+                                                  ValueForString, ToPlain, ToNormalised, GetNormalised, SetNormalised,
+                                                  Accept, CreateView}};
 
-const v3_midi_mapping_cpp kMappingTable = {{ControllerQuery, ControllerRef, ControllerUnref}, {ControllerAssignment}};
-
-v3_result V3_API ControllerQuery(void* self, const v3_tuid iid, void** object)
-{
-    Controller& controller = OwnerOf<Controller>(self);
-    Face<Controller>* face = nullptr;
-    if (v3_tuid_match(iid, v3_funknown_iid) || v3_tuid_match(iid, v3_plugin_base_iid)
-        || v3_tuid_match(iid, v3_edit_controller_iid))
-        face = &controller.controller;
-    else if (v3_tuid_match(iid, v3_midi_mapping_iid))
-        face = &controller.mapping;
-    *object = face;
-    if (!face)
-        return V3_NO_INTERFACE;
-    ++controller.references;
-    return V3_OK;
-}
+const v3_midi_mapping_cpp kMappingTable = {kUnknownOf<Controller>, {ControllerAssignment}};
 
 Controller* NewController()
 {
@@ -797,17 +743,19 @@ constexpr const char* kControllerCategory = "Component Controller Class";
 constexpr const char* kSubCategories = "Fx";
 constexpr const char* kSdkVersion = "VST 3.7.0";
 
-struct ClassInfo {
-    Vst3ClassId id;
-    const char* category;
-};
-
-bool ClassOf(int32_t index, ClassInfo* info)
+// What every version of the class info begins with, of class `index`: the
+// processor (0) or its controller (1); false for no such class.
+template <class Info>
+bool StartClassInfo(int32_t index, Info* info)
 {
-    if (!OwnDescription().loaded || index < 0 || index > 1)
+    if (!info || !OwnDescription().loaded || index < 0 || index > 1)
         return false;
     const bool controller = index == 1;
-    *info = {Vst3ClassIdOf(OwnFiles().stem, controller), controller ? kControllerCategory : kProcessorCategory};
+    const Vst3ClassId id = Vst3ClassIdOf(OwnFiles().stem, controller);
+    *info = {};
+    std::copy(id.begin(), id.end(), info->class_id);
+    info->cardinality = kManyInstances;
+    CopyText(info->category, sizeof info->category, controller ? kControllerCategory : kProcessorCategory);
     return true;
 }
 
@@ -842,27 +790,17 @@ int32_t V3_API ClassCount(void*)
 
 v3_result V3_API GetClassInfo(void*, int32_t index, v3_class_info* info)
 {
-    ClassInfo found;
-    if (!info || !ClassOf(index, &found))
+    if (!StartClassInfo(index, info))
         return V3_INVALID_ARG;
-    *info = {};
-    std::copy(found.id.begin(), found.id.end(), info->class_id);
-    info->cardinality = kManyInstances;
-    CopyText(info->category, sizeof info->category, found.category);
     CopyText(info->name, sizeof info->name, OwnDescription().name);
     return V3_OK;
 }
 
 v3_result V3_API GetClassInfo2(void*, int32_t index, v3_class_info_2* info)
 {
-    ClassInfo found;
-    if (!info || !ClassOf(index, &found))
+    if (!StartClassInfo(index, info))
         return V3_INVALID_ARG;
     const Description& description = OwnDescription();
-    *info = {};
-    std::copy(found.id.begin(), found.id.end(), info->class_id);
-    info->cardinality = kManyInstances;
-    CopyText(info->category, sizeof info->category, found.category);
     CopyText(info->name, sizeof info->name, description.name);
     CopyText(info->sub_categories, sizeof info->sub_categories, kSubCategories);
     CopyText(info->vendor, sizeof info->vendor, description.author);
@@ -873,24 +811,14 @@ v3_result V3_API GetClassInfo2(void*, int32_t index, v3_class_info_2* info)
 
 v3_result V3_API GetClassInfo3(void*, int32_t index, v3_class_info_3* info)
 {
-    ClassInfo found;
-    if (!info || !ClassOf(index, &found))
+    if (!StartClassInfo(index, info))
         return V3_INVALID_ARG;
     const Description& description = OwnDescription();
-    *info = {};
-    std::copy(found.id.begin(), found.id.end(), info->class_id);
-    info->cardinality = kManyInstances;
-    CopyText(info->category, sizeof info->category, found.category);
     CopyUtf16(info->name, 64, description.name);
     CopyText(info->sub_categories, sizeof info->sub_categories, kSubCategories);
     CopyUtf16(info->vendor, 64, description.author);
     CopyUtf16(info->version, 64, description.version);
     CopyUtf16(info->sdk_version, 64, kSdkVersion);
-    return V3_OK;
-}
-
-v3_result V3_API SetHostContext(void*, v3_funknown**)
-{
     return V3_OK;
 }
 
@@ -905,12 +833,12 @@ v3_result V3_API CreateInstance(void*, const v3_tuid classId, const v3_tuid iid,
         Processor* processor = NewProcessor();
         if (!processor)
             return V3_INTERNAL_ERR;
-        result = ProcessorQuery(&processor->component, iid, instance);
-        ProcessorUnref(&processor->component);
+        result = Query<Processor>(&processor->component, iid, instance);
+        Unref<Processor>(&processor->component);
     } else if (v3_tuid_match(classId, Vst3ClassIdOf(stem, true).data())) {
         Controller* controller = NewController();
-        result = ControllerQuery(&controller->controller, iid, instance);
-        ControllerUnref(&controller->controller);
+        result = Query<Controller>(&controller->controller, iid, instance);
+        Unref<Controller>(&controller->controller);
     }
     return result;
 }
@@ -918,7 +846,7 @@ v3_result V3_API CreateInstance(void*, const v3_tuid classId, const v3_tuid iid,
 const v3_plugin_factory_cpp kFactoryTable = {{FactoryQuery, FactoryRef, FactoryRef},
                                              {FactoryInfo, ClassCount, GetClassInfo, CreateInstance},
                                              {GetClassInfo2},
-                                             {GetClassInfo3, SetHostContext}};
+                                             {GetClassInfo3, Accept}};
 
 const void* const gFactory = &kFactoryTable;
 
