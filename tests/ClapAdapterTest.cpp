@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <ctime>
 #include <map>
 #include <random>
 #include <tuple>
@@ -14,19 +12,10 @@
 #include <MidiTestSupport.h>
 #include <Smf.h>
 
+#include "AdapterTestSupport.h"
 #include "ClapTestHost.h"
 
 #include "RealtimeProof.h"
-
-// The random filters seed from the calendar second: here it never changes, so that
-// the live and the offline host draw the same values.
-extern "C" time_t time(time_t* now)
-{
-    constexpr time_t kSecond = 1000000000;
-    if (now)
-        *now = kSecond;
-    return kSecond;
-}
 
 namespace {
 
@@ -45,22 +34,6 @@ ClapIn On(int64_t frame, int16_t channel, int16_t key, double velocity)
 ClapIn Off(int64_t frame, int16_t channel, int16_t key, double velocity)
 {
     return ClapNote(frame, CLAP_EVENT_NOTE_OFF, channel, key, velocity);
-}
-
-std::string Render(const std::vector<ClapOut>& stream)
-{
-    std::string text;
-    for (const ClapOut& event : stream) {
-        char item[16];
-        std::snprintf(item, sizeof item, "%lld:", static_cast<long long>(event.frame));
-        text += item;
-        for (uint8_t byte : event.bytes) {
-            std::snprintf(item, sizeof item, " %02X", byte);
-            text += item;
-        }
-        text += "\n";
-    }
-    return text;
 }
 
 // An output stream as notes (on, off, key, velocity, release; sorted) and other
@@ -228,16 +201,6 @@ TEST(ClapAdapter, ReactivationAndStopEndWhatSounds)
 
 // ---- Live equals offline ----
 
-class VectorSink : public SmfSink {
-public:
-    void Append(const uint8_t* bytes, size_t size) override { data.insert(data.end(), bytes, bytes + size); }
-    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
-    {
-        std::copy(bytes, bytes + size, data.begin() + static_cast<ptrdiff_t>(offset));
-    }
-    std::vector<uint8_t> data;
-};
-
 // Phrases on two channels, CLAP notes on one and MIDI on the other: a phrase's
 // `voices` notes end together, with a controller and a pitch bend between, and
 // every chain ends before the next phrase.
@@ -276,9 +239,7 @@ std::vector<ClapIn> Song(int voices, int64_t* totalFrames)
 // The song as MIDI in a file of one tick a frame, through `apply`'s pipeline.
 std::vector<ClapOut> Apply(const std::vector<const char*>& stems, const std::vector<ClapIn>& song)
 {
-    SmfFile file;
-    file.format = 0;
-    file.tracks.resize(1);
+    std::vector<SmfEvent> track;
     for (const ClapIn& in : song) {
         std::vector<uint8_t> bytes;
         if (in.header.type == CLAP_EVENT_MIDI)
@@ -286,20 +247,13 @@ std::vector<ClapOut> Apply(const std::vector<const char*>& stems, const std::vec
         else
             bytes = {static_cast<uint8_t>(in.header.type == CLAP_EVENT_NOTE_ON ? 0x90 : 0x80),
                      static_cast<uint8_t>(in.note.key), static_cast<uint8_t>(in.note.velocity * 127 + 0.5)};
-        file.tracks[0].events.push_back({in.frame, bytes});
+        track.push_back({in.frame, bytes});
     }
-    std::vector<std::unique_ptr<Plugin>> plugins;
-    std::vector<const Plugin*> pipeline;
-    for (const char* stem : stems) {
-        plugins.push_back(Plugin::Load(std::string(UX_BUILD_ADDON_DIR) + "/" + stem + ".so"));
-        pipeline.push_back(plugins.back().get());
-    }
-    VectorSink sink;
-    LeftOut leftOut;
-    ApplyFilters(WriteSmf(file), pipeline, &sink, &leftOut);
-    const SmfFile written = ParseSmf(sink.data.data(), sink.data.size());
+    std::vector<std::string> paths;
+    for (const char* stem : stems)
+        paths.push_back(std::string(UX_BUILD_ADDON_DIR) + "/" + stem + ".so");
     std::vector<ClapOut> out;
-    for (const SmfEvent& event : written.tracks[0].events)
+    for (const SmfEvent& event : ApplyTrack(track, paths))
         out.push_back({event.tick, event.bytes});
     return out;
 }
@@ -362,23 +316,11 @@ TEST(ClapAdapter, ProcessMakesNoHeapCallAndTakesNoLock)
         SCOPED_TRACE(stem);
         ClapTestHost host(UX_CLAP_FILE, Id(stem));
         host.SetTransport(ClapTestHost::Transport::kRolling);
-        long heapCalls = 0;
-        long mutexLocks = 0;
-        const Heard heard = Listen(host.Play(stream, 8 * 3000 + 60000, 64, [&](uint32_t frames) {
-#ifdef UX_REALTIME_SANITIZER
-            __rtsan_realtime_enter();
-            host.Run(frames);
-            __rtsan_realtime_exit();
-#else
-            const CallCounter counter;
-            host.Run(frames);
-            const CallCounts counts = counter.Counts();
-            heapCalls += counts.HeapCalls();
-            mutexLocks += counts.mutexLocks;
-#endif
-        }));
-        EXPECT_EQ(heapCalls, 0);
-        EXPECT_EQ(mutexLocks, 0);
+        RealtimeCycles cycles;
+        const Heard heard = Listen(
+            host.Play(stream, 8 * 3000 + 60000, 64, [&](uint32_t frames) { cycles.Run([&] { host.Run(frames); }); }));
+        EXPECT_EQ(cycles.heapCalls, 0);
+        EXPECT_EQ(cycles.mutexLocks, 0);
         EXPECT_GT(heard.notes.size(), 3000u);
         EXPECT_EQ(heard.sounding, 0u);
     }
