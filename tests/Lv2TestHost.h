@@ -22,18 +22,7 @@
 #include <string>
 #include <vector>
 
-// One input or output event at its frame counted from the start of the stream.
-// An input event without bytes is a transport position with `speed`.
-struct LiveEvent {
-    int64_t frame = 0;
-    std::vector<uint8_t> bytes;
-    float speed = 0;
-
-    bool operator==(const LiveEvent& other) const
-    {
-        return frame == other.frame && bytes == other.bytes && speed == other.speed;
-    }
-};
+#include "LiveEvent.h"
 
 class Lv2TestHost {
 public:

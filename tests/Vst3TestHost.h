@@ -20,18 +20,10 @@
 #include <travesty/edit_controller.h>
 #include <travesty/factory.h>
 
-// One input or output event at its frame counted from the start of the stream. An
-// input event without bytes sets the transport rolling (speed != 0) or stopped.
-struct Vst3Event {
-    int64_t frame = 0;
-    std::vector<uint8_t> bytes;
-    float speed = 0;
+#include "LiveEvent.h"
 
-    bool operator==(const Vst3Event& other) const
-    {
-        return frame == other.frame && bytes == other.bytes && speed == other.speed;
-    }
-};
+// An input event without bytes sets the transport rolling (speed != 0) or stopped.
+using Vst3Event = LiveEvent;
 
 // The host's side of the interfaces it hands the plug-in: each object begins with
 // its table, so that the object is what the plug-in holds.
