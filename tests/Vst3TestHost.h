@@ -20,7 +20,7 @@
 #include <travesty/edit_controller.h>
 #include <travesty/factory.h>
 
-#include "LiveEvent.h"
+#include "LiveStream.h"
 
 // An input event without bytes sets the transport rolling (speed != 0) or stopped.
 using Vst3Event = LiveEvent;
