@@ -34,8 +34,8 @@ inline std::vector<SmfEvent> ApplyTrack(std::vector<SmfEvent> track, const std::
     return ParseSmf(sink.Bytes().data(), sink.Bytes().size()).tracks[0].events;
 }
 
-// An output stream as notes and other events. Two notes sounding on one key at
-// once is a fault; a note-off with no note sounding is a passed-through one.
+// An output stream as notes and other events. A note-off with no note sounding
+// is a passed-through one; a note struck on a key still sounding counts as doubled.
 template <typename Event>
 struct HeardStream {
     struct Note {

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <random>
-#include <tuple>
 
 #include <Pipeline.h>
 #include <PluginLoader.h>
@@ -36,38 +34,7 @@ ClapIn Off(int64_t frame, int16_t channel, int16_t key, double velocity)
     return ClapNote(frame, CLAP_EVENT_NOTE_OFF, channel, key, velocity);
 }
 
-// An output stream as notes (on, off, key, velocity, release; sorted) and other
-// messages, and the notes left sounding.
-struct Heard {
-    std::vector<std::tuple<int64_t, int64_t, int, int, int>> notes;
-    std::vector<ClapOut> others;
-    size_t sounding = 0;
-};
-
-Heard Listen(const std::vector<ClapOut>& stream)
-{
-    Heard heard;
-    std::map<int, std::pair<int64_t, int>> open;
-    for (const ClapOut& event : stream) {
-        const uint8_t kind = event.bytes[0] & 0xF0;
-        if (kind != 0x80 && kind != 0x90) {
-            heard.others.push_back(event);
-            continue;
-        }
-        const int key = (event.bytes[0] & 0x0F) * 128 + event.bytes[1];
-        const auto found = open.find(key);
-        if (kind == 0x90 && event.bytes[2] > 0) {
-            open[key] = {event.frame, event.bytes[2]};
-        } else if (found != open.end()) {
-            heard.notes.emplace_back(found->second.first, event.frame, key, found->second.second,
-                                     kind == 0x80 ? event.bytes[2] : 64);
-            open.erase(found);
-        }
-    }
-    heard.sounding = open.size();
-    std::sort(heard.notes.begin(), heard.notes.end());
-    return heard;
-}
+using Heard = HeardStream<ClapOut>;
 
 std::vector<ClapIn> AsInput(const std::vector<ClapOut>& stream)
 {
@@ -195,7 +162,7 @@ TEST(ClapAdapter, ReactivationAndStopEndWhatSounds)
             EXPECT_EQ(event.frame, 0);
             out.push_back({256, event.bytes});
         }
-        EXPECT_EQ(Listen(out).sounding, 0u);
+        EXPECT_EQ(Listen(out).sounding, 0);
     }
 }
 
@@ -285,7 +252,7 @@ TEST(ClapAdapter, PlaysWhatApplyWrites)
         EXPECT_GT(heard.notes.size(), 6 * 12u);
         EXPECT_EQ(heard.notes, offline.notes);
         EXPECT_EQ(heard.others, offline.others);
-        EXPECT_EQ(heard.sounding, 0u);
+        EXPECT_EQ(heard.sounding, 0);
     }
 }
 
@@ -322,7 +289,7 @@ TEST(ClapAdapter, ProcessMakesNoHeapCallAndTakesNoLock)
         EXPECT_EQ(cycles.heapCalls, 0);
         EXPECT_EQ(cycles.mutexLocks, 0);
         EXPECT_GT(heard.notes.size(), 3000u);
-        EXPECT_EQ(heard.sounding, 0u);
+        EXPECT_EQ(heard.sounding, 0);
     }
 }
 
