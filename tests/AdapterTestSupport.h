@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -14,6 +15,19 @@
 #include <PluginLoader.h>
 #include <MidiTestSupport.h>
 #include <Smf.h>
+
+// In frame order, events of one frame as they were.
+template <typename Event>
+void SortByFrame(std::vector<Event>* events)
+{
+    std::stable_sort(events->begin(), events->end(), [](const Event& a, const Event& b) { return a.frame < b.frame; });
+}
+
+// Cycles of 64 frames, for a host's Play.
+inline uint32_t Block64()
+{
+    return 64;
+}
 
 // What `uxhost apply` writes for a file of one track, `track`, through the filter
 // files in a row: the written file's one track.

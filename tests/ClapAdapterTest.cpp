@@ -198,7 +198,7 @@ std::vector<ClapIn> Song(int voices, int64_t* totalFrames)
                 note(end, false, channel, static_cast<uint8_t>(pitch + 5 * i), 64);
         }
     }
-    std::stable_sort(song.begin(), song.end(), [](const ClapIn& a, const ClapIn& b) { return a.frame < b.frame; });
+    SortByFrame(&song);
     *totalFrames = 12 * kPhrase;
     return song;
 }
@@ -278,7 +278,7 @@ TEST(ClapAdapter, ProcessMakesNoHeapCallAndTakesNoLock)
             stream.push_back(ClapTransport(8 * i, i % 1000 == 250));
         }
     }
-    std::stable_sort(stream.begin(), stream.end(), [](const ClapIn& a, const ClapIn& b) { return a.frame < b.frame; });
+    SortByFrame(&stream);
     for (const char* stem : kFilters) {
         SCOPED_TRACE(stem);
         ClapTestHost host(UX_CLAP_FILE, Id(stem));

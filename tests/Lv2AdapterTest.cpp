@@ -41,18 +41,6 @@ LiveEvent Speed(int64_t frame, float speed)
     return {frame, {}, speed};
 }
 
-// In frame order, events of one frame as they were.
-void SortByFrame(std::vector<LiveEvent>* events)
-{
-    std::stable_sort(events->begin(), events->end(),
-                     [](const LiveEvent& a, const LiveEvent& b) { return a.frame < b.frame; });
-}
-
-uint32_t Block64()
-{
-    return 64;
-}
-
 using Heard = HeardStream<LiveEvent>;
 
 // What a player and a host may send, seeded: notes on a few keys (retriggers,

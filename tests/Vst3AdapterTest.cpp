@@ -38,11 +38,6 @@ Vst3Event Midi(int64_t frame, std::vector<uint8_t> bytes)
     return {frame, std::move(bytes), 0};
 }
 
-uint32_t Block64()
-{
-    return 64;
-}
-
 using Heard = HeardStream<Vst3Event>;
 
 // ---- What the host sees of the module ----
@@ -159,8 +154,7 @@ std::vector<Vst3Event> Song(int64_t* totalFrames)
             song.push_back(Midi(end + 200, {static_cast<uint8_t>(0xB0 | channel), 64, 0}));
         }
     }
-    std::stable_sort(song.begin(), song.end(),
-                     [](const Vst3Event& a, const Vst3Event& b) { return a.frame < b.frame; });
+    SortByFrame(&song);
     *totalFrames = 12 * kPhrase;
     return song;
 }
@@ -196,8 +190,7 @@ TEST(Vst3Adapter, ProcessMakesNoHeapCallAndTakesNoLock)
         stream.push_back(Midi(8 * i + 5, {static_cast<uint8_t>(0xE0 | channel), 0, pitch}));
         stream.push_back(Midi(8 * i + 200, {static_cast<uint8_t>(0x80 | channel), pitch, 64}));
     }
-    std::stable_sort(stream.begin(), stream.end(),
-                     [](const Vst3Event& a, const Vst3Event& b) { return a.frame < b.frame; });
+    SortByFrame(&stream);
     for (const Example& example : kFilters) {
         SCOPED_TRACE(example.stem);
         Vst3TestHost host(Bundle(example.stem));
