@@ -162,11 +162,13 @@ protected:
         }
     }
 
+    // What a round needs around it when it needs nothing.
+    struct NoGuard {};
+
     // When the host cannot copy after k copies (for k up to one past `steps`, failing
     // with nothing or with an event that is no note), the chain keeps k notes and
     // every copy that is not in it is released. A `Guard` lives through each round;
     // `checkRound(copies, steps)` adds the filter's own checks of it.
-    struct NoGuard {};
     template <typename Guard = NoGuard, typename CheckRound>
     void ExpectCopyFailureKeepsWhatTheChainHas(size_t steps, CheckRound checkRound)
     {
