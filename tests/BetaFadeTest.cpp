@@ -8,17 +8,9 @@ namespace {
 
 constexpr size_t kChainLength = 10;
 
-class BetaFadeTest : public testing::Test {
+class BetaFadeTest : public RandomChainTest {
 protected:
-    std::vector<const UxNoteOn*> Run(UxNoteOn* note)
-    {
-        mChain = mLoaded.Handle(note);
-        EXPECT_EQ(mChain.get(), note) << "the incoming note heads the chain";
-        return NotesOf(mChain.get());
-    }
-
-    LoadedFilter mLoaded{"BetaFade"};
-    UxChainPtr mChain;
+    BetaFadeTest() : RandomChainTest("BetaFade") {}
 };
 
 // Seeded with the clock reading 1000000000, pitch 60 decays the same way every
@@ -26,11 +18,7 @@ protected:
 // which step.
 TEST_F(BetaFadeTest, WorkedChainFromAKnownSecond)
 {
-    RandomSourceOverride random(&TestRandom::CountedDraw);
-    Run(new UxNoteOn(0, 480, 60, 100));
-    EXPECT_EQ(AppendedPitches(mChain.get()), (std::vector<int>{39, 26, 17, 11, 7, 4, 2, 1, 0, 0}));
-    EXPECT_EQ(TestRandom::draws, static_cast<int>(kChainLength));
-    EXPECT_EQ(TestRandom::clockReads, 1);
+    ExpectWorkedChain({39, 26, 17, 11, 7, 4, 2, 1, 0, 0}, static_cast<int>(kChainLength));
 }
 
 // Every chain lies between the chain of draws all 0 and that of draws all just
@@ -73,73 +61,28 @@ TEST_F(BetaFadeTest, PitchesLieBetweenTheBoundsOfTheirDraws)
 // while they are 3 or more, and the incoming note untouched.
 TEST_F(BetaFadeTest, ChainHasTenFallingNotesBackToBack)
 {
-    for (const int pitch : {0, 1, 2, 3, 60, 127, 255}) {
-        SCOPED_TRACE(testing::Message() << "pitch " << pitch);
-        CopyScript script;
-        const std::vector<const UxNoteOn*> notes =
-            Run(new ScriptedNote(&script, 77, 480, static_cast<uchar>(pitch), 99));
-        ASSERT_EQ(notes.size(), kChainLength + 1);
-        EXPECT_EQ(script.copiesMade, static_cast<int>(kChainLength));
-        EXPECT_EQ(script.alive, static_cast<int>(kChainLength) + 1) << "no copy was deleted";
-        EXPECT_EQ(notes[0]->StartTime(), 77);
-        EXPECT_EQ(notes[0]->Duration(), 480);
-        EXPECT_EQ(notes[0]->Note(), pitch);
-        EXPECT_EQ(notes[0]->Velocity(), 99);
-        for (size_t k = 1; k < notes.size(); ++k) {
-            SCOPED_TRACE(testing::Message() << "note " << k);
-            EXPECT_EQ(notes[k]->Duration(), 480);
-            EXPECT_EQ(notes[k]->Velocity(), 99);
-            const int previous = notes[k - 1]->Note();
-            EXPECT_LE(notes[k]->Note(), previous);
-            if (previous >= 3) {
-                EXPECT_LT(notes[k]->Note(), previous);
-            }
+    ExpectFullChains({0, 1, 2, 3, 60, 127, 255}, kChainLength, [](int previous, int pitch) {
+        EXPECT_LE(pitch, previous);
+        if (previous >= 3) {
+            EXPECT_LT(pitch, previous);
         }
-        ExpectBackToBack(notes);
-        mChain.reset();
-        EXPECT_EQ(script.alive, 0);
-    }
+    });
 }
 
 // A note without duration comes back alone and leaves the generator as it was.
 TEST_F(BetaFadeTest, NoteWithoutDurationComesBackAloneWithoutReseeding)
 {
-    for (const UxTime duration : {UxTime(0), UxTime(-1), INT64_MIN}) {
-        SCOPED_TRACE(duration);
-        RandomSourceOverride random(&TestRandom::CountedDraw);
-        CopyScript script;
-        Run(new ScriptedNote(&script, 0, duration, 60, 100));
-        EXPECT_EQ(mChain->NextEvent(), nullptr);
-        EXPECT_EQ(script.copiesMade, 1);
-        EXPECT_EQ(script.alive, 1) << "the copy made for it was released";
-        EXPECT_EQ(TestRandom::clockReads, 0);
-        EXPECT_EQ(TestRandom::draws, 0);
-        mChain.reset();
-    }
+    ExpectNoteWithoutDurationAlone(0);
 }
 
 // When the host cannot copy after step k, the chain keeps k notes and k values were
 // drawn; every copy that is not in the chain was released.
 TEST_F(BetaFadeTest, CopyFailureEndsTheChainWithWhatItHas)
 {
-    for (const auto failure : {CopyScript::Failure::kNull, CopyScript::Failure::kNonNote}) {
-        for (int copies = 0; copies <= 11; ++copies) {
-            SCOPED_TRACE(testing::Message() << "copies before failing " << copies << " non-note "
-                                            << (failure == CopyScript::Failure::kNonNote));
-            RandomSourceOverride random(&TestRandom::CountedDraw);
-            CopyScript script;
-            script.copiesLeft = copies;
-            script.failure = failure;
-            const std::vector<const UxNoteOn*> notes = Run(new ScriptedNote(&script, 0, 480, 60, 100));
-            const size_t steps = std::min(static_cast<size_t>(copies), kChainLength);
-            EXPECT_EQ(notes.size(), steps + 1);
-            EXPECT_EQ(TestRandom::draws, static_cast<int>(steps));
-            EXPECT_EQ(TestRandom::clockReads, copies > 0 ? 1 : 0);
-            EXPECT_EQ(script.alive, static_cast<int>(notes.size()));
-            mChain.reset();
-            EXPECT_EQ(script.alive, 0);
-        }
-    }
+    ExpectCopyFailureKeepsWhatTheChainHas<CountedDraws>(kChainLength, [](size_t copies, size_t steps) {
+        EXPECT_EQ(TestRandom::draws, static_cast<int>(steps));
+        EXPECT_EQ(TestRandom::clockReads, copies > 0 ? 1 : 0);
+    });
 }
 
 }  // namespace

@@ -3,30 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <ctime>
-#include <map>
 #include <random>
-#include <tuple>
 
 #include <Pipeline.h>
 #include <PluginLoader.h>
 #include <MidiTestSupport.h>
 #include <Smf.h>
 
+#include "AdapterTestSupport.h"
 #include "ClapTestHost.h"
 
 #include "RealtimeProof.h"
-
-// The random filters seed from the calendar second: here it never changes, so that
-// the live and the offline host draw the same values.
-extern "C" time_t time(time_t* now)
-{
-    constexpr time_t kSecond = 1000000000;
-    if (now)
-        *now = kSecond;
-    return kSecond;
-}
 
 namespace {
 
@@ -47,54 +34,7 @@ ClapIn Off(int64_t frame, int16_t channel, int16_t key, double velocity)
     return ClapNote(frame, CLAP_EVENT_NOTE_OFF, channel, key, velocity);
 }
 
-std::string Render(const std::vector<ClapOut>& stream)
-{
-    std::string text;
-    for (const ClapOut& event : stream) {
-        char item[16];
-        std::snprintf(item, sizeof item, "%lld:", static_cast<long long>(event.frame));
-        text += item;
-        for (uint8_t byte : event.bytes) {
-            std::snprintf(item, sizeof item, " %02X", byte);
-            text += item;
-        }
-        text += "\n";
-    }
-    return text;
-}
-
-// An output stream as notes (on, off, key, velocity, release; sorted) and other
-// messages, and the notes left sounding.
-struct Heard {
-    std::vector<std::tuple<int64_t, int64_t, int, int, int>> notes;
-    std::vector<ClapOut> others;
-    size_t sounding = 0;
-};
-
-Heard Listen(const std::vector<ClapOut>& stream)
-{
-    Heard heard;
-    std::map<int, std::pair<int64_t, int>> open;
-    for (const ClapOut& event : stream) {
-        const uint8_t kind = event.bytes[0] & 0xF0;
-        if (kind != 0x80 && kind != 0x90) {
-            heard.others.push_back(event);
-            continue;
-        }
-        const int key = (event.bytes[0] & 0x0F) * 128 + event.bytes[1];
-        const auto found = open.find(key);
-        if (kind == 0x90 && event.bytes[2] > 0) {
-            open[key] = {event.frame, event.bytes[2]};
-        } else if (found != open.end()) {
-            heard.notes.emplace_back(found->second.first, event.frame, key, found->second.second,
-                                     kind == 0x80 ? event.bytes[2] : 64);
-            open.erase(found);
-        }
-    }
-    heard.sounding = open.size();
-    std::sort(heard.notes.begin(), heard.notes.end());
-    return heard;
-}
+using Heard = HeardStream<ClapOut>;
 
 std::vector<ClapIn> AsInput(const std::vector<ClapOut>& stream)
 {
@@ -222,21 +162,11 @@ TEST(ClapAdapter, ReactivationAndStopEndWhatSounds)
             EXPECT_EQ(event.frame, 0);
             out.push_back({256, event.bytes});
         }
-        EXPECT_EQ(Listen(out).sounding, 0u);
+        EXPECT_EQ(Listen(out).sounding, 0);
     }
 }
 
 // ---- Live equals offline ----
-
-class VectorSink : public SmfSink {
-public:
-    void Append(const uint8_t* bytes, size_t size) override { data.insert(data.end(), bytes, bytes + size); }
-    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
-    {
-        std::copy(bytes, bytes + size, data.begin() + static_cast<ptrdiff_t>(offset));
-    }
-    std::vector<uint8_t> data;
-};
 
 // Phrases on two channels, CLAP notes on one and MIDI on the other: a phrase's
 // `voices` notes end together, with a controller and a pitch bend between, and
@@ -268,7 +198,7 @@ std::vector<ClapIn> Song(int voices, int64_t* totalFrames)
                 note(end, false, channel, static_cast<uint8_t>(pitch + 5 * i), 64);
         }
     }
-    std::stable_sort(song.begin(), song.end(), [](const ClapIn& a, const ClapIn& b) { return a.frame < b.frame; });
+    SortByFrame(&song);
     *totalFrames = 12 * kPhrase;
     return song;
 }
@@ -276,9 +206,7 @@ std::vector<ClapIn> Song(int voices, int64_t* totalFrames)
 // The song as MIDI in a file of one tick a frame, through `apply`'s pipeline.
 std::vector<ClapOut> Apply(const std::vector<const char*>& stems, const std::vector<ClapIn>& song)
 {
-    SmfFile file;
-    file.format = 0;
-    file.tracks.resize(1);
+    std::vector<SmfEvent> track;
     for (const ClapIn& in : song) {
         std::vector<uint8_t> bytes;
         if (in.header.type == CLAP_EVENT_MIDI)
@@ -286,20 +214,13 @@ std::vector<ClapOut> Apply(const std::vector<const char*>& stems, const std::vec
         else
             bytes = {static_cast<uint8_t>(in.header.type == CLAP_EVENT_NOTE_ON ? 0x90 : 0x80),
                      static_cast<uint8_t>(in.note.key), static_cast<uint8_t>(in.note.velocity * 127 + 0.5)};
-        file.tracks[0].events.push_back({in.frame, bytes});
+        track.push_back({in.frame, bytes});
     }
-    std::vector<std::unique_ptr<Plugin>> plugins;
-    std::vector<const Plugin*> pipeline;
-    for (const char* stem : stems) {
-        plugins.push_back(Plugin::Load(std::string(UX_BUILD_ADDON_DIR) + "/" + stem + ".so"));
-        pipeline.push_back(plugins.back().get());
-    }
-    VectorSink sink;
-    LeftOut leftOut;
-    ApplyFilters(WriteSmf(file), pipeline, &sink, &leftOut);
-    const SmfFile written = ParseSmf(sink.data.data(), sink.data.size());
+    std::vector<std::string> paths;
+    for (const char* stem : stems)
+        paths.push_back(std::string(UX_BUILD_ADDON_DIR) + "/" + stem + ".so");
     std::vector<ClapOut> out;
-    for (const SmfEvent& event : written.tracks[0].events)
+    for (const SmfEvent& event : ApplyTrack(track, paths))
         out.push_back({event.tick, event.bytes});
     return out;
 }
@@ -331,7 +252,7 @@ TEST(ClapAdapter, PlaysWhatApplyWrites)
         EXPECT_GT(heard.notes.size(), 6 * 12u);
         EXPECT_EQ(heard.notes, offline.notes);
         EXPECT_EQ(heard.others, offline.others);
-        EXPECT_EQ(heard.sounding, 0u);
+        EXPECT_EQ(heard.sounding, 0);
     }
 }
 
@@ -357,30 +278,18 @@ TEST(ClapAdapter, ProcessMakesNoHeapCallAndTakesNoLock)
             stream.push_back(ClapTransport(8 * i, i % 1000 == 250));
         }
     }
-    std::stable_sort(stream.begin(), stream.end(), [](const ClapIn& a, const ClapIn& b) { return a.frame < b.frame; });
+    SortByFrame(&stream);
     for (const char* stem : kFilters) {
         SCOPED_TRACE(stem);
         ClapTestHost host(UX_CLAP_FILE, Id(stem));
         host.SetTransport(ClapTestHost::Transport::kRolling);
-        long heapCalls = 0;
-        long mutexLocks = 0;
-        const Heard heard = Listen(host.Play(stream, 8 * 3000 + 60000, 64, [&](uint32_t frames) {
-#ifdef UX_REALTIME_SANITIZER
-            __rtsan_realtime_enter();
-            host.Run(frames);
-            __rtsan_realtime_exit();
-#else
-            const CallCounter counter;
-            host.Run(frames);
-            const CallCounts counts = counter.Counts();
-            heapCalls += counts.HeapCalls();
-            mutexLocks += counts.mutexLocks;
-#endif
-        }));
-        EXPECT_EQ(heapCalls, 0);
-        EXPECT_EQ(mutexLocks, 0);
+        RealtimeCycles cycles;
+        const Heard heard = Listen(
+            host.Play(stream, 8 * 3000 + 60000, 64, [&](uint32_t frames) { cycles.Run([&] { host.Run(frames); }); }));
+        EXPECT_EQ(cycles.heapCalls, 0);
+        EXPECT_EQ(cycles.mutexLocks, 0);
         EXPECT_GT(heard.notes.size(), 3000u);
-        EXPECT_EQ(heard.sounding, 0u);
+        EXPECT_EQ(heard.sounding, 0);
     }
 }
 

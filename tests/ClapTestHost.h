@@ -20,6 +20,8 @@
 
 #include <MidiBytes.h>
 
+#include "LiveStream.h"
+
 // One input event at its frame counted from the start of the stream: whichever of
 // the CLAP events below its header's type says.
 struct ClapIn {
@@ -199,27 +201,12 @@ public:
         }
     }
 
-    // Plays a whole stream (frames in order) in cycles of `block` frames until
-    // `totalFrames`; returns every output message. `run` (Run by default) runs each
-    // cycle once its input is ready.
+    // Plays a whole stream (PlayStream) in cycles of `block` frames.
     std::vector<ClapOut> Play(const std::vector<ClapIn>& stream, int64_t totalFrames, uint32_t block = 64,
                               const std::function<void(uint32_t)>& run = nullptr)
     {
-        std::vector<ClapOut> out;
-        size_t next = 0;
-        for (int64_t start = 0; start < totalFrames; start += block) {
-            size_t end = next;
-            while (end < stream.size() && stream[end].frame < start + block)
-                ++end;
-            Prepare(stream.data() + next, end - next, start);
-            if (run)
-                run(block);
-            else
-                Run(block);
-            Collect(start, &out);
-            next = end;
-        }
-        return out;
+        const auto everyBlock = [block] { return block; };
+        return PlayStream<ClapOut>(*this, stream, totalFrames, everyBlock, run);
     }
 
 private:

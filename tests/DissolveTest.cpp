@@ -6,17 +6,9 @@ namespace {
 __extension__ typedef __int128 Int128;  // wide enough for 3 times any duration
 
 // Runs one note through Dissolve and hands back the notes of its chain.
-class DissolveTest : public testing::Test {
+class DissolveTest : public ChainTest {
 protected:
-    std::vector<const UxNoteOn*> Run(UxNoteOn* note)
-    {
-        mChain = mLoaded.Handle(note);
-        EXPECT_EQ(mChain.get(), note) << "the incoming note heads the chain";
-        return NotesOf(mChain.get());
-    }
-
-    LoadedFilter mLoaded{"Dissolve"};
-    UxChainPtr mChain;
+    DissolveTest() : ChainTest("Dissolve") {}
 };
 
 TEST_F(DissolveTest, EchoDurationsFollowTheIncomingDuration)
@@ -171,20 +163,7 @@ TEST_F(DissolveTest, EchoDurationsAreExactForLongNotes)
 // that did not become an echo is released.
 TEST_F(DissolveTest, CopyFailureEndsTheChainWithWhatItHas)
 {
-    for (const auto failure : {CopyScript::Failure::kNull, CopyScript::Failure::kNonNote}) {
-        for (int copies = 0; copies <= 11; ++copies) {
-            SCOPED_TRACE(testing::Message() << "copies before failing " << copies << " non-note "
-                                            << (failure == CopyScript::Failure::kNonNote));
-            CopyScript script;
-            script.copiesLeft = copies;
-            script.failure = failure;
-            const std::vector<const UxNoteOn*> notes = Run(new ScriptedNote(&script, 0, 480, 60, 100));
-            EXPECT_EQ(notes.size(), static_cast<size_t>(std::min(copies, 10)) + 1);
-            EXPECT_EQ(script.alive, static_cast<int>(notes.size()));
-            mChain.reset();
-            EXPECT_EQ(script.alive, 0);
-        }
-    }
+    ExpectCopyFailureKeepsWhatTheChainHas(10, [](size_t, size_t) {});
 }
 
 TEST_F(DissolveTest, NoteWithoutDurationComesBackAlone)

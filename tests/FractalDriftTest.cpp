@@ -6,29 +6,16 @@ namespace {
 
 constexpr size_t kSteps = 20;
 
-class FractalDriftTest : public testing::Test {
+class FractalDriftTest : public RandomChainTest {
 protected:
-    std::vector<const UxNoteOn*> Run(UxNoteOn* note)
-    {
-        mChain = mLoaded.Handle(note);
-        EXPECT_EQ(mChain.get(), note) << "the incoming note heads the chain";
-        return NotesOf(mChain.get());
-    }
-
-    LoadedFilter mLoaded{"FractalDrift"};
-    UxChainPtr mChain;
+    FractalDriftTest() : RandomChainTest("FractalDrift") {}
 };
 
 // Seeded with the clock reading 1000000000, pitch 60 drifts the same way every time;
 // four of its steps need one retry each.
 TEST_F(FractalDriftTest, WorkedChainFromAKnownSecond)
 {
-    RandomSourceOverride random(&TestRandom::CountedDraw);
-    Run(new UxNoteOn(0, 480, 60, 100));
-    EXPECT_EQ(AppendedPitches(mChain.get()),
-              (std::vector<int>{102, 86, 63, 64, 56, 64, 57, 69, 52, 88, 56, 79, 57, 86, 114, 66, 61, 95, 79, 117}));
-    EXPECT_EQ(TestRandom::draws, 24);
-    EXPECT_EQ(TestRandom::clockReads, 1);
+    ExpectWorkedChain({102, 86, 63, 64, 56, 64, 57, 69, 52, 88, 56, 79, 57, 86, 114, 66, 61, 95, 79, 117}, 24);
 }
 
 // One step from an incoming pitch s: a draw r is accepted when the integer part of
@@ -95,69 +82,24 @@ TEST_F(FractalDriftTest, StepWithoutAcceptedAttemptEndsTheChain)
 // note untouched.
 TEST_F(FractalDriftTest, ChainHasTwentyNotesBackToBack)
 {
-    for (const int pitch : {0, 1, 60, 127, 128, 214}) {
-        SCOPED_TRACE(testing::Message() << "pitch " << pitch);
-        CopyScript script;
-        const std::vector<const UxNoteOn*> notes =
-            Run(new ScriptedNote(&script, 77, 480, static_cast<uchar>(pitch), 99));
-        ASSERT_EQ(notes.size(), kSteps + 1);
-        EXPECT_EQ(script.copiesMade, static_cast<int>(kSteps));
-        EXPECT_EQ(script.alive, static_cast<int>(kSteps) + 1) << "no copy was deleted";
-        EXPECT_EQ(notes[0]->StartTime(), 77);
-        EXPECT_EQ(notes[0]->Duration(), 480);
-        EXPECT_EQ(notes[0]->Note(), pitch);
-        EXPECT_EQ(notes[0]->Velocity(), 99);
-        for (size_t k = 1; k < notes.size(); ++k) {
-            SCOPED_TRACE(testing::Message() << "note " << k);
-            EXPECT_EQ(notes[k]->Duration(), 480);
-            EXPECT_EQ(notes[k]->Velocity(), 99);
-            EXPECT_GE(notes[k]->Note(), 1);
-            EXPECT_LE(notes[k]->Note(), 128);
-        }
-        ExpectBackToBack(notes);
-        mChain.reset();
-        EXPECT_EQ(script.alive, 0);
-    }
+    ExpectFullChains({0, 1, 60, 127, 128, 214}, kSteps, [](int, int pitch) {
+        EXPECT_GE(pitch, 1);
+        EXPECT_LE(pitch, 128);
+    });
 }
 
 // A note without duration comes back alone, but still reseeds the generator.
 TEST_F(FractalDriftTest, NoteWithoutDurationComesBackAloneAndReseeds)
 {
-    for (const UxTime duration : {UxTime(0), UxTime(-1), INT64_MIN}) {
-        SCOPED_TRACE(duration);
-        RandomSourceOverride random(&TestRandom::CountedDraw);
-        CopyScript script;
-        Run(new ScriptedNote(&script, 0, duration, 60, 100));
-        EXPECT_EQ(mChain->NextEvent(), nullptr);
-        EXPECT_EQ(script.copiesMade, 1);
-        EXPECT_EQ(script.alive, 1) << "the copy made for it was released";
-        EXPECT_EQ(TestRandom::clockReads, 1);
-        EXPECT_EQ(TestRandom::draws, 0);
-        mChain.reset();
-    }
+    ExpectNoteWithoutDurationAlone(1);
 }
 
 // When the host cannot copy after step k, the chain keeps k notes, the generator
 // was still reseeded, and every copy that is not in the chain was released.
 TEST_F(FractalDriftTest, CopyFailureEndsTheChainWithWhatItHas)
 {
-    for (const auto failure : {CopyScript::Failure::kNull, CopyScript::Failure::kNonNote}) {
-        for (int copies = 0; copies <= 21; ++copies) {
-            SCOPED_TRACE(testing::Message() << "copies before failing " << copies << " non-note "
-                                            << (failure == CopyScript::Failure::kNonNote));
-            RandomSourceOverride random(&TestRandom::CountedDraw);
-            CopyScript script;
-            script.copiesLeft = copies;
-            script.failure = failure;
-            const std::vector<const UxNoteOn*> notes = Run(new ScriptedNote(&script, 0, 480, 60, 100));
-            const size_t steps = std::min(static_cast<size_t>(copies), kSteps);
-            EXPECT_EQ(notes.size(), steps + 1);
-            EXPECT_EQ(script.alive, static_cast<int>(notes.size()));
-            EXPECT_EQ(TestRandom::clockReads, 1);
-            mChain.reset();
-            EXPECT_EQ(script.alive, 0);
-        }
-    }
+    ExpectCopyFailureKeepsWhatTheChainHas<CountedDraws>(kSteps,
+                                                        [](size_t, size_t) { EXPECT_EQ(TestRandom::clockReads, 1); });
 }
 
 }  // namespace

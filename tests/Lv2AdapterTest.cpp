@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <random>
 
@@ -17,21 +16,11 @@
 #include <MidiTestSupport.h>
 #include <Smf.h>
 
+#include "AdapterTestSupport.h"
 #include "BundleLayout.h"
 #include "Lv2TestHost.h"
 
 #include "RealtimeProof.h"
-
-// The random filters seed from the calendar second: here it never changes, so that
-// the live and the offline host draw the same values. The plug-ins bind to this
-// definition, which the test executable exports.
-extern "C" time_t time(time_t* now)
-{
-    constexpr time_t kSecond = 1000000000;
-    if (now)
-        *now = kSecond;
-    return kSecond;
-}
 
 namespace {
 
@@ -52,79 +41,7 @@ LiveEvent Speed(int64_t frame, float speed)
     return {frame, {}, speed};
 }
 
-// In frame order, events of one frame as they were.
-void SortByFrame(std::vector<LiveEvent>* events)
-{
-    std::stable_sort(events->begin(), events->end(),
-                     [](const LiveEvent& a, const LiveEvent& b) { return a.frame < b.frame; });
-}
-
-uint32_t Block64()
-{
-    return 64;
-}
-
-// An output stream as notes and other events. Two notes sounding on one key at
-// once is a fault; a note-off with no note sounding is a passed-through one.
-struct Heard {
-    struct Note {
-        int64_t on, off;
-        int key;
-        uint8_t velocity, release;
-        bool operator<(const Note& o) const { return std::tie(on, key, off) < std::tie(o.on, o.key, o.off); }
-        bool operator==(const Note& o) const
-        {
-            return on == o.on && off == o.off && key == o.key && velocity == o.velocity && release == o.release;
-        }
-    };
-    std::vector<Note> notes;
-    std::vector<LiveEvent> others;
-    int sounding = 0;
-    int doubled = 0;
-};
-
-Heard Listen(const std::vector<LiveEvent>& stream)
-{
-    Heard heard;
-    std::map<int, Heard::Note> open;
-    for (const LiveEvent& event : stream) {
-        const uint8_t kind = event.bytes[0] & 0xF0;
-        if ((kind != 0x80 && kind != 0x90) || event.bytes.size() != 3) {
-            heard.others.push_back(event);
-            continue;
-        }
-        const int key = (event.bytes[0] & 0x0F) * 128 + event.bytes[1];
-        const auto found = open.find(key);
-        if (kind == 0x90 && event.bytes[2] > 0) {
-            heard.doubled += found != open.end();
-            open[key] = {event.frame, 0, key, event.bytes[2], 0};
-        } else if (found != open.end()) {
-            found->second.off = event.frame;
-            found->second.release = kind == 0x80 ? event.bytes[2] : 64;
-            heard.notes.push_back(found->second);
-            open.erase(found);
-        }
-    }
-    heard.sounding = static_cast<int>(open.size());
-    std::sort(heard.notes.begin(), heard.notes.end());
-    return heard;
-}
-
-std::string Render(const std::vector<LiveEvent>& stream)
-{
-    std::string text;
-    for (const LiveEvent& event : stream) {
-        char item[16];
-        std::snprintf(item, sizeof item, "%lld:", static_cast<long long>(event.frame));
-        text += item;
-        for (uint8_t byte : event.bytes) {
-            std::snprintf(item, sizeof item, " %02X", byte);
-            text += item;
-        }
-        text += "\n";
-    }
-    return text;
-}
+using Heard = HeardStream<LiveEvent>;
 
 // What a player and a host may send, seeded: notes on a few keys (retriggers,
 // note-offs of velocity 0 and for notes never struck), controllers, panics and
@@ -233,16 +150,6 @@ TEST(Lv2Adapter, PlaysWhatTheFilterMakesLive)
 
 // ---- Live equals offline ----
 
-class VectorSink : public SmfSink {
-public:
-    void Append(const uint8_t* bytes, size_t size) override { data.insert(data.end(), bytes, bytes + size); }
-    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
-    {
-        std::copy(bytes, bytes + size, data.begin() + static_cast<ptrdiff_t>(offset));
-    }
-    std::vector<uint8_t> data;
-};
-
 // Phrases on two channels: on each channel a phrase's notes end together (notes on
 // one key cut short among them), with controllers between, and every chain ends
 // before the next phrase.
@@ -296,21 +203,11 @@ std::vector<LiveEvent> ControllerSong(int64_t* totalFrames)
 std::vector<LiveEvent> Apply(const std::vector<std::string>& paths, const std::vector<LiveEvent>& song,
                              ChannelMask channels)
 {
-    SmfFile file;
-    file.format = 0;
-    file.tracks.resize(1);
+    std::vector<SmfEvent> track;
     for (const LiveEvent& event : song)
-        file.tracks[0].events.push_back({event.frame, event.bytes});
-    std::vector<std::unique_ptr<Plugin>> plugins;
-    std::vector<const Plugin*> pipeline;
-    for (const std::string& path : paths)
-        pipeline.push_back((plugins.emplace_back(Plugin::Load(path))).get());
-    VectorSink sink;
-    LeftOut leftOut;
-    ApplyFilters(WriteSmf(file), pipeline, &sink, &leftOut, channels);
-    const SmfFile written = ParseSmf(sink.data.data(), sink.data.size());
+        track.push_back({event.frame, event.bytes});
     std::vector<LiveEvent> out;
-    for (const SmfEvent& event : written.tracks[0].events)
+    for (const SmfEvent& event : ApplyTrack(track, paths, channels))
         out.push_back({event.tick, event.bytes, 0});
     return out;
 }
@@ -450,22 +347,8 @@ TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
         {"Dissolve"}, {"FractalDrift"}, {"BetaFade"}, {"Retouch"}, {"Retouch", "FractalDrift"}};
     for (const auto& stems : kPipelines) {
         SCOPED_TRACE(stems[0] + (stems.size() > 1 ? " and " + stems[1] : ""));
-        long heapCalls = 0;
-        long mutexLocks = 0;
-        const auto counted = [&](const std::function<void()>& cycle) {
-#ifdef UX_REALTIME_SANITIZER
-            // It stops the program at the first blocking call, naming it.
-            __rtsan_realtime_enter();
-            cycle();
-            __rtsan_realtime_exit();
-#else
-            const CallCounter counter;
-            cycle();
-            const CallCounts counts = counter.Counts();
-            heapCalls += counts.HeapCalls();
-            mutexLocks += counts.mutexLocks;
-#endif
-        };
+        RealtimeCycles cycles;
+        const auto counted = [&](const std::function<void()>& cycle) { cycles.Run(cycle); };
         // Channel 16 passes by the filters.
         std::vector<LiveEvent> out;
         if (stems.size() == 1) {
@@ -479,8 +362,8 @@ TEST(Lv2Adapter, RunMakesNoHeapCallAndTakesNoLock)
             out = PlayLive(paths, stream, totalFrames, 0x7FFF, counted);
         }
         const Heard heard = Listen(out);
-        EXPECT_EQ(heapCalls, 0);
-        EXPECT_EQ(mutexLocks, 0);
+        EXPECT_EQ(cycles.heapCalls, 0);
+        EXPECT_EQ(cycles.mutexLocks, 0);
         EXPECT_GT(heard.notes.size(), 3000u);
         EXPECT_EQ(heard.sounding, 0);
     }

@@ -22,18 +22,7 @@
 #include <string>
 #include <vector>
 
-// One input or output event at its frame counted from the start of the stream.
-// An input event without bytes is a transport position with `speed`.
-struct LiveEvent {
-    int64_t frame = 0;
-    std::vector<uint8_t> bytes;
-    float speed = 0;
-
-    bool operator==(const LiveEvent& other) const
-    {
-        return frame == other.frame && bytes == other.bytes && speed == other.speed;
-    }
-};
+#include "LiveStream.h"
 
 class Lv2TestHost {
 public:
@@ -169,30 +158,12 @@ public:
         }
     }
 
-    // Plays a whole stream (frames in order) in cycles whose sizes `nextBlock` gives,
-    // until `totalFrames`; returns every output event. `run` (Run by default) runs
-    // each cycle once its input is ready.
+    // Plays a whole stream (PlayStream) in cycles whose sizes `nextBlock` gives.
     std::vector<LiveEvent> Play(const std::vector<LiveEvent>& stream, int64_t totalFrames,
                                 const std::function<uint32_t()>& nextBlock,
                                 const std::function<void(uint32_t)>& run = nullptr)
     {
-        std::vector<LiveEvent> out;
-        size_t next = 0;
-        for (int64_t start = 0; start < totalFrames;) {
-            const uint32_t frames = nextBlock();
-            size_t end = next;
-            while (end < stream.size() && stream[end].frame < start + frames)
-                ++end;
-            Prepare(stream.data() + next, end - next, start);
-            if (run)
-                run(frames);
-            else
-                Run(frames);
-            Collect(start, &out);
-            next = end;
-            start += frames;
-        }
-        return out;
+        return PlayStream<LiveEvent>(*this, stream, totalFrames, nextBlock, run);
     }
 
     LV2_URID Urid(const char* uri)

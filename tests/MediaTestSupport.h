@@ -14,17 +14,13 @@
 
 #include <Smf.h>
 
-class MediaTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string pattern = testing::TempDir() + "uxhost-media-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        mFolder = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(mFolder); }
+#include "ScratchFolder.h"
 
-    std::string PathOf(const std::string& name) const { return mFolder + "/" + name; }
+class MediaTest : public ScratchFolderTest {
+protected:
+    MediaTest() : ScratchFolderTest("uxhost-media") {}
+
+    std::string PathOf(const std::string& name) const { return (mScratch / name).string(); }
 
     // One track at 480 ticks a quarter and 120 quarters a minute: each note as
     // {start, duration, pitch, velocity}, the track ending with the last note. Notes
@@ -71,5 +67,4 @@ protected:
     }
 
 private:
-    std::string mFolder;
 };

@@ -2,36 +2,29 @@
 // or nothing does.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include <OutputFile.h>
 
+#include "ScratchFolder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-class OutputFileTest : public testing::Test {
+class OutputFileTest : public ScratchFolderTest {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = testing::TempDir() + "midi-file-io-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        mDir = pattern;
-    }
-    void TearDown() override { fs::remove_all(mDir); }
+    OutputFileTest() : ScratchFolderTest("midi-file-io") {}
 
     std::vector<std::string> Files() const
     {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(mDir))
+        for (const auto& entry : fs::directory_iterator(mScratch))
             names.push_back(entry.path().filename().string());
         return names;
     }
-
-    fs::path mDir;
 };
 
 // A track longer than one block of the writer is written before its length is
@@ -46,7 +39,7 @@ TEST_F(OutputFileTest, WritesALongFileAndRenamesItIntoPlace)
             file.tracks.back().events.push_back({i, {0x90, static_cast<uint8_t>(i % 128), 100}});
         file.tracks.back().endTick = 30000;
     }
-    const std::string path = (mDir / "out.mid").string();
+    const std::string path = (mScratch / "out.mid").string();
     {
         OutputFile output(path);
         WriteSmf(file, &output);
@@ -59,7 +52,7 @@ TEST_F(OutputFileTest, WritesALongFileAndRenamesItIntoPlace)
 
 TEST_F(OutputFileTest, LeavesNothingBehindWithoutCommit)
 {
-    const std::string path = (mDir / "kept.mid").string();
+    const std::string path = (mScratch / "kept.mid").string();
     std::ofstream(path) << "keep me";
     {
         OutputFile output(path);

@@ -16,6 +16,8 @@
 
 #include <Smf.h>
 
+#include "ScratchFolder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -109,16 +111,15 @@ Result RunUxhost(const fs::path& dir, const fs::path& scratch, const std::vector
     return result;
 }
 
-class Output : public testing::Test {
+class Output : public ScratchFolderTest {
 protected:
+    Output() : ScratchFolderTest("uxhost-output") {}
+
     void SetUp() override
     {
-        std::string pattern = testing::TempDir() + "uxhost-output-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        mScratch = pattern;
+        ScratchFolderTest::SetUp();
         mFolder = mScratch / "folder";
     }
-    void TearDown() override { fs::remove_all(mScratch); }
 
     // The files every case starts from.
     void MakeFolder(const std::string& song)
@@ -146,7 +147,6 @@ protected:
         return std::system(command.c_str()) == 0;
     }
 
-    fs::path mScratch;
     fs::path mFolder;
 };
 

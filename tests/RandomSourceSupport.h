@@ -83,3 +83,43 @@ inline std::vector<int> AppendedPitches(const UxEvent* head)
         pitches.push_back(notes[i]->Note());
     return pitches;
 }
+
+// Counted draws from the generator, with the clock fixed, while it lives.
+struct CountedDraws : RandomSourceOverride {
+    CountedDraws() : RandomSourceOverride(&TestRandom::CountedDraw) {}
+};
+
+// A random filter's chains, with the draws of its notes counted.
+class RandomChainTest : public ChainTest {
+protected:
+    using ChainTest::ChainTest;
+
+    // Seeded with the clock reading 1000000000, a note of pitch 60 comes back the
+    // same way every time: with `pitches` appended, after `draws` draws.
+    void ExpectWorkedChain(const std::vector<int>& pitches, int draws)
+    {
+        const CountedDraws random;
+        Run(new UxNoteOn(0, 480, 60, 100));
+        EXPECT_EQ(AppendedPitches(mChain.get()), pitches);
+        EXPECT_EQ(TestRandom::draws, draws);
+        EXPECT_EQ(TestRandom::clockReads, 1);
+    }
+
+    // A note without duration comes back alone and draws nothing; the filter reads
+    // the clock `clockReads` times for it.
+    void ExpectNoteWithoutDurationAlone(int clockReads)
+    {
+        for (const UxTime duration : {UxTime(0), UxTime(-1), INT64_MIN}) {
+            SCOPED_TRACE(duration);
+            const CountedDraws random;
+            CopyScript script;
+            Run(new ScriptedNote(&script, 0, duration, 60, 100));
+            EXPECT_EQ(mChain->NextEvent(), nullptr);
+            EXPECT_EQ(script.copiesMade, 1);
+            EXPECT_EQ(script.alive, 1) << "the copy made for it was released";
+            EXPECT_EQ(TestRandom::clockReads, clockReads);
+            EXPECT_EQ(TestRandom::draws, 0);
+            mChain.reset();
+        }
+    }
+};

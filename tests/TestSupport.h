@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <string>
@@ -117,3 +118,78 @@ inline void ExpectBackToBack(const std::vector<const UxNoteOn*>& notes)
     for (size_t i = 1; i < notes.size(); ++i)
         EXPECT_EQ(notes[i]->StartTime(), notes[i - 1]->EndTime() + 1) << "note " << i;
 }
+
+// Runs notes through one filter, one at a time, and keeps the chain of the last.
+class ChainTest : public testing::Test {
+protected:
+    explicit ChainTest(const std::string& fileStem) : mLoaded(fileStem) {}
+
+    std::vector<const UxNoteOn*> Run(UxNoteOn* note)
+    {
+        mChain = mLoaded.Handle(note);
+        EXPECT_EQ(mChain.get(), note) << "the incoming note heads the chain";
+        return NotesOf(mChain.get());
+    }
+
+    // Whatever the filter draws: a note of each pitch whose copies all succeed comes
+    // back with `steps` notes back to back, each with its duration and velocity, and
+    // is itself left as it came. `checkStep(previous, pitch)` checks each step's
+    // pitch against the one before it.
+    template <typename CheckStep>
+    void ExpectFullChains(std::initializer_list<int> pitches, size_t steps, CheckStep checkStep)
+    {
+        for (const int pitch : pitches) {
+            SCOPED_TRACE(testing::Message() << "pitch " << pitch);
+            CopyScript script;
+            const std::vector<const UxNoteOn*> notes =
+                Run(new ScriptedNote(&script, 77, 480, static_cast<uchar>(pitch), 99));
+            ASSERT_EQ(notes.size(), steps + 1);
+            EXPECT_EQ(script.copiesMade, static_cast<int>(steps));
+            EXPECT_EQ(script.alive, static_cast<int>(steps) + 1) << "no copy was deleted";
+            EXPECT_EQ(notes[0]->StartTime(), 77);
+            EXPECT_EQ(notes[0]->Duration(), 480);
+            EXPECT_EQ(notes[0]->Note(), pitch);
+            EXPECT_EQ(notes[0]->Velocity(), 99);
+            for (size_t k = 1; k < notes.size(); ++k) {
+                SCOPED_TRACE(testing::Message() << "note " << k);
+                EXPECT_EQ(notes[k]->Duration(), 480);
+                EXPECT_EQ(notes[k]->Velocity(), 99);
+                checkStep(notes[k - 1]->Note(), notes[k]->Note());
+            }
+            ExpectBackToBack(notes);
+            mChain.reset();
+            EXPECT_EQ(script.alive, 0);
+        }
+    }
+
+    // What a round needs around it when it needs nothing.
+    struct NoGuard {};
+
+    // When the host cannot copy after k copies (for k up to one past `steps`, failing
+    // with nothing or with an event that is no note), the chain keeps k notes and
+    // every copy that is not in it is released. A `Guard` lives through each round;
+    // `checkRound(copies, steps)` adds the filter's own checks of it.
+    template <typename Guard = NoGuard, typename CheckRound>
+    void ExpectCopyFailureKeepsWhatTheChainHas(size_t steps, CheckRound checkRound)
+    {
+        for (const auto failure : {CopyScript::Failure::kNull, CopyScript::Failure::kNonNote}) {
+            for (size_t copies = 0; copies <= steps + 1; ++copies) {
+                SCOPED_TRACE(testing::Message() << "copies before failing " << copies << " non-note "
+                                                << (failure == CopyScript::Failure::kNonNote));
+                [[maybe_unused]] const Guard guard{};
+                CopyScript script;
+                script.copiesLeft = static_cast<int>(copies);
+                script.failure = failure;
+                const std::vector<const UxNoteOn*> notes = Run(new ScriptedNote(&script, 0, 480, 60, 100));
+                EXPECT_EQ(notes.size(), std::min(copies, steps) + 1);
+                EXPECT_EQ(script.alive, static_cast<int>(notes.size()));
+                checkRound(copies, std::min(copies, steps));
+                mChain.reset();
+                EXPECT_EQ(script.alive, 0);
+            }
+        }
+    }
+
+    LoadedFilter mLoaded;
+    UxChainPtr mChain;
+};

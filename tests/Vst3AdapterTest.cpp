@@ -3,12 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
-#include <tuple>
 
 #include <Pipeline.h>
 #include <PluginLoader.h>
@@ -16,19 +13,10 @@
 #include <Smf.h>
 #include <Vst3Layout.h>
 
+#include "AdapterTestSupport.h"
 #include "Vst3TestHost.h"
 
 #include "RealtimeProof.h"
-
-// The random filters seed from the calendar second: here it never changes, so that
-// the live and the offline host draw the same values.
-extern "C" time_t time(time_t* now)
-{
-    constexpr time_t kSecond = 1000000000;
-    if (now)
-        *now = kSecond;
-    return kSecond;
-}
 
 namespace {
 
@@ -50,53 +38,7 @@ Vst3Event Midi(int64_t frame, std::vector<uint8_t> bytes)
     return {frame, std::move(bytes), 0};
 }
 
-uint32_t Block64()
-{
-    return 64;
-}
-
-// An output stream as notes and other events; a note-off with no note sounding is
-// a passed-through one.
-struct Heard {
-    struct Note {
-        int64_t on, off;
-        int key;
-        uint8_t velocity;
-        bool operator<(const Note& o) const { return std::tie(on, key, off) < std::tie(o.on, o.key, o.off); }
-        bool operator==(const Note& o) const
-        {
-            return std::tie(on, off, key, velocity) == std::tie(o.on, o.off, o.key, o.velocity);
-        }
-    };
-    std::vector<Note> notes;
-    std::vector<Vst3Event> others;
-    int sounding = 0;
-};
-
-Heard Listen(const std::vector<Vst3Event>& stream)
-{
-    Heard heard;
-    std::map<int, Heard::Note> open;
-    for (const Vst3Event& event : stream) {
-        const uint8_t kind = event.bytes[0] & 0xF0;
-        if ((kind != 0x80 && kind != 0x90) || event.bytes.size() != 3) {
-            heard.others.push_back(event);
-            continue;
-        }
-        const int key = (event.bytes[0] & 0x0F) * 128 + event.bytes[1];
-        const auto found = open.find(key);
-        if (kind == 0x90 && event.bytes[2] > 0) {
-            open[key] = {event.frame, 0, key, event.bytes[2]};
-        } else if (found != open.end()) {
-            found->second.off = event.frame;
-            heard.notes.push_back(found->second);
-            open.erase(found);
-        }
-    }
-    heard.sounding = static_cast<int>(open.size());
-    std::sort(heard.notes.begin(), heard.notes.end());
-    return heard;
-}
+using Heard = HeardStream<Vst3Event>;
 
 // ---- What the host sees of the module ----
 
@@ -176,30 +118,13 @@ TEST(Vst3Adapter, EveryMessageComesOutAsItCame)
 
 // ---- Live equals offline ----
 
-class VectorSink : public SmfSink {
-public:
-    void Append(const uint8_t* bytes, size_t size) override { data.insert(data.end(), bytes, bytes + size); }
-    void Overwrite(uint64_t offset, const uint8_t* bytes, size_t size) override
-    {
-        std::copy(bytes, bytes + size, data.begin() + static_cast<ptrdiff_t>(offset));
-    }
-    std::vector<uint8_t> data;
-};
-
 std::vector<Vst3Event> Apply(const std::string& stem, const std::vector<Vst3Event>& song)
 {
-    SmfFile file;
-    file.format = 0;
-    file.tracks.resize(1);
+    std::vector<SmfEvent> track;
     for (const Vst3Event& event : song)
-        file.tracks[0].events.push_back({event.frame, event.bytes});
-    const auto plugin = Plugin::Load(std::string(UX_BUILD_ADDON_DIR) + "/" + stem + ".so");
-    VectorSink sink;
-    LeftOut leftOut;
-    ApplyFilters(WriteSmf(file), {plugin.get()}, &sink, &leftOut);
-    const SmfFile written = ParseSmf(sink.data.data(), sink.data.size());
+        track.push_back({event.frame, event.bytes});
     std::vector<Vst3Event> out;
-    for (const SmfEvent& event : written.tracks[0].events)
+    for (const SmfEvent& event : ApplyTrack(track, {std::string(UX_BUILD_ADDON_DIR) + "/" + stem + ".so"}))
         out.push_back({event.tick, event.bytes, 0});
     return out;
 }
@@ -229,8 +154,7 @@ std::vector<Vst3Event> Song(int64_t* totalFrames)
             song.push_back(Midi(end + 200, {static_cast<uint8_t>(0xB0 | channel), 64, 0}));
         }
     }
-    std::stable_sort(song.begin(), song.end(),
-                     [](const Vst3Event& a, const Vst3Event& b) { return a.frame < b.frame; });
+    SortByFrame(&song);
     *totalFrames = 12 * kPhrase;
     return song;
 }
@@ -266,28 +190,15 @@ TEST(Vst3Adapter, ProcessMakesNoHeapCallAndTakesNoLock)
         stream.push_back(Midi(8 * i + 5, {static_cast<uint8_t>(0xE0 | channel), 0, pitch}));
         stream.push_back(Midi(8 * i + 200, {static_cast<uint8_t>(0x80 | channel), pitch, 64}));
     }
-    std::stable_sort(stream.begin(), stream.end(),
-                     [](const Vst3Event& a, const Vst3Event& b) { return a.frame < b.frame; });
+    SortByFrame(&stream);
     for (const Example& example : kFilters) {
         SCOPED_TRACE(example.stem);
         Vst3TestHost host(Bundle(example.stem));
-        long heapCalls = 0;
-        long mutexLocks = 0;
-        const Heard heard = Listen(host.Play(stream, 8 * 3000 + 20000, Block64, [&](uint32_t frames) {
-#ifdef UX_REALTIME_SANITIZER
-            __rtsan_realtime_enter();
-            host.Run(frames);
-            __rtsan_realtime_exit();
-#else
-            const CallCounter counter;
-            host.Run(frames);
-            const CallCounts counts = counter.Counts();
-            heapCalls += counts.HeapCalls();
-            mutexLocks += counts.mutexLocks;
-#endif
-        }));
-        EXPECT_EQ(heapCalls, 0);
-        EXPECT_EQ(mutexLocks, 0);
+        RealtimeCycles cycles;
+        const Heard heard = Listen(host.Play(stream, 8 * 3000 + 20000, Block64,
+                                             [&](uint32_t frames) { cycles.Run([&] { host.Run(frames); }); }));
+        EXPECT_EQ(cycles.heapCalls, 0);
+        EXPECT_EQ(cycles.mutexLocks, 0);
         EXPECT_GT(heard.notes.size(), 3000u);
         EXPECT_EQ(heard.sounding, 0);
         EXPECT_GE(heard.others.size(), 6000u);

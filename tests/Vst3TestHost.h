@@ -20,18 +20,10 @@
 #include <travesty/edit_controller.h>
 #include <travesty/factory.h>
 
-// One input or output event at its frame counted from the start of the stream. An
-// input event without bytes sets the transport rolling (speed != 0) or stopped.
-struct Vst3Event {
-    int64_t frame = 0;
-    std::vector<uint8_t> bytes;
-    float speed = 0;
+#include "LiveStream.h"
 
-    bool operator==(const Vst3Event& other) const
-    {
-        return frame == other.frame && bytes == other.bytes && speed == other.speed;
-    }
-};
+// An input event without bytes sets the transport rolling (speed != 0) or stopped.
+using Vst3Event = LiveEvent;
 
 // The host's side of the interfaces it hands the plug-in: each object begins with
 // its table, so that the object is what the plug-in holds.
@@ -161,19 +153,11 @@ public:
                 std::copy(info.class_id, info.class_id + 16, mProcessorId);
             mClasses.push_back(info);
         }
-        if (v3_cpp_obj(mFactory)->create_instance(mFactory, mProcessorId, v3_component_iid,
-                                                  reinterpret_cast<void**>(&mComponent))
-            != V3_OK)
-            throw std::runtime_error(module + ": the processor could not be made");
-        v3_cpp_obj_initialize(mComponent, nullptr);
+        mComponent = Make<v3_component>(mProcessorId, v3_component_iid, module + ": the processor");
         v3_cpp_obj_query_interface(mComponent, v3_audio_processor_iid, &mProcessor);
         v3_tuid controllerId{};
         v3_cpp_obj(mComponent)->get_controller_class_id(mComponent, controllerId);
-        if (v3_cpp_obj(mFactory)->create_instance(mFactory, controllerId, v3_edit_controller_iid,
-                                                  reinterpret_cast<void**>(&mController))
-            != V3_OK)
-            throw std::runtime_error(module + ": the edit controller could not be made");
-        v3_cpp_obj_initialize(mController, nullptr);
+        mController = Make<v3_edit_controller>(controllerId, v3_edit_controller_iid, module + ": the edit controller");
         v3_cpp_obj_query_interface(mController, v3_midi_mapping_iid, &mMapping);
         Activate();
     }
@@ -343,6 +327,17 @@ public:
     }
 
 private:
+    // The factory's class `id` made as the interface `iid`, and initialized.
+    template <typename Face>
+    Face** Make(const v3_tuid id, const v3_tuid iid, const std::string& what)
+    {
+        Face** object = nullptr;
+        if (v3_cpp_obj(mFactory)->create_instance(mFactory, id, iid, reinterpret_cast<void**>(&object)) != V3_OK)
+            throw std::runtime_error(what + " could not be made");
+        v3_cpp_obj_initialize(object, nullptr);
+        return object;
+    }
+
     void* mModule = nullptr;
     v3_plugin_factory** mFactory = nullptr;
     std::vector<v3_class_info> mClasses;
