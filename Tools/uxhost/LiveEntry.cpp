@@ -89,7 +89,11 @@ void ReportFault(JackLive& jack, LiveDrops* said)
     std::string what;
     if (!jack.TakeFault(&what))
         return;
+    // A fault posted again after its chains were counted with an earlier one says
+    // nothing new.
     const uint64_t chains = jack.Dropped().chains;
+    if (chains == said->chains)
+        return;
     std::cerr << kSpeaker << "a filter threw an exception (" << what << "); " << chains - said->chains
               << " notes played without their chains\n";
     said->chains = chains;
