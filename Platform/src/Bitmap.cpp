@@ -43,12 +43,8 @@ BBitmap::BBitmap(const BBitmap* source, bool, bool)
         mInitStatus = B_BAD_VALUE;
         return;
     }
-    mBounds = source->mBounds;
-    mColorSpace = source->mColorSpace;
-    mFlags = source->mFlags;
-    mBytesPerRow = source->mBytesPerRow;
+    mInitStatus = SetTo(source->mBounds, source->mColorSpace, source->mFlags, source->mBytesPerRow);
     mBits = source->mBits;
-    mInitStatus = B_OK;
 }
 
 BBitmap::~BBitmap() = default;
@@ -88,16 +84,11 @@ status_t BBitmap::Unarchive(const BMessage* archive)
     const size_t rows = static_cast<size_t>(PixelsAlong(frame.top, frame.bottom));
     if (bytesPerRow <= 0 || size != static_cast<size_t>(bytesPerRow) * rows)
         return B_BAD_DATA;
+    // SetTo changes nothing when it fails, and when it succeeds makes exactly
+    // `size` bytes of pixels.
     if ((static_cast<uint32>(flags) & ~kKnownFlags) != 0
-        || SetTo(frame, static_cast<color_space>(space), static_cast<uint32>(flags), bytesPerRow) != B_OK
-        || size != mBits.size()) {
-        mBits.clear();
-        mBounds = BRect();
-        mColorSpace = B_NO_COLOR_SPACE;
-        mFlags = 0;
-        mBytesPerRow = 0;
+        || SetTo(frame, static_cast<color_space>(space), static_cast<uint32>(flags), bytesPerRow) != B_OK)
         return B_BAD_DATA;
-    }
     std::memcpy(mBits.data(), data, size);
     return B_OK;
 }

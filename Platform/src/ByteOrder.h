@@ -45,7 +45,7 @@ public:
         return true;
     }
 
-private:
+    // Reads a little-endian number of `width` bytes (at most eight).
     template <class T>
     bool ReadLittle(T* value, size_t width)
     {
@@ -59,6 +59,7 @@ private:
         return true;
     }
 
+private:
     const uint8* mData;
     size_t mSize;
     size_t mPosition = 0;

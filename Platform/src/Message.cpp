@@ -31,6 +31,19 @@ enum FieldFlags : uint8 {
 constexpr size_t kMaxNameLength = 255;
 constexpr size_t kMiniLimit = 255;
 
+// Finds the first item of the field `name` as `type` and hands it to `decode`,
+// which tells whether the item is well formed (B_BAD_DATA when not).
+template <class Decode>
+status_t FindFirst(const BMessage& message, const char* name, type_code type, Decode decode)
+{
+    const void* data = nullptr;
+    size_t size = 0;
+    const status_t status = message.FindData(name, type, 0, &data, &size);
+    if (status != B_OK)
+        return status;
+    return decode(static_cast<const uint8*>(data), size) ? B_OK : B_BAD_DATA;
+}
+
 }  // namespace
 
 struct BMessage::Field {
@@ -59,13 +72,12 @@ BMessage::BMessage(const BMessage& other) : what(other.what)
         mFields.push_back(std::make_unique<Field>(*field));
 }
 
+// Copied first, so that running out of memory leaves this message as it was.
 BMessage& BMessage::operator=(const BMessage& other)
 {
-    if (this != &other) {
-        BMessage copy(other);
-        what = copy.what;
-        mFields.swap(copy.mFields);
-    }
+    BMessage copy(other);
+    what = copy.what;
+    mFields.swap(copy.mFields);
     return *this;
 }
 
@@ -116,23 +128,20 @@ status_t BMessage::AddString(const char* name, const char* text)
 
 status_t BMessage::AddInt32(const char* name, int32 value)
 {
-    uint8 bytes[4];
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<uint8>(static_cast<uint32>(value) >> (8 * i));
-    return AddData(name, B_INT32_TYPE, bytes, sizeof bytes);
+    ByteWriter bytes;
+    bytes.Write32(static_cast<uint32>(value));
+    return AddData(name, B_INT32_TYPE, bytes.Bytes().data(), bytes.Size());
 }
 
 status_t BMessage::AddRect(const char* name, BRect rect)
 {
-    const float edges[4] = {rect.left, rect.top, rect.right, rect.bottom};
-    uint8 bytes[16];
-    for (int e = 0; e < 4; ++e) {
+    ByteWriter bytes;
+    for (const float edge : {rect.left, rect.top, rect.right, rect.bottom}) {
         uint32 bits = 0;
-        std::memcpy(&bits, &edges[e], 4);
-        for (int i = 0; i < 4; ++i)
-            bytes[4 * e + i] = static_cast<uint8>(bits >> (8 * i));
+        std::memcpy(&bits, &edge, 4);
+        bytes.Write32(bits);
     }
-    return AddData(name, B_RECT_TYPE, bytes, sizeof bytes);
+    return AddData(name, B_RECT_TYPE, bytes.Bytes().data(), bytes.Size());
 }
 
 status_t BMessage::FindData(const char* name, type_code type, int32 index, const void** data, size_t* size) const
@@ -150,50 +159,39 @@ status_t BMessage::FindData(const char* name, type_code type, int32 index, const
 
 status_t BMessage::FindString(const char* name, const char** text) const
 {
-    const void* data = nullptr;
-    size_t size = 0;
-    const status_t status = FindData(name, B_STRING_TYPE, 0, &data, &size);
-    if (status != B_OK)
-        return status;
-    // A string item must end in its one NUL.
-    const char* chars = static_cast<const char*>(data);
-    if (size == 0 || std::memchr(chars, '\0', size) != chars + size - 1)
-        return B_BAD_DATA;
-    *text = chars;
-    return B_OK;
+    return FindFirst(*this, name, B_STRING_TYPE, [text](const uint8* data, size_t size) {
+        // A string item must end in its one NUL.
+        const char* chars = reinterpret_cast<const char*>(data);
+        if (size == 0 || std::memchr(chars, '\0', size) != chars + size - 1)
+            return false;
+        *text = chars;
+        return true;
+    });
 }
 
 status_t BMessage::FindInt32(const char* name, int32* value) const
 {
-    const void* data = nullptr;
-    size_t size = 0;
-    const status_t status = FindData(name, B_INT32_TYPE, 0, &data, &size);
-    if (status != B_OK)
-        return status;
-    ByteReader reader(data, size);
-    if (size != 4 || !reader.ReadSigned32(value))
-        return B_BAD_DATA;
-    return B_OK;
+    return FindFirst(*this, name, B_INT32_TYPE, [value](const uint8* data, size_t size) {
+        ByteReader reader(data, size);
+        return size == 4 && reader.ReadSigned32(value);
+    });
 }
 
 status_t BMessage::FindRect(const char* name, BRect* rect) const
 {
-    const void* data = nullptr;
-    size_t size = 0;
-    const status_t status = FindData(name, B_RECT_TYPE, 0, &data, &size);
-    if (status != B_OK)
-        return status;
-    if (size != 16)
-        return B_BAD_DATA;
-    ByteReader reader(data, size);
-    float edges[4];
-    for (float& edge : edges) {
-        uint32 bits = 0;
-        reader.Read32(&bits);
-        std::memcpy(&edge, &bits, 4);
-    }
-    *rect = BRect(edges[0], edges[1], edges[2], edges[3]);
-    return B_OK;
+    return FindFirst(*this, name, B_RECT_TYPE, [rect](const uint8* data, size_t size) {
+        if (size != 16)
+            return false;
+        ByteReader reader(data, size);
+        float edges[4];
+        for (float& edge : edges) {
+            uint32 bits = 0;
+            reader.Read32(&bits);
+            std::memcpy(&edge, &bits, 4);
+        }
+        *rect = BRect(edges[0], edges[1], edges[2], edges[3]);
+        return true;
+    });
 }
 
 size_t BMessage::FlattenedSize() const
@@ -222,18 +220,16 @@ std::vector<uint8> BMessage::Flatten() const
         out.Write8(static_cast<uint8>(kFieldValid | (mini ? kFieldMiniData : 0)
                                       | (field->isFixedSize ? kFieldFixedSize : 0) | (single ? kFieldSingleItem : 0)));
         out.Write32(field->type);
-        const size_t count = field->items.size();
-        const size_t dataSize = field->DataSize();
-        if (!single) {
+        // Counts and sizes take one byte in a mini field, four otherwise.
+        const auto writeSize = [&out, mini](size_t value) {
             if (mini)
-                out.Write8(static_cast<uint8>(count));
+                out.Write8(static_cast<uint8>(value));
             else
-                out.Write32(static_cast<uint32>(count));
-        }
-        if (mini)
-            out.Write8(static_cast<uint8>(dataSize));
-        else
-            out.Write32(static_cast<uint32>(dataSize));
+                out.Write32(static_cast<uint32>(value));
+        };
+        if (!single)
+            writeSize(field->items.size());
+        writeSize(field->DataSize());
         out.Write8(static_cast<uint8>(field->name.size()));
         out.WriteBytes(field->name.data(), field->name.size());
         for (const auto& item : field->items) {
@@ -281,20 +277,16 @@ status_t BMessage::Unflatten(const void* data, size_t size)
         uint32 dataSize = 0;
         uint8 nameLength = 0;
         const uint8* name = nullptr;
-        if (!in.Read32(&type))
+        const auto readSize = [&in, mini](uint32* value) {
+            if (!mini)
+                return in.Read32(value);
+            uint8 small = 0;
+            const bool read = in.Read8(&small);
+            *value = small;
+            return read;
+        };
+        if (!in.Read32(&type) || (!(fieldFlags & kFieldSingleItem) && !readSize(&count)) || !readSize(&dataSize))
             return B_BAD_DATA;
-        if (!(fieldFlags & kFieldSingleItem)) {
-            uint8 smallCount = 0;
-            if (mini ? !in.Read8(&smallCount) : !in.Read32(&count))
-                return B_BAD_DATA;
-            if (mini)
-                count = smallCount;
-        }
-        uint8 smallSize = 0;
-        if (mini ? !in.Read8(&smallSize) : !in.Read32(&dataSize))
-            return B_BAD_DATA;
-        if (mini)
-            dataSize = smallSize;
         if (!in.Read8(&nameLength) || nameLength == 0 || !in.ReadBytes(nameLength, &name)
             || std::memchr(name, '\0', nameLength) || count == 0 || dataSize > in.Remaining())
             return B_BAD_DATA;

@@ -192,21 +192,7 @@ namespace {
 // rather than structures let one parser serve both ELF classes.
 bool ReadWord(ByteReader reader, size_t offset, size_t width, uint64* value)
 {
-    if (!reader.Skip(offset))
-        return false;
-    uint32 low = 0;
-    uint32 high = 0;
-    if (width == 2) {
-        uint16 half = 0;
-        if (!reader.Read16(&half))
-            return false;
-        *value = half;
-        return true;
-    }
-    if (!reader.Read32(&low) || (width == 8 && !reader.Read32(&high)))
-        return false;
-    *value = static_cast<uint64>(high) << 32 | low;
-    return true;
+    return reader.Skip(offset) && reader.ReadLittle(value, width);
 }
 
 // Raises `*end` to offset + count * size, failing when that lies beyond `limit`.

@@ -117,16 +117,15 @@ void PutEvent(std::vector<uint8_t>* out, const uint8_t* bytes, size_t size, uint
         *runningStatus = status;
         for (size_t i = 1; i < size; ++i)
             out->push_back(bytes[i]);
-    } else if (status == kSysExStatus || status == kSysExEscapeStatus) {
+    } else if (status == kSysExStatus || status == kSysExEscapeStatus
+               || (status == kMetaStatus && size >= 2 && !(bytes[1] & kStatusBit) && bytes[1] != kMetaEndOfTrack)) {
+        // The status byte (and a meta event's type), then the length of the rest
+        // and the rest.
+        const size_t head = status == kMetaStatus ? 2 : 1;
         *runningStatus = 0;
-        out->push_back(status);
-        PutLength(out, size - 1);
-        out->insert(out->end(), bytes + 1, bytes + size);
-    } else if (status == kMetaStatus && size >= 2 && !(bytes[1] & kStatusBit) && bytes[1] != kMetaEndOfTrack) {
-        *runningStatus = 0;
-        out->insert(out->end(), bytes, bytes + 2);
-        PutLength(out, size - 2);
-        out->insert(out->end(), bytes + 2, bytes + size);
+        out->insert(out->end(), bytes, bytes + head);
+        PutLength(out, size - head);
+        out->insert(out->end(), bytes + head, bytes + size);
     } else {
         throw SmfError(size == 0 ? std::string("an empty event")
                                  : "an event with the status byte " + Hex(status) + " that a track cannot hold");
@@ -155,9 +154,7 @@ bool SmfTrackReader::Next(SmfEvent* event)
         return false;
     if (mPos >= mEnd) {
         // A track without its end-of-track event ends where its chunk ends.
-        mEnded = true;
-        mEndTick = mTick;
-        return false;
+        return EndTrack();
     }
     // Most events are a channel message of two data bytes, a delta of one or two
     // bytes after the one before, well inside the chunk: read without a check per
@@ -193,9 +190,7 @@ bool SmfTrackReader::Next(SmfEvent* event)
         // The track ends where the event cut off would have begun, when its delta
         // time was read whole, else at the event before.
         mPos = mEnd;
-        mEnded = true;
-        mEndTick = mTick;
-        return false;
+        return EndTrack();
     }
 }
 
@@ -234,9 +229,7 @@ bool SmfTrackReader::NextSlowly(SmfEvent* event)
         if (type == kMetaEndOfTrack) {
             if (mPos != mEnd)
                 Fail("bytes after the end-of-track event");
-            mEnded = true;
-            mEndTick = mTick;
-            return false;
+            return EndTrack();
         }
     } else {
         Fail("the status byte " + Hex(status) + ", which a file cannot hold");

@@ -86,6 +86,13 @@ public:
 
 private:
     bool NextSlowly(SmfEvent* event);
+    // Ends the track at the current tick; false, as Next() then returns.
+    bool EndTrack()
+    {
+        mEnded = true;
+        mEndTick = mTick;
+        return false;
+    }
     [[noreturn]] void Fail(const std::string& problem) const;
     [[noreturn]] void PastTheEnd() const;
     uint8_t Byte();

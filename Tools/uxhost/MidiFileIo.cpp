@@ -15,9 +15,10 @@ namespace {
 // Far beyond any song; keeps a mistaken argument from filling the memory.
 constexpr off_t kMaxFileSize = off_t(256) << 20;
 
-std::string SystemError()
+// The error for a file that cannot be read, as errno says why.
+FileError CannotRead(const std::string& name)
 {
-    return std::strerror(errno);
+    return FileError(name + ": cannot read: " + std::strerror(errno));
 }
 
 // Closes a descriptor when it goes out of scope.
@@ -51,7 +52,7 @@ std::vector<uint8_t> ReadToEnd(int fd, const std::string& name, size_t sizeHint)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            throw FileError(name + ": cannot read: " + SystemError());
+            throw CannotRead(name);
         if (got == 0)
             break;
         done += static_cast<size_t>(got);
@@ -77,7 +78,7 @@ std::vector<uint8_t> ReadStream(int fd, const std::string& path)
         throw FileError(path + ": is a terminal, not a MIDI file");
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        throw FileError(path + ": cannot read: " + SystemError());
+        throw CannotRead(path);
     return ReadToEnd(fd, path, 0);
 }
 
@@ -86,11 +87,9 @@ std::vector<uint8_t> ReadWhole(const std::string& path)
     // Opened without waiting, so that naming a pipe nobody writes into cannot make
     // us wait for a writer: it reads as empty.
     Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.Get() < 0)
-        throw FileError(path + ": cannot read: " + SystemError());
     struct stat info {};
-    if (fstat(file.Get(), &info) != 0)
-        throw FileError(path + ": cannot read: " + SystemError());
+    if (file.Get() < 0 || fstat(file.Get(), &info) != 0)
+        throw CannotRead(path);
     if (S_ISDIR(info.st_mode))
         throw FileError(path + ": is a directory, not a MIDI file");
     if (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode))
