@@ -152,11 +152,21 @@ void OrphanSlots(void*)
     return true;
 }
 
+// A slot from this thread's list, once it has grown.
+[[gnu::noinline]] void* TakeSlabSlotAfterGrowing() noexcept
+{
+    if (!GrowSlab())
+        return nullptr;
+    FreeSlot* slot = tSlabFree;
+    tSlabFree = slot->next;
+    return slot;
+}
+
 void* TakeSlabSlot() noexcept
 {
     FreeSlot* slot = tSlabFree;
     if (!slot)
-        return GrowSlab() ? TakeSlabSlot() : nullptr;
+        return TakeSlabSlotAfterGrowing();
     tSlabFree = slot->next;
     return slot;
 }
