@@ -9,7 +9,6 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <new>
 #include <thread>
 
 #include <LiveFilter.h>
@@ -263,8 +262,7 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
         const std::string what =
             Describe(input) + ", with " + Count(static_cast<long>(free), "event") + " free in the pool";
         UxEventPool pool(free);
-        UxEvent* note = new UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
-                                     static_cast<uchar>(input.velocity));
+        UxEvent* note = NewNote(input);
         {
             const UxEventPoolScope scope(pool);
             CallMark call(probe.callers[0], i, "HandleEvent", what);

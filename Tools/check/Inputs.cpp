@@ -121,6 +121,12 @@ std::vector<UxEvent*> OtherEvents()
             new UxMidiMessage(480, {0xF0, 0x7E, 0xF7})};
 }
 
+UxEvent* NewNote(const NoteInput& note)
+{
+    return new (std::nothrow) UxNoteOn(note.start, note.duration, static_cast<uchar>(note.pitch),
+                                       static_cast<uchar>(note.velocity), static_cast<uint8>(note.channel));
+}
+
 std::string Describe(const NoteInput& note)
 {
     char text[160];
@@ -195,8 +201,7 @@ NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& p
     const ux_filter_params params;
     const size_t available = pool.Available();
     const UxEventPoolScope scope(pool);
-    UxEvent* note = new (std::nothrow) UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
-                                                static_cast<uchar>(input.velocity), static_cast<uint8>(input.channel));
+    UxEvent* note = NewNote(input);
     if (!note)
         return outcome;
     CallMark call(slot, index, "HandleEvent", what);

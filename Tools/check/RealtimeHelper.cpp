@@ -16,12 +16,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <exception>
 #include <iostream>
-#include <new>
 
+#include <LiveFilter.h>
 #include <OS.h>
 
 #if __has_include(<valgrind/valgrind.h>)
@@ -180,9 +179,7 @@ int main(int argc, char** argv)
             UxEvent* note = nullptr;
             {
                 const UxEventPoolScope scope(pool);
-                note =
-                    new (std::nothrow) UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
-                                                static_cast<uchar>(input.velocity), static_cast<uint8>(input.channel));
+                note = NewNote(input);
             }
             CallMark call(probe.callers[0], i, "HandleEvent", Describe(input));
             Hand(*filter, note, pool);
