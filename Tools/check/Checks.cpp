@@ -26,6 +26,8 @@ constexpr size_t kThreadPool = 1 << 13;  // the same for each of the threads
 constexpr int kThreads = kMaxCallers;
 constexpr long kMostNullCopyPool = 64;  // the largest pool the null copy check tries
 constexpr int kIconSide = 20;
+// The chain a live host's adapter lets a filter build: its queue and event pool.
+constexpr LiveCapacity kLive{};
 
 const NoteInput kNullCopyNotes[] = {{0, 480, 60, 100}, {0, 1920, 72, 127}, {480, 13, 40, 64}};
 
@@ -597,8 +599,8 @@ std::string PassText(CheckId check, const Probe& probe, const CheckSettings& set
     case CheckId::kLongChain:
         return "the longest chain has " + Count(probe.longestChain, "note") + " behind its note"
             + (probe.longestChain > 0 ? std::string(" (") + probe.longestFrom + ")" : "")
-            + ", within the live adapter's queue of " + std::to_string(LiveQueue()) + " and event pool of "
-            + std::to_string(LiveEventPool());
+            + ", within the live adapter's queue of " + std::to_string(kLive.queuedNotes) + " and event pool of "
+            + std::to_string(kLive.eventPool);
     case CheckId::kCount:
         break;
     }
@@ -618,26 +620,16 @@ void RecordCounts(Probe& probe)
     if (!carried.empty())
         Record(probe, CheckId::kExtremes, Verdict::kWarn,
                "chain notes MIDI cannot carry, from notes it can: " + carried);
-    const long limit = static_cast<long>(std::min(LiveQueue(), LiveEventPool()));
+    const long limit = static_cast<long>(std::min(kLive.queuedNotes, kLive.eventPool));
     if (probe.longestChain > limit)
         Record(probe, CheckId::kLongChain, Verdict::kWarn,
                "the chain of " + std::string(probe.longestFrom) + " has " + std::to_string(probe.longestChain)
-                   + " notes behind it; the live adapter keeps " + std::to_string(LiveQueue())
-                   + " in its queue and copies " + std::to_string(LiveEventPool())
+                   + " notes behind it; the live adapter keeps " + std::to_string(kLive.queuedNotes)
+                   + " in its queue and copies " + std::to_string(kLive.eventPool)
                    + " from its event pool, and cuts the chain there");
 }
 
 }  // namespace
-
-size_t LiveEventPool()
-{
-    return LiveCapacity{}.eventPool;
-}
-
-size_t LiveQueue()
-{
-    return LiveCapacity{}.queuedNotes;
-}
 
 std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& settings)
 {

@@ -29,7 +29,6 @@
 #define RUNNING_ON_VALGRIND 0
 #endif
 
-#include "Checks.h"
 #include "Inputs.h"
 #include "Pipeline.h"
 #include "PluginLoader.h"
@@ -158,7 +157,7 @@ int main(int argc, char** argv)
         FilterPtr filter(plugin->AddOn()->NewInstance(&holder, nullptr));
         if (!filter)
             return 0;
-        UxEventPool pool(LiveEventPool());
+        UxEventPool pool(LiveCapacity{}.eventPool);  // as the live adapter's
         InputSettings inputs;
         inputs.seed = std::strtoull(argv[4], nullptr, 10);
         inputs.song = argv[5];
