@@ -67,20 +67,6 @@ thread_local bool tRealtime = false;
     _exit(1);
 }
 
-class RealtimeSection {
-public:
-    RealtimeSection()
-    {
-        __rtsan_realtime_enter();
-        tRealtime = true;
-    }
-    ~RealtimeSection()
-    {
-        tRealtime = false;
-        __rtsan_realtime_exit();
-    }
-};
-
 // Hands `event` over inside the pool's scope, as a real-time thread. The chain is
 // released afterwards: the pool's events go back without a heap call either way,
 // and an event of another kind may live on the heap.
@@ -88,8 +74,9 @@ void Hand(UxFilterI& filter, UxEvent* event, UxEventPool& pool)
 {
     const ux_filter_params params;
     UxEvent* head = nullptr;
+    __rtsan_realtime_enter();
+    tRealtime = true;
     {
-        const RealtimeSection section;
         const UxEventPoolScope scope(pool);
         try {
             head = filter.HandleEvent(event, &params);
@@ -97,6 +84,8 @@ void Hand(UxFilterI& filter, UxEvent* event, UxEventPool& pool)
             // The exception check names it; here only what the throw itself calls counts.
         }
     }
+    tRealtime = false;
+    __rtsan_realtime_exit();
     UxEvent::DeleteChain(head);
 }
 
