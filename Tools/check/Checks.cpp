@@ -301,37 +301,36 @@ void CheckThreads(Probe& probe, const Plugin& plugin, const std::vector<NoteInpu
     if (probe.resumeAt.load() > 0)
         return;  // a crash or hang ended the first try: that is the finding
     const int count = static_cast<int>(notes.size());
-    std::vector<ChainRecord> alone(notes.size());
-    {
+    // Hands every note, from the one at `first` on, to a filter of its own through
+    // caller `thread`, and tells `take` each note's index and chain.
+    const auto handAll = [&](int thread, int first, const std::string& on, const auto& take) {
         UxFilterHolderI holder;
         FilterPtr filter(plugin.AddOn()->NewInstance(&holder, nullptr));
         UxEventPool pool(kThreadPool);
-        for (int i = 0; i < count && filter; ++i)
-            alone[i] = HandleNote(*filter, notes[i], pool, probe.callers[0], i, Describe(notes[i])).chain;
-    }
+        for (int j = 0; j < count && filter; ++j) {
+            const int i = (j + first) % count;
+            const NoteOutcome outcome =
+                HandleNote(*filter, notes[i], pool, probe.callers[thread], i, Describe(notes[i]) + on);
+            if (!outcome.threw)
+                take(i, outcome.chain);
+        }
+    };
+    std::vector<ChainRecord> alone(notes.size());
+    handAll(0, 0, "", [&](int i, const ChainRecord& chain) { alone[i] = chain; });
     std::mutex findings;
+    const auto compare = [&](int i, const ChainRecord& chain) {
+        const std::string difference = Difference(alone[i], chain);
+        if (difference.empty())
+            return;
+        const std::lock_guard<std::mutex> lock(findings);
+        Fail(probe, CheckId::kThread,
+             "handed on " + std::to_string(kThreads) + " threads at once, " + Describe(notes[i])
+                 + " gave another chain than on one thread: " + difference);
+    };
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            UxFilterHolderI holder;
-            FilterPtr filter(plugin.AddOn()->NewInstance(&holder, nullptr));
-            UxEventPool pool(kThreadPool);
-            // Each thread starts elsewhere in the notes, so that different notes meet.
-            for (int j = 0; j < count && filter; ++j) {
-                const int i = (j + t * count / kThreads) % count;
-                const std::string what = Describe(notes[i]);
-                const NoteOutcome outcome = HandleNote(*filter, notes[i], pool, probe.callers[t], i,
-                                                       what + ", on thread " + std::to_string(t + 1));
-                const std::string difference = Difference(alone[i], outcome.chain);
-                if (!outcome.threw && !difference.empty()) {
-                    const std::lock_guard<std::mutex> lock(findings);
-                    Fail(probe, CheckId::kThread,
-                         "handed on " + std::to_string(kThreads) + " threads at once, " + what
-                             + " gave another chain than on one thread: " + difference);
-                }
-            }
-        });
-    }
+    // Each thread starts elsewhere in the notes, so that different notes meet.
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back(handAll, t, t * count / kThreads, ", on thread " + std::to_string(t + 1), compare);
     for (std::thread& thread : threads)
         thread.join();
 }
@@ -673,10 +672,8 @@ std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& se
     for (int i = 0; i < kCheckCount; ++i) {
         const auto check = static_cast<CheckId>(i);
         const SharedFinding& finding = probe.findings[i];
-        if (finding.set)
-            lines.push_back({finding.verdict, check, finding.text});
-        else
-            lines.push_back({Verdict::kPass, check, PassText(check, probe, settings, pools, parts)});
+        lines.push_back(finding.set ? CheckLine{finding.verdict, check, finding.text}
+                                    : CheckLine{Verdict::kPass, check, PassText(check, probe, settings, pools, parts)});
     }
     return lines;
 }
