@@ -376,11 +376,10 @@ bool InPlugin(const CodePlace& frame, const Plugin& plugin)
 {
     const std::string& path = plugin.Path();
     const size_t slash = path.rfind('/');
+    const size_t tail = slash == std::string::npos ? 0 : path.size() - slash;  // "/File.so"
     return frame.file == path
-        || (slash != std::string::npos && frame.file.size() > path.size() - slash
-            && frame.file.compare(frame.file.size() - (path.size() - slash), std::string::npos, path, slash,
-                                  std::string::npos)
-                == 0);
+        || (tail > 0 && frame.file.size() > tail
+            && frame.file.compare(frame.file.size() - tail, tail, path, slash) == 0);
 }
 
 // "called malloc in Answer(UxEvent*) at Filter.cpp:12", or "threw an exception (its
