@@ -9,7 +9,6 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <new>
 #include <thread>
 
 #include <LiveFilter.h>
@@ -27,6 +26,8 @@ constexpr size_t kThreadPool = 1 << 13;  // the same for each of the threads
 constexpr int kThreads = kMaxCallers;
 constexpr long kMostNullCopyPool = 64;  // the largest pool the null copy check tries
 constexpr int kIconSide = 20;
+// The chain a live host's adapter lets a filter build: its queue and event pool.
+constexpr LiveCapacity kLive{};
 
 const NoteInput kNullCopyNotes[] = {{0, 480, 60, 100}, {0, 1920, 72, 127}, {480, 13, 40, 64}};
 
@@ -263,8 +264,7 @@ void CheckNullCopy(Probe& probe, const Plugin& plugin, long pools)
         const std::string what =
             Describe(input) + ", with " + Count(static_cast<long>(free), "event") + " free in the pool";
         UxEventPool pool(free);
-        UxEvent* note = new UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
-                                     static_cast<uchar>(input.velocity));
+        UxEvent* note = NewNote(input);
         {
             const UxEventPoolScope scope(pool);
             CallMark call(probe.callers[0], i, "HandleEvent", what);
@@ -301,37 +301,36 @@ void CheckThreads(Probe& probe, const Plugin& plugin, const std::vector<NoteInpu
     if (probe.resumeAt.load() > 0)
         return;  // a crash or hang ended the first try: that is the finding
     const int count = static_cast<int>(notes.size());
-    std::vector<ChainRecord> alone(notes.size());
-    {
+    // Hands every note, from the one at `first` on, to a filter of its own through
+    // caller `thread`, and tells `take` each note's index and chain.
+    const auto handAll = [&](int thread, int first, const std::string& on, const auto& take) {
         UxFilterHolderI holder;
         FilterPtr filter(plugin.AddOn()->NewInstance(&holder, nullptr));
         UxEventPool pool(kThreadPool);
-        for (int i = 0; i < count && filter; ++i)
-            alone[i] = HandleNote(*filter, notes[i], pool, probe.callers[0], i, Describe(notes[i])).chain;
-    }
+        for (int j = 0; j < count && filter; ++j) {
+            const int i = (j + first) % count;
+            const NoteOutcome outcome =
+                HandleNote(*filter, notes[i], pool, probe.callers[thread], i, Describe(notes[i]) + on);
+            if (!outcome.threw)
+                take(i, outcome.chain);
+        }
+    };
+    std::vector<ChainRecord> alone(notes.size());
+    handAll(0, 0, "", [&](int i, const ChainRecord& chain) { alone[i] = chain; });
     std::mutex findings;
+    const auto compare = [&](int i, const ChainRecord& chain) {
+        const std::string difference = Difference(alone[i], chain);
+        if (difference.empty())
+            return;
+        const std::lock_guard<std::mutex> lock(findings);
+        Fail(probe, CheckId::kThread,
+             "handed on " + std::to_string(kThreads) + " threads at once, " + Describe(notes[i])
+                 + " gave another chain than on one thread: " + difference);
+    };
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            UxFilterHolderI holder;
-            FilterPtr filter(plugin.AddOn()->NewInstance(&holder, nullptr));
-            UxEventPool pool(kThreadPool);
-            // Each thread starts elsewhere in the notes, so that different notes meet.
-            for (int j = 0; j < count && filter; ++j) {
-                const int i = (j + t * count / kThreads) % count;
-                const std::string what = Describe(notes[i]);
-                const NoteOutcome outcome = HandleNote(*filter, notes[i], pool, probe.callers[t], i,
-                                                       what + ", on thread " + std::to_string(t + 1));
-                const std::string difference = Difference(alone[i], outcome.chain);
-                if (!outcome.threw && !difference.empty()) {
-                    const std::lock_guard<std::mutex> lock(findings);
-                    Fail(probe, CheckId::kThread,
-                         "handed on " + std::to_string(kThreads) + " threads at once, " + what
-                             + " gave another chain than on one thread: " + difference);
-                }
-            }
-        });
-    }
+    // Each thread starts elsewhere in the notes, so that different notes meet.
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back(handAll, t, t * count / kThreads, ", on thread " + std::to_string(t + 1), compare);
     for (std::thread& thread : threads)
         thread.join();
 }
@@ -377,11 +376,10 @@ bool InPlugin(const CodePlace& frame, const Plugin& plugin)
 {
     const std::string& path = plugin.Path();
     const size_t slash = path.rfind('/');
+    const size_t tail = slash == std::string::npos ? 0 : path.size() - slash;  // "/File.so"
     return frame.file == path
-        || (slash != std::string::npos && frame.file.size() > path.size() - slash
-            && frame.file.compare(frame.file.size() - (path.size() - slash), std::string::npos, path, slash,
-                                  std::string::npos)
-                == 0);
+        || (tail > 0 && frame.file.size() > tail
+            && frame.file.compare(frame.file.size() - tail, tail, path, slash) == 0);
 }
 
 // "called malloc in Answer(UxEvent*) at Filter.cpp:12", or "threw an exception (its
@@ -599,8 +597,8 @@ std::string PassText(CheckId check, const Probe& probe, const CheckSettings& set
     case CheckId::kLongChain:
         return "the longest chain has " + Count(probe.longestChain, "note") + " behind its note"
             + (probe.longestChain > 0 ? std::string(" (") + probe.longestFrom + ")" : "")
-            + ", within the live adapter's queue of " + std::to_string(LiveQueue()) + " and event pool of "
-            + std::to_string(LiveEventPool());
+            + ", within the live adapter's queue of " + std::to_string(kLive.queuedNotes) + " and event pool of "
+            + std::to_string(kLive.eventPool);
     case CheckId::kCount:
         break;
     }
@@ -620,26 +618,16 @@ void RecordCounts(Probe& probe)
     if (!carried.empty())
         Record(probe, CheckId::kExtremes, Verdict::kWarn,
                "chain notes MIDI cannot carry, from notes it can: " + carried);
-    const long limit = static_cast<long>(std::min(LiveQueue(), LiveEventPool()));
+    const long limit = static_cast<long>(std::min(kLive.queuedNotes, kLive.eventPool));
     if (probe.longestChain > limit)
         Record(probe, CheckId::kLongChain, Verdict::kWarn,
                "the chain of " + std::string(probe.longestFrom) + " has " + std::to_string(probe.longestChain)
-                   + " notes behind it; the live adapter keeps " + std::to_string(LiveQueue())
-                   + " in its queue and copies " + std::to_string(LiveEventPool())
+                   + " notes behind it; the live adapter keeps " + std::to_string(kLive.queuedNotes)
+                   + " in its queue and copies " + std::to_string(kLive.eventPool)
                    + " from its event pool, and cuts the chain there");
 }
 
 }  // namespace
-
-size_t LiveEventPool()
-{
-    return LiveCapacity{}.eventPool;
-}
-
-size_t LiveQueue()
-{
-    return LiveCapacity{}.queuedNotes;
-}
 
 std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& settings)
 {
@@ -683,10 +671,8 @@ std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& se
     for (int i = 0; i < kCheckCount; ++i) {
         const auto check = static_cast<CheckId>(i);
         const SharedFinding& finding = probe.findings[i];
-        if (finding.set)
-            lines.push_back({finding.verdict, check, finding.text});
-        else
-            lines.push_back({Verdict::kPass, check, PassText(check, probe, settings, pools, parts)});
+        lines.push_back(finding.set ? CheckLine{finding.verdict, check, finding.text}
+                                    : CheckLine{Verdict::kPass, check, PassText(check, probe, settings, pools, parts)});
     }
     return lines;
 }

@@ -26,8 +26,3 @@ struct CheckLine {
 
 // One line for every check, in the order of CheckId.
 std::vector<CheckLine> CheckPlugin(const Plugin& plugin, const CheckSettings& settings);
-
-// The events a live host's adapter lets a filter hold while it builds a chain,
-// and the chain notes it keeps in flight.
-size_t LiveEventPool();
-size_t LiveQueue();

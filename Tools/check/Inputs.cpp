@@ -121,6 +121,12 @@ std::vector<UxEvent*> OtherEvents()
             new UxMidiMessage(480, {0xF0, 0x7E, 0xF7})};
 }
 
+UxEvent* NewNote(const NoteInput& note)
+{
+    return new (std::nothrow) UxNoteOn(note.start, note.duration, static_cast<uchar>(note.pitch),
+                                       static_cast<uchar>(note.velocity), static_cast<uint8>(note.channel));
+}
+
 std::string Describe(const NoteInput& note)
 {
     char text[160];
@@ -168,22 +174,18 @@ std::string Difference(const ChainRecord& first, const ChainRecord& second)
     for (size_t i = 0; i < first.size(); ++i) {
         const EventRecord& a = first[i];
         const EventRecord& b = second[i];
-        if (a == b)
-            continue;
-        const auto field = [i](const char* name, long long x, long long y) {
-            return "event " + std::to_string(i + 1) + " has " + name + " " + std::to_string(x) + ", then "
-                + std::to_string(y);
-        };
-        if (a.pitch != b.pitch)
-            return field("pitch", a.pitch, b.pitch);
-        if (a.velocity != b.velocity)
-            return field("velocity", a.velocity, b.velocity);
-        if (a.start != b.start)
-            return field("start", a.start, b.start);
-        if (a.duration != b.duration)
-            return field("duration", a.duration, b.duration);
-        return field(a.type != b.type ? "type" : "channel", a.type != b.type ? a.type : a.channel,
-                     a.type != b.type ? b.type : b.channel);
+        // In the order a difference is told: the first that differs names it.
+        const struct {
+            const char* name;
+            long long first;
+            long long second;
+        } fields[] = {{"pitch", a.pitch, b.pitch}, {"velocity", a.velocity, b.velocity},
+                      {"start", a.start, b.start}, {"duration", a.duration, b.duration},
+                      {"type", a.type, b.type},    {"channel", a.channel, b.channel}};
+        for (const auto& field : fields)
+            if (field.first != field.second)
+                return "event " + std::to_string(i + 1) + " has " + field.name + " " + std::to_string(field.first)
+                    + ", then " + std::to_string(field.second);
     }
     return {};
 }
@@ -195,8 +197,7 @@ NoteOutcome HandleNote(UxFilterI& filter, const NoteInput& input, UxEventPool& p
     const ux_filter_params params;
     const size_t available = pool.Available();
     const UxEventPoolScope scope(pool);
-    UxEvent* note = new (std::nothrow) UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
-                                                static_cast<uchar>(input.velocity), static_cast<uint8>(input.channel));
+    UxEvent* note = NewNote(input);
     if (!note)
         return outcome;
     CallMark call(slot, index, "HandleEvent", what);

@@ -50,6 +50,9 @@ std::vector<NoteInput> ExtremeNotes();
 // Events of every other kind the host hands to filters.
 std::vector<UxEvent*> OtherEvents();
 
+// `note` as an event, from the open event pool's scope or the heap; null without room.
+UxEvent* NewNote(const NoteInput& note);
+
 // "the note of pitch 60, velocity 100, duration 480, start 0".
 std::string Describe(const NoteInput& note);
 // "the control change at tick 0" and so on.

@@ -64,12 +64,18 @@ const CallSlot* CallInProgress(const Probe& probe)
     return nullptr;
 }
 
-// The number /proc/PROCESS/task/THREAD/`name` begins with, or -1.
-long long TaskNumber(pid_t process, int thread, const char* name)
+// /proc/PROCESS/task/THREAD/`name`, opened to read, or null.
+FILE* OpenTaskFile(pid_t process, int thread, const char* name)
 {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/task/%d/%s", static_cast<int>(process), thread, name);
-    FILE* file = std::fopen(path, "r");
+    return std::fopen(path, "r");
+}
+
+// The number /proc/PROCESS/task/THREAD/`name` begins with, or -1.
+long long TaskNumber(pid_t process, int thread, const char* name)
+{
+    FILE* file = OpenTaskFile(process, thread, name);
     long long number = -1;
     if (file) {
         if (std::fscanf(file, "%lld", &number) != 1)
@@ -83,9 +89,7 @@ long long TaskNumber(pid_t process, int thread, const char* name)
 // on a device, ...; 0 when unknown.
 char ThreadState(pid_t process, int thread)
 {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/task/%d/stat", static_cast<int>(process), thread);
-    FILE* file = std::fopen(path, "r");
+    FILE* file = OpenTaskFile(process, thread, "stat");
     if (!file)
         return 0;
     char line[512] = {};
@@ -189,21 +193,11 @@ void NoteStack(const Probe& probe, CallSlot& slot, uint64_t at)
     const int count = backtrace(frames, kMostFrames);
     for (int i = 0; i < count && depth < stack.size(); ++i) {
         const auto address = reinterpret_cast<uintptr_t>(frames[i]);
-        if (address >= probe.image.start && address < probe.image.end && address - 1 - probe.image.base != at)
+        if (probe.image.Holds(address) && address - 1 - probe.image.base != at)
             stack[depth++] = address - 1 - probe.image.base;
     }
     for (size_t i = stack.size(); i-- > 0;)
         slot.where[i].store(stack[i], std::memory_order_release);
-}
-
-// A thread asked where it is stays where it is until the parent ends the child: a
-// sleep the signal cut short would otherwise return, and the next call into the
-// filter would take the slot, and its place, before the parent reads it.
-void StayAfterAsked(int signal)
-{
-    if (signal == kWhereSignal)
-        for (;;)
-            pause();
 }
 
 void NoteWhere(int signal, siginfo_t*, void* context)
@@ -217,24 +211,25 @@ void NoteWhere(int signal, siginfo_t*, void* context)
         sigaction(signal, &fallback, nullptr);
     }
     Probe& probe = *gChildProbe;
-    const int thread = static_cast<int>(syscall(SYS_gettid));
-    CallSlot* slot = nullptr;
-    for (CallSlot& each : probe.callers)
-        if (each.thread == thread && each.startNs.load(std::memory_order_relaxed) != 0)
-            slot = &each;
-    if (!slot)
+    CallSlot* slot = tCall;
+    if (!slot || slot->startNs.load(std::memory_order_relaxed) == 0)
         return;
-    const auto inside = [&](uintptr_t address) { return address >= probe.image.start && address < probe.image.end; };
+    uint64_t at = 0;
 #if defined(__x86_64__)
     // The address that faulted, exactly (the stack's others are return addresses).
     const auto pc = static_cast<uintptr_t>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
-    NoteStack(probe, *slot, inside(pc) ? pc - probe.image.base : 0);
+    if (probe.image.Holds(pc))
+        at = pc - probe.image.base;
 #else
     (void)context;
-    (void)inside;
-    NoteStack(probe, *slot, 0);
 #endif
-    StayAfterAsked(signal);
+    NoteStack(probe, *slot, at);
+    // A thread asked where it is stays where it is until the parent ends the child: a
+    // sleep the signal cut short would otherwise return, and the next call into the
+    // filter would take the slot, and its place, before the parent reads it.
+    if (signal == kWhereSignal)
+        for (;;)
+            pause();
 }
 
 // What a child sets up before its body: it ends with its parent, and its crashes
@@ -261,12 +256,6 @@ void PrepareChild(Probe& probe, pid_t parent)
         sigaction(signal, &action, nullptr);
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
     sigaction(kWhereSignal, &action, nullptr);
-}
-
-void ClearCalls(Probe& probe)
-{
-    for (CallSlot& slot : probe.callers)
-        slot.startNs.store(0, std::memory_order_relaxed);
 }
 
 Fault FaultAt(const CallSlot* slot, Stop stop, int status)
@@ -390,7 +379,8 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
     const pid_t parent = getpid();
     probe.resumeAt.store(0);
     for (int run = 0; run <= limits.restarts; ++run) {
-        ClearCalls(probe);
+        for (CallSlot& slot : probe.callers)
+            slot.startNs.store(0, std::memory_order_relaxed);
         std::cout.flush();
         std::fflush(nullptr);
         const pid_t child = fork();
@@ -408,17 +398,17 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
             _exit(0);
         }
         int status = 0;
-        Overdue overdue;
-        Fault stopped{};
+        Stop stop = Stop::kNone;
+        const CallSlot* slot = nullptr;
+        Fault fault{};
         while (waitpid(child, &status, WNOHANG) == 0) {
-            overdue = OverdueCall(probe, child, limits.callMs * 1000000);
-            if (!overdue.slot && NowNs() > groupEnd)
-                overdue.stop = Stop::kGroupTime;
-            if (overdue.stop != Stop::kNone) {
-                const CallSlot* slot = overdue.slot ? overdue.slot : CallInProgress(probe);
-                stopped = FaultAt(slot, overdue.stop, 0);
+            const Overdue overdue = OverdueCall(probe, child, limits.callMs * 1000000);
+            stop = !overdue.slot && NowNs() > groupEnd ? Stop::kGroupTime : overdue.stop;
+            if (stop != Stop::kNone) {
+                slot = overdue.slot ? overdue.slot : CallInProgress(probe);
+                fault = FaultAt(slot, stop, 0);
                 if (slot) {
-                    stopped.systemCall = SystemCallOf(child, slot->thread);
+                    fault.systemCall = SystemCallOf(child, slot->thread);
                     // Asks the thread where it is, and gives it a moment to say.
                     syscall(SYS_tgkill, child, slot->thread, kWhereSignal);
                     const int64_t until = NowNs() + kWhereWaitNs;
@@ -426,8 +416,7 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
                         const timespec step{0, 1000000};
                         nanosleep(&step, nullptr);
                     }
-                    stopped.where = PlacesOf(*slot);
-                    overdue.slot = slot;
+                    fault.where = PlacesOf(*slot);
                 }
                 kill(child, SIGKILL);
                 waitpid(child, &status, 0);
@@ -436,11 +425,13 @@ void RunIsolated(Probe& probe, const Limits& limits, const std::function<void()>
             const timespec step{0, 2000000};
             nanosleep(&step, nullptr);
         }
-        if (overdue.stop == Stop::kNone && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            return;
-        const CallSlot* slot = overdue.slot ? overdue.slot : CallInProgress(probe);
-        const Fault fault = overdue.stop != Stop::kNone ? stopped : FaultAt(slot, Stop::kNone, status);
-        if (!onFault(fault) || !slot || overdue.stop == Stop::kGroupTime)
+        if (stop == Stop::kNone) {
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                return;
+            slot = CallInProgress(probe);
+            fault = FaultAt(slot, stop, status);
+        }
+        if (!onFault(fault) || !slot || stop == Stop::kGroupTime)
             return;
         probe.resumeAt.store(slot->input + 1);
     }

@@ -78,6 +78,7 @@ struct PluginImage {
     uintptr_t base = 0;  // the load address that the plug-in file's addresses are relative to
     uintptr_t start = 0;
     uintptr_t end = 0;  // the executable code's addresses, end excluded
+    bool Holds(uintptr_t address) const { return address >= start && address < end; }
 };
 
 struct SharedFinding {
@@ -111,7 +112,6 @@ public:
     SharedProbe& operator=(const SharedProbe&) = delete;
 
     Probe& operator*() const { return *mProbe; }
-    Probe* operator->() const { return mProbe; }
 
     // Maps the Probe of another process's SharedProbe from its memoryFd.
     static Probe* Map(int fd);

@@ -16,12 +16,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <exception>
 #include <iostream>
-#include <new>
 
+#include <LiveFilter.h>
 #include <OS.h>
 
 #if __has_include(<valgrind/valgrind.h>)
@@ -30,7 +29,6 @@
 #define RUNNING_ON_VALGRIND 0
 #endif
 
-#include "Checks.h"
 #include "Inputs.h"
 #include "Pipeline.h"
 #include "PluginLoader.h"
@@ -69,20 +67,6 @@ thread_local bool tRealtime = false;
     _exit(1);
 }
 
-class RealtimeSection {
-public:
-    RealtimeSection()
-    {
-        __rtsan_realtime_enter();
-        tRealtime = true;
-    }
-    ~RealtimeSection()
-    {
-        tRealtime = false;
-        __rtsan_realtime_exit();
-    }
-};
-
 // Hands `event` over inside the pool's scope, as a real-time thread. The chain is
 // released afterwards: the pool's events go back without a heap call either way,
 // and an event of another kind may live on the heap.
@@ -90,8 +74,9 @@ void Hand(UxFilterI& filter, UxEvent* event, UxEventPool& pool)
 {
     const ux_filter_params params;
     UxEvent* head = nullptr;
+    __rtsan_realtime_enter();
+    tRealtime = true;
     {
-        const RealtimeSection section;
         const UxEventPoolScope scope(pool);
         try {
             head = filter.HandleEvent(event, &params);
@@ -99,6 +84,8 @@ void Hand(UxFilterI& filter, UxEvent* event, UxEventPool& pool)
             // The exception check names it; here only what the throw itself calls counts.
         }
     }
+    tRealtime = false;
+    __rtsan_realtime_exit();
     UxEvent::DeleteChain(head);
 }
 
@@ -159,7 +146,7 @@ int main(int argc, char** argv)
         FilterPtr filter(plugin->AddOn()->NewInstance(&holder, nullptr));
         if (!filter)
             return 0;
-        UxEventPool pool(LiveEventPool());
+        UxEventPool pool(LiveCapacity{}.eventPool);  // as the live adapter's
         InputSettings inputs;
         inputs.seed = std::strtoull(argv[4], nullptr, 10);
         inputs.song = argv[5];
@@ -180,9 +167,7 @@ int main(int argc, char** argv)
             UxEvent* note = nullptr;
             {
                 const UxEventPoolScope scope(pool);
-                note =
-                    new (std::nothrow) UxNoteOn(input.start, input.duration, static_cast<uchar>(input.pitch),
-                                                static_cast<uchar>(input.velocity), static_cast<uint8>(input.channel));
+                note = NewNote(input);
             }
             CallMark call(probe.callers[0], i, "HandleEvent", Describe(input));
             Hand(*filter, note, pool);

@@ -46,10 +46,15 @@ std::string OutputOf(const std::vector<std::string>& arguments)
     while (!failed && (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
         output.append(buffer, static_cast<size_t>(got));
     close(pipeEnds[0]);
-    int status = 0;
     if (!failed)
-        waitpid(child, &status, 0);
+        waitpid(child, nullptr, 0);
     return output;
+}
+
+// Whether addr2line knows no line ("??:0") or one in the system's headers.
+bool OutsideSources(const std::string& line)
+{
+    return line.rfind("??", 0) == 0 || line.rfind("/usr/", 0) == 0;
 }
 
 // Whether `line` ("/src/kit/UxEvent.h:127") lies in one of the kit's own headers,
@@ -80,22 +85,16 @@ CodeName NameOf(const CodePlace& place)
         return {};
     // The author's own code: the first line outside the system's and the kit's
     // headers (a lock taken through std::lock_guard is named where the guard is made).
-    CodeName name = chain.front();
-    for (size_t i = 0; i < chain.size(); ++i) {
-        const std::string& line = chain[i].line;
-        if (line.rfind("??", 0) == 0 || line.rfind("/usr/", 0) == 0 || InKitHeader(line))
-            continue;
-        name.line = line;
-        if (i > 0)
-            name.function = chain[i].function;
-        break;
-    }
+    const auto own = std::find_if(chain.begin(), chain.end(), [](const CodeName& pair) {
+        return !OutsideSources(pair.line) && !InKitHeader(pair.line);
+    });
+    CodeName name = own == chain.end() ? chain.front() : *own;
     if (name.function == "??")
         name.function.clear();
     // A compiler's split of a function ("f() [clone .cold]") is still the function.
     if (const size_t clone = name.function.find(" [clone "); clone != std::string::npos)
         name.function.erase(clone);
-    if (name.line.rfind("??", 0) == 0 || name.line.rfind("/usr/", 0) == 0)
+    if (OutsideSources(name.line))
         name.line.clear();
     else
         name.line = BaseName(name.line.substr(0, name.line.find(" (discriminator")));
