@@ -40,14 +40,12 @@ void PrintChain(std::ostream& out, const UxEvent* head)
     std::snprintf(line, sizeof line, "  %-8s %8s %8s %5s %8s\n", "kind", "start", "duration", "pitch", "velocity");
     out << line;
     for (const UxEvent* event = head; event; event = event->NextEvent()) {
-        if (const auto* note = dynamic_cast<const UxNoteOn*>(event))
-            std::snprintf(line, sizeof line, "  %-8s %8lld %8lld %5d %8d\n", KindOf(*event),
-                          static_cast<long long>(event->StartTime()), static_cast<long long>(event->Duration()),
-                          note->Note(), note->Velocity());
-        else
-            std::snprintf(line, sizeof line, "  %-8s %8lld %8lld %5s %8s\n", KindOf(*event),
-                          static_cast<long long>(event->StartTime()), static_cast<long long>(event->Duration()), "-",
-                          "-");
+        // Only a note has a pitch and a velocity.
+        const auto* note = dynamic_cast<const UxNoteOn*>(event);
+        std::snprintf(line, sizeof line, "  %-8s %8lld %8lld %5s %8s\n", KindOf(*event),
+                      static_cast<long long>(event->StartTime()), static_cast<long long>(event->Duration()),
+                      note ? std::to_string(note->Note()).c_str() : "-",
+                      note ? std::to_string(note->Velocity()).c_str() : "-");
         out << line;
     }
 }
@@ -100,10 +98,10 @@ SmfFile DemoPhrase()
         track.events.push_back({tick + kQuarter, {0x80, pitch, 64}});
         tick += 2 * kQuarter;
     }
-    for (const uint8_t pitch : {48, 55, 64})
+    for (const uint8_t pitch : {48, 55, 64}) {
         track.events.push_back({tick, {0x90, pitch, 90}});
-    for (const uint8_t pitch : {48, 55, 64})
         track.events.push_back({tick + 4 * kQuarter, {0x80, pitch, 64}});
+    }
     track.endTick = tick + 4 * kQuarter;
 
     std::stable_sort(track.events.begin(), track.events.end(),

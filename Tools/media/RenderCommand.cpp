@@ -8,15 +8,14 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
 #include <stdexcept>
 
 #include "MidiFileIo.h"
 #include "NoteRules.h"
 #include "ProgressLine.h"
+#include "TempFile.h"
 
 namespace {
 
@@ -42,12 +41,6 @@ const float kCeiling = static_cast<float>(std::pow(10.0, -1.0 / 20));
 int64_t FrameAt(double seconds, int rate)
 {
     return static_cast<int64_t>(std::llround(seconds * rate));
-}
-
-// Where a message stands among those of its tick.
-TickPlace PlaceOf(const std::vector<uint8_t>& bytes)
-{
-    return TickPlaceOf(NoteMessageOf(bytes.data(), bytes.size()));
 }
 
 // The messages of every track of a song in the order they are played: by tick,
@@ -88,7 +81,7 @@ public:
         messages->clear();
         for (const TickPlace place : {TickPlace::kEndingNote, TickPlace::kOtherEvent, TickPlace::kStartingNote})
             for (size_t i = 0; i < count; ++i)
-                if (PlaceOf(mTick[i].bytes) == place)
+                if (TickPlaceOf(NoteMessageOf(mTick[i].bytes.data(), mTick[i].bytes.size())) == place)
                     messages->push_back(&mTick[i]);
         *tick = next;
         return true;
@@ -187,53 +180,11 @@ struct SynthDeleter {
     void operator()(fluid_settings_t* settings) const { delete_fluid_settings(settings); }
 };
 
-// The synthesizer's output as it is made, in a file of the system's temporary
-// folder that has no name, so that the whole render can be scaled once it is
-// known how loud it gets.
-class SampleSpool {
-public:
-    SampleSpool() : mFile(std::tmpfile())
-    {
-        if (!mFile)
-            Fail("cannot make a temporary file");
-    }
-    ~SampleSpool() { std::fclose(mFile); }
-    SampleSpool(const SampleSpool&) = delete;
-    SampleSpool& operator=(const SampleSpool&) = delete;
-
-    void Append(const float* samples, size_t count)
-    {
-        if (std::fwrite(samples, sizeof *samples, count, mFile) != count)
-            Fail("cannot write a temporary file");
-    }
-    void Rewind()
-    {
-        if (std::fflush(mFile) != 0 || std::fseek(mFile, 0, SEEK_SET) != 0)
-            Fail("cannot read a temporary file back");
-    }
-    // Up to `count` samples more; 0 at the end.
-    size_t Read(float* samples, size_t count)
-    {
-        const size_t read = std::fread(samples, sizeof *samples, count, mFile);
-        if (read < count && std::ferror(mFile))
-            Fail("cannot read a temporary file back");
-        return read;
-    }
-
-private:
-    [[noreturn]] static void Fail(const std::string& problem)
-    {
-        throw std::runtime_error(problem + ": " + std::strerror(errno));
-    }
-
-    std::FILE* mFile;
-};
-
 // Renders blocks from the synthesizer into the spool, counting frames and keeping
 // the loudest sample.
 class Renderer {
 public:
-    Renderer(fluid_synth_t* synth, SampleSpool& spool, ProgressLine& progress, int64_t songFrames)
+    Renderer(fluid_synth_t* synth, TempFile& spool, ProgressLine& progress, int64_t songFrames)
         : mSynth(synth),
           mSpool(spool),
           mProgress(progress),
@@ -252,7 +203,7 @@ public:
             for (int i = 0; i < count * kChannels; ++i)
                 blockPeak = std::max(blockPeak, std::fabs(mFloats[i]));
             mPeak = std::max(mPeak, blockPeak);
-            mSpool.Append(mFloats.data(), static_cast<size_t>(count) * kChannels);
+            mSpool.Append(reinterpret_cast<const uint8_t*>(mFloats.data()), sizeof(float) * count * kChannels);
             mFrames += count;
             mProgress.Update(static_cast<uint64_t>(mFrames), static_cast<uint64_t>(mSongFrames));
         }
@@ -263,7 +214,7 @@ public:
 
 private:
     fluid_synth_t* mSynth;
-    SampleSpool& mSpool;
+    TempFile& mSpool;
     ProgressLine& mProgress;
     int64_t mSongFrames;
     int64_t mFrames = 0;
@@ -297,12 +248,14 @@ private:
 
 // The spooled render scaled by `gain` into `sink` as 16-bit samples, through the
 // limiter when one is given.
-void WriteScaled(SampleSpool& spool, float gain, Limiter* limiter, SmfSink& sink)
+void WriteScaled(TempFile& spool, float gain, Limiter* limiter, SmfSink& sink)
 {
     std::array<float, kBlockFrames * kChannels> floats{};
     std::array<uint8_t, kBlockFrames * kChannels * kBytesPerSample> bytes{};
-    spool.Rewind();
-    while (const size_t count = spool.Read(floats.data(), floats.size())) {
+    spool.Flush();
+    uint64_t offset = 0;
+    while (const size_t count = spool.Read(offset, floats.data(), sizeof floats) / sizeof(float)) {
+        offset += count * sizeof(float);
         for (size_t i = 0; i < count; ++i)
             floats[i] *= gain;
         if (limiter)
@@ -322,16 +275,14 @@ std::string FindSoundFont(const std::string& named)
     SilenceSynthesizerLog();
     const std::string path = named.empty() ? kDefaultSoundFont : named;
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        if (named.empty())
-            throw FileError(path
-                            + ": no SoundFont installed; install the package timgm6mb-soundfont "
-                              "or fluid-soundfont-gm, or name one with --soundfont FILE");
-        throw FileError(path + ": cannot read: " + std::strerror(errno));
-    }
-    if (S_ISDIR(info.st_mode))
+    const bool found = stat(path.c_str(), &info) == 0;
+    if (!found && named.empty())
+        throw FileError(path
+                        + ": no SoundFont installed; install the package timgm6mb-soundfont "
+                          "or fluid-soundfont-gm, or name one with --soundfont FILE");
+    if (found && S_ISDIR(info.st_mode))
         throw FileError(path + ": is a directory, not a SoundFont");
-    if (access(path.c_str(), R_OK) != 0)
+    if (!found || access(path.c_str(), R_OK) != 0)
         throw FileError(path + ": cannot read: " + std::strerror(errno));
     if (!fluid_is_soundfont(path.c_str()))
         throw FileError(path + ": not a SoundFont");
@@ -359,8 +310,11 @@ void WriteSongWav(const Song& song, const std::string& soundFont, const RenderSo
     if (fluid_synth_sfload(synth.get(), soundFont.c_str(), 1) == FLUID_FAILED)
         throw FileError(soundFont + ": the synthesizer cannot load this SoundFont");
 
+    // The gain the samples are written with: fixed, or the one that brings the
+    // loudest sample so far to the ceiling.
     const float fixedGain = static_cast<float>(std::pow(10.0, sound.gainDb / 20));
-    SampleSpool spool;
+    const auto gainFor = [&](float peak) { return sound.fixedGain ? fixedGain : peak > 0 ? kCeiling / peak : 1.0f; };
+    TempFile spool;  // the synthesizer's output, until its loudest sample is known
     int64_t frames = 0;
     float peak = 0;
     {
@@ -385,8 +339,7 @@ void WriteSongWav(const Song& song, const std::string& soundFont, const RenderSo
         fluid_synth_all_notes_off(synth.get(), -1);
         for (int quiet = 0; quiet < kQuietBlocks && renderer.Frames() < mostFrames;) {
             const float last = renderer.RenderTo(std::min(renderer.Frames() + kBlockFrames, mostFrames));
-            const float gain = sound.fixedGain ? fixedGain : kCeiling / renderer.Peak();
-            quiet = last == 0 || last * gain <= kQuietLevel ? quiet + 1 : 0;
+            quiet = last == 0 || last * gainFor(renderer.Peak()) <= kQuietLevel ? quiet + 1 : 0;
         }
         frames = renderer.Frames();
         peak = renderer.Peak();
@@ -394,12 +347,8 @@ void WriteSongWav(const Song& song, const std::string& soundFont, const RenderSo
 
     const uint64_t dataSize = static_cast<uint64_t>(frames) * kChannels * kBytesPerSample;
     output.Append(WavHeader(static_cast<uint32_t>(dataSize), rate).data(), kWavHeaderSize);
-    if (sound.fixedGain) {
-        Limiter limiter(rate);
-        WriteScaled(spool, fixedGain, &limiter, output);
-    } else {
-        WriteScaled(spool, peak > 0 ? kCeiling / peak : 1.0f, nullptr, output);
-    }
+    Limiter limiter(rate);
+    WriteScaled(spool, gainFor(peak), sound.fixedGain ? &limiter : nullptr, output);
     output.Commit();
 }
 

@@ -2,14 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <tuple>
-
-#include <KeyLedger.h>
 
 #include "MidiFileIo.h"
 #include "ProgressLine.h"
@@ -145,6 +141,11 @@ bool NumberedBar(size_t index, size_t first, size_t step)
     return index == first || ((index + 1) % step == 0 && 2 * (index - first) > step);
 }
 
+double PixelsPerBar(const RollLayout& layout)
+{
+    return (layout.PlotRight() - layout.PlotLeft()) / static_cast<double>(layout.BarCount());
+}
+
 void DrawGrid(cairo_t* cr, const RollLayout& layout)
 {
     const double left = layout.PlotLeft();
@@ -177,8 +178,8 @@ void DrawGrid(cairo_t* cr, const RollLayout& layout)
         for (int64_t beat = bar.start + bar.beatTicks; beat < bar.end; beat += bar.beatTicks)
             VerticalLine(cr, layout.X(beat), top, bottom);
     }
-    const size_t step = BarLabelStep((right - left) / static_cast<double>(layout.BarCount()));
-    const bool everyBar = (right - left) / static_cast<double>(layout.BarCount()) >= kMinBeatSpacing;
+    const size_t step = BarLabelStep(PixelsPerBar(layout));
+    const bool everyBar = PixelsPerBar(layout) >= kMinBeatSpacing;
     SetColour(cr, kBarLine);
     for (size_t i = first; i < last; ++i)
         if (everyBar || NumberedBar(i, first, step))
@@ -225,7 +226,8 @@ size_t FlowLegend(cairo_t* cr, const std::vector<LegendEntry>& entries, double l
     size_t line = 0;
     double x = left;
     for (const LegendEntry& entry : entries) {
-        const double width = (entry.swatch ? kSwatchSize + kSwatchGap : 0) + TextWidth(cr, entry.text);
+        const double indent = entry.swatch ? kSwatchSize + kSwatchGap : 0;
+        const double width = indent + TextWidth(cr, entry.text);
         if (x > left && x + width > right) {
             ++line;
             x = left;
@@ -238,7 +240,7 @@ size_t FlowLegend(cairo_t* cr, const std::vector<LegendEntry>& entries, double l
                 cairo_fill(cr);
             }
             SetColour(cr, kText);
-            cairo_move_to(cr, x + (entry.swatch ? kSwatchSize + kSwatchGap : 0), baseline);
+            cairo_move_to(cr, x + indent, baseline);
             cairo_show_text(cr, entry.text.c_str());
         }
         x += width + kEntryGap;
@@ -263,8 +265,7 @@ void DrawLabels(cairo_t* cr, const Song& song, const RollLayout& layout)
                              layout.RowTop(pitch) + layout.RowHeight() / 2);
 
     // A number that would reach past the picture's right edge moves left to fit.
-    const double pixelsPerBar = (layout.PlotRight() - layout.PlotLeft()) / static_cast<double>(layout.BarCount());
-    const size_t step = BarLabelStep(pixelsPerBar);
+    const size_t step = BarLabelStep(PixelsPerBar(layout));
     for (size_t i = layout.FirstBar(); i < layout.FirstBar() + layout.BarCount(); ++i) {
         if (!NumberedBar(i, layout.FirstBar(), step))
             continue;
@@ -304,7 +305,7 @@ void DrawNotes(cairo_t* cr, const Song& song, const RollLayout& layout)
         if (note.end <= layout.FirstTick() || note.start >= layout.EndTick() || note.pitch < layout.LowestPitch()
             || note.pitch > layout.HighestPitch())
             return;
-        const size_t voice = layout.VoiceOf(note.track, note.channel);
+        const size_t voice = layout.VoiceOf(note);
         const Colour& colour = (note.origin == NoteOrigin::kMade ? kFilterColours : kOwnColours)[voice % kVoiceColours];
         // Cut to the plot: cairo's coordinates do not reach far beyond the picture.
         const double left = std::max(layout.X(note.start), layout.PlotLeft() - 2);
@@ -348,6 +349,12 @@ void MarkHiddenVoices(std::vector<RollVoice>& voices)
             }
 }
 
+// The order of a roll's voices, by track, then channel.
+bool VoiceBefore(const RollVoice& voice, const NoteWritten& note)
+{
+    return std::tie(voice.track, voice.channel) < std::tie(note.track, note.channel);
+}
+
 // Encodes the surface as PNG in memory.
 cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned int length)
 {
@@ -362,18 +369,17 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
 {
     const SongTiming timing = song.Timing();
     int64_t songEnd = timing.EndTick();
+    // The keys of the notes drawn; none leaves the lowest above the highest.
     int lowest = 127;
     int highest = 0;
-    bool anyNote = false;
-    song.ForEachNote([&](const NoteWritten& note) {
-        anyNote = true;
-        songEnd = std::max(songEnd, note.end);
+    const auto widen = [&](const NoteWritten& note) {
         lowest = std::min<int>(lowest, note.pitch);
         highest = std::max<int>(highest, note.pitch);
-        const auto place =
-            std::lower_bound(mVoices.begin(), mVoices.end(), note, [](const RollVoice& v, const NoteWritten& n) {
-                return std::tie(v.track, v.channel) < std::tie(n.track, n.channel);
-            });
+    };
+    song.ForEachNote([&](const NoteWritten& note) {
+        widen(note);
+        songEnd = std::max(songEnd, note.end);
+        const auto place = std::lower_bound(mVoices.begin(), mVoices.end(), note, VoiceBefore);
         RollVoice& voice = place != mVoices.end() && place->track == note.track && place->channel == note.channel
             ? *place
             : *mVoices.insert(place, RollVoice{note.track, note.channel});
@@ -382,12 +388,6 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
         voice.noteHashes += NoteHash(note);
     });
     MarkHiddenVoices(mVoices);
-
-    for (size_t i = 0; i < mVoices.size(); ++i) {
-        const size_t slot = size_t(mVoices[i].track) * KeyLedger::kChannels + mVoices[i].channel;
-        mVoiceIndex.resize(std::max(mVoiceIndex.size(), slot + 1));
-        mVoiceIndex[slot] = i;
-    }
 
     const size_t fromBar = static_cast<size_t>(std::max(view.fromBar, 1));
     const size_t wantedBar = std::max<size_t>(fromBar, static_cast<size_t>(std::max(view.toBar, 0)));
@@ -409,18 +409,14 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
 
     if (mFirstTick > 0 || mEndTick < songEnd) {
         // Only the keys of the bars drawn.
-        anyNote = false;
         lowest = 127;
         highest = 0;
         song.ForEachNote([&](const NoteWritten& note) {
-            if (note.end <= mFirstTick || note.start >= mEndTick)
-                return;
-            anyNote = true;
-            lowest = std::min<int>(lowest, note.pitch);
-            highest = std::max<int>(highest, note.pitch);
+            if (note.end > mFirstTick && note.start < mEndTick)
+                widen(note);
         });
     }
-    if (!anyNote) {
+    if (lowest > highest) {
         lowest = kDefaultLowest;
         highest = kDefaultHighest;
     }
@@ -462,10 +458,9 @@ RollLayout::RollLayout(const Song& song, const RollView& view)
     mRowHeight = (PlotBottom() - mPlotTop) / keys;
 }
 
-size_t RollLayout::VoiceOf(uint32_t track, uint8_t channel) const
+size_t RollLayout::VoiceOf(const NoteWritten& note) const
 {
-    const size_t slot = size_t(track) * KeyLedger::kChannels + channel;
-    return slot < mVoiceIndex.size() ? mVoiceIndex[slot] : 0;
+    return static_cast<size_t>(std::lower_bound(mVoices.begin(), mVoices.end(), note, VoiceBefore) - mVoices.begin());
 }
 
 double RollLayout::LegendBaseline(size_t line) const
@@ -473,20 +468,10 @@ double RollLayout::LegendBaseline(size_t line) const
     return kTitleBaseline + kLineSpacing * static_cast<double>(line + 1);
 }
 
-double RollLayout::BarNumberBaseline() const
-{
-    return LegendBaseline(mLegendLines) + 4;
-}
-
 double RollLayout::X(int64_t tick) const
 {
     const double span = static_cast<double>(mEndTick - mFirstTick);
     return mPlotLeft + static_cast<double>(tick - mFirstTick) * (PlotRight() - mPlotLeft) / span;
-}
-
-double RollLayout::RowTop(int pitch) const
-{
-    return mPlotTop + (mHighestPitch - pitch) * mRowHeight;
 }
 
 cairo_surface_t* DrawRoll(const Song& song, const RollLayout& layout)

@@ -43,7 +43,7 @@ public:
     int Height() const { return mHeight; }
     double X(int64_t tick) const;
     // The top edge of the key's row; the row ends a RowHeight() below.
-    double RowTop(int pitch) const;
+    double RowTop(int pitch) const { return mPlotTop + (mHighestPitch - pitch) * mRowHeight; }
     double RowHeight() const { return mRowHeight; }
     int LowestPitch() const { return mLowestPitch; }
     int HighestPitch() const { return mHighestPitch; }
@@ -61,11 +61,10 @@ public:
     bool Timecode() const { return mTimecode; }
     // By track, then channel; VoiceOf gives a note's place among them.
     const std::vector<RollVoice>& Voices() const { return mVoices; }
-    size_t VoiceOf(uint32_t track, uint8_t channel) const;
+    size_t VoiceOf(const NoteWritten& note) const;
     // Where the legend's lines and the bar numbers stand.
     double LegendBaseline(size_t line) const;
-    size_t LegendLines() const { return mLegendLines; }
-    double BarNumberBaseline() const;
+    double BarNumberBaseline() const { return LegendBaseline(mLegendLines) + 4; }
 
     static constexpr int kRightMargin = 12;
     static constexpr int kBottomMargin = 12;
@@ -84,7 +83,6 @@ private:
     size_t mFirstBar = 0;
     size_t mBarCount = 0;
     std::vector<RollVoice> mVoices;
-    std::vector<size_t> mVoiceIndex;  // by track and channel
     size_t mLegendLines = 1;
     bool mTimecode = false;
 };

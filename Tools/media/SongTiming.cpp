@@ -54,10 +54,7 @@ void SongTiming::Finish()
             last.microsecondsPerQuarter = change.microsecondsPerQuarter;
             continue;
         }
-        const double seconds = last.seconds
-            + static_cast<double>(change.tick - last.tick) * last.microsecondsPerQuarter / 1e6
-                / static_cast<double>(mTicksPerQuarter);
-        changes.push_back({change.tick, seconds, change.microsecondsPerQuarter});
+        changes.push_back({change.tick, SecondsAfter(last, change.tick), change.microsecondsPerQuarter});
     }
     mTempos = std::move(changes);
 }
@@ -68,7 +65,11 @@ double SongTiming::Seconds(int64_t tick) const
         return static_cast<double>(tick) / static_cast<double>(mTimecodeTicksPerSecond);
     const auto after = std::upper_bound(mTempos.begin(), mTempos.end(), tick,
                                         [](int64_t t, const TempoChange& c) { return t < c.tick; });
-    const TempoChange& change = *std::prev(after);
+    return SecondsAfter(*std::prev(after), tick);
+}
+
+double SongTiming::SecondsAfter(const TempoChange& change, int64_t tick) const
+{
     return change.seconds
         + static_cast<double>(tick - change.tick) * change.microsecondsPerQuarter / 1e6
         / static_cast<double>(mTicksPerQuarter);

@@ -58,6 +58,8 @@ private:
         int64_t barTicks;
         int64_t beatTicks;
     };
+    // The seconds at `tick`, at or after `change` and before the next.
+    double SecondsAfter(const TempoChange& change, int64_t tick) const;
 
     int64_t mEndTick = 0;
     int64_t mTicksPerQuarter = 0;  // 0 for a timecode division
@@ -67,6 +69,5 @@ private:
 };
 
 // The timing of the Standard MIDI File in `data`, read from all its tracks, and
-// where they end. Throws
-// SmfError where the file is malformed.
+// where they end. Throws SmfError where the file is malformed.
 SongTiming ReadTiming(const uint8_t* data, size_t size);
