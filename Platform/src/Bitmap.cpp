@@ -43,8 +43,13 @@ BBitmap::BBitmap(const BBitmap* source, bool, bool)
         mInitStatus = B_BAD_VALUE;
         return;
     }
-    mInitStatus = SetTo(source->mBounds, source->mColorSpace, source->mFlags, source->mBytesPerRow);
+    // A valid source needs no checking again: its fields and pixels are copied as they are.
+    mBounds = source->mBounds;
+    mColorSpace = source->mColorSpace;
+    mFlags = source->mFlags;
+    mBytesPerRow = source->mBytesPerRow;
     mBits = source->mBits;
+    mInitStatus = B_OK;
 }
 
 BBitmap::~BBitmap() = default;
